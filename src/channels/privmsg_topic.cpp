@@ -1,0 +1,79 @@
+// PRIVMSG and TOPIC. Unknown targets and non-members are dropped in silence.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "channels/handlers.h"
+#include "frame/clock.h"
+
+namespace zelkord::channels {
+
+ConnState HandlePrivmsg(frame::Server& server, int slot, std::string_view params, ConnState keep,
+                        ConnState) {
+  frame::ProtocolLock lock(server);
+  irc::ParamFields fields;
+  (void)irc::SplitParams(params, fields);
+  const std::string& target = fields[0];
+  const std::string& text = fields[1];
+  irc::UserTable& users = *server.users;
+  ChannelTable& channels = *server.channels;
+  irc::UserSlot& self = users.Slot(slot);
+
+  std::string relay;
+  irc::FormatRelay(relay, irc::kRelayPrivmsg,
+                   {self.nick, self.userName, self.address, target, text});
+  // A nick wins over a channel of the same name; one's own nick echoes back.
+  const int recipient = users.FindUserByNick(target);
+  if (recipient != irc::kNotFound) {
+    irc::SendLine(server, users.Slot(recipient).socket, relay);
+    return keep;
+  }
+  const bool joined = std::any_of(self.channels.begin(), self.channels.end(),
+                                  [&](const irc::JoinedChannel& c) { return c.name == target; });
+  if (!joined) return keep;  // not a member, or no such name: dropped
+  const int index = channels.FindChannel(target);
+  if (index == irc::kNotFound) return keep;
+  std::string line = frame::ConversationStamp();
+  line.append(self.nick).append("> ").append(text);
+  channels.AppendLine(index, line);
+  std::vector<int> sockets;
+  channels.MemberSockets(index, users, sockets);
+  irc::SendToSockets(server, sockets, relay, self.socket);
+  return keep;
+}
+
+ConnState HandleTopic(frame::Server& server, int slot, std::string_view params, ConnState keep,
+                      ConnState) {
+  frame::ProtocolLock lock(server);
+  irc::ParamFields fields;
+  const int count = irc::SplitParams(params, fields);
+  const std::string& name = fields[0];
+  irc::UserTable& users = *server.users;
+  ChannelTable& channels = *server.channels;
+  irc::UserSlot& self = users.Slot(slot);
+
+  const int index = channels.FindChannel(name);
+  if (index == irc::kNotFound) return keep;  // no reply for a channel that does not exist
+  if (count == 1) {
+    // A query; the asker need not be a member.
+    const std::string topic = channels.GetTopic(name);
+    if (topic.empty()) {
+      irc::SendNumeric(server, slot, irc::kRplNoTopic, {name});
+    } else {
+      irc::SendNumeric(server, slot, irc::kRplTopic, {name, topic});
+    }
+    return keep;
+  }
+  // Anyone may set any existing channel's topic, an empty one included.
+  (void)channels.SetTopic(self, name, fields[1]);  // the channel exists: cannot fail
+  const std::string topic = channels.GetTopic(name);
+  std::string relay;
+  irc::FormatRelay(relay, irc::kRelayTopic, {self.nick, self.userName, self.address, name, topic});
+  std::vector<int> sockets;
+  channels.MemberSockets(index, users, sockets);
+  irc::SendToSockets(server, sockets, relay);
+  channels.AppendLine(index, EventLine(topic));
+  return keep;
+}
+
+}  // namespace zelkord::channels

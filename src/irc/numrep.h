@@ -1,0 +1,114 @@
+// The reply texts (module Numrep): the numeric reply table and the relay
+// message table, their lookup with the 9999 fallback, and the printf-style
+// filling of an entry. Every line the server sends to a client is built here;
+// no other file holds reply prose.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace zelkord::irc {
+
+// Numeric reply codes.
+inline constexpr int kErrNicknameInUse = 433;
+inline constexpr int kErrBanned = 465;
+inline constexpr int kRplWelcome = 1;
+inline constexpr int kRplYourHost = 2;
+inline constexpr int kRplCreated = 3;
+inline constexpr int kRplMyInfo = 4;
+inline constexpr int kRplLuserClient = 251;
+inline constexpr int kRplLuserOp = 252;
+inline constexpr int kRplLuserUnknown = 253;
+inline constexpr int kRplLuserChannels = 254;
+inline constexpr int kRplLuserMe = 255;
+inline constexpr int kRplTime = 391;
+inline constexpr int kRplMotdStart = 375;
+inline constexpr int kRplMotd = 372;
+inline constexpr int kRplEndOfMotd = 376;
+inline constexpr int kRplNamReply = 353;
+inline constexpr int kRplEndOfNames = 366;
+inline constexpr int kRplNoTopic = 331;
+inline constexpr int kRplTopic = 332;
+inline constexpr int kErrNotOnChannel = 442;
+inline constexpr int kErrNoSuchNick = 401;
+inline constexpr int kRplListStart = 321;
+inline constexpr int kRplList = 322;
+inline constexpr int kRplListEnd = 323;
+inline constexpr int kRplWhoisUser = 311;
+inline constexpr int kRplWhoisChannels = 319;
+inline constexpr int kRplWhoisServer = 312;
+inline constexpr int kRplEndOfWhois = 318;
+inline constexpr int kRplWhoReply = 352;
+inline constexpr int kRplEndOfWho = 315;
+inline constexpr int kErrChanOpPrivsNeeded = 482;
+inline constexpr int kErrNoMotd = 422;
+inline constexpr int kRplChannelModeIs = 324;
+// The last entry of both tables; any code not listed yields its text.
+inline constexpr int kTableEnd = 9999;
+
+// Relay message ids.
+inline constexpr int kRelayJoin = 1000;
+inline constexpr int kRelayPart = 1001;
+inline constexpr int kRelayPrivmsg = 1002;
+inline constexpr int kRelayTopic = 1003;
+inline constexpr int kRelayNick = 1004;
+inline constexpr int kRelayPong = 1005;
+inline constexpr int kRelayKick = 1006;
+inline constexpr int kRelayQuit = 1007;
+
+// Longest filled numeric reply and relay message; longer results are cut.
+inline constexpr std::size_t kNumericMaxBytes = 511;
+inline constexpr std::size_t kRelayMaxBytes = 1023;
+// Most caller values a fill takes; further values are ignored.
+inline constexpr std::size_t kMaxFormatValues = 8;
+
+// One value for a placeholder: a number (%d, %03d) or a text (%s). It only
+// refers to the caller's text, so it must not outlive it. A text is used up to
+// its first NUL byte. A value of the other kind than its placeholder is
+// written in its own form (a number as decimal, a text as is).
+class FormatArg {
+ public:
+  constexpr FormatArg(int number) : number_(number), isText_(false) {}
+  constexpr FormatArg(std::string_view text) : text_(text) {}
+  constexpr FormatArg(const std::string& text) : text_(text) {}
+  constexpr FormatArg(const char* text) : text_(text == nullptr ? std::string_view() : text) {}
+
+  [[nodiscard]] bool IsText() const { return isText_; }
+  [[nodiscard]] int Number() const { return number_; }
+  [[nodiscard]] std::string_view Text() const { return text_; }
+
+ private:
+  std::string_view text_;
+  int number_ = 0;
+  bool isText_ = true;
+};
+
+// Returns the numeric reply format of the code: the first table entry with that
+// code, else the 9999 entry. Any thread.
+[[nodiscard]] std::string_view NumericFormat(int code);
+
+// Returns the relay message format of the code: the first table entry with
+// that code, else the 9999 entry. Any thread.
+[[nodiscard]] std::string_view RelayFormat(int code);
+
+// Fills the numeric reply of `code` with serverName, the code itself (at least
+// three digits, so 1 gives 001 and an unlisted 999 stays 999), nick, and then
+// as many caller values as the format has placeholders beyond those three (at
+// most eight). Missing values fill as empty text or 0. The result is cut at
+// kNumericMaxBytes and written into out (cleared first). Any thread.
+void FormatNumeric(std::string& out, std::string_view serverName, int code, std::string_view nick,
+                   std::initializer_list<FormatArg> values);
+[[nodiscard]] std::string FormatNumeric(std::string_view serverName, int code,
+                                        std::string_view nick,
+                                        std::initializer_list<FormatArg> values);
+
+// Fills the relay message of `code` with as many caller values as it has
+// placeholders (at most eight); missing values fill as empty text or 0. The
+// result is cut at kRelayMaxBytes and written into out (cleared first).
+// Any thread.
+void FormatRelay(std::string& out, int code, std::initializer_list<FormatArg> values);
+[[nodiscard]] std::string FormatRelay(int code, std::initializer_list<FormatArg> values);
+
+}  // namespace zelkord::irc

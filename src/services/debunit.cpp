@@ -1,0 +1,69 @@
+// Communication log pages, one per connection slot.
+#include "services/debunit.h"
+
+namespace zelkord::services {
+
+CommLog::CommLog(int pages, window::Desk& desk)
+    : desk_(desk), pages_(static_cast<std::size_t>(pages > 0 ? pages : 0)) {}
+
+void CommLog::OpenLogPage(int slot, std::string_view address) {
+  {
+    frame::MutexLock lock(mutex_);
+    if (slot < 0 || slot >= static_cast<int>(pages_.size())) return;
+    Page& page = pages_[static_cast<std::size_t>(slot)];
+    page.open = true;
+    page.caption.clear();
+    page.received.Clear();
+    page.sent.Clear();
+  }
+  desk_.LogPageOpened(slot, address);
+}
+
+void CommLog::CloseLogPage(int slot) {
+  {
+    frame::MutexLock lock(mutex_);
+    if (slot < 0 || slot >= static_cast<int>(pages_.size())) return;
+    Page& page = pages_[static_cast<std::size_t>(slot)];
+    page.open = false;
+    page.caption.clear();
+    page.received.Clear();
+    page.sent.Clear();
+  }
+  desk_.LogPageClosed(slot);
+}
+
+void CommLog::SetCaption(int slot, std::string_view caption) {
+  {
+    frame::MutexLock lock(mutex_);
+    if (slot < 0 || slot >= static_cast<int>(pages_.size())) return;
+    Page& page = pages_[static_cast<std::size_t>(slot)];
+    if (!page.open) return;
+    page.caption.assign(caption);
+  }
+  desk_.LogPageCaption(slot, caption);
+}
+
+void CommLog::LogTraffic(int slot, window::Traffic direction, std::string_view text) {
+  {
+    frame::MutexLock lock(mutex_);
+    if (slot < 0 || slot >= static_cast<int>(pages_.size())) return;
+    Page& page = pages_[static_cast<std::size_t>(slot)];
+    if (!page.open) return;
+    (direction == window::Traffic::Received ? page.received : page.sent).Append(text);
+  }
+  desk_.TrafficLogged(slot, direction, text);
+}
+
+LogPageSnapshot CommLog::Snapshot(int slot) {
+  frame::MutexLock lock(mutex_);
+  LogPageSnapshot copy;
+  if (slot < 0 || slot >= static_cast<int>(pages_.size())) return copy;
+  const Page& page = pages_[static_cast<std::size_t>(slot)];
+  copy.open = page.open;
+  copy.caption = page.caption;
+  copy.received = page.received.Copy();
+  copy.sent = page.sent.Copy();
+  return copy;
+}
+
+}  // namespace zelkord::services

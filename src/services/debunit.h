@@ -1,0 +1,58 @@
+// The communication log: for every live connection, a page captioned with
+// its nickname holding the lines received from it and the lines sent to it,
+// each view bounded to 201 lines. Appended from connection threads, so it
+// has its own lock; the window reads it through Snapshot.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/annotations.h"
+#include "frame/bounded_lines.h"
+#include "window/desk.h"
+
+namespace zelkord::services {
+
+inline constexpr std::size_t kLogViewBound = 200;  // keeps at most 201 lines
+
+struct LogPageSnapshot {
+  bool open = false;
+  std::string caption;
+  std::vector<std::string> received;
+  std::vector<std::string> sent;
+};
+
+class CommLog {
+ public:
+  // One page per connection slot; desk is told of every change.
+  CommLog(int pages, window::Desk& desk);
+  CommLog(const CommLog&) = delete;
+  CommLog& operator=(const CommLog&) = delete;
+
+  // Creates the slot's page with an empty caption and empty views. Any thread.
+  void OpenLogPage(int slot, std::string_view address);
+  // Destroys the slot's page. Any thread.
+  void CloseLogPage(int slot);
+  // Sets the page caption (the nickname). Any thread.
+  void SetCaption(int slot, std::string_view caption);
+  // Appends to the received or sent view; a line for a page that is not
+  // open is dropped. Any thread.
+  void LogTraffic(int slot, window::Traffic direction, std::string_view text);
+  // A copy of one page, taken under the log's lock. Any thread.
+  [[nodiscard]] LogPageSnapshot Snapshot(int slot);
+  [[nodiscard]] int Pages() const { return static_cast<int>(pages_.size()); }
+
+ private:
+  struct Page {
+    bool open = false;
+    std::string caption;
+    frame::BoundedLines received{kLogViewBound};
+    frame::BoundedLines sent{kLogViewBound};
+  };
+  window::Desk& desk_;
+  frame::Mutex mutex_;
+  std::vector<Page> pages_ GUARDED_BY(mutex_);
+};
+
+}  // namespace zelkord::services

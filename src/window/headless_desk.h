@@ -1,0 +1,90 @@
+// The desk without a window: it keeps the little window state that must
+// round-trip through the settings file (settings page texts, position,
+// web view colours) and prints one line per event to standard output in
+// UTF-8. Printing runs on a writer thread behind a bounded queue, so
+// protocol work never waits for the terminal; when the queue is full, lines
+// are dropped and counted.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "frame/annotations.h"
+#include "window/desk.h"
+
+namespace zelkord::window {
+
+inline constexpr std::size_t kConsoleQueueLines = 4096;
+
+// Converts Shift_JIS (code page 932) text to UTF-8 for display; bytes that do
+// not convert become '?'. Any thread.
+[[nodiscard]] std::string SjisToUtf8(std::string_view sjis);
+// Converts UTF-8 text to Shift_JIS; characters without a code become '?'. Any thread.
+[[nodiscard]] std::string Utf8ToSjis(std::string_view utf8);
+
+class HeadlessDesk : public Desk {
+ public:
+  // out receives the event lines (stdout for the program, nullptr to print
+  // nothing); errors go to errOut. verbose adds the communication-log lines.
+  HeadlessDesk(std::FILE* out, std::FILE* errOut, bool verbose);
+  ~HeadlessDesk() override;
+  HeadlessDesk(const HeadlessDesk&) = delete;
+  HeadlessDesk& operator=(const HeadlessDesk&) = delete;
+
+  void ShowSettingsPage(const frame::SettingsPage& page) override;
+  [[nodiscard]] frame::SettingsPage ReadSettingsPage() override;
+  void SetWindowGeometry(const frame::WindowGeometry& geometry) override;
+  [[nodiscard]] frame::WindowGeometry WindowGeometry() override;
+  void SetWebViewColors(int back, int fore) override;
+  [[nodiscard]] int WebViewBack() override;
+  [[nodiscard]] int WebViewFore() override;
+  void SetCaption(std::string_view caption) override;
+  void DisableQuitButton() override {}
+  void ShowError(std::string_view text) override;
+  void ShowStatus(std::string_view text) override;
+
+  void UserListChanged(std::string_view what, std::string_view nick) override;
+  void ChannelAdded(std::string_view name) override;
+  void ChannelRemoved(std::string_view name) override;
+  void MembersChanged(std::string_view) override {}
+  void TopicChanged(std::string_view channel, std::string_view topicText) override;
+  void ChannelLine(std::string_view channel, std::string_view line) override;
+  void LogPageOpened(int slot, std::string_view address) override;
+  void LogPageClosed(int slot) override;
+  void LogPageCaption(int, std::string_view) override {}
+  void TrafficLogged(int slot, Traffic direction, std::string_view text) override;
+  void WebRequestLogged(std::string_view line) override;
+  void BanListChanged() override {}
+
+  // Lines dropped because the queue was full. Any thread.
+  [[nodiscard]] std::uint64_t DroppedLines();
+
+ private:
+  void Post(std::string_view kind, std::string text);
+  void WriterLoop();
+
+  std::FILE* out_;
+  std::FILE* errOut_;
+  const bool verbose_;
+
+  frame::Mutex stateMutex_;
+  frame::SettingsPage page_ GUARDED_BY(stateMutex_);
+  frame::WindowGeometry geometry_ GUARDED_BY(stateMutex_);
+  int webBack_ GUARDED_BY(stateMutex_) = 0;
+  int webFore_ GUARDED_BY(stateMutex_) = 0;
+
+  std::mutex queueMutex_;
+  std::condition_variable queueReady_;
+  std::deque<std::string> queue_;   // guarded by queueMutex_
+  std::uint64_t dropped_ = 0;       // guarded by queueMutex_
+  std::uint64_t reported_ = 0;      // guarded by queueMutex_
+  bool stopping_ = false;           // guarded by queueMutex_
+  std::thread writer_;
+};
+
+}  // namespace zelkord::window

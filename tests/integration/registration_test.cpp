@@ -1,0 +1,147 @@
+// Registration over real sockets: the welcome burst line for line, the
+// password step, nickname clashes.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/test_server.h"
+
+namespace zelkord::testing {
+namespace {
+
+TEST(Registration, WelcomeBurstLineForLine) {
+  TestServer server(SettingsMap{}, /*withOperator=*/true);
+  ASSERT_TRUE(server.Started());
+  ASSERT_TRUE(server.WaitRegistered(1));
+  auto client = server.Connect();
+  client->Send("NICK ann");
+  EXPECT_TRUE(client->Silent());
+  client->Send("USER guest somehost someserver :Ann Example");
+  const std::string s = ":Zel.Server(^^ ";
+  EXPECT_EQ(client->ReadLine(), s + "001 ann :Welcome to the Internet Relay Network ann");
+  EXPECT_EQ(client->ReadLine(), s + "002 ann :Your host is Zel.Server(^^, running version 1.07");
+  EXPECT_EQ(client->ReadLine(),
+            s + "003 ann :This server was created on " + server.Server().startTimeText);
+  EXPECT_EQ(client->ReadLine(), s + "004 ann Zel.Server(^^ 1.07 oirw abiklmnopqstv");
+  // The operator client counts among the registered users.
+  EXPECT_EQ(client->ReadLine(), s + "251 ann :There are 2 users and 0 invisible on 1 servers");
+  EXPECT_EQ(client->ReadLine(), s + "253 ann 0 :unknown connection(s)");
+  EXPECT_EQ(client->ReadLine(), s + "254 ann 0 :channels formed");
+  EXPECT_EQ(client->ReadLine(), s + "255 ann :I have 2 clients and 0 servers");
+  const std::string time = client->ReadLine();
+  EXPECT_TRUE(std::regex_match(
+      time, std::regex(R"(:Zel\.Server\(\^\^ 391 ann Zel\.Server\(\^\^ :[A-Z][a-z]{2} \d\d \d{4} \d\d:\d\d:\d\d)")))
+      << time;
+  EXPECT_EQ(client->ReadLine(), s + "422 ann :MOTD File is missing");
+  EXPECT_TRUE(client->Silent());
+}
+
+TEST(Registration, MessageOfTheDayLinesEndTheBurst) {
+  TempDir motd;
+  const std::string file = motd.Write("motd.txt", "first\r\nsecond line\nthird");
+  TestServer server(SettingsMap{{"Server.MotdPath", file}, {"Server.Name", "S"}});
+  ASSERT_TRUE(server.Started());
+  auto client = server.Connect();
+  client->Send("USER u h s :r");  // USER first: the burst follows the NICK
+  EXPECT_TRUE(client->Silent());
+  client->Send("NICK n");
+  EXPECT_NE(client->ReadUntil(" 391 "), "<timeout>");
+  EXPECT_EQ(client->ReadLine(), ":S 375 n :- S Message of the day - ");
+  EXPECT_EQ(client->ReadLine(), ":S 372 n :- first");
+  EXPECT_EQ(client->ReadLine(), ":S 372 n :- second line");
+  EXPECT_EQ(client->ReadLine(), ":S 372 n :- third");
+  EXPECT_EQ(client->ReadLine(), ":S 376 n :End of /MOTD command");
+}
+
+TEST(Registration, RealNameKeepsItsSpacesAndNickTakesTheWholeText) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto client = server.Connect();
+  client->Send("NICK two words");
+  client->Send("USER u h s :Ann Example");
+  EXPECT_EQ(client->ReadLine(),
+            ":Zel.Server(^^ 001 two words :Welcome to the Internet Relay Network two words");
+  auto asker = server.Registered("bob");
+  ASSERT_NE(asker, nullptr);
+  asker->Send("WHOIS two");
+  EXPECT_EQ(asker->ReadLine(), ":Zel.Server(^^ 401 bob two :No such nick/channel");
+  asker->Send("WHOIS :two words");
+  EXPECT_EQ(asker->ReadLine(), ":Zel.Server(^^ 311 bob two words u 127.0.0.1 * :Ann Example");
+}
+
+TEST(Registration, NicknameInUseInAnyLetterCase) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto holder = server.Connect();
+  holder->Send("NICK ABC");  // still registering: holds the nick all the same
+  auto client = server.Connect();
+  client->Send("USER u h s :r");
+  client->Send("NICK abc");
+  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 433 abc :Nickname is already in use");
+  client->Send("NICK");  // an empty nick is never free
+  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 433  :Nickname is already in use");
+  client->Send("NICK abd");
+  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 001 abd :Welcome to the Internet Relay Network abd");
+}
+
+TEST(Registration, OtherCommandsBeforeRegistrationAreIgnored) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto client = server.Connect();
+  client->Send("JOIN #a");
+  client->Send("LUSERS");
+  client->Send("");
+  EXPECT_TRUE(client->Silent());
+  EXPECT_TRUE(client->Register("ann"));
+  EXPECT_TRUE(server.Channels().empty());
+}
+
+TEST(Registration, PasswordIsComparedByteForByte) {
+  TestServer server(SettingsMap{{"Server.PassWord", "secret"}});
+  ASSERT_TRUE(server.Started());
+  auto client = server.Connect();
+  client->Send("NICK ann");
+  client->Send("PASS :secret");  // the colon is part of the text: no match
+  client->Send("PASS Secret");
+  EXPECT_TRUE(client->Silent());
+  client->Send("PASS secret");
+  // The NICK given before the password carries over.
+  client->Send("USER u h s :r");
+  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 001 ann :Welcome to the Internet Relay Network ann");
+}
+
+TEST(Registration, UserBeforePasswordIsRefusedAndClosed) {
+  TestServer server(SettingsMap{{"Server.PassWord", "secret"}});
+  ASSERT_TRUE(server.Started());
+  auto client = server.Connect();
+  client->Send("NICK ann");
+  client->Send("USER u h s :r");
+  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 465 ann :You are banned from this server");
+  EXPECT_EQ(client->ReadLine(), "<closed>");
+}
+
+TEST(Registration, OperatorClientRegistersAsTheClientNick) {
+  TestServer server(SettingsMap{{"Client.Nick", "DESK"}}, /*withOperator=*/true);
+  ASSERT_TRUE(server.Started());
+  ASSERT_TRUE(server.WaitRegistered(1));
+  auto client = server.Registered("ann");
+  ASSERT_NE(client, nullptr);
+  client->Send("WHOIS desk");
+  EXPECT_EQ(client->ReadLine(),
+            ":Zel.Server(^^ 311 ann DESK Administrator 127.0.0.1 * :Zelkord Admin");
+}
+
+TEST(Registration, OperatorClientGivesTheServerPassword) {
+  TestServer server(SettingsMap{{"Server.PassWord", "pw"}}, /*withOperator=*/true);
+  ASSERT_TRUE(server.Started());
+  ASSERT_TRUE(server.WaitRegistered(1));
+  auto client = server.Connect();
+  client->Send("PASS pw");
+  ASSERT_TRUE(client->Register("ann"));
+  client->Send("LUSERS");
+  EXPECT_EQ(client->ReadLine(),
+            ":Zel.Server(^^ 251 ann :There are 2 users and 0 invisible on 1 servers");
+}
+
+}  // namespace
+}  // namespace zelkord::testing

@@ -1,0 +1,109 @@
+// Test client over real loopback sockets.
+#include "support/test_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace zelkord::testing {
+
+TestClient::TestClient(int port) {
+  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (socket_ >= 0 && connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(socket_);
+    socket_ = -1;
+  }
+}
+
+TestClient::~TestClient() { Close(); }
+
+void TestClient::Close() {
+  if (socket_ >= 0) close(socket_);
+  socket_ = -1;
+}
+
+void TestClient::SendRaw(std::string_view bytes) {
+  while (socket_ >= 0 && !bytes.empty()) {
+    ssize_t sent = send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+}
+
+void TestClient::Send(std::string_view line) {
+  std::string bytes(line);
+  bytes.append("\r\n");
+  SendRaw(bytes);
+}
+
+std::string TestClient::ReadLine(int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const std::size_t end = buffer_.find("\r\n");
+    if (end != std::string::npos) {
+      std::string line = buffer_.substr(0, end);
+      buffer_.erase(0, end + 2);
+      return line;
+    }
+    if (closed_ || socket_ < 0) return "<closed>";
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return "<timeout>";
+    pollfd waitFor{socket_, POLLIN, 0};
+    if (poll(&waitFor, 1, static_cast<int>(left)) <= 0) continue;
+    char chunk[4096];
+    const ssize_t got = recv(socket_, chunk, sizeof chunk, 0);
+    if (got <= 0) {
+      closed_ = true;
+      continue;
+    }
+    buffer_.append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
+std::vector<std::string> TestClient::ReadLines(int count, int timeoutMs) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) lines.push_back(ReadLine(timeoutMs));
+  return lines;
+}
+
+std::string TestClient::ReadUntil(std::string_view needle, int timeoutMs) {
+  for (;;) {
+    std::string line = ReadLine(timeoutMs);
+    if (line == "<timeout>" || line == "<closed>") return line;
+    if (line.find(needle) != std::string::npos) return line;
+  }
+}
+
+bool TestClient::Silent(int ms) {
+  const std::string line = ReadLine(ms);
+  return line == "<timeout>";
+}
+
+bool TestClient::ClosedWithoutData(int timeoutMs) {
+  const std::string line = ReadLine(timeoutMs);
+  return line == "<closed>" && buffer_.empty();
+}
+
+bool TestClient::Register(std::string_view nick, std::string_view user) {
+  Send("NICK " + std::string(nick));
+  Send("USER " + std::string(user) + " host server :Real Name");
+  for (;;) {
+    const std::string line = ReadLine();
+    if (line == "<timeout>" || line == "<closed>") return false;
+    if (line.find(" 422 ") != std::string::npos || line.find(" 376 ") != std::string::npos) {
+      return true;
+    }
+  }
+}
+
+}  // namespace zelkord::testing

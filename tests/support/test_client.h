@@ -1,0 +1,50 @@
+// A plain TCP client for tests: raw CR LF lines out, lines in, every read
+// with a deadline so a missing reply fails the test instead of hanging it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelkord::testing {
+
+inline constexpr int kReadTimeoutMs = 5000;
+// How long a test waits to be sure nothing more arrives.
+inline constexpr int kSilenceMs = 300;
+
+class TestClient {
+ public:
+  // Connects to 127.0.0.1:port; Connected() tells whether it worked.
+  explicit TestClient(int port);
+  ~TestClient();
+  TestClient(const TestClient&) = delete;
+  TestClient& operator=(const TestClient&) = delete;
+
+  [[nodiscard]] bool Connected() const { return socket_ >= 0; }
+  // Sends the text followed by CR LF (the text is sent as given: raw bytes).
+  void Send(std::string_view line);
+  // Sends bytes exactly as given.
+  void SendRaw(std::string_view bytes);
+  // The next line without CR LF, or "<timeout>" / "<closed>".
+  [[nodiscard]] std::string ReadLine(int timeoutMs = kReadTimeoutMs);
+  // Reads count lines.
+  [[nodiscard]] std::vector<std::string> ReadLines(int count, int timeoutMs = kReadTimeoutMs);
+  // Reads lines until one contains needle (returned), or "<timeout>"/"<closed>".
+  [[nodiscard]] std::string ReadUntil(std::string_view needle, int timeoutMs = kReadTimeoutMs);
+  // true when nothing arrives within ms (and the peer did not close).
+  [[nodiscard]] bool Silent(int ms = kSilenceMs);
+  // true when the server closes the connection within the time, having
+  // sent nothing more.
+  [[nodiscard]] bool ClosedWithoutData(int timeoutMs = kReadTimeoutMs);
+  // Registers with NICK and USER and reads the welcome burst through 422/376.
+  // Returns false when the burst does not arrive.
+  [[nodiscard]] bool Register(std::string_view nick, std::string_view user = "user");
+  void Close();
+
+ private:
+  int socket_ = -1;
+  std::string buffer_;
+  bool closed_ = false;
+};
+
+}  // namespace zelkord::testing

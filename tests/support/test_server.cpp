@@ -1,0 +1,165 @@
+// In-process test servers in temporary instance folders.
+#include "support/test_server.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace zelkord::testing {
+namespace {
+
+void RemoveTree(const std::string& path) {
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "/" + name;
+      struct stat info{};
+      if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        RemoveTree(child);
+      } else {
+        unlink(child.c_str());
+      }
+    }
+    closedir(dir);
+  }
+  rmdir(path.c_str());
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/zelkord-test-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  path_ = made != nullptr ? std::string(made) + "/" : "/tmp/";
+}
+
+TempDir::~TempDir() {
+  if (path_ != "/tmp/") RemoveTree(path_.substr(0, path_.size() - 1));
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+  const std::string file = path_ + name;
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return file;
+}
+
+std::string TempDir::Read(const std::string& name) const {
+  std::ifstream in(path_ + name, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void RecordingDesk::Record(std::string event) {
+  std::lock_guard lock(mutex_);
+  events_.push_back(std::move(event));
+}
+
+void RecordingDesk::UserListChanged(std::string_view what, std::string_view nick) {
+  Record("user " + std::string(what) + " " + std::string(nick));
+}
+
+void RecordingDesk::ChannelAdded(std::string_view name) {
+  Record("channel+ " + std::string(name));
+}
+
+void RecordingDesk::ChannelRemoved(std::string_view name) {
+  Record("channel- " + std::string(name));
+}
+
+void RecordingDesk::ShowError(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  errors_.emplace_back(text);
+}
+
+std::vector<std::string> RecordingDesk::Events() {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+std::vector<std::string> RecordingDesk::Errors() {
+  std::lock_guard lock(mutex_);
+  return errors_;
+}
+
+std::string IniText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text.append(line).append("\r\n");
+  return text;
+}
+
+TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
+  std::map<std::string, std::string> all = settings;
+  all.emplace("Server.Port", "0");
+  std::map<std::string, std::vector<std::string>> sections;
+  for (const auto& [name, value] : all) {
+    const std::size_t dot = name.find('.');
+    sections[name.substr(0, dot)].push_back(name.substr(dot + 1) + "=" + value);
+  }
+  std::vector<std::string> lines;
+  for (const auto& [section, entries] : sections) {
+    lines.push_back("[" + section + "]");
+    lines.insert(lines.end(), entries.begin(), entries.end());
+  }
+  const std::string file = dir_.Write("zelkord.INI", IniText(lines));
+  server_ = std::make_unique<frame::Server>(desk_, frame::PathsForConfig(file));
+  server_->startOperatorClient = withOperator;
+  started_ = server_->Start();
+}
+
+TestServer::~TestServer() { Stop(); }
+
+void TestServer::Stop() {
+  if (!server_) return;
+  server_->ShutDown();
+  server_->WaitDrained();
+  server_.reset();
+}
+
+std::vector<std::string> TestServer::View(const std::string& channel) {
+  std::vector<std::string> lines;
+  frame::ProtocolLock lock(*server_);
+  const int index = server_->channels->FindChannel(channel);
+  if (index < 0) return lines;
+  for (const std::string& line : server_->channels->Entry(index).view.Lines()) {
+    const bool stamped = line.size() >= 6 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                         std::isdigit(static_cast<unsigned char>(line[1])) && line[2] == ':' &&
+                         std::isdigit(static_cast<unsigned char>(line[3])) &&
+                         std::isdigit(static_cast<unsigned char>(line[4])) && line[5] == ' ';
+    lines.push_back(stamped ? line.substr(6) : "<no stamp> " + line);
+  }
+  return lines;
+}
+
+bool TestServer::WaitRegistered(int count) {
+  for (int i = 0; i < 500; ++i) {
+    {
+      frame::ProtocolLock lock(*server_);
+      if (server_->users->RegisteredCount() == count) return true;
+    }
+    usleep(10 * 1000);
+  }
+  return false;
+}
+
+std::vector<std::string> TestServer::Channels() {
+  std::vector<std::string> names;
+  frame::ProtocolLock lock(*server_);
+  for (int i = 0; i < server_->channels->Count(); ++i) names.push_back(server_->channels->ChannelName(i));
+  return names;
+}
+
+std::unique_ptr<TestClient> TestServer::Registered(const std::string& nick) {
+  auto client = Connect();
+  if (!client->Register(nick)) return nullptr;
+  return client;
+}
+
+}  // namespace zelkord::testing

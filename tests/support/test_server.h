@@ -1,0 +1,98 @@
+// Runs a real server in-process for a test: a temporary instance folder
+// with its own settings file, a recording desk, the IRC port chosen by the
+// kernel, and a clean shut-down (drain included) when the test ends.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "frame/procunit.h"
+#include "support/test_client.h"
+#include "window/headless_desk.h"
+
+namespace zelkord::testing {
+
+// A temporary folder, removed with everything in it at destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  // The folder path, ending in '/'.
+  [[nodiscard]] const std::string& Path() const { return path_; }
+  // Writes a file below the folder (bytes as given) and returns its path.
+  std::string Write(const std::string& name, const std::string& bytes) const;
+  // Reads a file below the folder; empty when missing.
+  [[nodiscard]] std::string Read(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// A headless desk that also records every notification, for checks of what
+// the window was told.
+class RecordingDesk : public window::HeadlessDesk {
+ public:
+  RecordingDesk() : HeadlessDesk(nullptr, nullptr, false) {}
+  void UserListChanged(std::string_view what, std::string_view nick) override;
+  void ChannelAdded(std::string_view name) override;
+  void ChannelRemoved(std::string_view name) override;
+  void ShowError(std::string_view text) override;
+  [[nodiscard]] std::vector<std::string> Events();
+  [[nodiscard]] std::vector<std::string> Errors();
+
+ private:
+  void Record(std::string event);
+  std::mutex mutex_;
+  std::vector<std::string> events_;  // guarded by mutex_
+  std::vector<std::string> errors_;  // guarded by mutex_
+};
+
+using SettingsMap = std::map<std::string, std::string>;
+
+class TestServer {
+ public:
+  // Writes zelkord.INI into a new temporary folder with Server.Port 0, no
+  // operator client (unless withOperator), and the given extra keys
+  // ("Section.Key" -> value), then starts the server.
+  explicit TestServer(const SettingsMap& settings = {}, bool withOperator = false);
+  ~TestServer();
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  [[nodiscard]] bool Started() const { return started_.ok; }
+  [[nodiscard]] const std::string& StartError() const { return started_.error; }
+  [[nodiscard]] int Port() const { return server_->IrcPort(); }
+  [[nodiscard]] frame::Server& Server() { return *server_; }
+  [[nodiscard]] RecordingDesk& Desk() { return desk_; }
+  [[nodiscard]] TempDir& Dir() { return dir_; }
+  [[nodiscard]] std::unique_ptr<TestClient> Connect() const {
+    return std::make_unique<TestClient>(Port());
+  }
+  // Connects and registers; nullptr-safe checks are the test's.
+  [[nodiscard]] std::unique_ptr<TestClient> Registered(const std::string& nick);
+  // Shuts the server down and waits for its threads (done by the destructor too).
+  void Stop();
+  // The conversation view of a channel with each line's "hh:nn " stamp cut
+  // off (the stamp's shape is checked); empty when there is no such channel.
+  [[nodiscard]] std::vector<std::string> View(const std::string& channel);
+  // Waits (up to 5 s) until count connections are registered.
+  [[nodiscard]] bool WaitRegistered(int count);
+  // Names of the channels, in table order.
+  [[nodiscard]] std::vector<std::string> Channels();
+
+ private:
+  TempDir dir_;
+  RecordingDesk desk_;
+  std::unique_ptr<frame::Server> server_;
+  frame::StartResult started_;
+};
+
+// Writes an INI text with CR LF line ends from "[Section]" / "Key=Value" lines.
+[[nodiscard]] std::string IniText(const std::vector<std::string>& lines);
+
+}  // namespace zelkord::testing
