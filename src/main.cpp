@@ -102,11 +102,11 @@ int main(int argc, char** argv) {
   bool exitNow = false;
   if (!ParseOptions(argc, argv, options, exitNow)) return 2;
   if (exitNow) return 0;
-  const zelkord::frame::InstancePaths paths =
-      options.config.empty() ? zelkord::frame::PathsFor(ProgramFile(argv[0]))
-                             : zelkord::frame::PathsForConfig(options.config);
-  const bool haveDisplay = std::getenv("DISPLAY") != nullptr ||
-                           std::getenv("WAYLAND_DISPLAY") != nullptr;
+  const zelkord::frame::InstancePaths paths = options.config.empty()
+                                                  ? zelkord::frame::PathsFor(ProgramFile(argv[0]))
+                                                  : zelkord::frame::PathsForConfig(options.config);
+  const bool haveDisplay =
+      std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
 #if defined(ZELKORD_HAVE_WINDOW)
   if (!options.headless && haveDisplay) return zelkord::window::RunWindow(argc, argv, paths);
 #else

@@ -19,7 +19,12 @@ bool IsLoggableChannelName(std::string_view name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
     const auto byte = static_cast<unsigned char>(name[i]);
     if (byte == 0 || byte == '/' || byte == '\\') return false;
-    if (irc::IsLeadByte(byte) && i + 1 < name.size()) ++i;  // skip the trail byte
+    // A backslash that is the trail byte of a kanji is part of that kanji;
+    // '/' and NUL can never be trail bytes, so they are always seen.
+    if (irc::IsLeadByte(byte) && i + 1 < name.size()) {
+      const auto trail = static_cast<unsigned char>(name[i + 1]);
+      if (trail >= 0x40 && trail <= 0xFC && trail != 0x7F) ++i;
+    }
   }
   return true;
 }

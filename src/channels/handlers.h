@@ -13,7 +13,7 @@ namespace zelkord::channels {
 
 using irc::ConnState;
 
-#define ZELKORD_HANDLER(name)                                                           \
+#define ZELKORD_HANDLER(name)                                                            \
   [[nodiscard]] ConnState name(frame::Server& server, int slot, std::string_view params, \
                                ConnState keep, ConnState closing)
 

@@ -29,8 +29,7 @@ void ListWhoMembers(frame::Server& server, int slot, int index) REQUIRES(server.
 
 }  // namespace
 
-ConnState HandleList(frame::Server& server, int slot, std::string_view, ConnState keep,
-                     ConnState) {
+ConnState HandleList(frame::Server& server, int slot, std::string_view, ConnState keep, ConnState) {
   frame::ProtocolLock lock(server);
   const ChannelTable& channels = *server.channels;
   irc::SendNumeric(server, slot, irc::kRplListStart, {});

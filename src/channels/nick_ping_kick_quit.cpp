@@ -53,8 +53,7 @@ ConnState HandleNick(frame::Server& server, int slot, std::string_view params, C
   return keep;
 }
 
-ConnState HandlePing(frame::Server& server, int slot, std::string_view, ConnState keep,
-                     ConnState) {
+ConnState HandlePing(frame::Server& server, int slot, std::string_view, ConnState keep, ConnState) {
   frame::ProtocolLock lock(server);
   const irc::UserSlot& self = server.users->Slot(slot);
   std::string relay;

@@ -24,17 +24,21 @@ std::string ConversationStamp(std::time_t when) {
   return text;
 }
 
-std::string ConversationStamp() { return ConversationStamp(std::time(nullptr)); }
+std::string ConversationStamp() {
+  return ConversationStamp(std::time(nullptr));
+}
 
 std::string LongDateTime(std::time_t when) {
   std::tm t = Local(when);
   char text[64];
-  std::snprintf(text, sizeof text, "%s %02d %04d %02d:%02d:%02d", kMonths[t.tm_mon % 12],
-                t.tm_mday, t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+  std::snprintf(text, sizeof text, "%s %02d %04d %02d:%02d:%02d", kMonths[t.tm_mon % 12], t.tm_mday,
+                t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
   return text;
 }
 
-std::string LongDateTime() { return LongDateTime(std::time(nullptr)); }
+std::string LongDateTime() {
+  return LongDateTime(std::time(nullptr));
+}
 
 std::string DayStamp(std::time_t when) {
   std::tm t = Local(when);

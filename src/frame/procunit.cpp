@@ -60,6 +60,9 @@ Server::~Server() {
 
 StartResult Server::LoadAndShowSettings() {
   LoadedSettings loaded = LoadSettings(paths);  // throws SettingsNumberError
+  if (loaded.cleanupWriteFailed) {
+    return {false, WhyNot("cannot write the settings file", paths.settingsFile)};
+  }
   settings = std::move(loaded.settings);
   banList.Assign(std::move(loaded.banList));
   desk.SetWindowGeometry(loaded.geometry);
@@ -71,8 +74,8 @@ StartResult Server::LoadAndShowSettings() {
   }
   if (!SaveSettings(paths.settingsFile, desk.ReadSettingsPage(), banList.Snapshot()) ||
       !SaveWindowPosition(paths.settingsFile, desk.WindowGeometry()) ||
-      !SaveColors(paths.settingsFile, desk.WebViewBack(), desk.WebViewFore(),
-                  settings.colorLogBack, settings.colorLogFore)) {
+      !SaveColors(paths.settingsFile, desk.WebViewBack(), desk.WebViewFore(), settings.colorLogBack,
+                  settings.colorLogFore)) {
     return {false, WhyNot("cannot write the settings file", paths.settingsFile)};
   }
   desk.SetCaption("Zelkord Ver. " + settings.programVersion);
@@ -106,8 +109,8 @@ StartResult Server::Start() {
     startTimeText = LongDateTime();
     const int listener = TcpListen(port);
     if (listener == kNoSocket) {
-      return {false, "cannot listen on IRC port " + std::to_string(port) + ": " +
-                         std::strerror(errno)};
+      return {false,
+              "cannot listen on IRC port " + std::to_string(port) + ": " + std::strerror(errno)};
     }
     ircListener_ = listener;
     ircPort_ = TcpBoundPort(listener);
@@ -136,8 +139,8 @@ void Server::StartOperatorClient() {
     irc::SendClientLine(socket, "pass " + settings.serverPassWord);
   }
   irc::SendClientLine(socket, "nick " + settings.clientNick);
-  irc::SendClientLine(socket, "user Administrator " + settings.serverName + " 127.0.0.1 :" +
-                                  settings.clientReal);
+  irc::SendClientLine(
+      socket, "user Administrator " + settings.serverName + " 127.0.0.1 :" + settings.clientReal);
 }
 
 bool Server::StartConnectionThread() {
@@ -178,17 +181,18 @@ void Server::ShutDown() {
     // thread ends without a successor.
     TcpShutdown(listener);
     closedIrcListener_ = listener;
-    if (users) {
-      ProtocolLock lock(*this);
-      for (int i = 0; i < users->Capacity(); ++i) {
-        irc::UserSlot& slot = users->Slot(i);
-        if (slot.inUse && slot.connection) slot.connection->Shutdown();
-      }
+  }
+  {
+    ProtocolLock lock(*this);
+    shuttingDown = true;
+    for (int i = 0; users && i < users->Capacity(); ++i) {
+      irc::UserSlot& slot = users->Slot(i);
+      if (slot.inUse && slot.connection) slot.connection->Shutdown();
     }
   }
   if (!SaveWindowPosition(paths.settingsFile, desk.WindowGeometry()) ||
-      !SaveColors(paths.settingsFile, desk.WebViewBack(), desk.WebViewFore(),
-                  settings.colorLogBack, settings.colorLogFore)) {
+      !SaveColors(paths.settingsFile, desk.WebViewBack(), desk.WebViewFore(), settings.colorLogBack,
+                  settings.colorLogFore)) {
     desk.ShowError(WhyNot("cannot write the settings file", paths.settingsFile));
   }
   desk.ShowStatus("shutting down; waiting for connections to end");

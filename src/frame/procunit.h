@@ -82,15 +82,18 @@ class Server {
   // pointers; they live until the Server is destroyed.
   window::Desk& desk;
   const InstancePaths paths;
-  Settings settings;                       // filled by Start, read-only afterwards
-  BanList banList;                         // own lock
-  Mutex connectionLock;                    // the protocol lock
+  Settings settings;     // filled by Start, read-only afterwards
+  BanList banList;       // own lock
+  Mutex connectionLock;  // the protocol lock
   std::unique_ptr<irc::UserTable> users PT_GUARDED_BY(connectionLock);
   std::unique_ptr<channels::ChannelTable> channels PT_GUARDED_BY(connectionLock);
   std::unique_ptr<services::CommLog> commLog;  // own lock
+  // Set by ShutDown: a connection accepted just before the listener closed
+  // is refused at admission instead of outliving the shut-down sweep.
+  bool shuttingDown GUARDED_BY(connectionLock) = false;
   irc::OutputWriter writer;
-  std::string ownAddress;                  // set by Start, read-only afterwards
-  std::string startTimeText;               // set by Start, read-only afterwards
+  std::string ownAddress;     // set by Start, read-only afterwards
+  std::string startTimeText;  // set by Start, read-only afterwards
   std::atomic<int> liveConnectionThreads{0};
   std::atomic<int> liveWebThreads{0};
 
@@ -99,14 +102,14 @@ class Server {
   void StartOperatorClient();
 
   std::atomic<int> ircListener_{-1};
-  int closedIrcListener_ = -1;         // shut down, closed at final clean-up
+  int closedIrcListener_ = -1;  // shut down, closed at final clean-up
   int ircPort_ = -1;
-  int operatorSocket_ = -1;            // written by Start and ShutDown (main thread)
-  std::thread operatorReader_;         // drains the operator client's socket
+  int operatorSocket_ = -1;     // written by Start and ShutDown (main thread)
+  std::thread operatorReader_;  // drains the operator client's socket
   std::atomic<bool> running_{false};
   std::atomic<bool> shutDownDone_{false};
   mutable std::mutex drainMutex_;
-  std::condition_variable drained_;    // signalled as thread counters reach zero
+  std::condition_variable drained_;  // signalled as thread counters reach zero
 };
 
 // Takes the protocol lock for one step of protocol work and, once it is

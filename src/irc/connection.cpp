@@ -62,8 +62,8 @@ bool Connection::Enqueue(std::string_view wireLine) {
 
 bool Connection::SendQueued() {
   while (sent_ < queue_.size()) {
-    ssize_t n = send(socket_, queue_.data() + sent_, queue_.size() - sent_,
-                     MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n =
+        send(socket_, queue_.data() + sent_, queue_.size() - sent_, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       sent_ += static_cast<std::size_t>(n);
       continue;

@@ -67,10 +67,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   OutputWriter& writer_;
   frame::Mutex mutex_;
   std::string queue_ GUARDED_BY(mutex_);
-  std::size_t sent_ GUARDED_BY(mutex_) = 0;         // bytes of queue_ already sent
-  bool dead_ GUARDED_BY(mutex_) = false;            // nothing more will be sent
-  bool closed_ GUARDED_BY(mutex_) = false;          // the socket is closed
-  bool writerWaiting_ GUARDED_BY(mutex_) = false;   // registered with the writer
+  std::size_t sent_ GUARDED_BY(mutex_) = 0;        // bytes of queue_ already sent
+  bool dead_ GUARDED_BY(mutex_) = false;           // nothing more will be sent
+  bool closed_ GUARDED_BY(mutex_) = false;         // the socket is closed
+  bool writerWaiting_ GUARDED_BY(mutex_) = false;  // registered with the writer
 };
 
 // Flushes the connections this thread queued into since its last flush.

@@ -17,13 +17,13 @@ struct Route {
 };
 
 constexpr Route kRoutes[] = {
-    {"JOIN", channels::HandleJoin},     {"PART", channels::HandlePart},
+    {"JOIN", channels::HandleJoin},       {"PART", channels::HandlePart},
     {"PRIVMSG", channels::HandlePrivmsg}, {"TOPIC", channels::HandleTopic},
-    {"MODE", channels::HandleMode},     {"NICK", channels::HandleNick},
-    {"PING", channels::HandlePing},     {"KICK", channels::HandleKick},
-    {"LIST", channels::HandleList},     {"WHOIS", channels::HandleWhois},
-    {"WHO", channels::HandleWho},       {"LUSERS", channels::HandleLusers},
-    {"NAMES", channels::HandleNames},   {"QUIT", channels::HandleQuit},
+    {"MODE", channels::HandleMode},       {"NICK", channels::HandleNick},
+    {"PING", channels::HandlePing},       {"KICK", channels::HandleKick},
+    {"LIST", channels::HandleList},       {"WHOIS", channels::HandleWhois},
+    {"WHO", channels::HandleWho},         {"LUSERS", channels::HandleLusers},
+    {"NAMES", channels::HandleNames},     {"QUIT", channels::HandleQuit},
 };
 
 }  // namespace

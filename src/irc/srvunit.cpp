@@ -36,7 +36,8 @@ void Serve(frame::Server& server, int slotIndex, Connection& connection, ConnSta
     if (raw.empty() || SplitLine(line, parts) != 0) continue;
     switch (state) {
       case ConnState::AwaitingPass:
-        state = PasswordStep(server, slotIndex, parts, ConnState::AwaitingLogin, ConnState::Closing);
+        state =
+            PasswordStep(server, slotIndex, parts, ConnState::AwaitingLogin, ConnState::Closing);
         break;
       case ConnState::AwaitingLogin:
         state = RegistrationStep(server, slotIndex, parts, ConnState::Serving);
@@ -81,12 +82,12 @@ int AdmitConnection(frame::Server& server, std::shared_ptr<Connection> connectio
                     std::string_view address, ConnState& first) {
   frame::ProtocolLock lock(server);
   // Refused in silence: no reply, no log line, no slot.
-  if (server.banList.IsBanned(address)) return kNotFound;
+  if (server.shuttingDown || server.banList.IsBanned(address)) return kNotFound;
   const int slot = server.users->ClaimSlot(std::move(connection), address);
   if (slot == kNotFound) return kNotFound;
   server.commLog->OpenLogPage(slot, address);
-  first = server.settings.serverPassWord.empty() ? ConnState::AwaitingLogin
-                                                 : ConnState::AwaitingPass;
+  first =
+      server.settings.serverPassWord.empty() ? ConnState::AwaitingLogin : ConnState::AwaitingPass;
   return slot;
 }
 
@@ -146,7 +147,8 @@ void SendToSockets(frame::Server& server, const std::vector<int>& sockets, std::
   }
 }
 
-void SendNumeric(frame::Server& server, int slot, int code, std::initializer_list<FormatArg> values) {
+void SendNumeric(frame::Server& server, int slot, int code,
+                 std::initializer_list<FormatArg> values) {
   const UserSlot& user = server.users->Slot(slot);
   std::string text;
   FormatNumeric(text, server.settings.serverName, code, user.nick, values);

@@ -18,7 +18,7 @@ namespace zelkord::irc {
 inline constexpr int kNotFound = -1;
 
 struct JoinedChannel {
-  std::string name;       // the channel name as joined
+  std::string name;  // the channel name as joined
   bool isOperator = false;
 };
 

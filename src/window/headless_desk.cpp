@@ -36,8 +36,12 @@ std::string Convert(std::string_view text, const char* to, const char* from) {
 
 }  // namespace
 
-std::string SjisToUtf8(std::string_view sjis) { return Convert(sjis, "UTF-8", "CP932"); }
-std::string Utf8ToSjis(std::string_view utf8) { return Convert(utf8, "CP932", "UTF-8"); }
+std::string SjisToUtf8(std::string_view sjis) {
+  return Convert(sjis, "UTF-8", "CP932");
+}
+std::string Utf8ToSjis(std::string_view utf8) {
+  return Convert(utf8, "CP932", "UTF-8");
+}
 
 HeadlessDesk::HeadlessDesk(std::FILE* out, std::FILE* errOut, bool verbose)
     : out_(out), errOut_(errOut), verbose_(verbose) {
@@ -89,7 +93,9 @@ int HeadlessDesk::WebViewFore() {
   return webFore_;
 }
 
-void HeadlessDesk::SetCaption(std::string_view caption) { Post("caption", std::string(caption)); }
+void HeadlessDesk::SetCaption(std::string_view caption) {
+  Post("caption", std::string(caption));
+}
 
 void HeadlessDesk::ShowError(std::string_view text) {
   // Errors are written at once and unqueued: the person must see them even
@@ -101,13 +107,17 @@ void HeadlessDesk::ShowError(std::string_view text) {
   }
 }
 
-void HeadlessDesk::ShowStatus(std::string_view text) { Post("status", std::string(text)); }
+void HeadlessDesk::ShowStatus(std::string_view text) {
+  Post("status", std::string(text));
+}
 
 void HeadlessDesk::UserListChanged(std::string_view what, std::string_view nick) {
   Post("user", std::string(what) + " " + std::string(nick));
 }
 
-void HeadlessDesk::ChannelAdded(std::string_view name) { Post("channel", "+ " + std::string(name)); }
+void HeadlessDesk::ChannelAdded(std::string_view name) {
+  Post("channel", "+ " + std::string(name));
+}
 
 void HeadlessDesk::ChannelRemoved(std::string_view name) {
   Post("channel", "- " + std::string(name));
@@ -125,7 +135,9 @@ void HeadlessDesk::LogPageOpened(int slot, std::string_view address) {
   Post("connect", "slot " + std::to_string(slot) + " from " + std::string(address));
 }
 
-void HeadlessDesk::LogPageClosed(int slot) { Post("close", "slot " + std::to_string(slot)); }
+void HeadlessDesk::LogPageClosed(int slot) {
+  Post("close", "slot " + std::to_string(slot));
+}
 
 void HeadlessDesk::TrafficLogged(int slot, Traffic direction, std::string_view text) {
   if (!verbose_) return;
@@ -133,7 +145,9 @@ void HeadlessDesk::TrafficLogged(int slot, Traffic direction, std::string_view t
        std::to_string(slot) + " " + std::string(text));
 }
 
-void HeadlessDesk::WebRequestLogged(std::string_view line) { Post("web", std::string(line)); }
+void HeadlessDesk::WebRequestLogged(std::string_view line) {
+  Post("web", std::string(line));
+}
 
 std::uint64_t HeadlessDesk::DroppedLines() {
   std::lock_guard lock(queueMutex_);

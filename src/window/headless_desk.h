@@ -80,10 +80,10 @@ class HeadlessDesk : public Desk {
 
   std::mutex queueMutex_;
   std::condition_variable queueReady_;
-  std::deque<std::string> queue_;   // guarded by queueMutex_
-  std::uint64_t dropped_ = 0;       // guarded by queueMutex_
-  std::uint64_t reported_ = 0;      // guarded by queueMutex_
-  bool stopping_ = false;           // guarded by queueMutex_
+  std::deque<std::string> queue_;  // guarded by queueMutex_
+  std::uint64_t dropped_ = 0;      // guarded by queueMutex_
+  std::uint64_t reported_ = 0;     // guarded by queueMutex_
+  bool stopping_ = false;          // guarded by queueMutex_
   std::thread writer_;
 };
 

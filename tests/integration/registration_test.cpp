@@ -30,7 +30,9 @@ TEST(Registration, WelcomeBurstLineForLine) {
   EXPECT_EQ(client->ReadLine(), s + "255 ann :I have 2 clients and 0 servers");
   const std::string time = client->ReadLine();
   EXPECT_TRUE(std::regex_match(
-      time, std::regex(R"(:Zel\.Server\(\^\^ 391 ann Zel\.Server\(\^\^ :[A-Z][a-z]{2} \d\d \d{4} \d\d:\d\d:\d\d)")))
+      time,
+      std::regex(
+          R"(:Zel\.Server\(\^\^ 391 ann Zel\.Server\(\^\^ :[A-Z][a-z]{2} \d\d \d{4} \d\d:\d\d:\d\d)")))
       << time;
   EXPECT_EQ(client->ReadLine(), s + "422 ann :MOTD File is missing");
   EXPECT_TRUE(client->Silent());
@@ -81,7 +83,8 @@ TEST(Registration, NicknameInUseInAnyLetterCase) {
   client->Send("NICK");  // an empty nick is never free
   EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 433  :Nickname is already in use");
   client->Send("NICK abd");
-  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 001 abd :Welcome to the Internet Relay Network abd");
+  EXPECT_EQ(client->ReadLine(),
+            ":Zel.Server(^^ 001 abd :Welcome to the Internet Relay Network abd");
 }
 
 TEST(Registration, OtherCommandsBeforeRegistrationAreIgnored) {
@@ -107,7 +110,8 @@ TEST(Registration, PasswordIsComparedByteForByte) {
   client->Send("PASS secret");
   // The NICK given before the password carries over.
   client->Send("USER u h s :r");
-  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 001 ann :Welcome to the Internet Relay Network ann");
+  EXPECT_EQ(client->ReadLine(),
+            ":Zel.Server(^^ 001 ann :Welcome to the Internet Relay Network ann");
 }
 
 TEST(Registration, UserBeforePasswordIsRefusedAndClosed) {

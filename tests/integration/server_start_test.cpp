@@ -26,18 +26,51 @@ TEST(ServerStart, FirstStartWritesEveryDefaultInOrder) {
   server.startOperatorClient = false;
   ASSERT_TRUE(server.Start().ok);
   const std::string folder = dir.Path();
-  const std::string expected = IniText({
-      "[Program]", "Version=1.07", "UserMax=64", "ChanMax=10", "",
-      "[Server]", "Port=0", "PassWord=", "Name=Zel.Server(^^", "Information=Harbor City",
-      "UserMode=oirw", "ChanMode=abiklmnopqstv", "MotdPath=" + folder + "zelkord.MTD", "",
-      "[Client]", "Nick=ZELKNIK", "Real=Zelkord Admin", "",
-      "[Log]", "Lines=200", "Save=Disable", "Path=" + folder, "",
-      "[Web]", "Port=80", "PassWord=", "Send=Disable", "IndexForm=" + folder + "IndexForm.html",
-      "LogForm=" + folder + "LogForm.html", "",
-      "[BanList]", "Count=0", "",
-      "[Position]", "Top=100", "Left=100", "Height=386", "Width=546", "",
-      "[Color]", "WebLogBack=clGray", "WebLogFore=clWindowText", "LogBack=clWindow",
-      "LogFore=clWindowText", ""});
+  const std::string expected = IniText({"[Program]",
+                                        "Version=1.07",
+                                        "UserMax=64",
+                                        "ChanMax=10",
+                                        "",
+                                        "[Server]",
+                                        "Port=0",
+                                        "PassWord=",
+                                        "Name=Zel.Server(^^",
+                                        "Information=Harbor City",
+                                        "UserMode=oirw",
+                                        "ChanMode=abiklmnopqstv",
+                                        "MotdPath=" + folder + "zelkord.MTD",
+                                        "",
+                                        "[Client]",
+                                        "Nick=ZELKNIK",
+                                        "Real=Zelkord Admin",
+                                        "",
+                                        "[Log]",
+                                        "Lines=200",
+                                        "Save=Disable",
+                                        "Path=" + folder,
+                                        "",
+                                        "[Web]",
+                                        "Port=80",
+                                        "PassWord=",
+                                        "Send=Disable",
+                                        "IndexForm=" + folder + "IndexForm.html",
+                                        "LogForm=" + folder + "LogForm.html",
+                                        "",
+                                        "[BanList]",
+                                        "Count=0",
+                                        "",
+                                        "[Position]",
+                                        "Top=100",
+                                        "Left=100",
+                                        "Height=386",
+                                        "Width=546",
+                                        "",
+                                        "[Color]",
+                                        "WebLogBack=clGray",
+                                        "WebLogFore=clWindowText",
+                                        "LogBack=clWindow",
+                                        "LogFore=clWindowText",
+                                        ""});
   EXPECT_EQ(dir.Read("zelkord.INI"), expected);
 }
 
@@ -49,7 +82,8 @@ TEST(ServerStart, AcceptsAndFramesLines) {
   client->SendRaw("NI");
   client->SendRaw("CK ann\r");
   client->SendRaw("\nUSER a b c :d\r\nLUSERS\r\n");
-  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 001 ann :Welcome to the Internet Relay Network ann");
+  EXPECT_EQ(client->ReadLine(),
+            ":Zel.Server(^^ 001 ann :Welcome to the Internet Relay Network ann");
   EXPECT_NE(client->ReadUntil(" 255 ann "), "<timeout>");
 }
 
@@ -94,8 +128,10 @@ TEST(ServerStart, FullTableClosesTheExtraConnectionWithoutData) {
 }
 
 TEST(ServerStart, BannedAddressIsClosedAndTakesNoSlot) {
-  TestServer server(SettingsMap{{"Program.UserMax", "1"}, {"BanList.Count", "2"},
-                     {"BanList.Ip0", "10.*.*.*"}, {"BanList.Ip1", "127.0.0.*"}});
+  TestServer server(SettingsMap{{"Program.UserMax", "1"},
+                                {"BanList.Count", "2"},
+                                {"BanList.Ip0", "10.*.*.*"},
+                                {"BanList.Ip1", "127.0.0.*"}});
   ASSERT_TRUE(server.Started());
   auto banned = server.Connect();
   EXPECT_TRUE(banned->ClosedWithoutData());
@@ -145,8 +181,7 @@ TEST(Program, PortInUseExitsWithStatusOne) {
   ASSERT_GE(holder, 0);
   TempDir dir;
   const std::string file = dir.Write(
-      "zelkord.INI",
-      IniText({"[Server]", "Port=" + std::to_string(frame::TcpBoundPort(holder))}));
+      "zelkord.INI", IniText({"[Server]", "Port=" + std::to_string(frame::TcpBoundPort(holder))}));
   EXPECT_EQ(RunProgram(file), 1);
   frame::TcpClose(holder);
 }

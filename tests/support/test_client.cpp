@@ -17,13 +17,16 @@ TestClient::TestClient(int port) {
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (socket_ >= 0 && connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (socket_ >= 0 &&
+      connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     close(socket_);
     socket_ = -1;
   }
 }
 
-TestClient::~TestClient() { Close(); }
+TestClient::~TestClient() {
+  Close();
+}
 
 void TestClient::Close() {
   if (socket_ >= 0) close(socket_);

@@ -19,7 +19,7 @@ void RemoveTree(const std::string& path) {
       const std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
       const std::string child = path + "/" + name;
-      struct stat info{};
+      struct stat info {};
       if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
         RemoveTree(child);
       } else {
@@ -114,7 +114,9 @@ TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
   started_ = server_->Start();
 }
 
-TestServer::~TestServer() { Stop(); }
+TestServer::~TestServer() {
+  Stop();
+}
 
 void TestServer::Stop() {
   if (!server_) return;
@@ -152,7 +154,8 @@ bool TestServer::WaitRegistered(int count) {
 std::vector<std::string> TestServer::Channels() {
   std::vector<std::string> names;
   frame::ProtocolLock lock(*server_);
-  for (int i = 0; i < server_->channels->Count(); ++i) names.push_back(server_->channels->ChannelName(i));
+  for (int i = 0; i < server_->channels->Count(); ++i)
+    names.push_back(server_->channels->ChannelName(i));
   return names;
 }
 

@@ -1,0 +1,172 @@
+// JOIN and PART over real sockets: relays in member order, the names
+// reply, silent refusals, channel life and the conversation view.
+#include <gtest/gtest.h>
+
+#include "irc/jp_text.h"
+#include "support/test_server.h"
+
+namespace zelkord::testing {
+namespace {
+
+const std::string kS = ":Zel.Server(^^ ";
+
+TEST(Join, FirstJoinMakesTheJoinerOperator) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  ann->Send("JOIN #a");
+  EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 JOIN :#a");
+  EXPECT_EQ(ann->ReadLine(), kS + "353 ann = #a :@ann");
+  EXPECT_EQ(ann->ReadLine(), kS + "366 ann #a :End of /NAMES list");
+  EXPECT_TRUE(ann->Silent());  // no topic reply follows a JOIN
+  EXPECT_EQ(server.View("#a"),
+            std::vector<std::string>{"*** ann" + std::string(irc::jp::kEntered)});
+}
+
+TEST(Join, SecondMemberIsRelayedToEveryone) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  ann->Send("JOIN #a");
+  (void)ann->ReadLines(3);
+  bob->Send("join #a extra words");  // lower case works; extra parameters are ignored
+  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 JOIN :#a");
+  EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 JOIN :#a");
+  EXPECT_EQ(bob->ReadLine(), kS + "353 bob = #a :@ann bob");
+  EXPECT_EQ(bob->ReadLine(), kS + "366 bob #a :End of /NAMES list");
+  // Joining again changes nothing and answers nothing.
+  bob->Send("JOIN #a");
+  EXPECT_TRUE(bob->Silent());
+  EXPECT_TRUE(ann->Silent(50));
+}
+
+TEST(Join, ChannelNamesAreExactAndUnvalidated) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  ann->Send("JOIN #a");
+  ann->Send("JOIN #A");
+  ann->Send("JOIN a,b");
+  ann->Send("JOIN");
+  EXPECT_EQ(ann->ReadUntil("366 ann  :"), kS + "366 ann  :End of /NAMES list");
+  EXPECT_EQ(server.Channels(), (std::vector<std::string>{"#a", "#A", "a,b", ""}));
+}
+
+TEST(Join, TableFullIsASilentRefusal) {
+  TestServer server(SettingsMap{{"Program.ChanMax", "2"}});
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  ann->Send("JOIN #1");
+  ann->Send("JOIN #2");
+  (void)ann->ReadLines(6);
+  ann->Send("JOIN #3");
+  EXPECT_TRUE(ann->Silent());
+  // Once a channel empties, a new one fits.
+  ann->Send("PART #1");
+  EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 PART #1");
+  ann->Send("JOIN #3");
+  EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 JOIN :#3");
+}
+
+TEST(Join, LongNamesReplyIsSplitBetweenNames) {
+  TestServer server(SettingsMap{{"Program.UserMax", "40"}});
+  ASSERT_TRUE(server.Started());
+  std::vector<std::unique_ptr<TestClient>> clients;
+  std::vector<std::string> nicks;
+  for (int i = 0; i < 30; ++i) {
+    nicks.push_back("member" + std::to_string(i) + std::string(20, 'x'));
+    clients.push_back(server.Registered(nicks.back()));
+    ASSERT_NE(clients.back(), nullptr);
+    clients.back()->Send("JOIN #big");
+    ASSERT_NE(clients.back()->ReadUntil(" 366 "), "<timeout>");
+  }
+  auto last = server.Registered("last");
+  last->Send("JOIN #big");
+  EXPECT_EQ(last->ReadLine(), ":last!user@127.0.0.1 JOIN :#big");
+  std::string joined;
+  int lines = 0;
+  for (std::string line = last->ReadLine(); line.find(" 366 ") == std::string::npos;
+       line = last->ReadLine()) {
+    ASSERT_EQ(line.rfind(kS + "353 last = #big :", 0), 0u) << line;
+    EXPECT_LE(line.size() + 2, 512u);
+    joined += (joined.empty() ? "" : " ") + line.substr(line.find(" :") + 2);
+    ++lines;
+  }
+  std::string expected = "@" + nicks[0];
+  for (std::size_t i = 1; i < nicks.size(); ++i) expected += " " + nicks[i];
+  expected += " last";
+  EXPECT_GT(lines, 1);
+  EXPECT_EQ(joined, expected);
+}
+
+TEST(Part, RelayedToEveryMemberWithoutTheMessage) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  ann->Send("JOIN #a");
+  (void)ann->ReadLines(3);
+  bob->Send("JOIN #a");
+  (void)bob->ReadLines(3);
+  (void)ann->ReadLine();
+  bob->Send("PART #a :gone fishing");
+  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
+  EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 PART #a");
+  EXPECT_EQ(server.View("#a").back(), "*** bob" + std::string(irc::jp::kLeft));
+}
+
+TEST(Part, LastMemberDestroysTheChannel) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  ann->Send("JOIN #a");
+  ann->Send("TOPIC #a :old");
+  ann->Send("PART #a");
+  EXPECT_EQ(ann->ReadUntil("PART"), ":ann!user@127.0.0.1 PART #a");
+  EXPECT_TRUE(server.Channels().empty());
+  // A fresh channel: new operator, no topic.
+  bob->Send("JOIN #a");
+  EXPECT_EQ(bob->ReadLines(2).back(), kS + "353 bob = #a :@bob");
+  bob->Send("TOPIC #a");
+  EXPECT_EQ(bob->ReadUntil(" 331 "), kS + "331 bob #a :No topic is set");
+}
+
+TEST(Part, NonMemberLeavesANoticeButGetsNoReply) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  ann->Send("JOIN #a");
+  (void)ann->ReadLines(3);
+  bob->Send("PART #a");
+  bob->Send("PART #nowhere");
+  EXPECT_TRUE(bob->Silent());
+  EXPECT_TRUE(ann->Silent(50));
+  EXPECT_EQ(server.View("#a").back(), "*** bob" + std::string(irc::jp::kLeft));
+}
+
+TEST(Disconnect, DroppedMemberIsPartedFromEveryChannel) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  for (const char* channel : {"#a", "#b"}) {
+    ann->Send(std::string("JOIN ") + channel);
+    (void)ann->ReadLines(3);
+    bob->Send(std::string("JOIN ") + channel);
+    (void)bob->ReadLines(3);
+    (void)ann->ReadLine();
+  }
+  bob->SendRaw("PRIVMSG #a :half a li");  // dropped mid-line: the partial line is lost
+  bob->Close();
+  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
+  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #b");
+  EXPECT_TRUE(ann->Silent());
+  EXPECT_EQ(server.View("#b").back(), "*** bob" + std::string(irc::jp::kDisconnected));
+  EXPECT_TRUE(server.WaitRegistered(1));
+}
+
+}  // namespace
+}  // namespace zelkord::testing

@@ -1,0 +1,29 @@
+// MODE over real sockets: one answer for a channel query, silence else.
+#include <gtest/gtest.h>
+
+#include "support/test_server.h"
+
+namespace zelkord::testing {
+namespace {
+
+TEST(Mode, ChannelQueryGetsOneReplyAndChangesAreIgnored) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  ann->Send("JOIN #a");
+  (void)ann->ReadLines(3);
+  ann->Send("MODE #a");
+  EXPECT_EQ(ann->ReadLine(), ":Zel.Server(^^ 324 ann #a :");
+  for (const char* line : {"MODE #a +o bob", "MODE #a +l 1", "MODE #a +k key", "MODE ann",
+                           "MODE ann +i", "MODE #A", "MODE"}) {
+    ann->Send(line);
+  }
+  EXPECT_TRUE(ann->Silent());
+  // No limit or key was set: bob still joins.
+  bob->Send("JOIN #a");
+  EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 JOIN :#a");
+}
+
+}  // namespace
+}  // namespace zelkord::testing

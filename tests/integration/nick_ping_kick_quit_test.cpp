@@ -1,0 +1,139 @@
+// NICK, PING, KICK and QUIT over real sockets.
+#include <gtest/gtest.h>
+
+#include "irc/jp_text.h"
+#include "support/test_server.h"
+
+namespace zelkord::testing {
+namespace {
+
+const std::string kS = ":Zel.Server(^^ ";
+
+void JoinAll(std::initializer_list<TestClient*> clients, const std::string& channel) {
+  std::vector<TestClient*> joined;
+  for (TestClient* client : clients) {
+    client->Send("JOIN " + channel);
+    (void)client->ReadUntil(" 366 ");
+    for (TestClient* earlier : joined) (void)earlier->ReadLine();  // the new member's JOIN
+    joined.push_back(client);
+  }
+}
+
+TEST(Nick, TakenNicksAreRefused) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  ann->Send("NICK BOB");
+  EXPECT_EQ(ann->ReadLine(), kS + "433 ann :Nickname is already in use");
+  ann->Send("NICK ANN");  // even one's own nick in another case
+  EXPECT_EQ(ann->ReadLine(), kS + "433 ann :Nickname is already in use");
+}
+
+TEST(Nick, RelayedOncePerSharedChannel) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  JoinAll({ann.get(), bob.get()}, "#a");
+  JoinAll({ann.get(), bob.get()}, "#b");
+  ann->Send("NICK anne");
+  EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
+  EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
+  EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
+  EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
+  const std::string change = "*** " + std::string(irc::jp::kNickChange) + "ann > anne";
+  EXPECT_EQ(server.View("#a").back(), change);
+  EXPECT_EQ(server.View("#b").back(), change);
+  // The member lists follow: NAMES shows the new nick.
+  bob->Send("NAMES #a");
+  EXPECT_EQ(bob->ReadLine(), kS + "353 bob = #a :@anne bob");
+}
+
+TEST(Nick, UserInNoChannelChangesSilently) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  ann->Send("NICK zed");
+  EXPECT_TRUE(ann->Silent());
+  ann->Send("LUSERS");
+  EXPECT_EQ(ann->ReadLine(), kS + "251 zed :There are 1 users and 0 invisible on 1 servers");
+  const auto events = server.Desk().Events();
+  EXPECT_EQ(events.back(), "user ann zed");
+}
+
+TEST(Ping, AnswersWithTheAddresses) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  const std::string pong = ":127.0.0.1 PONG 127.0.0.1 :" + server.Server().ownAddress;
+  ann->Send("PING");
+  EXPECT_EQ(ann->ReadLine(), pong);
+  ann->Send("PING :whatever you like");
+  EXPECT_EQ(ann->ReadLine(), pong);
+}
+
+TEST(Kick, RefusalsInOrder) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  auto cid = server.Registered("cid");
+  JoinAll({ann.get(), bob.get()}, "#a");
+  cid->Send("KICK #nowhere bob");
+  EXPECT_EQ(cid->ReadLine(), kS + "401 cid #nowhere :No such nick/channel");
+  cid->Send("KICK #a bob");  // exists, but cid has not joined it
+  EXPECT_EQ(cid->ReadLine(), kS + "442 cid #a :You're not on that channel");
+  bob->Send("KICK #a ann");  // a member without the operator flag
+  EXPECT_EQ(bob->ReadLine(), kS + "482 bob #a :You're not channel operator");
+  ann->Send("KICK #a Ghost");
+  EXPECT_EQ(ann->ReadLine(), kS + "401 ann Ghost :No such nick/channel");
+  ann->Send("KICK #a CID");  // connected, not on the channel: named as typed
+  EXPECT_EQ(ann->ReadLine(), kS + "401 ann CID :No such nick/channel");
+}
+
+TEST(Kick, OperatorRemovesAMember) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  JoinAll({ann.get(), bob.get()}, "#a");
+  ann->Send("KICK #a BOB :behave");
+  EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 KICK #a BOB :behave");
+  EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 KICK #a BOB :behave");
+  ann->Send("NAMES #a");
+  EXPECT_EQ(ann->ReadLine(), kS + "353 ann = #a :@ann");
+  EXPECT_EQ(ann->ReadLine(), kS + "366 ann #a :End of /NAMES list");
+  // bob may no longer talk there.
+  bob->Send("PRIVMSG #a :hey");
+  EXPECT_TRUE(ann->Silent());
+}
+
+TEST(Quit, MembersSeeQuitThenPart) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  JoinAll({ann.get(), bob.get()}, "#a");
+  bob->Send("QUIT :see you");
+  EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 QUIT :see you");
+  EXPECT_EQ(bob->ReadLine(), "<closed>");
+  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 QUIT :see you");
+  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
+  const auto view = server.View("#a");
+  ASSERT_GE(view.size(), 2u);
+  EXPECT_EQ(view[view.size() - 2], "*** bob" + std::string(irc::jp::kQuitLeft) + "see you");
+  EXPECT_EQ(view.back(), "*** bob" + std::string(irc::jp::kDisconnected));
+}
+
+TEST(Quit, WithoutChannelsOrMessage) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  ann->Send("QUIT");
+  EXPECT_EQ(ann->ReadLine(), "<closed>");
+  EXPECT_TRUE(server.WaitRegistered(0));
+}
+
+}  // namespace
+}  // namespace zelkord::testing
