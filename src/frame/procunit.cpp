@@ -45,7 +45,7 @@ bool StartDetachedThread(std::function<void()> fn) {
 }
 
 Server::Server(window::Desk& deskIn, InstancePaths pathsIn)
-    : desk(deskIn), paths(std::move(pathsIn)), settings(DefaultSettings(paths)) {
+    : desk(deskIn), paths(std::move(pathsIn)), settings(DefaultSettings(paths)), webView(deskIn) {
   running_ = true;
 }
 
@@ -56,6 +56,7 @@ Server::~Server() {
   // Listeners stay open (shut down) until no thread can be inside accept on
   // them, so their numbers cannot be reused under a waiting thread.
   TcpClose(closedIrcListener_);
+  TcpClose(closedWebListener_);
 }
 
 StartResult Server::LoadAndShowSettings() {
@@ -79,6 +80,7 @@ StartResult Server::LoadAndShowSettings() {
     return {false, WhyNot("cannot write the settings file", paths.settingsFile)};
   }
   desk.SetCaption("Zelkord Ver. " + settings.programVersion);
+  settingsLoaded_ = true;
   return {true, {}};
 }
 
@@ -115,7 +117,24 @@ StartResult Server::Start() {
     ircListener_ = listener;
     ircPort_ = TcpBoundPort(listener);
     if (!StartConnectionThread()) return {false, "cannot start a connection thread"};
+    sweeper_ = std::make_unique<services::Sweeper>(*this, sweepInterval);
     if (startOperatorClient) StartOperatorClient();
+    // Only exactly "Enable" runs the web service.
+    if (settings.webSend == "Enable") {
+      const int webPort = ToInt("Web.Port", settings.webPort);
+      const int webListener = TcpListen(webPort);
+      if (webListener == kNoSocket) {
+        // Not fatal: IRC is served; the person is told the pages are not.
+        desk.ShowError("cannot listen on web port " + std::to_string(webPort) + ": " +
+                       std::strerror(errno) + "; the status pages are not served");
+      } else {
+        webListener_ = webListener;
+        webPort_ = TcpBoundPort(webListener);
+        if (StartWebThread()) {
+          desk.ShowStatus("serving status pages on port " + std::to_string(webPort_));
+        }
+      }
+    }
   } catch (const SettingsNumberError& error) {
     return {false, error.what()};
   }
@@ -141,6 +160,30 @@ void Server::StartOperatorClient() {
   irc::SendClientLine(socket, "nick " + settings.clientNick);
   irc::SendClientLine(
       socket, "user Administrator " + settings.serverName + " 127.0.0.1 :" + settings.clientReal);
+}
+
+bool Server::StartWebThread() {
+  ++liveWebThreads;
+  if (StartDetachedThread([this] { services::RunWebThread(*this); })) return true;
+  ThreadEnded(liveWebThreads);
+  return false;
+}
+
+void Server::OperatorSend(std::string_view line) {
+  irc::SendClientLine(operatorSocket_, line);
+}
+
+void Server::RequestSweep() {
+  if (sweeper_) sweeper_->RequestSweep();
+}
+
+bool Server::SaveSettingsNow() {
+  return SaveSettings(paths.settingsFile, desk.ReadSettingsPage(), banList.Snapshot());
+}
+
+bool Server::SaveColorsNow() {
+  return SaveColors(paths.settingsFile, desk.WebViewBack(), desk.WebViewFore(),
+                    settings.colorLogBack, settings.colorLogFore);
 }
 
 bool Server::StartConnectionThread() {
@@ -170,10 +213,16 @@ void Server::WaitDrained() {
 void Server::ShutDown() {
   if (shutDownDone_.exchange(true)) return;
   desk.DisableQuitButton();
+  sweeper_.reset();
   if (operatorSocket_ != kNoSocket) {
     TcpShutdown(operatorSocket_);
     if (operatorReader_.joinable()) operatorReader_.join();
     operatorSocket_ = TcpClose(operatorSocket_);
+  }
+  const int webListener = webListener_.exchange(kNoSocket);
+  if (webListener != kNoSocket) {
+    TcpShutdown(webListener);  // fails the waiting web thread's accept
+    closedWebListener_ = webListener;
   }
   const int listener = ircListener_.exchange(kNoSocket);
   if (listener != kNoSocket) {

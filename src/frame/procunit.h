@@ -24,7 +24,9 @@
 #include "frame/settings.h"
 #include "irc/connection.h"
 #include "irc/userunit.h"
+#include "services/chkunit.h"
 #include "services/debunit.h"
+#include "services/webunit.h"
 #include "window/desk.h"
 
 namespace zelkord::frame {
@@ -73,10 +75,32 @@ class Server {
   [[nodiscard]] bool StartConnectionThread();
   // The IRC listener socket; kNoSocket once shut down. Any thread.
   [[nodiscard]] int IrcListener() const { return ircListener_.load(); }
+
+  // --- Web threads.
+  [[nodiscard]] bool StartWebThread();
+  [[nodiscard]] int WebListener() const { return webListener_.load(); }
+  // The bound web port, or -1 when the web service does not run.
+  [[nodiscard]] int WebPort() const { return webPort_; }
+
+  // --- Desk actions. Main thread.
+  // Sends one line from the operator client (converted to the wire; a
+  // failure goes unnoticed, as the client shows nothing it receives).
+  void OperatorSend(std::string_view line);
+  // Asks for one liveness sweep on the sweeper thread; never blocks.
+  void RequestSweep();
+  // Writes the settings page and the ban list ("save settings"). false when
+  // the file cannot be written.
+  [[nodiscard]] bool SaveSettingsNow();
+  // Writes the colour section from the desk's web view and the channel
+  // colour settings. false when the file cannot be written.
+  [[nodiscard]] bool SaveColorsNow();
   void ThreadEnded(std::atomic<int>& counter);
 
   // Whether Start logs the operator client in; tests may turn it off.
   bool startOperatorClient = true;
+  // The liveness sweeper's own timer; zero when the window's timer asks
+  // for the sweeps instead (RequestSweep).
+  std::chrono::milliseconds sweepInterval{services::kSweepInterval};
 
   // --- State shared by protocol work. Start() creates what is behind the
   // pointers; they live until the Server is destroyed.
@@ -88,6 +112,8 @@ class Server {
   std::unique_ptr<irc::UserTable> users PT_GUARDED_BY(connectionLock);
   std::unique_ptr<channels::ChannelTable> channels PT_GUARDED_BY(connectionLock);
   std::unique_ptr<services::CommLog> commLog;  // own lock
+  services::WebRequestView webView;            // own lock
+  std::atomic<int> servingWebRequests{0};
   // Set by ShutDown: a connection accepted just before the listener closed
   // is refused at admission instead of outliving the shut-down sweep.
   bool shuttingDown GUARDED_BY(connectionLock) = false;
@@ -101,12 +127,17 @@ class Server {
   [[nodiscard]] StartResult LoadAndShowSettings();
   void StartOperatorClient();
 
+  std::unique_ptr<services::Sweeper> sweeper_;  // main thread creates and ends it
+  std::atomic<int> webListener_{-1};
+  int closedWebListener_ = -1;
+  int webPort_ = -1;
   std::atomic<int> ircListener_{-1};
   int closedIrcListener_ = -1;  // shut down, closed at final clean-up
   int ircPort_ = -1;
   int operatorSocket_ = -1;     // written by Start and ShutDown (main thread)
   std::thread operatorReader_;  // drains the operator client's socket
   std::atomic<bool> running_{false};
+  bool settingsLoaded_ = false;  // main thread: the window state came from the file
   std::atomic<bool> shutDownDone_{false};
   mutable std::mutex drainMutex_;
   std::condition_variable drained_;  // signalled as thread counters reach zero

@@ -19,6 +19,7 @@ int UserTable::ClaimSlot(std::shared_ptr<Connection> connection, std::string_vie
     slot.alive = true;
     slot.nickAccepted = false;
     slot.userGiven = false;
+    slot.sweepsUnregistered = 0;
     slot.socket = connection ? connection->Socket() : -1;
     slot.connection = std::move(connection);
     slot.address.assign(address.substr(0, 15));

@@ -22,6 +22,7 @@ struct JoinedChannel {
   bool isOperator = false;
 };
 
+// Every field is guarded by the server's protocol lock, except alive.
 struct UserSlot {
   bool inUse = false;
   bool registered = false;
@@ -30,6 +31,7 @@ struct UserSlot {
   std::atomic<bool> alive{false};
   bool nickAccepted = false;
   bool userGiven = false;
+  int sweepsUnregistered = 0;  // liveness sweeps seen before registration
   int socket = -1;
   std::string address;  // the peer's dotted IPv4 address
   std::string nick;

@@ -4,7 +4,14 @@
 namespace zelkord::services {
 
 CommLog::CommLog(int pages, window::Desk& desk)
-    : desk_(desk), pages_(static_cast<std::size_t>(pages > 0 ? pages : 0)) {}
+    : desk_(desk),
+      pageCount_(pages > 0 ? pages : 0),
+      pages_(static_cast<std::size_t>(pageCount_)) {}
+
+bool CommLog::IsOpen(int slot) {
+  frame::MutexLock lock(mutex_);
+  return slot >= 0 && slot < pageCount_ && pages_[static_cast<std::size_t>(slot)].open;
+}
 
 void CommLog::OpenLogPage(int slot, std::string_view address) {
   {

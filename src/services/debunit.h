@@ -41,7 +41,8 @@ class CommLog {
   void LogTraffic(int slot, window::Traffic direction, std::string_view text);
   // A copy of one page, taken under the log's lock. Any thread.
   [[nodiscard]] LogPageSnapshot Snapshot(int slot);
-  [[nodiscard]] int Pages() const { return static_cast<int>(pages_.size()); }
+  [[nodiscard]] bool IsOpen(int slot);
+  [[nodiscard]] int Pages() const { return pageCount_; }
 
  private:
   struct Page {
@@ -51,6 +52,7 @@ class CommLog {
     frame::BoundedLines sent{kLogViewBound};
   };
   window::Desk& desk_;
+  const int pageCount_;
   frame::Mutex mutex_;
   std::vector<Page> pages_ GUARDED_BY(mutex_);
 };

@@ -111,6 +111,7 @@ TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
   const std::string file = dir_.Write("zelkord.INI", IniText(lines));
   server_ = std::make_unique<frame::Server>(desk_, frame::PathsForConfig(file));
   server_->startOperatorClient = withOperator;
+  server_->sweepInterval = std::chrono::milliseconds(0);  // tests run sweeps themselves
   started_ = server_->Start();
 }
 

@@ -1,0 +1,78 @@
+// The liveness sweep: pings registered connections, drops the silent ones
+// at the next sweep, spares those that answered and slot 0, and drops
+// connections that never register.
+#include <gtest/gtest.h>
+
+#include "services/chkunit.h"
+#include "support/test_server.h"
+
+namespace zelkord::testing {
+namespace {
+
+TEST(Liveness, SilentClientIsPingedThenDropped) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto first = server.Registered("first");  // slot 0 is exempt: take it
+  auto ann = server.Registered("ann");
+  services::LivenessSweep(server.Server());
+  EXPECT_EQ(ann->ReadLine(), "PING :Zel.Server(^^");
+  const auto page = server.Server().commLog->Snapshot(1);
+  ASSERT_FALSE(page.sent.empty());
+  EXPECT_EQ(page.sent.back(), "PING :Zel.Server(^^");
+  services::LivenessSweep(server.Server());
+  EXPECT_EQ(ann->ReadLine(), "<closed>");
+  EXPECT_TRUE(server.WaitRegistered(1));
+  EXPECT_TRUE(first->Silent(50));
+}
+
+TEST(Liveness, ClientThatAnswersIsKept) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto first = server.Registered("first");
+  auto ann = server.Registered("ann");
+  for (int sweep = 0; sweep < 3; ++sweep) {
+    services::LivenessSweep(server.Server());
+    ASSERT_EQ(ann->ReadLine(), "PING :Zel.Server(^^");
+    ann->Send("PONG :Zel.Server(^^");  // unknown to the dispatcher, but a line all the same
+    ann->Send("LUSERS");
+    ASSERT_NE(ann->ReadUntil(" 255 "), "<timeout>");
+  }
+}
+
+TEST(Liveness, SlotZeroIsNeverPinged) {
+  TestServer server(SettingsMap{}, /*withOperator=*/true);
+  ASSERT_TRUE(server.Started());
+  ASSERT_TRUE(server.WaitRegistered(1));
+  for (int sweep = 0; sweep < 3; ++sweep) services::LivenessSweep(server.Server());
+  auto ann = server.Registered("ann");
+  ann->Send("LUSERS");
+  EXPECT_EQ(ann->ReadLine(),
+            ":Zel.Server(^^ 251 ann :There are 2 users and 0 invisible on 1 servers");
+  EXPECT_TRUE(server.Server().commLog->Snapshot(0).sent.empty() ||
+              server.Server().commLog->Snapshot(0).sent.back().rfind("PING", 0) != 0);
+}
+
+TEST(Liveness, UnregisteredConnectionIsDroppedAtTheSecondSweep) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto first = server.Registered("first");
+  auto idle = server.Connect();
+  idle->Send("NICK idle");  // never completes registration
+  ASSERT_TRUE(idle->Silent(100));
+  services::LivenessSweep(server.Server());
+  EXPECT_TRUE(idle->Silent(100));  // neither pinged nor dropped yet
+  services::LivenessSweep(server.Server());
+  EXPECT_TRUE(idle->ClosedWithoutData());
+}
+
+TEST(Liveness, TableOfOneSlotIsNeverSwept) {
+  TestServer server(SettingsMap{{"Program.UserMax", "1"}});
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");  // takes slot 0
+  services::LivenessSweep(server.Server());
+  services::LivenessSweep(server.Server());
+  EXPECT_TRUE(ann->Silent(100));
+}
+
+}  // namespace
+}  // namespace zelkord::testing
