@@ -59,11 +59,13 @@ int ChannelTable::AddMember(irc::UserSlot& user, std::string_view name) {
   }
   ChannelEntry& entry = entries_[static_cast<std::size_t>(index)];
   const bool firstMember = entry.members.empty();
-  for (const std::string& member : entry.members) {
-    if (irc::EqualsFolded(member, user.nick)) return irc::kNotFound;
+  std::string folded = irc::UpperCase(user.Nick());
+  if (std::find(entry.folded.begin(), entry.folded.end(), folded) != entry.folded.end()) {
+    return irc::kNotFound;
   }
-  entry.members.push_back(user.nick);
-  user.channels.push_back({std::string(name), firstMember || user.nick == options_.operatorNick});
+  entry.members.push_back(user.Nick());
+  entry.folded.push_back(std::move(folded));
+  user.channels.push_back({std::string(name), firstMember || user.Nick() == options_.operatorNick});
   desk_.MembersChanged(name);
   return index;
 }
@@ -72,10 +74,10 @@ int ChannelTable::RemoveMember(irc::UserSlot& user, std::string_view name) {
   const int index = FindChannel(name);
   if (index == irc::kNotFound) return irc::kNotFound;
   ChannelEntry& entry = entries_[static_cast<std::size_t>(index)];
-  auto member = std::find_if(entry.members.begin(), entry.members.end(),
-                             [&](const std::string& m) { return irc::EqualsFolded(m, user.nick); });
-  if (member == entry.members.end()) return irc::kNotFound;
-  entry.members.erase(member);
+  auto member = std::find(entry.folded.begin(), entry.folded.end(), irc::UpperCase(user.Nick()));
+  if (member == entry.folded.end()) return irc::kNotFound;
+  entry.members.erase(entry.members.begin() + (member - entry.folded.begin()));
+  entry.folded.erase(member);
   auto joined = std::find_if(user.channels.begin(), user.channels.end(),
                              [&](const irc::JoinedChannel& c) { return c.name == name; });
   if (joined != user.channels.end()) user.channels.erase(joined);
@@ -94,7 +96,7 @@ int ChannelTable::SetTopic(const irc::UserSlot& user, std::string_view name,
   const int index = FindChannel(name);
   if (index == irc::kNotFound) return irc::kNotFound;
   ChannelEntry& entry = entries_[static_cast<std::size_t>(index)];
-  entry.topicText.assign(kTopicPrefix).append(topic).append(" by ").append(user.nick);
+  entry.topicText.assign(kTopicPrefix).append(topic).append(" by ").append(user.Nick());
   desk_.TopicChanged(name, entry.topicText);
   return index;
 }
@@ -151,23 +153,23 @@ void ChannelTable::WriteDayLog(const ChannelEntry& entry, std::string_view line)
 }
 
 void ChannelTable::RenameMember(std::string_view oldNick, std::string_view newNick) {
+  const std::string oldFolded = irc::UpperCase(oldNick);
   for (ChannelEntry& entry : entries_) {
-    for (std::string& member : entry.members) {
-      if (irc::EqualsFolded(member, oldNick)) {
-        member.assign(newNick);
-        desk_.MembersChanged(entry.name);
-        break;
-      }
-    }
+    auto member = std::find(entry.folded.begin(), entry.folded.end(), oldFolded);
+    if (member == entry.folded.end()) continue;
+    entry.members[static_cast<std::size_t>(member - entry.folded.begin())].assign(newNick);
+    *member = irc::UpperCase(newNick);
+    desk_.MembersChanged(entry.name);
   }
 }
 
 std::vector<std::string> ChannelTable::NamesList(int index, const irc::UserTable& users) const {
   std::vector<std::string> names;
   if (!InRange(index)) return names;
-  const auto& members = Entry(index).members;
+  const ChannelEntry& entry = Entry(index);
+  const auto& members = entry.members;
   for (std::size_t position = 0; position < members.size(); ++position) {
-    if (users.FindUserByNick(members[position]) == irc::kNotFound) continue;
+    if (users.FindUserByFoldedNick(entry.folded[position]) == irc::kNotFound) continue;
     // "@" marks list position 0, not the operator flag.
     names.push_back(position == 0 ? "@" + members[position] : members[position]);
   }
@@ -185,8 +187,8 @@ int ChannelTable::MemberSockets(int index, const irc::UserTable& users,
                                 std::vector<int>& sockets) const {
   sockets.clear();
   if (!InRange(index)) return 0;
-  for (const std::string& member : Entry(index).members) {
-    const int slot = users.FindUserByNick(member);
+  for (const std::string& folded : Entry(index).folded) {
+    const int slot = users.FindUserByFoldedNick(folded);
     if (slot != irc::kNotFound) sockets.push_back(users.Slot(slot).socket);
   }
   return static_cast<int>(sockets.size());

@@ -27,6 +27,7 @@ inline constexpr std::string_view kTopicPrefix = "topic:";
 struct ChannelEntry {
   std::string name;
   std::vector<std::string> members;  // nicks in join order, as spelled at join
+  std::vector<std::string> folded;   // the same nicks upper-cased, for lookups
   std::string topicText{kTopicPrefix};
   frame::BoundedLines view;
 };

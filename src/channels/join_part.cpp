@@ -22,7 +22,7 @@ std::string EventLine(std::string_view text) {
 
 void SendNamesReply(frame::Server& server, int slot, std::string_view channel, int index) {
   const std::string fixed = irc::FormatNumeric(server.settings.serverName, irc::kRplNamReply,
-                                               server.users->Slot(slot).nick, {channel, ""});
+                                               server.users->Slot(slot).Nick(), {channel, ""});
   const std::size_t room = fixed.size() < kLineBytes ? kLineBytes - fixed.size() : 0;
   // Lines are cut only between names; a name too long for any line gets a
   // line of its own.
@@ -55,13 +55,13 @@ ConnState HandleJoin(frame::Server& server, int slot, std::string_view params, C
   if (index == irc::kNotFound) return keep;  // table full or already a member: silent
 
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayJoin, {self.nick, self.userName, self.address, name});
+  irc::FormatRelay(relay, irc::kRelayJoin, {self.Nick(), self.userName, self.address, name});
   std::vector<int> sockets;
   channels.MemberSockets(index, users, sockets);
   irc::SendToSockets(server, sockets, relay);
   SendNamesReply(server, slot, name, index);
   irc::SendNumeric(server, slot, irc::kRplEndOfNames, {name});
-  channels.AppendLine(index, EventLine(self.nick + std::string(irc::jp::kEntered)));
+  channels.AppendLine(index, EventLine(self.Nick() + std::string(irc::jp::kEntered)));
   return keep;
 }
 
@@ -78,9 +78,9 @@ ConnState HandlePart(frame::Server& server, int slot, std::string_view params, C
   const int index = channels.FindChannel(name);
   if (index == irc::kNotFound) return keep;
   // Logged before membership is tested: a non-member's PART leaves its notice.
-  channels.AppendLine(index, EventLine(self.nick + std::string(irc::jp::kLeft)));
+  channels.AppendLine(index, EventLine(self.Nick() + std::string(irc::jp::kLeft)));
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayPart, {self.nick, self.userName, self.address, name});
+  irc::FormatRelay(relay, irc::kRelayPart, {self.Nick(), self.userName, self.address, name});
   std::vector<int> sockets;
   channels.MemberSockets(index, users, sockets);  // the leaver included
   if (channels.RemoveMember(self, name) == irc::kNotFound) return keep;

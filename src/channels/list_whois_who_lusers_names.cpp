@@ -22,7 +22,7 @@ void ListWhoMembers(frame::Server& server, int slot, int index) REQUIRES(server.
                                [&](const irc::JoinedChannel& c) { return c.name == name; });
     if (joined == user.channels.end()) return;
     irc::SendNumeric(server, slot, irc::kRplWhoReply,
-                     {name, user.userName, user.address, user.hostName, user.nick,
+                     {name, user.userName, user.address, user.hostName, user.Nick(),
                       joined->isOperator ? "@" : "", user.realName});
   }
 }
@@ -57,7 +57,7 @@ ConnState HandleWhois(frame::Server& server, int slot, std::string_view params, 
   }
   const irc::UserSlot& user = users.Slot(found);
   irc::SendNumeric(server, slot, irc::kRplWhoisUser,
-                   {user.nick, user.userName, user.address, user.realName});
+                   {user.Nick(), user.userName, user.address, user.realName});
   std::string list;
   for (const irc::JoinedChannel& joined : user.channels) {
     list.push_back(joined.isOperator ? '@' : '+');

@@ -32,14 +32,14 @@ ConnState HandleNick(frame::Server& server, int slot, std::string_view params, C
     irc::SendNumeric(server, slot, irc::kErrNicknameInUse, {});
     return keep;
   }
-  const std::string oldNick = self.nick;
+  const std::string oldNick = self.Nick();
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayNick, {oldNick, self.userName, self.address, newNick});
   channels.RenameMember(oldNick, newNick);
   users.RenameListRow(oldNick, newNick);
   server.commLog->SetCaption(slot, newNick);
   server.desk.UserListChanged(oldNick, newNick);
-  self.nick = newNick;
+  users.SetNick(slot, newNick);
 
   std::string line;
   std::vector<int> sockets;
@@ -95,7 +95,7 @@ ConnState HandleKick(frame::Server& server, int slot, std::string_view params, C
   }
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayKick,
-                   {self.nick, self.userName, self.address, name, target, comment});
+                   {self.Nick(), self.userName, self.address, name, target, comment});
   std::vector<int> sockets;
   channels.MemberSockets(index, users, sockets);
   irc::SendToSockets(server, sockets, relay);
@@ -114,12 +114,12 @@ ConnState HandleQuit(frame::Server& server, int slot, std::string_view params, C
   irc::UserSlot& self = users.Slot(slot);
 
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayQuit, {self.nick, self.userName, self.address, message});
+  irc::FormatRelay(relay, irc::kRelayQuit, {self.Nick(), self.userName, self.address, message});
   std::string line;
   std::vector<int> sockets;
   for (const irc::JoinedChannel& joined : self.channels) {
     const int index = channels.FindChannel(joined.name);
-    line.assign(self.nick).append(irc::jp::kQuitLeft).append(message);
+    line.assign(self.Nick()).append(irc::jp::kQuitLeft).append(message);
     channels.AppendLine(index, EventLine(line));
     channels.MemberSockets(index, users, sockets);
     irc::SendToSockets(server, sockets, relay);

@@ -21,7 +21,7 @@ ConnState HandlePrivmsg(frame::Server& server, int slot, std::string_view params
 
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayPrivmsg,
-                   {self.nick, self.userName, self.address, target, text});
+                   {self.Nick(), self.userName, self.address, target, text});
   // A nick wins over a channel of the same name; one's own nick echoes back.
   const int recipient = users.FindUserByNick(target);
   if (recipient != irc::kNotFound) {
@@ -34,7 +34,7 @@ ConnState HandlePrivmsg(frame::Server& server, int slot, std::string_view params
   const int index = channels.FindChannel(target);
   if (index == irc::kNotFound) return keep;
   std::string line = frame::ConversationStamp();
-  line.append(self.nick).append("> ").append(text);
+  line.append(self.Nick()).append("> ").append(text);
   channels.AppendLine(index, line);
   std::vector<int> sockets;
   channels.MemberSockets(index, users, sockets);
@@ -68,7 +68,8 @@ ConnState HandleTopic(frame::Server& server, int slot, std::string_view params, 
   (void)channels.SetTopic(self, name, fields[1]);  // the channel exists: cannot fail
   const std::string topic = channels.GetTopic(name);
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayTopic, {self.nick, self.userName, self.address, name, topic});
+  irc::FormatRelay(relay, irc::kRelayTopic,
+                   {self.Nick(), self.userName, self.address, name, topic});
   std::vector<int> sockets;
   channels.MemberSockets(index, users, sockets);
   irc::SendToSockets(server, sockets, relay);

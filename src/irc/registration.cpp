@@ -14,7 +14,7 @@ constexpr std::size_t kUserFieldBytes = 255;
 bool TakeNick(frame::Server& server, int slotIndex, const std::string& params)
     REQUIRES(server.connectionLock) {
   UserSlot& slot = server.users->Slot(slotIndex);
-  slot.nick = params;
+  server.users->SetNick(slotIndex, params);
   slot.nickAccepted = server.users->IsNickFree(slotIndex);
   if (!slot.nickAccepted) SendNumeric(server, slotIndex, kErrNicknameInUse, {});
   return slot.nickAccepted;
@@ -25,10 +25,10 @@ void SendWelcome(frame::Server& server, int slotIndex) REQUIRES(server.connectio
   UserSlot& slot = users.Slot(slotIndex);
   const frame::Settings& settings = server.settings;
   users.RegisterUser(slotIndex);
-  server.desk.UserListChanged("+", slot.nick);
-  server.commLog->SetCaption(slotIndex, slot.nick);
+  server.desk.UserListChanged("+", slot.Nick());
+  server.commLog->SetCaption(slotIndex, slot.Nick());
 
-  SendNumeric(server, slotIndex, kRplWelcome, {slot.nick});
+  SendNumeric(server, slotIndex, kRplWelcome, {slot.Nick()});
   SendNumeric(server, slotIndex, kRplYourHost, {settings.serverName, settings.programVersion});
   SendNumeric(server, slotIndex, kRplCreated, {server.startTimeText});
   SendNumeric(server, slotIndex, kRplMyInfo,

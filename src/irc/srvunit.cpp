@@ -102,18 +102,18 @@ void DisconnectCleanup(frame::Server& server, int slotIndex) {
     std::vector<int> sockets;
     std::string relay;
     for (const JoinedChannel& channel : joined) {
-      FormatRelay(relay, kRelayPart, {slot.nick, slot.userName, slot.address, channel.name});
+      FormatRelay(relay, kRelayPart, {slot.Nick(), slot.userName, slot.address, channel.name});
       channels.MemberSockets(channels.FindChannel(channel.name), users, sockets);
       SendToSockets(server, sockets, relay, slot.socket);
     }
     for (const JoinedChannel& channel : joined) {
       std::string line = frame::ConversationStamp();
-      line.append("*** ").append(slot.nick).append(jp::kDisconnected);
+      line.append("*** ").append(slot.Nick()).append(jp::kDisconnected);
       channels.AppendLine(channels.FindChannel(channel.name), line);
       (void)channels.RemoveMember(slot, channel.name);  // cannot fail: it is a member
     }
     users.UnregisterUser(slotIndex);
-    server.desk.UserListChanged("-", slot.nick);
+    server.desk.UserListChanged("-", slot.Nick());
   }
   server.commLog->CloseLogPage(slotIndex);
   users.ReleaseSlot(slotIndex);
@@ -151,7 +151,7 @@ void SendNumeric(frame::Server& server, int slot, int code,
                  std::initializer_list<FormatArg> values) {
   const UserSlot& user = server.users->Slot(slot);
   std::string text;
-  FormatNumeric(text, server.settings.serverName, code, user.nick, values);
+  FormatNumeric(text, server.settings.serverName, code, user.Nick(), values);
   SendLine(server, user.socket, text);
 }
 

@@ -1,6 +1,9 @@
-// Connection table operations: linear scans in slot order, as the answers
-// (lowest index first) depend on that order.
+// Connection table operations. The answers are those of scans in slot
+// order (lowest index first); two indexes (by folded nick, by socket) give
+// them without scanning, so a relay to a large channel stays cheap.
 #include "irc/userunit.h"
+
+#include <algorithm>
 
 #include "irc/sjis.h"
 
@@ -10,10 +13,24 @@ UserTable::UserTable(int capacity, int channelCapacity)
     : slots_(static_cast<std::size_t>(capacity > 0 ? capacity : 0)),
       channelCapacity_(channelCapacity > 0 ? channelCapacity : 0) {}
 
+void UserTable::IndexAdd(int index) {
+  std::vector<int>& holders = byNick_[UpperCase(Slot(index).nick_)];
+  holders.insert(std::lower_bound(holders.begin(), holders.end(), index), index);
+}
+
+void UserTable::IndexRemove(int index) {
+  auto found = byNick_.find(UpperCase(Slot(index).nick_));
+  if (found == byNick_.end()) return;
+  std::vector<int>& holders = found->second;
+  holders.erase(std::remove(holders.begin(), holders.end(), index), holders.end());
+  if (holders.empty()) byNick_.erase(found);
+}
+
 int UserTable::ClaimSlot(std::shared_ptr<Connection> connection, std::string_view address) {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     UserSlot& slot = slots_[i];
     if (slot.inUse) continue;
+    const int index = static_cast<int>(i);
     slot.inUse = true;
     slot.registered = false;
     slot.alive = true;
@@ -23,29 +40,51 @@ int UserTable::ClaimSlot(std::shared_ptr<Connection> connection, std::string_vie
     slot.socket = connection ? connection->Socket() : -1;
     slot.connection = std::move(connection);
     slot.address.assign(address.substr(0, 15));
-    slot.nick.clear();
+    slot.nick_.clear();
     slot.userName.clear();
     slot.hostName.clear();
     slot.serverName.clear();
     slot.realName.clear();
     slot.channels.clear();
-    return static_cast<int>(i);
+    IndexAdd(index);
+    if (slot.socket >= 0) {
+      if (bySocket_.size() <= static_cast<std::size_t>(slot.socket)) {
+        bySocket_.resize(static_cast<std::size_t>(slot.socket) + 1, kNotFound);
+      }
+      bySocket_[static_cast<std::size_t>(slot.socket)] = index;
+    }
+    return index;
   }
   return kNotFound;
 }
 
 void UserTable::ReleaseSlot(int index) {
   UserSlot& slot = Slot(index);
+  if (slot.inUse) {
+    IndexRemove(index);
+    if (slot.socket >= 0 && static_cast<std::size_t>(slot.socket) < bySocket_.size() &&
+        bySocket_[static_cast<std::size_t>(slot.socket)] == index) {
+      bySocket_[static_cast<std::size_t>(slot.socket)] = kNotFound;
+    }
+  }
   slot.inUse = false;
   slot.connection.reset();
 }
 
+void UserTable::SetNick(int index, std::string_view nick) {
+  UserSlot& slot = Slot(index);
+  if (slot.inUse) IndexRemove(index);
+  slot.nick_.assign(nick);
+  if (slot.inUse) IndexAdd(index);
+}
+
 bool UserTable::IsNickFree(int index) const {
   const UserSlot& self = Slot(index);
-  if (self.nick.empty()) return false;
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    if (static_cast<int>(i) == index || !slots_[i].inUse) continue;
-    if (EqualsFolded(slots_[i].nick, self.nick)) return false;
+  if (self.nick_.empty()) return false;
+  auto found = byNick_.find(UpperCase(self.nick_));
+  if (found == byNick_.end()) return true;
+  for (int holder : found->second) {
+    if (holder != index) return false;
   }
   return true;
 }
@@ -57,13 +96,13 @@ void UserTable::RegisterUser(int index) {
   slot.registered = true;
   slot.alive = true;
   ++registeredCount_;
-  userList_.push_back(slot.nick);
+  userList_.push_back(slot.nick_);
 }
 
 void UserTable::UnregisterUser(int index) {
   UserSlot& slot = Slot(index);
   for (auto row = userList_.begin(); row != userList_.end(); ++row) {
-    if (EqualsFolded(*row, slot.nick)) {
+    if (EqualsFolded(*row, slot.nick_)) {
       userList_.erase(row);
       break;
     }
@@ -74,17 +113,19 @@ void UserTable::UnregisterUser(int index) {
 }
 
 int UserTable::FindUserByNick(std::string_view nick) const {
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i].inUse && EqualsFolded(slots_[i].nick, nick)) return static_cast<int>(i);
-  }
-  return kNotFound;
+  return FindUserByFoldedNick(UpperCase(nick));
+}
+
+int UserTable::FindUserByFoldedNick(std::string_view folded) const {
+  auto found = byNick_.find(folded);
+  return found == byNick_.end() ? kNotFound : found->second.front();
 }
 
 int UserTable::FindSlotBySocket(int socket) const {
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
-    if (slots_[i].inUse && slots_[i].socket == socket) return static_cast<int>(i);
-  }
-  return kNotFound;
+  if (socket < 0 || static_cast<std::size_t>(socket) >= bySocket_.size()) return kNotFound;
+  const int index = bySocket_[static_cast<std::size_t>(socket)];
+  if (index == kNotFound || !Slot(index).inUse || Slot(index).socket != socket) return kNotFound;
+  return index;
 }
 
 void UserTable::RenameListRow(std::string_view oldNick, std::string_view newNick) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "irc/connection.h"
@@ -34,13 +35,20 @@ struct UserSlot {
   int sweepsUnregistered = 0;  // liveness sweeps seen before registration
   int socket = -1;
   std::string address;  // the peer's dotted IPv4 address
-  std::string nick;
   std::string userName;
   std::string hostName;
   std::string serverName;
   std::string realName;
   std::vector<JoinedChannel> channels;  // valid while registered; at most the channel capacity
   std::shared_ptr<Connection> connection;
+
+  // The nickname exactly as the client gave it. Changed only through
+  // UserTable::SetNick, which keeps the nick index in step.
+  [[nodiscard]] const std::string& Nick() const { return nick_; }
+
+ private:
+  friend class UserTable;
+  std::string nick_;
 };
 
 class UserTable {
@@ -88,11 +96,32 @@ class UserTable {
   // Replaces the first user-list row that folds equal to oldNick.
   void RenameListRow(std::string_view oldNick, std::string_view newNick);
 
+  // Sets the slot's nick, keeping the lookups by nick exact.
+  void SetNick(int index, std::string_view nick);
+
+  // FindUserByNick for a nick already upper-cased.
+  [[nodiscard]] int FindUserByFoldedNick(std::string_view folded) const;
+
   // The user list, in registration order.
   [[nodiscard]] const std::vector<std::string>& UserList() const { return userList_; }
 
  private:
+  // Hash of a folded nick, usable with string_view keys without a copy.
+  struct NickHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+  void IndexAdd(int index);
+  void IndexRemove(int index);
+
   std::vector<UserSlot> slots_;
+  // Folded nick -> the in-use slots holding it, lowest first: the lookups
+  // by nick give exactly the answers of a scan in slot order.
+  std::unordered_map<std::string, std::vector<int>, NickHash, std::equal_to<>> byNick_;
+  // Socket number -> slot, for the in-use slots.
+  std::vector<int> bySocket_;
   std::vector<std::string> userList_;
   int channelCapacity_;
   int registeredCount_ = 0;

@@ -23,7 +23,7 @@ class ChannelTableTest : public ::testing::Test {
 
   irc::UserSlot& User(const std::string& nick) {
     const int slot = users_.ClaimSlot(nullptr, "10.0.0.1");
-    users_.Slot(slot).nick = nick;
+    users_.SetNick(slot, nick);
     users_.RegisterUser(slot);
     return users_.Slot(slot);
   }
@@ -44,7 +44,7 @@ TEST_F(ChannelTableTest, FirstMemberAndTheOperatorNickAreOperators) {
   EXPECT_FALSE(bob.channels[0].isOperator);
   EXPECT_TRUE(desk.channels[0].isOperator);
   // Already a member, in any letter case: refused, nothing changes.
-  bob.nick = "BOB";
+  users_.SetNick(users_.FindUserByNick("bob"), "BOB");
   EXPECT_EQ(table_.AddMember(bob, "#a"), irc::kNotFound);
   EXPECT_EQ(table_.MemberCount(0), 3);
 }

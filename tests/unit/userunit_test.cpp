@@ -20,11 +20,11 @@ TEST(UserTable, SlotsAreClaimedFromTheBottomAndReused) {
 TEST(UserTable, NewHolderDoesNotInheritTheOldNick) {
   UserTable users(1, 10);
   const int slot = users.ClaimSlot(nullptr, "10.0.0.1");
-  users.Slot(slot).nick = "ann";
+  users.SetNick(slot, "ann");
   users.Slot(slot).realName = "Ann";
   users.ReleaseSlot(slot);
   ASSERT_EQ(users.ClaimSlot(nullptr, "10.0.0.2"), slot);
-  EXPECT_EQ(users.Slot(slot).nick, "");
+  EXPECT_EQ(users.Slot(slot).Nick(), "");
   EXPECT_EQ(users.Slot(slot).realName, "");
   EXPECT_EQ(users.FindUserByNick("ann"), kNotFound);
 }
@@ -33,16 +33,16 @@ TEST(UserTable, NickFreedomIsCheckedOverEveryInUseSlot) {
   UserTable users(3, 10);
   const int ann = users.ClaimSlot(nullptr, "10.0.0.1");
   const int other = users.ClaimSlot(nullptr, "10.0.0.2");
-  users.Slot(ann).nick = "ABC";  // registering, not registered
-  users.Slot(other).nick = "abc";
+  users.SetNick(ann, "ABC");  // registering, not registered
+  users.SetNick(other, "abc");
   EXPECT_FALSE(users.IsNickFree(other));
-  users.Slot(other).nick = "";
+  users.SetNick(other, "");
   EXPECT_FALSE(users.IsNickFree(other));
-  users.Slot(other).nick = "abd";
+  users.SetNick(other, "abd");
   EXPECT_TRUE(users.IsNickFree(other));
   // A trail byte that looks like a lower-case letter is not folded.
-  users.Slot(ann).nick = "\x83\x41";
-  users.Slot(other).nick = "\x83\x61";
+  users.SetNick(ann, "\x83\x41");
+  users.SetNick(other, "\x83\x61");
   EXPECT_TRUE(users.IsNickFree(other));
 }
 
@@ -50,13 +50,13 @@ TEST(UserTable, RegistrationKeepsTheUserListAndCount) {
   UserTable users(3, 10);
   const int ann = users.ClaimSlot(nullptr, "10.0.0.1");
   const int bob = users.ClaimSlot(nullptr, "10.0.0.2");
-  users.Slot(ann).nick = "ann";
-  users.Slot(bob).nick = "bob";
+  users.SetNick(ann, "ann");
+  users.SetNick(bob, "bob");
   users.RegisterUser(ann);
   users.RegisterUser(bob);
   EXPECT_EQ(users.RegisteredCount(), 2);
   users.RenameListRow("BOB", "rob");
-  users.Slot(bob).nick = "rob";
+  users.SetNick(bob, "rob");
   EXPECT_EQ(users.UserList(), (std::vector<std::string>{"ann", "rob"}));
   users.UnregisterUser(ann);
   EXPECT_EQ(users.RegisteredCount(), 1);
