@@ -131,9 +131,14 @@ bool TcpSendLine(int socket, std::string_view text) {
   return TcpSend(socket, line);
 }
 
+LineReader::LineReader(int socket, std::size_t capacity)
+    : socket_(socket),
+      capacity_(capacity < 2 ? 2 : (capacity > kMaxLineLimit ? kMaxLineLimit : capacity)),
+      buffer_(new char[capacity_]) {}
+
 bool LineReader::Fill(int timeoutMs) {
   if (begin_ > 0) {
-    std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
   }
@@ -144,7 +149,7 @@ bool LineReader::Fill(int timeoutMs) {
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) return false;
     }
-    ssize_t got = recv(socket_, buffer_ + end_, sizeof buffer_ - end_, 0);
+    ssize_t got = recv(socket_, buffer_.get() + end_, capacity_ - end_, 0);
     if (got > 0) {
       end_ += static_cast<std::size_t>(got);
       return true;
@@ -155,7 +160,7 @@ bool LineReader::Fill(int timeoutMs) {
 }
 
 int LineReader::ReceiveLine(std::string& line, std::size_t limit, int timeoutMs) {
-  if (limit > kMaxLineLimit) limit = kMaxLineLimit;
+  if (limit > capacity_) limit = capacity_;
   if (limit < 2) limit = 2;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
@@ -165,7 +170,7 @@ int LineReader::ReceiveLine(std::string& line, std::size_t limit, int timeoutMs)
     const std::size_t window = held < limit ? held : limit;
     for (std::size_t i = scanned < 1 ? 1 : scanned; i < window; ++i) {
       if (buffer_[begin_ + i] == '\n' && buffer_[begin_ + i - 1] == '\r') {
-        line.assign(buffer_ + begin_, i - 1);
+        line.assign(buffer_.get() + begin_, i - 1);
         begin_ += i + 1;
         return static_cast<int>(i - 1);
       }

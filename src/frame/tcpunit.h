@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -58,12 +59,14 @@ void TcpShutdown(int socket);
 // gives -1 and the partial line is lost; a lone CR or LF stays in the line.
 class LineReader {
  public:
-  explicit LineReader(int socket) : socket_(socket) {}
+  // capacity is the longest line it will ever be asked for (at most 4096);
+  // an IRC connection needs 512, so an idle connection holds little.
+  explicit LineReader(int socket, std::size_t capacity = kMaxLineLimit);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
   // Reads one line into line (without CR LF). Returns its length (0 for an
-  // empty line) or -1. limit is taken as at most 4096. timeoutMs < 0 waits
+  // empty line) or -1. limit is taken as at most the capacity. timeoutMs < 0 waits
   // for ever; otherwise a line not complete within the time gives -1.
   // Owning thread only.
   [[nodiscard]] int ReceiveLine(std::string& line, std::size_t limit, int timeoutMs = -1);
@@ -73,7 +76,8 @@ class LineReader {
   [[nodiscard]] bool Fill(int timeoutMs);
 
   int socket_;
-  char buffer_[kMaxLineLimit];
+  std::size_t capacity_;
+  std::unique_ptr<char[]> buffer_;
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // one past the last received byte
 };

@@ -17,7 +17,7 @@ namespace {
 // Receives and handles lines until the state says to end or the receive
 // fails. The connection's own thread.
 void Serve(frame::Server& server, int slotIndex, Connection& connection, ConnState state) {
-  frame::LineReader reader(connection.Socket());
+  frame::LineReader reader(connection.Socket(), kReceiveLimit);
   std::string raw;
   std::string line;
   SplitResult parts;

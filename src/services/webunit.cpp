@@ -101,7 +101,7 @@ void HandleRequest(frame::Server& server, int socket, const std::string& address
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
   };
-  frame::LineReader reader(socket);
+  frame::LineReader reader(socket, kRequestLineLimit);
   std::string line;
   if (reader.ReceiveLine(line, kRequestLineLimit, leftMs()) < 0) return;
   server.webView.Append(address, line);

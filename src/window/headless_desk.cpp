@@ -10,38 +10,48 @@
 namespace zelkord::window {
 namespace {
 
-std::string Convert(std::string_view text, const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
-  std::string out;
-  out.resize(text.size() * 4 + 8);
-  char* in = const_cast<char*>(text.data());
-  std::size_t inLeft = text.size();
-  char* dst = out.data();
-  std::size_t outLeft = out.size();
-  while (inLeft > 0) {
-    if (iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG) break;
-    // An invalid or incomplete sequence: show one '?' and go on after it.
-    if (outLeft == 0) break;
-    *dst++ = '?';
-    --outLeft;
-    ++in;
-    --inLeft;
+// One conversion direction; the descriptor is reused across calls. Not
+// shareable between threads.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (Valid()) iconv_close(cd_);
   }
-  out.resize(out.size() - outLeft);
-  iconv_close(cd);
-  return out;
-}
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  std::string Convert(std::string_view text) {
+    if (!Valid()) return std::string(text);
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    std::string out;
+    out.resize(text.size() * 4 + 8);
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* dst = out.data();
+    std::size_t outLeft = out.size();
+    while (inLeft > 0) {
+      if (iconv(cd_, &in, &inLeft, &dst, &outLeft) != static_cast<std::size_t>(-1)) break;
+      if (errno == E2BIG || outLeft == 0) break;
+      // An invalid or incomplete sequence: show one '?' and go on after it.
+      *dst++ = '?';
+      --outLeft;
+      ++in;
+      --inLeft;
+    }
+    out.resize(out.size() - outLeft);
+    return out;
+  }
+
+ private:
+  [[nodiscard]] bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t cd_;
+};
 
 }  // namespace
 
-std::string SjisToUtf8(std::string_view sjis) {
-  return Convert(sjis, "UTF-8", "CP932");
-}
-std::string Utf8ToSjis(std::string_view utf8) {
-  return Convert(utf8, "CP932", "UTF-8");
-}
+std::string SjisToUtf8(std::string_view sjis) { return Converter("UTF-8", "CP932").Convert(sjis); }
+std::string Utf8ToSjis(std::string_view utf8) { return Converter("CP932", "UTF-8").Convert(utf8); }
 
 HeadlessDesk::HeadlessDesk(std::FILE* out, std::FILE* errOut, bool verbose)
     : out_(out), errOut_(errOut), verbose_(verbose) {
@@ -170,6 +180,7 @@ void HeadlessDesk::Post(std::string_view kind, std::string text) {
 }
 
 void HeadlessDesk::WriterLoop() {
+  Converter toUtf8("UTF-8", "CP932");
   std::unique_lock lock(queueMutex_);
   for (;;) {
     queueReady_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -180,7 +191,7 @@ void HeadlessDesk::WriterLoop() {
     reported_ = dropped_;
     lock.unlock();
     for (const std::string& line : batch) {
-      std::string utf8 = SjisToUtf8(line);
+      std::string utf8 = toUtf8.Convert(line);
       utf8.push_back('\n');
       std::fputs(utf8.c_str(), out_);
     }

@@ -131,7 +131,7 @@ std::vector<std::string> TestServer::View(const std::string& channel) {
   frame::ProtocolLock lock(*server_);
   const int index = server_->channels->FindChannel(channel);
   if (index < 0) return lines;
-  for (const std::string& line : server_->channels->Entry(index).view.Lines()) {
+  for (const std::string& line : server_->channels->Entry(index).view.Copy()) {
     const bool stamped = line.size() >= 6 && std::isdigit(static_cast<unsigned char>(line[0])) &&
                          std::isdigit(static_cast<unsigned char>(line[1])) && line[2] == ':' &&
                          std::isdigit(static_cast<unsigned char>(line[3])) &&

@@ -92,7 +92,7 @@ TEST_F(ChannelTableTest, ViewKeepsLinesPlusOne) {
   irc::UserSlot& ann = User("ann");
   ASSERT_EQ(table_.AddMember(ann, "#a"), 0);
   for (int i = 1; i <= 7; ++i) table_.AppendLine(0, "line " + std::to_string(i));
-  const auto& lines = table_.Entry(0).view.Lines();
+  const auto lines = table_.Entry(0).view.Copy();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines.front(), "line 3");
   EXPECT_EQ(lines.back(), "line 7");
