@@ -21,16 +21,20 @@ void Serve(frame::Server& server, int slotIndex, Connection& connection, ConnSta
   std::string raw;
   std::string line;
   SplitResult parts;
-  // The slot array never moves; alive is atomic, everything else of the
-  // slot is touched only by the steps, under the protocol lock.
-  UserSlot& slot = server.users->Slot(slotIndex);
+  // The slot array never moves; alive is atomic and written here without
+  // the lock, everything else of the slot only by the steps, under it.
+  std::atomic<bool>* alive = nullptr;
+  {
+    frame::MutexLock lock(server.connectionLock);
+    alive = &server.users->Slot(slotIndex).alive;
+  }
   while (state != ConnState::Closing) {
     if (reader.ReceiveLine(raw, kReceiveLimit) < 0) break;
     if (!raw.empty()) {
       FromWireText(raw, line);
       server.commLog->LogTraffic(slotIndex, window::Traffic::Received, line);
     }
-    slot.alive = true;
+    *alive = true;
     // An empty line (or one that is empty up to a NUL byte) only proves the
     // client is alive.
     if (raw.empty() || SplitLine(line, parts) != 0) continue;

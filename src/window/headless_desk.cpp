@@ -50,8 +50,12 @@ class Converter {
 
 }  // namespace
 
-std::string SjisToUtf8(std::string_view sjis) { return Converter("UTF-8", "CP932").Convert(sjis); }
-std::string Utf8ToSjis(std::string_view utf8) { return Converter("CP932", "UTF-8").Convert(utf8); }
+std::string SjisToUtf8(std::string_view sjis) {
+  return Converter("UTF-8", "CP932").Convert(sjis);
+}
+std::string Utf8ToSjis(std::string_view utf8) {
+  return Converter("CP932", "UTF-8").Convert(utf8);
+}
 
 HeadlessDesk::HeadlessDesk(std::FILE* out, std::FILE* errOut, bool verbose)
     : out_(out), errOut_(errOut), verbose_(verbose) {
