@@ -1,7 +1,7 @@
-// Time formatting with fixed English month names.
+// Time formatting with fixed English month names. Digits are written by
+// hand: these run on every connection thread, and printf-style formatting
+// costs each thread's stack more than it is worth.
 #include "frame/clock.h"
-
-#include <cstdio>
 
 namespace zelkord::frame {
 namespace {
@@ -15,12 +15,25 @@ std::tm Local(std::time_t when) {
   return parts;
 }
 
+// Appends value as exactly width decimal digits (zero-padded).
+void Digits(std::string& out, int value, int width) {
+  char text[8];
+  for (int i = width - 1; i >= 0; --i) {
+    text[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  out.append(text, static_cast<std::size_t>(width));
+}
+
 }  // namespace
 
 std::string ConversationStamp(std::time_t when) {
-  std::tm t = Local(when);
-  char text[64];
-  std::snprintf(text, sizeof text, "%02d:%02d ", t.tm_hour, t.tm_min);
+  const std::tm t = Local(when);
+  std::string text;
+  Digits(text, t.tm_hour, 2);
+  text.push_back(':');
+  Digits(text, t.tm_min, 2);
+  text.push_back(' ');
   return text;
 }
 
@@ -29,10 +42,18 @@ std::string ConversationStamp() {
 }
 
 std::string LongDateTime(std::time_t when) {
-  std::tm t = Local(when);
-  char text[64];
-  std::snprintf(text, sizeof text, "%s %02d %04d %02d:%02d:%02d", kMonths[t.tm_mon % 12], t.tm_mday,
-                t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+  const std::tm t = Local(when);
+  std::string text = kMonths[t.tm_mon % 12];
+  text.push_back(' ');
+  Digits(text, t.tm_mday, 2);
+  text.push_back(' ');
+  Digits(text, t.tm_year + 1900, 4);
+  text.push_back(' ');
+  Digits(text, t.tm_hour, 2);
+  text.push_back(':');
+  Digits(text, t.tm_min, 2);
+  text.push_back(':');
+  Digits(text, t.tm_sec, 2);
   return text;
 }
 
@@ -41,16 +62,22 @@ std::string LongDateTime() {
 }
 
 std::string DayStamp(std::time_t when) {
-  std::tm t = Local(when);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
+  const std::tm t = Local(when);
+  std::string text;
+  Digits(text, t.tm_year + 1900, 4);
+  Digits(text, t.tm_mon + 1, 2);
+  Digits(text, t.tm_mday, 2);
   return text;
 }
 
 std::string ClockTime(std::time_t when) {
-  std::tm t = Local(when);
-  char text[64];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.tm_hour, t.tm_min, t.tm_sec);
+  const std::tm t = Local(when);
+  std::string text;
+  Digits(text, t.tm_hour, 2);
+  text.push_back(':');
+  Digits(text, t.tm_min, 2);
+  text.push_back(':');
+  Digits(text, t.tm_sec, 2);
   return text;
 }
 

@@ -13,7 +13,10 @@
 namespace zelkord::frame {
 
 inline constexpr int kNoSocket = -1;
-inline constexpr int kListenBacklog = 4;
+// A burst of connections must wait in the kernel while the chain of
+// connection threads catches up; with a backlog of a handful, the rest are
+// dropped and retried a second later.
+inline constexpr int kListenBacklog = 256;
 inline constexpr std::size_t kMaxLineLimit = 4096;
 inline constexpr std::size_t kAddressTextBytes = 16;
 

@@ -92,7 +92,6 @@ bool UserTable::IsNickFree(int index) const {
 void UserTable::RegisterUser(int index) {
   UserSlot& slot = Slot(index);
   slot.channels.clear();
-  slot.channels.reserve(static_cast<std::size_t>(channelCapacity_));
   slot.registered = true;
   slot.alive = true;
   ++registeredCount_;
