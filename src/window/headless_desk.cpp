@@ -14,7 +14,8 @@ namespace {
 // shareable between threads.
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  Converter(const char* to, const char* from)
+      : cd_(iconv_open(to, from)), utf8Input_(std::string_view(from) == "UTF-8") {}
   ~Converter() {
     if (Valid()) iconv_close(cd_);
   }
@@ -33,11 +34,16 @@ class Converter {
     while (inLeft > 0) {
       if (iconv(cd_, &in, &inLeft, &dst, &outLeft) != static_cast<std::size_t>(-1)) break;
       if (errno == E2BIG || outLeft == 0) break;
-      // An invalid or incomplete sequence: show one '?' and go on after it.
+      // A character that does not convert: one '?' for it, then go on after
+      // it (all of a UTF-8 sequence; one byte of anything else).
       *dst++ = '?';
       --outLeft;
-      ++in;
-      --inLeft;
+      std::size_t skip = 1;
+      while (skip < inLeft && utf8Input_ && (static_cast<unsigned char>(in[skip]) & 0xC0) == 0x80) {
+        ++skip;
+      }
+      in += skip;
+      inLeft -= skip;
     }
     out.resize(out.size() - outLeft);
     return out;
@@ -46,6 +52,7 @@ class Converter {
  private:
   [[nodiscard]] bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
   iconv_t cd_;
+  bool utf8Input_;
 };
 
 }  // namespace

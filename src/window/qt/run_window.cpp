@@ -1,0 +1,34 @@
+// The windowed program.
+#include "window/qt/run_window.h"
+
+#include <QApplication>
+#include <chrono>
+
+#include "frame/procunit.h"
+#include "window/qt/captions.h"
+#include "window/qt/mainunit.h"
+
+namespace zelkord::window {
+
+int RunWindow(int argc, char** argv, const frame::InstancePaths& paths) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(qt::kAppTitle));
+  int status = 0;
+  {
+    qt::TForm1 form;
+    {
+      frame::Server server(form, paths);
+      // Timer1 asks for the sweeps; the sweeper keeps no timer of its own.
+      server.sweepInterval = std::chrono::milliseconds(0);
+      form.AttachServer(&server);
+      (void)form.StartServer();  // a failure is shown in a message box; the window stays
+      form.show();
+      status = QApplication::exec();
+      // Final clean-up: the window has closed, so every thread has ended.
+    }
+    form.AttachServer(nullptr);
+  }
+  return status;
+}
+
+}  // namespace zelkord::window

@@ -1,0 +1,90 @@
+// The "設定" page: five inner pages with every settings field (program,
+// server with the ban list group, client, log, web) and the bar of three
+// buttons along the bottom. The fields only hold text: they are filled at
+// start-up, read when the settings are saved, and typing changes nothing
+// until then. The ban group edits the server's live ban list through the
+// core's BanPage; the browse buttons fill their fields from file dialogs.
+#pragma once
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/ban_list.h"
+#include "frame/settings.h"
+#include "window/ban_page.h"
+
+namespace zelkord::window::qt {
+
+inline constexpr int kButtonBarHeight = 34;
+
+class SettingsPages : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit SettingsPages(QWidget* parent = nullptr);
+  ~SettingsPages() override;
+
+  // Fills the fields and check boxes. Main thread.
+  void Show(const frame::SettingsPage& page);
+  // The fields as typed, Shift_JIS; check boxes as bools. Main thread.
+  [[nodiscard]] frame::SettingsPage Read() const;
+
+  // Makes the ban group edit list (nullptr: nothing to edit). Main thread.
+  void AttachBanList(frame::BanList* list);
+  // Shows the ban list again, keeping the selected row. Main thread.
+  void RefreshBanList();
+  // The ban group's actions, as clicks on its list and buttons do them.
+  // Main thread.
+  void SelectBanRow(int row);
+  void AddBan();
+  void ReplaceBan();
+  void DeleteBan();
+
+  // The client page's channel name field, as typed (Shift_JIS). Main thread.
+  [[nodiscard]] std::string ClientChannel() const;
+  [[nodiscard]] QPushButton* SaveButton() const { return saveButton_; }
+  [[nodiscard]] QPushButton* HomePageButton() const { return homePageButton_; }
+  [[nodiscard]] QPushButton* QuitButton() const { return quitButton_; }
+  [[nodiscard]] QPushButton* ClientJoinButton() const { return clientJoinButton_; }
+  [[nodiscard]] QTabWidget* Pages() const { return pages_; }
+
+ signals:
+  void clientJoinClicked();
+
+ private:
+  QWidget* ProgramPage();
+  QWidget* ServerPage();
+  QWidget* ClientPage();
+  QWidget* LogPage();
+  QWidget* WebPage();
+  // A file dialog titled title for field, default extension suffix.
+  void ChooseFile(QLineEdit* field, const char* title, const char* suffix);
+  void ChooseLogFolder();
+
+  QTabWidget* pages_;
+  QLineEdit *version_, *userMode_, *chanMode_, *userMax_, *chanMax_;
+  QLineEdit *port_, *passWord_, *name_, *information_, *motdPath_;
+  QLineEdit* banEntry_;
+  QListWidget* banList_;
+  QLineEdit *nick_, *real_, *channel_;
+  QLineEdit* logLines_;
+  QCheckBox* logSave_;
+  QLineEdit* logPath_;
+  QLineEdit *webPort_, *webPassWord_;
+  QCheckBox* webSend_;
+  QLineEdit *indexForm_, *logForm_;
+  QPushButton *saveButton_, *homePageButton_, *quitButton_, *clientJoinButton_;
+
+  frame::BanList* bans_ = nullptr;
+  std::unique_ptr<BanPage> banPage_;
+  std::vector<std::string> banRows_;  // what banList_ shows
+};
+
+}  // namespace zelkord::window::qt

@@ -1,0 +1,83 @@
+// The window test fixture.
+#include "window_fixture.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace zelkord::testing {
+
+WindowFixture::WindowFixture(const SettingsMap& settings, bool withOperator) {
+  SettingsMap all = settings;
+  all.emplace("Server.Port", "0");
+  std::map<std::string, std::vector<std::string>> sections;
+  for (const auto& [name, value] : all) {
+    const std::size_t dot = name.find('.');
+    sections[name.substr(0, dot)].push_back(name.substr(dot + 1) + "=" + value);
+  }
+  std::vector<std::string> lines;
+  for (const auto& [section, entries] : sections) {
+    lines.push_back("[" + section + "]");
+    lines.insert(lines.end(), entries.begin(), entries.end());
+  }
+  const std::string file = dir_.Write("zelkord.INI", IniText(lines));
+  form_ = std::make_unique<window::qt::TForm1>();
+  server_ = std::make_unique<frame::Server>(*form_, frame::PathsForConfig(file));
+  server_->startOperatorClient = withOperator;
+  server_->sweepInterval = std::chrono::milliseconds(0);
+  form_->AttachServer(server_.get());
+  started_ = form_->StartServer();
+  form_->show();
+}
+
+WindowFixture::~WindowFixture() {
+  (void)Close();
+  server_.reset();
+  form_->AttachServer(nullptr);
+  form_.reset();
+}
+
+std::unique_ptr<TestClient> WindowFixture::Registered(const std::string& nick) {
+  auto client = Connect();
+  if (!client->Connected() || !client->Register(nick)) return nullptr;
+  return client;
+}
+
+bool WindowFixture::WaitUserRows(const std::vector<std::string>& rows) {
+  return WaitFor([&] {
+    return form_->UserRows() == rows && form_->UserList()->count() == static_cast<int>(rows.size());
+  });
+}
+
+window::qt::ChannelPage* WindowFixture::WaitChannelPage(const std::string& name) {
+  window::qt::ChannelPage* page = nullptr;
+  (void)WaitFor([&] { return (page = form_->FindChannelPage(name)) != nullptr; });
+  return page;
+}
+
+bool WindowFixture::Close() {
+  if (!form_->isVisible()) return true;
+  form_->close();
+  return WaitFor([&] {
+    if (form_->isVisible()) form_->close();
+    return !form_->isVisible();
+  });
+}
+
+std::string IniValue(const std::string& file, const std::string& section, const std::string& key) {
+  std::ifstream in(file, std::ios::binary);
+  std::string line;
+  std::string current;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+      current = line.substr(1, line.size() - 2);
+    } else if (current == section && line.rfind(key + "=", 0) == 0) {
+      return line.substr(key.size() + 1);
+    }
+  }
+  return "<missing>";
+}
+
+}  // namespace zelkord::testing

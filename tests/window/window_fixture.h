@@ -1,0 +1,77 @@
+// A real server core behind a real main window, for the window tests: a
+// temporary instance folder with its settings file (IRC port 0, so the
+// kernel picks), the window as the server's desk, started as the program
+// starts it, and closed the two-step way at the end. Waits poll the Qt
+// event loop with a deadline; nothing sleeps to synchronise.
+#pragma once
+
+#include <QString>
+#include <QTest>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "frame/procunit.h"
+#include "support/test_client.h"
+#include "support/test_server.h"
+#include "window/qt/mainunit.h"
+#include "window/qt/menuunit.h"
+#include "window/qt/qt_text.h"
+
+namespace zelkord::testing {
+
+inline constexpr int kWindowWaitMs = 5000;
+
+// Polls the event loop until done() holds or the deadline passes.
+[[nodiscard]] inline bool WaitFor(const std::function<bool()>& done, int ms = kWindowWaitMs) {
+  return QTest::qWaitFor(done, ms);
+}
+
+class WindowFixture {
+ public:
+  // Writes zelkord.INI with Server.Port 0 and the given keys ("Section.Key"
+  // -> value; an empty value is written as it is), starts the server behind
+  // a shown window. withOperator logs the operator client in (slot 0).
+  explicit WindowFixture(const SettingsMap& settings = {}, bool withOperator = false);
+  ~WindowFixture();
+  WindowFixture(const WindowFixture&) = delete;
+  WindowFixture& operator=(const WindowFixture&) = delete;
+
+  [[nodiscard]] bool Started() const { return started_.ok; }
+  [[nodiscard]] const std::string& StartError() const { return started_.error; }
+  [[nodiscard]] window::qt::TForm1& Form() { return *form_; }
+  [[nodiscard]] frame::Server& Server() { return *server_; }
+  [[nodiscard]] TempDir& Dir() { return dir_; }
+  [[nodiscard]] std::string SettingsFile() const { return dir_.Path() + "zelkord.INI"; }
+  [[nodiscard]] int Port() const { return server_->IrcPort(); }
+
+  [[nodiscard]] std::unique_ptr<TestClient> Connect() const {
+    return std::make_unique<TestClient>(Port());
+  }
+  // Connects and registers; nullptr when registration fails.
+  [[nodiscard]] std::unique_ptr<TestClient> Registered(const std::string& nick);
+  // Waits until the window's user list shows exactly rows.
+  [[nodiscard]] bool WaitUserRows(const std::vector<std::string>& rows);
+  // The channel page named name once the window shows it, or nullptr.
+  [[nodiscard]] window::qt::ChannelPage* WaitChannelPage(const std::string& name);
+  // Closes the window the two-step way; true once it has closed.
+  [[nodiscard]] bool Close();
+
+ private:
+  TempDir dir_;
+  std::unique_ptr<window::qt::TForm1> form_;
+  std::unique_ptr<frame::Server> server_;
+  frame::StartResult started_;
+};
+
+// The settings file's value of key in section, or "<missing>".
+[[nodiscard]] std::string IniValue(const std::string& file, const std::string& section,
+                                   const std::string& key);
+
+// The Shift_JIS text a widget shows.
+[[nodiscard]] inline std::string Shown(const QString& text) {
+  return window::qt::FromQt(text);
+}
+
+}  // namespace zelkord::testing
