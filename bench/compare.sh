@@ -1,0 +1,392 @@
+#!/usr/bin/env bash
+# Compares our server with two peer IRC daemons under the same load: installs
+# the peers from Debian's packages if missing, builds our server and the load
+# generator (Release), writes a loopback-only configuration for each daemon
+# into a temporary folder, and runs zelkord-loadgen's workloads A, B and C
+# against each one, starting a fresh daemon for every run so that no run
+# inherits another's memory. Prints one table of medians with ratios to ours
+# and writes it into docs/performance.md. Every daemon it started is stopped
+# on exit.
+#
+#   bench/compare.sh [--quick] [--reps N] [--daemons "zelkord ngircd inspircd"]
+#                    [--no-doc] [--keep]
+#
+#   --quick    one short repetition (A 5 s, B 3 s, C 200 clients idle 3 s)
+#   --reps N   repetitions of the full workloads (default 3)
+#   --daemons  which daemons to run, in order; the first is the ratio base
+#   --no-doc   leave docs/performance.md alone
+#   --keep     keep the temporary folder (configurations, logs, raw results)
+set -euo pipefail
+
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+build="${ZELKORD_BENCH_BUILD:-$repo/build-bench}"
+doc="$repo/docs/performance.md"
+command_line="bench/compare.sh $*"
+
+quick=0
+reps=3
+daemons="zelkord ngircd inspircd"
+write_doc=1
+keep=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1; reps=1 ;;
+    --reps) reps="$2"; shift ;;
+    --daemons) daemons="$2"; shift ;;
+    --no-doc) write_doc=0 ;;
+    --keep) keep=1 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    *) echo "compare.sh: unknown argument '$1'" >&2; exit 2 ;;
+  esac
+  shift
+done
+case "$reps" in ''|*[!0-9]*) echo "compare.sh: --reps needs a number" >&2; exit 2 ;; esac
+if [ "$reps" -lt 1 ] || [ "$reps" -gt 20 ]; then
+  echo "compare.sh: --reps 1..20" >&2
+  exit 2
+fi
+
+if [ "$quick" = 1 ]; then
+  args_a=(--seconds 5)
+  args_b=(--seconds 3)
+  args_c=(--clients 200 --seconds 3)
+else
+  args_a=()
+  args_b=()
+  args_c=()
+fi
+# Hard limits so that a hung daemon cannot hold the run: a loadgen run that
+# takes longer than this is stopped.
+loadgen_limit=900
+start_limit_tenths=100
+stop_limit_tenths=100
+
+log() { printf '%s\n' "$*" >&2; }
+
+# --- packages --------------------------------------------------------------
+need=()
+for daemon in $daemons; do
+  case "$daemon" in
+    zelkord) ;;
+    ngircd) [ -x /usr/sbin/ngircd ] || need+=(ngircd) ;;
+    inspircd) [ -x /usr/sbin/inspircd ] || need+=(inspircd) ;;
+    *) echo "compare.sh: unknown daemon '$daemon'" >&2; exit 2 ;;
+  esac
+done
+if [ ${#need[@]} -gt 0 ]; then
+  log "installing ${need[*]}"
+  if [ "$(id -u)" = 0 ]; then sudo_cmd=(); else sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" >&2 ||
+    { "${sudo_cmd[@]}" apt-get update -q >&2 &&
+      "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" >&2; }
+  # The packages start system-wide services on the default port; the runs
+  # below use their own ports and never talk to those.
+fi
+
+# --- build -----------------------------------------------------------------
+log "building $build (Release)"
+cmake -S "$repo" -B "$build" -G Ninja -DZELKORD_BENCH=ON -DZELKORD_WINDOW=OFF \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j 2 --target zelkord zelkord-loadgen >&2
+loadgen="$build/zelkord-loadgen"
+
+# --- the run folder and clean-up -------------------------------------------
+work="$(mktemp -d "${TMPDIR:-/tmp}/zelkord-compare.XXXXXX")"
+chmod 755 "$work"
+results="$work/results.txt"
+: >"$results"
+daemon_pid=""
+
+stop_daemon() {
+  [ -n "$daemon_pid" ] || return 0
+  if kill -0 "$daemon_pid" 2>/dev/null; then
+    kill -TERM "$daemon_pid" 2>/dev/null || true
+    for _ in $(seq "$stop_limit_tenths"); do
+      kill -0 "$daemon_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if kill -0 "$daemon_pid" 2>/dev/null; then
+      log "  daemon $daemon_pid did not stop on TERM; killing it"
+      kill -KILL "$daemon_pid" 2>/dev/null || true
+    fi
+  fi
+  wait "$daemon_pid" 2>/dev/null || true
+  daemon_pid=""
+}
+
+cleanup() {
+  stop_daemon
+  if [ "$keep" = 1 ]; then log "kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# 1100 clients plus the daemons' own descriptors.
+ulimit -n 20000 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+
+port_busy() {
+  if command -v ss >/dev/null; then
+    [ -n "$(ss -Htln "sport = :$1" 2>/dev/null)" ]
+  else
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+  fi
+}
+
+free_port() {
+  local port
+  for _ in $(seq 200); do
+    port=$((20000 + RANDOM % 20000))
+    port_busy "$port" || { echo "$port"; return 0; }
+  done
+  echo "compare.sh: no free port found" >&2
+  return 1
+}
+
+# Writes the daemon's configuration into folder dir for port, starts it in
+# the foreground (in the background of this shell) and sets daemon_pid.
+start_daemon() {
+  local daemon="$1" dir="$2" port="$3"
+  mkdir -p "$dir"
+  chmod 755 "$dir"
+  case "$daemon" in
+    zelkord)
+      # The settings file is CR LF text; the template already is.
+      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/zelkord.INI.in" \
+        >"$dir/zelkord.INI"
+      "$build/zelkord" --headless --config "$dir/zelkord.INI" >"$dir/daemon.log" 2>&1 &
+      ;;
+    ngircd)
+      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/ngircd.conf.in" \
+        >"$dir/ngircd.conf"
+      # Started as root, it drops to an unprivileged user by itself.
+      /usr/sbin/ngircd --nodaemon --config "$dir/ngircd.conf" >"$dir/daemon.log" 2>&1 &
+      ;;
+    inspircd)
+      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/inspircd.conf.in" \
+        >"$dir/inspircd.conf"
+      local as_root=()
+      [ "$(id -u)" = 0 ] && as_root=(--runasroot)
+      /usr/sbin/inspircd --config "$dir/inspircd.conf" --nofork --nopid "${as_root[@]}" \
+        >"$dir/daemon.log" 2>&1 &
+      ;;
+  esac
+  daemon_pid=$!
+  for _ in $(seq "$start_limit_tenths"); do
+    if ! kill -0 "$daemon_pid" 2>/dev/null; then
+      log "  $daemon exited at start; its log:"
+      tail -n 20 "$dir/daemon.log" >&2
+      daemon_pid=""
+      return 1
+    fi
+    port_busy "$port" && return 0
+    sleep 0.1
+  done
+  log "  $daemon is not listening on $port after $((start_limit_tenths / 10)) s"
+  return 1
+}
+
+version_of() {
+  case "$1" in
+    zelkord) echo "zelkord $("$build/zelkord" --version | awk '{print $2}')" \
+      "($(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(
+        git -C "$repo" diff --quiet HEAD 2>/dev/null || echo ', with local changes'))" ;;
+    ngircd) /usr/sbin/ngircd --version 2>/dev/null | head -n 1 | awk '{print "ngircd " $2}' ;;
+    inspircd) dpkg-query -W -f='inspircd ${Version}\n' inspircd 2>/dev/null || echo inspircd ;;
+  esac
+}
+
+# --- the runs ----------------------------------------------------------------
+run_index=0
+for rep in $(seq "$reps"); do
+  for workload in A B C; do
+    for daemon in $daemons; do
+      run_index=$((run_index + 1))
+      dir="$work/run$run_index-$daemon-$workload"
+      port="$(free_port)"
+      log "[rep $rep/$reps] workload $workload on $daemon (port $port)"
+      if ! start_daemon "$daemon" "$dir" "$port"; then
+        echo "daemon=$daemon rep=$rep workload=$workload failed=start" >>"$results"
+        stop_daemon
+        continue
+      fi
+      case "$workload" in
+        A) extra=("${args_a[@]}") ;;
+        B) extra=("${args_b[@]}") ;;
+        C) extra=("${args_c[@]}") ;;
+      esac
+      status=0
+      timeout --signal=INT "$loadgen_limit" "$loadgen" --host 127.0.0.1 --port "$port" \
+        --server-pid "$daemon_pid" --workload "$workload" --label "$daemon" "${extra[@]}" \
+        >"$dir/loadgen.out" 2>&1 || status=$?
+      sed -n '/^RESULT /!p' "$dir/loadgen.out" >&2
+      result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1)"
+      if [ -z "$result" ]; then
+        echo "daemon=$daemon rep=$rep workload=$workload failed=loadgen-$status" >>"$results"
+      else
+        echo "daemon=$daemon rep=$rep $result" >>"$results"
+      fi
+      if ! kill -0 "$daemon_pid" 2>/dev/null; then
+        log "  !! $daemon died during workload $workload; its log ends:"
+        tail -n 20 "$dir/daemon.log" >&2
+        echo "daemon=$daemon rep=$rep workload=$workload failed=daemon-died" >>"$results"
+      fi
+      stop_daemon
+    done
+  done
+done
+
+# --- the table ---------------------------------------------------------------
+# field daemon workload key: the values of key over the repetitions.
+values() {
+  awk -v d="$1" -v w="$2" -v k="$3" '
+    $1 == "daemon=" d {
+      found = 0; value = ""
+      for (i = 2; i <= NF; i++) {
+        split($i, kv, "=")
+        if (kv[1] == "workload" && kv[2] == w) found = 1
+        if (kv[1] == k) value = kv[2]
+      }
+      if (found && value != "" && value != "na") print value
+    }' "$results"
+}
+
+median() {
+  sort -g | awk '{ v[NR] = $1 } END {
+    if (NR == 0) { print "na"; exit }
+    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# Formats a median with digits decimals, and its ratio to base when one is
+# given.
+cell() {
+  local value="$1" base="$2" digits="$3"
+  if [ "$value" = na ]; then echo "n/a"; return; fi
+  local text
+  text="$(awk -v v="$value" -v d="$digits" 'BEGIN { printf "%.*f", d, v }')"
+  if [ -n "$base" ] && [ "$base" != na ]; then
+    text="$text ($(awk -v v="$value" -v b="$base" 'BEGIN {
+      if (b == 0) print "n/a"; else printf "%.2fx", v / b }'))"
+  fi
+  echo "$text"
+}
+
+base_daemon="${daemons%% *}"
+declare -A base
+for key in A:cpu_s_per_m_lines A:lat_p99_ms B:lines_per_s C:conn_per_s C:kib_per_conn; do
+  base[$key]="$(values "$base_daemon" "${key%%:*}" "${key#*:}" | median)"
+done
+
+table="$work/table.md"
+{
+  echo "| daemon | A CPU-s/M lines | A p99 ms | B lines/s | B lost/reordered | C conn/s | C KiB/idle conn |"
+  echo "|---|---|---|---|---|---|---|"
+  for daemon in $daemons; do
+    ratio() { [ "$daemon" = "$base_daemon" ] && echo "" || echo "${base[$1]}"; }
+    a_cpu="$(values "$daemon" A cpu_s_per_m_lines | median)"
+    a_p99="$(values "$daemon" A lat_p99_ms | median)"
+    b_rate="$(values "$daemon" B lines_per_s | median)"
+    b_lost="$(values "$daemon" B lost | median)"
+    b_reordered="$(values "$daemon" B reordered | median)"
+    c_rate="$(values "$daemon" C conn_per_s | median)"
+    c_kib="$(values "$daemon" C kib_per_conn | median)"
+    printf '| %s | %s | %s | %s | %s/%s | %s | %s |\n' "$daemon" \
+      "$(cell "$a_cpu" "$(ratio A:cpu_s_per_m_lines)" 2)" \
+      "$(cell "$a_p99" "$(ratio A:lat_p99_ms)" 2)" \
+      "$(cell "$b_rate" "$(ratio B:lines_per_s)" 0)" \
+      "$(cell "$b_lost" "" 0)" "$(cell "$b_reordered" "" 0)" \
+      "$(cell "$c_rate" "$(ratio C:conn_per_s)" 1)" \
+      "$(cell "$c_kib" "$(ratio C:kib_per_conn)" 1)"
+  done
+} >"$table"
+
+# Anything that went wrong in any run, daemon by daemon.
+problems="$work/problems.txt"
+: >"$problems"
+while read -r line; do
+  daemon="${line%% *}"; daemon="${daemon#daemon=}"
+  get() { tr ' ' '\n' <<<"$line" | sed -n "s/^$1=//p"; }
+  workload="$(get workload)"
+  rep="$(get rep)"
+  failed="$(get failed)"
+  if [ -n "$failed" ]; then
+    echo "- $daemon, repetition $rep, workload $workload: run failed ($failed)" >>"$problems"
+    continue
+  fi
+  for key in lost reordered stray dropped; do
+    value="$(get "$key")"
+    if [ -n "$value" ] && [ "$value" != 0 ]; then
+      echo "- $daemon, repetition $rep, workload $workload: $key=$value" >>"$problems"
+    fi
+  done
+  if [ "$(get server_alive)" = 0 ]; then
+    echo "- $daemon, repetition $rep, workload $workload: the daemon was gone at the end" >>"$problems"
+  fi
+  if [ "$workload" = C ] && [ "$(get registered)" != "$(get clients)" ]; then
+    echo "- $daemon, repetition $rep, workload C: $(get registered) of $(get clients) registered" >>"$problems"
+  fi
+done <"$results"
+
+echo
+cat "$table"
+if [ -s "$problems" ]; then
+  echo
+  echo "Problems:"
+  cat "$problems"
+fi
+
+# --- docs/performance.md -----------------------------------------------------
+[ "$write_doc" = 1 ] || exit 0
+begin='<!-- compare.sh results begin -->'
+end='<!-- compare.sh results end -->'
+block="$work/block.md"
+{
+  echo "$begin"
+  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') with \`$command_line\`"
+  echo "($reps repetition(s), median shown; ratios are to $base_daemon)."
+  echo
+  echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
+    "Linux $(uname -r). Daemons: $(for d in $daemons; do printf '%s; ' "$(version_of "$d")"; done | sed 's/; $//')."
+  if [ "$quick" = 1 ]; then
+    echo "Quick run: A 5 s, B 3 s, C 200 clients idle 3 s."
+  else
+    echo "Full run: A 64 clients x 10 lines/s x 20 s; B 64 clients, window 32, 10 s;" \
+      "C 1000 clients, 50 at a time, idle 10 s."
+  fi
+  echo
+  cat "$table"
+  echo
+  if [ -s "$problems" ]; then
+    echo "Problems seen in these runs:"
+    echo
+    cat "$problems"
+  else
+    echo "No run lost, reordered or strayed a line, and no daemon dropped a client or died."
+  fi
+  echo
+  echo "<details><summary>Raw results (one line per run)</summary>"
+  echo
+  echo '```'
+  cat "$results"
+  echo '```'
+  echo
+  echo "</details>"
+  echo "$end"
+} >"$block"
+
+if [ -f "$doc" ] && grep -qF "$begin" "$doc" && grep -qF "$end" "$doc"; then
+  awk -v begin="$begin" -v end="$end" -v block="$block" '
+    $0 == begin { while ((getline line < block) > 0) print line; skipping = 1; next }
+    $0 == end { skipping = 0; next }
+    !skipping { print }' "$doc" >"$work/doc.md"
+  cat "$work/doc.md" >"$doc"
+else
+  mkdir -p "$(dirname "$doc")"
+  {
+    echo "# Performance"
+    echo
+    echo "## Latest comparison"
+    echo
+    cat "$block"
+  } >"$doc"
+fi
+log "updated $doc"

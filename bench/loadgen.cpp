@@ -1,0 +1,887 @@
+// zelkord-loadgen: a single-threaded epoll load generator for IRC servers.
+// It opens many plain TCP clients on one thread, registers them, and runs
+// one workload: A (a channel at a steady rate), B (a channel flooded as fast
+// as a window of undelivered lines allows) or C (many idle connections). It
+// measures what the clients see (throughput, latency, loss and order, from
+// the probe text every line carries) and, given the server's process id,
+// what the server spent (CPU time, resident memory). It prints a readable
+// summary and one "RESULT key=value ..." line for scripts.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "delivery_book.h"
+#include "irc_line.h"
+#include "latency_histogram.h"
+#include "proc_stats.h"
+
+namespace zelkord::bench {
+
+namespace {
+
+constexpr int kDefaultPort = 6667;
+constexpr int kDefaultChannelClients = 64;
+constexpr int kDefaultIdleClients = 1000;
+constexpr double kDefaultSecondsA = 20;
+constexpr double kDefaultSecondsB = 10;
+constexpr double kDefaultSecondsC = 10;
+constexpr double kDefaultRate = 10;
+constexpr int kDefaultWindow = 32;
+constexpr int kDefaultBatch = 50;
+constexpr double kDefaultSetupTimeout = 60;
+constexpr double kDefaultDrainSeconds = 3;
+constexpr double kDrainCapSeconds = 30;
+constexpr double kQuitGraceSeconds = 2;
+constexpr double kMaxSeconds = 3600;
+constexpr double kMaxRate = 100000;
+constexpr int kMaxClients = 20000;
+constexpr int kMaxWindow = 100000;
+constexpr std::size_t kMaxPadding = 400;
+constexpr int kEpollBatch = 256;
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr int kNickRetries = 3;
+constexpr int kSetupPollMs = 20;
+constexpr int kIdlePollMs = 100;
+constexpr int kFloodPollMs = 100;
+constexpr int kDrainPollMs = 10;
+constexpr std::uint64_t kNsPerSecond = 1'000'000'000;
+constexpr std::uint64_t kNsPerMs = 1'000'000;
+constexpr std::uint64_t kStartDelayNs = 10 * kNsPerMs;
+
+constexpr const char* kUsage =
+    "usage: zelkord-loadgen --workload A|B|C [options]\n"
+    "  --host ADDR           server address (default 127.0.0.1)\n"
+    "  --port N              server port (default 6667)\n"
+    "  --server-pid PID      server process, for CPU time and memory (optional)\n"
+    "  --workload A|B|C      A: clients in one channel, each sending --rate lines/s\n"
+    "                        B: clients in one channel, each sending as fast as a window\n"
+    "                           of --window undelivered lines allows\n"
+    "                        C: clients connecting --batch at a time, then idle\n"
+    "  --clients N           clients (default 64 for A and B, 1000 for C)\n"
+    "  --seconds S           sending time for A (20) and B (10), idle time for C (10)\n"
+    "  --rate R              A: lines per second per client (default 10)\n"
+    "  --window W            B: undelivered lines allowed per sender (default 32)\n"
+    "  --batch N             connections opened and registered at a time (default 50)\n"
+    "  --channel NAME        channel for A and B (default #bench)\n"
+    "  --label TEXT          name of the server in the output (default server)\n"
+    "  --nick-prefix TEXT    nick prefix, letters (default: two random letters)\n"
+    "  --setup-line LINE     line sent after registration, before JOIN (repeatable;\n"
+    "                        %n stands for the client's nick)\n"
+    "  --padding N           extra bytes in each message text (default 0)\n"
+    "  --setup-timeout S     limit for each batch to register and join (default 60)\n"
+    "  --drain-seconds S     wait this long after the last arrival for missing lines (3)\n";
+
+std::uint64_t NowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * kNsPerSecond +
+         static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+double SelfCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Seconds(std::uint64_t ns) {
+  return static_cast<double>(ns) / 1e9;
+}
+double Ms(std::uint64_t ns) {
+  return static_cast<double>(ns) / 1e6;
+}
+
+struct Options {
+  std::string host = "127.0.0.1";
+  int port = kDefaultPort;
+  pid_t serverPid = 0;
+  char workload = 0;
+  int clients = 0;
+  double seconds = 0;
+  double rate = kDefaultRate;
+  int window = kDefaultWindow;
+  int batch = kDefaultBatch;
+  std::string channel = "#bench";
+  std::string label = "server";
+  std::string nickPrefix;
+  std::vector<std::string> setupLines;
+  std::size_t padding = 0;
+  double setupTimeout = kDefaultSetupTimeout;
+  double drainSeconds = kDefaultDrainSeconds;
+};
+
+bool ParseDouble(const char* text, double low, double high, double& value) {
+  char* end = nullptr;
+  const double parsed = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(parsed >= low && parsed <= high)) return false;
+  value = parsed;
+  return true;
+}
+
+bool ParseInt(const char* text, long low, long high, long& value) {
+  char* end = nullptr;
+  const long parsed = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || parsed < low || parsed > high) return false;
+  value = parsed;
+  return true;
+}
+
+// false (after saying why) when the command line is not understood.
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "zelkord-loadgen: '%s' needs a value\n%s", argv[i], kUsage);
+      return false;
+    }
+    const char* value = argv[++i];
+    long number = 0;
+    bool good = true;
+    if (arg == "--host") {
+      options.host = value;
+    } else if (arg == "--port") {
+      good = ParseInt(value, 1, 65535, number);
+      options.port = static_cast<int>(number);
+    } else if (arg == "--server-pid") {
+      good = ParseInt(value, 1, INT32_MAX, number);
+      options.serverPid = static_cast<pid_t>(number);
+    } else if (arg == "--workload") {
+      const std::string_view name = value;
+      good = name == "A" || name == "B" || name == "C";
+      if (good) options.workload = name[0];
+    } else if (arg == "--clients") {
+      good = ParseInt(value, 1, kMaxClients, number);
+      options.clients = static_cast<int>(number);
+    } else if (arg == "--seconds") {
+      good = ParseDouble(value, 0.1, kMaxSeconds, options.seconds);
+    } else if (arg == "--rate") {
+      good = ParseDouble(value, 0.01, kMaxRate, options.rate);
+    } else if (arg == "--window") {
+      good = ParseInt(value, 1, kMaxWindow, number);
+      options.window = static_cast<int>(number);
+    } else if (arg == "--batch") {
+      good = ParseInt(value, 1, kMaxClients, number);
+      options.batch = static_cast<int>(number);
+    } else if (arg == "--channel") {
+      options.channel = value;
+      good = !options.channel.empty() && options.channel.find(' ') == std::string::npos;
+    } else if (arg == "--label") {
+      options.label = value;
+      good = !options.label.empty() && options.label.find(' ') == std::string::npos;
+    } else if (arg == "--nick-prefix") {
+      options.nickPrefix = value;
+      good = !options.nickPrefix.empty() &&
+             std::all_of(options.nickPrefix.begin(), options.nickPrefix.end(),
+                         [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); });
+    } else if (arg == "--setup-line") {
+      options.setupLines.emplace_back(value);
+    } else if (arg == "--padding") {
+      good = ParseInt(value, 0, static_cast<long>(kMaxPadding), number);
+      options.padding = static_cast<std::size_t>(number);
+    } else if (arg == "--setup-timeout") {
+      good = ParseDouble(value, 1, kMaxSeconds, options.setupTimeout);
+    } else if (arg == "--drain-seconds") {
+      good = ParseDouble(value, 0.1, kDrainCapSeconds, options.drainSeconds);
+    } else {
+      std::fprintf(stderr, "zelkord-loadgen: unknown option '%s'\n%s", argv[i - 1], kUsage);
+      return false;
+    }
+    if (!good) {
+      std::fprintf(stderr, "zelkord-loadgen: bad value '%s' for %s\n", value, argv[i - 1]);
+      return false;
+    }
+  }
+  if (options.workload == 0) {
+    std::fprintf(stderr, "zelkord-loadgen: --workload is required\n%s", kUsage);
+    return false;
+  }
+  const bool idle = options.workload == 'C';
+  if (options.clients == 0) options.clients = idle ? kDefaultIdleClients : kDefaultChannelClients;
+  if (options.seconds == 0) {
+    options.seconds = options.workload == 'A'   ? kDefaultSecondsA
+                      : options.workload == 'B' ? kDefaultSecondsB
+                                                : kDefaultSecondsC;
+  }
+  if (!idle && options.clients < 2) {
+    std::fprintf(stderr, "zelkord-loadgen: workloads A and B need at least 2 clients\n");
+    return false;
+  }
+  if (options.nickPrefix.empty()) {
+    const auto seed = static_cast<unsigned>(getpid()) ^ static_cast<unsigned>(NowNs() >> 10);
+    options.nickPrefix = {static_cast<char>('a' + seed % 26),
+                          static_cast<char>('a' + seed / 26 % 26)};
+  }
+  return true;
+}
+
+enum class ClientState { kIdle, kConnecting, kRegistering, kJoining, kReady, kClosed };
+
+struct Client {
+  int fd = -1;
+  int id = 0;
+  ClientState state = ClientState::kIdle;
+  std::string nick;
+  int nickRetries = 0;
+  bool wantWrite = false;
+  bool quitting = false;
+  std::string out;
+  std::size_t outOffset = 0;
+  std::string partial;
+  std::uint64_t nextDueNs = 0;
+  std::uint64_t sentLines = 0;
+};
+
+class LoadGenerator {
+ public:
+  explicit LoadGenerator(Options options) : options_(std::move(options)) {}
+  ~LoadGenerator();
+  LoadGenerator(const LoadGenerator&) = delete;
+  LoadGenerator& operator=(const LoadGenerator&) = delete;
+
+  // Runs the chosen workload and prints its results. Returns the exit
+  // status: 0 when the workload ran, 1 when it could not be set up.
+  int Run();
+
+ private:
+  bool Open(Client& client);
+  bool SetUp(bool join);
+  void Pump(int timeoutMs);
+  void OnEvent(Client& client, std::uint32_t events);
+  void OnConnected(Client& client);
+  void OnReadable(Client& client);
+  void OnLine(Client& client, std::string_view line, std::uint64_t nowNs);
+  void Queue(Client& client, std::string_view text);
+  void Flush(Client& client);
+  void SetWriteInterest(Client& client, bool want);
+  void Close(Client& client, bool expected, std::string_view reason);
+  void Drain();
+  void QuitAll();
+  int RunChannel();
+  int RunIdle();
+  void PrintNotes() const;
+  [[nodiscard]] std::optional<double> ServerCpu() const;
+  [[nodiscard]] int LiveClients() const;
+  [[nodiscard]] int ErrorReplies() const;
+  [[nodiscard]] long ReadProcessNumber(std::optional<long> (*reader)(pid_t)) const;
+
+  Options options_;
+  int epoll_ = -1;
+  sockaddr_in address_{};
+  std::vector<Client> clients_;
+  std::unique_ptr<DeliveryBook> book_;
+  LatencyHistogram latency_;
+  std::vector<char> readBuffer_ = std::vector<char>(kReadChunk);
+  bool measuring_ = false;
+  std::uint64_t firstSendNs_ = 0;
+  std::uint64_t lastArrivalNs_ = 0;
+  std::uint64_t setupStartNs_ = 0;
+  std::uint64_t lastRegisteredNs_ = 0;
+  int registered_ = 0;
+  int joined_ = 0;
+  int unexpectedCloses_ = 0;
+  int closesWhileMeasuring_ = 0;
+  std::map<int, int> errorReplies_;
+  std::map<std::string, int> closeReasons_;
+};
+
+LoadGenerator::~LoadGenerator() {
+  for (Client& client : clients_) {
+    if (client.fd >= 0) close(client.fd);
+  }
+  if (epoll_ >= 0) close(epoll_);
+}
+
+std::optional<double> LoadGenerator::ServerCpu() const {
+  if (options_.serverPid == 0) return std::nullopt;
+  return ReadCpuSeconds(options_.serverPid);
+}
+
+int LoadGenerator::LiveClients() const {
+  return static_cast<int>(std::count_if(clients_.begin(), clients_.end(), [](const Client& c) {
+    return c.state != ClientState::kClosed && c.state != ClientState::kIdle;
+  }));
+}
+
+// A /proc number of the server, or -1 when there is none to read.
+long LoadGenerator::ReadProcessNumber(std::optional<long> (*reader)(pid_t)) const {
+  if (options_.serverPid == 0) return -1;
+  const std::optional<long> value = reader(options_.serverPid);
+  return value ? *value : -1;
+}
+
+int LoadGenerator::ErrorReplies() const {
+  int total = 0;
+  for (const auto& [code, times] : errorReplies_) total += times;
+  return total;
+}
+
+bool LoadGenerator::Open(Client& client) {
+  client.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (client.fd < 0) {
+    Close(client, false, std::string("socket: ") + std::strerror(errno));
+    return false;
+  }
+  // Small lines must leave at once, or the latency measured is ours.
+  const int one = 1;
+  (void)setsockopt(client.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  client.state = ClientState::kConnecting;
+  if (connect(client.fd, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) < 0 &&
+      errno != EINPROGRESS) {
+    Close(client, false, std::string("connect: ") + std::strerror(errno));
+    return false;
+  }
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP;
+  event.data.u32 = static_cast<std::uint32_t>(client.id);
+  client.wantWrite = true;
+  if (epoll_ctl(epoll_, EPOLL_CTL_ADD, client.fd, &event) < 0) {
+    Close(client, false, std::string("epoll_ctl: ") + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+void LoadGenerator::SetWriteInterest(Client& client, bool want) {
+  if (client.wantWrite == want || client.fd < 0) return;
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLRDHUP | (want ? EPOLLOUT : 0u);
+  event.data.u32 = static_cast<std::uint32_t>(client.id);
+  if (epoll_ctl(epoll_, EPOLL_CTL_MOD, client.fd, &event) == 0) client.wantWrite = want;
+}
+
+void LoadGenerator::Close(Client& client, bool expected, std::string_view reason) {
+  if (client.state == ClientState::kClosed) return;
+  if (client.fd >= 0) close(client.fd);
+  client.fd = -1;
+  client.state = ClientState::kClosed;
+  client.out.clear();
+  client.outOffset = 0;
+  if (!expected) {
+    ++unexpectedCloses_;
+    if (measuring_) ++closesWhileMeasuring_;
+    ++closeReasons_[std::string(reason)];
+  }
+  if (book_) book_->DropMember(client.id);
+}
+
+void LoadGenerator::Queue(Client& client, std::string_view text) {
+  if (client.state == ClientState::kClosed) return;
+  client.out.append(text);
+}
+
+void LoadGenerator::Flush(Client& client) {
+  while (client.state != ClientState::kClosed && client.state != ClientState::kConnecting &&
+         client.outOffset < client.out.size()) {
+    const ssize_t written = send(client.fd, client.out.data() + client.outOffset,
+                                 client.out.size() - client.outOffset, MSG_NOSIGNAL);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        SetWriteInterest(client, true);
+        return;
+      }
+      Close(client, client.quitting, std::string("send: ") + std::strerror(errno));
+      return;
+    }
+    client.outOffset += static_cast<std::size_t>(written);
+  }
+  if (client.state == ClientState::kClosed || client.state == ClientState::kConnecting) return;
+  client.out.clear();
+  client.outOffset = 0;
+  SetWriteInterest(client, false);
+}
+
+void LoadGenerator::OnConnected(Client& client) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(client.fd, SOL_SOCKET, SO_ERROR, &error, &length) < 0) error = errno;
+  if (error != 0) {
+    Close(client, false, std::string("connect: ") + std::strerror(error));
+    return;
+  }
+  client.state = ClientState::kRegistering;
+  const std::string register_ =
+      "NICK " + client.nick + "\r\nUSER " + client.nick + " 0 * :zelkord-loadgen\r\n";
+  // Anything queued before the connection completed goes after the login.
+  client.out.insert(0, register_);
+  Flush(client);
+}
+
+void LoadGenerator::OnEvent(Client& client, std::uint32_t events) {
+  if (client.state == ClientState::kClosed) return;
+  if (client.state == ClientState::kConnecting) {
+    if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
+    OnConnected(client);
+    if (client.state == ClientState::kClosed) return;
+  } else if (events & EPOLLOUT) {
+    Flush(client);
+  }
+  if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) OnReadable(client);
+}
+
+void LoadGenerator::OnReadable(Client& client) {
+  while (client.state != ClientState::kClosed) {
+    const ssize_t got = recv(client.fd, readBuffer_.data(), readBuffer_.size(), 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      Close(client, client.quitting, std::string("recv: ") + std::strerror(errno));
+      return;
+    }
+    if (got == 0) {
+      Close(client, client.quitting, "closed by the server");
+      return;
+    }
+    const std::uint64_t nowNs = NowNs();
+    std::string_view chunk(readBuffer_.data(), static_cast<std::size_t>(got));
+    if (!client.partial.empty()) {
+      const auto newline = chunk.find('\n');
+      if (newline == std::string_view::npos) {
+        client.partial.append(chunk);
+        continue;
+      }
+      client.partial.append(chunk.substr(0, newline));
+      chunk.remove_prefix(newline + 1);
+      std::string line;
+      line.swap(client.partial);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      OnLine(client, line, nowNs);
+    }
+    while (client.state != ClientState::kClosed) {
+      const auto newline = chunk.find('\n');
+      if (newline == std::string_view::npos) {
+        client.partial.assign(chunk);
+        break;
+      }
+      std::string_view line = chunk.substr(0, newline);
+      chunk.remove_prefix(newline + 1);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      OnLine(client, line, nowNs);
+    }
+    if (static_cast<std::size_t>(got) < readBuffer_.size()) return;
+  }
+}
+
+void LoadGenerator::OnLine(Client& client, std::string_view line, std::uint64_t nowNs) {
+  const ServerLine parsed = ClassifyLine(line);
+  switch (parsed.kind) {
+    case LineKind::kPrivmsg: {
+      if (!measuring_ || !book_) return;
+      const auto probe = ParseProbe(parsed.text);
+      if (!probe) return;
+      const Arrival arrival = book_->Record(client.id, static_cast<int>(probe->sender), probe->seq);
+      if (arrival == Arrival::kStray) return;
+      latency_.Add(nowNs > probe->sentNs ? nowNs - probe->sentNs : 0);
+      lastArrivalNs_ = nowNs;
+      return;
+    }
+    case LineKind::kPing: {
+      std::string pong = "PONG ";
+      pong.append(parsed.text);
+      pong += "\r\n";
+      Queue(client, pong);
+      Flush(client);
+      return;
+    }
+    case LineKind::kError:
+      ++closeReasons_["ERROR " + std::string(parsed.text)];
+      return;
+    case LineKind::kNumeric:
+      break;
+    case LineKind::kOther:
+      return;
+  }
+  const int code = parsed.numeric;
+  if (code == 1 && client.state == ClientState::kRegistering) {
+    ++registered_;
+    lastRegisteredNs_ = nowNs;
+    if (options_.workload == 'C') {
+      client.state = ClientState::kReady;
+      return;
+    }
+    for (const std::string& setup : options_.setupLines) {
+      std::string text = setup;
+      for (auto at = text.find("%n"); at != std::string::npos; at = text.find("%n", at)) {
+        text.replace(at, 2, client.nick);
+        at += client.nick.size();
+      }
+      Queue(client, text + "\r\n");
+    }
+    Queue(client, "JOIN " + options_.channel + "\r\n");
+    client.state = ClientState::kJoining;
+    Flush(client);
+    return;
+  }
+  if (code == 366 && client.state == ClientState::kJoining) {
+    ++joined_;
+    client.state = ClientState::kReady;
+    return;
+  }
+  // 422 only says there is no message of the day.
+  if (code < 400 || code == 422) return;
+  ++errorReplies_[code];
+  if (client.state == ClientState::kRegistering && (code == 432 || code == 433 || code == 436)) {
+    if (client.nickRetries++ >= kNickRetries) {
+      Close(client, false, "nickname refused: " + std::string(line));
+      return;
+    }
+    client.nick += '_';
+    Queue(client, "NICK " + client.nick + "\r\n");
+    Flush(client);
+    return;
+  }
+  const bool joinRefused = code == 403 || code == 405 || code == 437 || code == 471 ||
+                           code == 473 || code == 474 || code == 475 || code == 476 ||
+                           code == 477 || code == 479;
+  if (client.state == ClientState::kJoining && joinRefused) {
+    Close(client, false, "JOIN refused: " + std::string(line));
+  }
+}
+
+void LoadGenerator::Pump(int timeoutMs) {
+  epoll_event events[kEpollBatch];
+  const int count = epoll_wait(epoll_, events, kEpollBatch, timeoutMs);
+  for (int i = 0; i < count; ++i) {
+    const std::uint32_t index = events[i].data.u32;
+    if (index < clients_.size()) OnEvent(clients_[index], events[i].events);
+  }
+}
+
+bool LoadGenerator::SetUp(bool join) {
+  const ClientState target = ClientState::kReady;
+  const int count = options_.clients;
+  setupStartNs_ = NowNs();
+  for (int first = 0; first < count; first += options_.batch) {
+    const int last = std::min(count, first + options_.batch);
+    for (int i = first; i < last; ++i) (void)Open(clients_[static_cast<std::size_t>(i)]);
+    const std::uint64_t deadline =
+        NowNs() + static_cast<std::uint64_t>(options_.setupTimeout * kNsPerSecond);
+    for (;;) {
+      const bool pending =
+          std::any_of(clients_.begin() + first, clients_.begin() + last, [target](const Client& c) {
+            return c.state != target && c.state != ClientState::kClosed;
+          });
+      if (!pending) break;
+      if (NowNs() >= deadline) {
+        std::fprintf(stderr,
+                     "zelkord-loadgen: clients %d..%d not %s within %.0f s (%d registered, %d "
+                     "joined so far)\n",
+                     first, last - 1, join ? "joined" : "registered", options_.setupTimeout,
+                     registered_, joined_);
+        return false;
+      }
+      Pump(kSetupPollMs);
+    }
+    if (join && LiveClients() < last) {
+      std::fprintf(stderr, "zelkord-loadgen: %d of the first %d clients were refused or dropped\n",
+                   last - LiveClients(), last);
+      return false;
+    }
+  }
+  return true;
+}
+
+void LoadGenerator::Drain() {
+  const std::uint64_t capNs = NowNs() + static_cast<std::uint64_t>(kDrainCapSeconds * kNsPerSecond);
+  const auto quietNs = static_cast<std::uint64_t>(options_.drainSeconds * kNsPerSecond);
+  std::uint64_t lastCheckNs = 0;
+  for (;;) {
+    const std::uint64_t nowNs = NowNs();
+    if (nowNs - lastCheckNs >= kDrainPollMs * kNsPerMs) {
+      lastCheckNs = nowNs;
+      if (book_->Missing() == 0 || nowNs >= capNs) return;
+      const std::uint64_t since = std::max(lastArrivalNs_, firstSendNs_);
+      if (nowNs > since && nowNs - since >= quietNs) return;
+    }
+    Pump(kDrainPollMs);
+  }
+}
+
+void LoadGenerator::QuitAll() {
+  for (Client& client : clients_) {
+    if (client.state == ClientState::kClosed || client.state == ClientState::kIdle) continue;
+    client.quitting = true;
+    Queue(client, "QUIT :zelkord-loadgen done\r\n");
+    Flush(client);
+  }
+  // Waiting for the server to close each connection lets the next run reuse
+  // the nicknames; whatever is still open after the grace time is closed.
+  const std::uint64_t deadline =
+      NowNs() + static_cast<std::uint64_t>(kQuitGraceSeconds * kNsPerSecond);
+  while (LiveClients() > 0 && NowNs() < deadline) Pump(kSetupPollMs);
+  for (Client& client : clients_) Close(client, true, "");
+}
+
+int LoadGenerator::RunChannel() {
+  const bool windowed = options_.workload == 'B';
+  if (!SetUp(true)) {
+    PrintNotes();
+    return 1;
+  }
+  const double setupSeconds = Seconds(NowNs() - setupStartNs_);
+  const int count = options_.clients;
+  book_ = std::make_unique<DeliveryBook>(count, windowed ? options_.window : 0);
+  const std::optional<double> cpuBefore = ServerCpu();
+  const double selfBefore = SelfCpuSeconds();
+  measuring_ = true;
+  std::string batch;
+
+  const std::uint64_t startNs = NowNs() + kStartDelayNs;
+  const std::uint64_t endNs = startNs + static_cast<std::uint64_t>(options_.seconds * kNsPerSecond);
+  firstSendNs_ = startNs;
+  if (!windowed) {
+    // Senders are spread evenly over one period, so the server sees a steady
+    // stream rather than 64 lines at each tick.
+    const auto periodNs = static_cast<std::uint64_t>(kNsPerSecond / options_.rate);
+    const auto perClient =
+        static_cast<std::uint64_t>(std::llround(options_.rate * options_.seconds));
+    for (Client& client : clients_) {
+      client.nextDueNs = startNs + periodNs * static_cast<std::uint64_t>(client.id) /
+                                       static_cast<std::uint64_t>(count);
+    }
+    for (;;) {
+      std::uint64_t nowNs = NowNs();
+      std::uint64_t nextNs = UINT64_MAX;
+      for (Client& client : clients_) {
+        if (client.state != ClientState::kReady) continue;
+        while (client.sentLines < perClient && client.nextDueNs <= nowNs) {
+          Probe probe{static_cast<std::uint32_t>(client.id), book_->NextSeq(client.id), NowNs()};
+          AppendProbeLine(client.out, options_.channel, probe, options_.padding);
+          ++client.sentLines;
+          client.nextDueNs += periodNs;
+        }
+        Flush(client);
+        if (client.sentLines < perClient) nextNs = std::min(nextNs, client.nextDueNs);
+      }
+      if (nextNs == UINT64_MAX) break;
+      nowNs = NowNs();
+      const int waitMs =
+          nextNs > nowNs ? static_cast<int>((nextNs - nowNs + kNsPerMs - 1) / kNsPerMs) : 0;
+      Pump(waitMs);
+    }
+  } else {
+    while (NowNs() < startNs) Pump(1);
+    for (;;) {
+      const std::uint64_t nowNs = NowNs();
+      if (nowNs >= endNs) break;
+      for (Client& client : clients_) {
+        if (client.state != ClientState::kReady) continue;
+        const auto room = static_cast<std::uint64_t>(options_.window);
+        while (book_->Outstanding(client.id) < room) {
+          Probe probe{static_cast<std::uint32_t>(client.id), book_->NextSeq(client.id), NowNs()};
+          AppendProbeLine(client.out, options_.channel, probe, options_.padding);
+          ++client.sentLines;
+        }
+        Flush(client);
+      }
+      const std::uint64_t leftMs = (endNs - nowNs) / kNsPerMs;
+      Pump(static_cast<int>(std::min<std::uint64_t>(leftMs, kFloodPollMs)));
+    }
+  }
+  const std::uint64_t sendEndNs = NowNs();
+  Drain();
+  measuring_ = false;
+  const std::optional<double> cpuAfter = ServerCpu();
+  const double selfSeconds = SelfCpuSeconds() - selfBefore;
+
+  const std::uint64_t delivered = book_->Delivered();
+  const std::uint64_t lost = book_->Missing();
+  const std::uint64_t spanNs =
+      lastArrivalNs_ > firstSendNs_ ? lastArrivalNs_ - firstSendNs_ : sendEndNs - firstSendNs_;
+  const double linesPerSecond = spanNs > 0 ? static_cast<double>(delivered) / Seconds(spanNs) : 0;
+  const double p50 = Ms(latency_.Quantile(0.5));
+  const double p99 = Ms(latency_.Quantile(0.99));
+  const double maxMs = Ms(latency_.Max());
+  const bool haveCpu = cpuBefore && cpuAfter;
+  const double serverCpu = haveCpu ? *cpuAfter - *cpuBefore : 0;
+  const double cpuPerMillion =
+      haveCpu && delivered > 0 ? serverCpu * 1e6 / static_cast<double>(delivered) : 0;
+  const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
+
+  std::printf("zelkord-loadgen workload %c against %s (%s:%d): %d clients in %s, ",
+              options_.workload, options_.label.c_str(), options_.host.c_str(), options_.port,
+              count, options_.channel.c_str());
+  if (windowed) {
+    std::printf("window %d, %.1f s\n", options_.window, options_.seconds);
+  } else {
+    std::printf("%.1f lines/s each, %.1f s\n", options_.rate, options_.seconds);
+  }
+  std::printf("  set-up      %.2f s to register and join\n", setupSeconds);
+  std::printf("  sent        %llu lines; delivered %llu of %llu expected\n",
+              static_cast<unsigned long long>(book_->Sent()),
+              static_cast<unsigned long long>(delivered),
+              static_cast<unsigned long long>(book_->Expected()));
+  std::printf("  lost        %llu   reordered %llu   stray %llu   dropped clients %d\n",
+              static_cast<unsigned long long>(lost),
+              static_cast<unsigned long long>(book_->Reordered()),
+              static_cast<unsigned long long>(book_->Stray()), closesWhileMeasuring_);
+  std::printf("  throughput  %.0f delivered lines/s over %.2f s\n", linesPerSecond,
+              Seconds(spanNs));
+  std::printf("  latency     p50 %.3f ms   p99 %.3f ms   max %.3f ms\n", p50, p99, maxMs);
+  if (haveCpu) {
+    std::printf("  server CPU  %.2f s, %.2f s per million delivered lines\n", serverCpu,
+                cpuPerMillion);
+  } else {
+    std::printf("  server CPU  not measured (no --server-pid, or the process is gone)\n");
+  }
+  std::printf("  own CPU     %.2f s\n", selfSeconds);
+  if (!serverAlive) std::printf("  server      the process %d is gone\n", options_.serverPid);
+  PrintNotes();
+  std::printf(
+      "RESULT workload=%c label=%s clients=%d seconds=%.1f window=%d rate=%.2f setup_s=%.3f "
+      "sent=%llu delivered=%llu expected=%llu lost=%llu reordered=%llu stray=%llu dropped=%d "
+      "lines_per_s=%.1f lat_p50_ms=%.3f lat_p99_ms=%.3f lat_max_ms=%.3f server_cpu_s=%s "
+      "cpu_s_per_m_lines=%s loadgen_cpu_s=%.2f error_replies=%d server_alive=%d\n",
+      options_.workload, options_.label.c_str(), count, options_.seconds,
+      windowed ? options_.window : 0, windowed ? 0.0 : options_.rate, setupSeconds,
+      static_cast<unsigned long long>(book_->Sent()), static_cast<unsigned long long>(delivered),
+      static_cast<unsigned long long>(book_->Expected()), static_cast<unsigned long long>(lost),
+      static_cast<unsigned long long>(book_->Reordered()),
+      static_cast<unsigned long long>(book_->Stray()), closesWhileMeasuring_, linesPerSecond, p50,
+      p99, maxMs, haveCpu ? std::to_string(serverCpu).c_str() : "na",
+      haveCpu ? std::to_string(cpuPerMillion).c_str() : "na", selfSeconds, ErrorReplies(),
+      serverAlive ? 1 : 0);
+  std::fflush(stdout);
+  QuitAll();
+  return 0;
+}
+
+int LoadGenerator::RunIdle() {
+  const long rssBefore = ReadProcessNumber(ReadRssKiB);
+  const long threadsBefore = ReadProcessNumber(ReadThreadCount);
+  const std::optional<double> cpuBefore = ServerCpu();
+  const bool allUp = SetUp(false);
+  const std::optional<double> cpuAfterConnect = ServerCpu();
+  const std::uint64_t connectNs =
+      lastRegisteredNs_ > setupStartNs_ ? lastRegisteredNs_ - setupStartNs_ : 0;
+  const double connPerSecond =
+      connectNs > 0 ? static_cast<double>(registered_) / Seconds(connectNs) : 0;
+
+  measuring_ = true;
+  const std::uint64_t idleEndNs =
+      NowNs() + static_cast<std::uint64_t>(options_.seconds * kNsPerSecond);
+  while (NowNs() < idleEndNs) Pump(kIdlePollMs);
+  measuring_ = false;
+  const int stillOpen = LiveClients();
+  const long rssAfter = ReadProcessNumber(ReadRssKiB);
+  const long threadsAfter = ReadProcessNumber(ReadThreadCount);
+  const bool haveRss = rssBefore >= 0 && rssAfter >= 0 && registered_ > 0;
+  const double kibPerConnection =
+      haveRss ? static_cast<double>(rssAfter - rssBefore) / registered_ : 0;
+  const bool haveCpu = cpuBefore && cpuAfterConnect;
+  const double connectCpu = haveCpu ? *cpuAfterConnect - *cpuBefore : 0;
+  const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
+
+  std::printf(
+      "zelkord-loadgen workload C against %s (%s:%d): %d clients, %d at a time, idle %.1f s\n",
+      options_.label.c_str(), options_.host.c_str(), options_.port, options_.clients,
+      options_.batch, options_.seconds);
+  std::printf("  registered  %d of %d in %.2f s: %.1f connections/s\n", registered_,
+              options_.clients, Seconds(connectNs), connPerSecond);
+  std::printf("  idle        %d still connected after %.1f s (dropped while idle: %d)\n", stillOpen,
+              options_.seconds, closesWhileMeasuring_);
+  if (haveRss) {
+    std::printf("  server RSS  %ld KiB before, %ld KiB after: %.1f KiB per idle connection\n",
+                rssBefore, rssAfter, kibPerConnection);
+  } else {
+    std::printf("  server RSS  not measured (no --server-pid, or the process is gone)\n");
+  }
+  if (threadsBefore >= 0 && threadsAfter >= 0) {
+    std::printf("  threads     %ld before, %ld with the clients connected\n", threadsBefore,
+                threadsAfter);
+  }
+  if (haveCpu) std::printf("  server CPU  %.2f s while connecting\n", connectCpu);
+  if (!serverAlive) std::printf("  server      the process %d is gone\n", options_.serverPid);
+  PrintNotes();
+  std::printf(
+      "RESULT workload=C label=%s clients=%d batch=%d seconds=%.1f registered=%d connect_s=%.3f "
+      "conn_per_s=%.1f still_open=%d dropped=%d rss_before_kib=%ld rss_after_kib=%ld "
+      "kib_per_conn=%s threads_before=%ld threads_after=%ld connect_cpu_s=%s error_replies=%d "
+      "server_alive=%d\n",
+      options_.label.c_str(), options_.clients, options_.batch, options_.seconds, registered_,
+      Seconds(connectNs), connPerSecond, stillOpen, closesWhileMeasuring_, rssBefore, rssAfter,
+      haveRss ? std::to_string(kibPerConnection).c_str() : "na", threadsBefore, threadsAfter,
+      haveCpu ? std::to_string(connectCpu).c_str() : "na", ErrorReplies(), serverAlive ? 1 : 0);
+  std::fflush(stdout);
+  QuitAll();
+  return allUp ? 0 : 1;
+}
+
+void LoadGenerator::PrintNotes() const {
+  for (const auto& [code, times] : errorReplies_) {
+    std::printf("  note        error reply %03d received %d times\n", code, times);
+  }
+  for (const auto& [reason, times] : closeReasons_) {
+    std::printf("  note        %d x %s\n", times, reason.c_str());
+  }
+}
+
+int LoadGenerator::Run() {
+  if (inet_pton(AF_INET, options_.host.c_str(), &address_.sin_addr) != 1) {
+    std::fprintf(stderr, "zelkord-loadgen: --host must be a dotted IPv4 address\n");
+    return 2;
+  }
+  address_.sin_family = AF_INET;
+  address_.sin_port = htons(static_cast<std::uint16_t>(options_.port));
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  if (epoll_ < 0) {
+    std::perror("zelkord-loadgen: epoll_create1");
+    return 1;
+  }
+  clients_.resize(static_cast<std::size_t>(options_.clients));
+  const char letter = static_cast<char>(options_.workload - 'A' + 'a');
+  for (int i = 0; i < options_.clients; ++i) {
+    Client& client = clients_[static_cast<std::size_t>(i)];
+    client.id = i;
+    client.nick = options_.nickPrefix + letter + std::to_string(i);
+  }
+  return options_.workload == 'C' ? RunIdle() : RunChannel();
+}
+
+// Many clients need many descriptors: take what the hard limit allows.
+void RaiseDescriptorLimit(int clients) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  const rlim_t wanted = static_cast<rlim_t>(clients) + 64;
+  if (limit.rlim_cur >= wanted) return;
+  limit.rlim_cur = std::min(limit.rlim_max, wanted);
+  (void)setrlimit(RLIMIT_NOFILE, &limit);  // on failure the connects say why
+}
+
+}  // namespace
+
+}  // namespace zelkord::bench
+
+int main(int argc, char** argv) {
+  zelkord::bench::Options options;
+  if (!zelkord::bench::ParseOptions(argc, argv, options)) return 2;
+  signal(SIGPIPE, SIG_IGN);
+  zelkord::bench::RaiseDescriptorLimit(options.clients);
+  zelkord::bench::LoadGenerator generator(std::move(options));
+  return generator.Run();
+}
