@@ -239,9 +239,13 @@ void Server::ShutDown() {
       if (slot.inUse && slot.connection) slot.connection->Shutdown();
     }
   }
-  if (!SaveWindowPosition(paths.settingsFile, desk.WindowGeometry()) ||
-      !SaveColors(paths.settingsFile, desk.WebViewBack(), desk.WebViewFore(), settings.colorLogBack,
-                  settings.colorLogFore)) {
+  // Only a window state that came from the file goes back to it: after a
+  // load that failed, the desk holds defaults that would overwrite the very
+  // values the person has to correct.
+  if (settingsLoaded_ &&
+      (!SaveWindowPosition(paths.settingsFile, desk.WindowGeometry()) ||
+       !SaveColors(paths.settingsFile, desk.WebViewBack(), desk.WebViewFore(),
+                   settings.colorLogBack, settings.colorLogFore))) {
     desk.ShowError(WhyNot("cannot write the settings file", paths.settingsFile));
   }
   desk.ShowStatus("shutting down; waiting for connections to end");

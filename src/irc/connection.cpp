@@ -1,7 +1,6 @@
-// Output queues and the writer thread.
+// Output queues and the writer thread that sends them.
 #include "irc/connection.h"
 
-#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -9,13 +8,14 @@
 
 #include <cerrno>
 #include <chrono>
-#include <vector>
 
 namespace zelkord::irc {
 namespace {
 
-// Connections that this thread made non-empty and has yet to flush.
+// Connections this thread queued into that still have to be handed over.
 thread_local std::vector<std::shared_ptr<Connection>> tPending;
+
+constexpr int kMaxEvents = 64;
 
 }  // namespace
 
@@ -23,7 +23,16 @@ void FlushPendingOutput() {
   if (tPending.empty()) return;
   std::vector<std::shared_ptr<Connection>> pending;
   pending.swap(tPending);
-  for (auto& connection : pending) connection->Flush();
+  // Normally every connection belongs to the same server, and so the same
+  // writer: one hand-over for all of them.
+  std::vector<std::shared_ptr<Connection>> batch;
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    batch.push_back(std::move(pending[i]));
+    if (i + 1 == pending.size() || &pending[i + 1]->writer_ != &batch.front()->writer_) {
+      batch.front()->writer_.Schedule(batch);
+      batch.clear();
+    }
+  }
 }
 
 Connection::Connection(int socket, OutputWriter& writer, std::size_t capacity)
@@ -35,65 +44,28 @@ Connection::~Connection() {
 }
 
 bool Connection::Enqueue(std::string_view wireLine) {
-  bool firstInQueue = false;
+  bool handOver = false;
   {
     frame::MutexLock lock(mutex_);
     if (dead_) return false;
-    const std::size_t waiting = queue_.size() - sent_;
-    if (waiting + wireLine.size() + 2 > capacity_) {
+    if (pending_ + wireLine.size() + 2 > capacity_) {
       // A peer that does not read must not make the server hold unbounded
       // output for it: drop the connection instead.
       dead_ = true;
       queue_.clear();
-      sent_ = 0;
+      pending_ = 0;
       shutdown(socket_, SHUT_RDWR);
       return false;
     }
-    if (sent_ > 0 && sent_ == queue_.size()) {
-      queue_.clear();
-      sent_ = 0;
-    }
-    firstInQueue = waiting == 0 && !writerWaiting_;
     queue_.append(wireLine).append("\r\n");
-  }
-  if (firstInQueue) tPending.push_back(shared_from_this());
-  return true;
-}
-
-bool Connection::SendQueued() {
-  while (sent_ < queue_.size()) {
-    ssize_t n =
-        send(socket_, queue_.data() + sent_, queue_.size() - sent_, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      sent_ += static_cast<std::size_t>(n);
-      continue;
+    pending_ += wireLine.size() + 2;
+    if (!scheduled_) {
+      scheduled_ = true;
+      handOver = true;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
-    // The peer is gone; its receive will fail and its thread cleans up.
-    dead_ = true;
-    break;
   }
-  // Drained: give the buffer back, so a thousand idle connections do not
-  // each keep the storage of their busiest moment.
-  std::string().swap(queue_);
-  sent_ = 0;
+  if (handOver) tPending.push_back(shared_from_this());
   return true;
-}
-
-bool Connection::Flush() {
-  frame::MutexLock lock(mutex_);
-  if (closed_ || dead_) return true;
-  if (SendQueued()) return true;
-  if (sent_ > capacity_ / 2) {
-    queue_.erase(0, sent_);
-    sent_ = 0;
-  }
-  if (!writerWaiting_) {
-    writerWaiting_ = true;
-    writer_.Watch(shared_from_this());
-  }
-  return false;
 }
 
 void Connection::Shutdown() {
@@ -101,39 +73,33 @@ void Connection::Shutdown() {
   if (closed_) return;
   dead_ = true;
   queue_.clear();
-  sent_ = 0;
+  pending_ = 0;
   shutdown(socket_, SHUT_RDWR);
+  changed_.notify_all();
 }
 
 std::size_t Connection::QueuedBytes() {
   frame::MutexLock lock(mutex_);
-  return queue_.size() - sent_;
+  return pending_;
 }
 
 void Connection::DrainAndClose(int timeoutMs) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    {
-      frame::MutexLock lock(mutex_);
-      if (closed_) return;
-      if (dead_ || SendQueued()) break;
-    }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) break;
-    pollfd waitFor{socket_, POLLOUT, 0};
-    (void)poll(&waitFor, 1, static_cast<int>(left.count()));  // retried by the loop either way
-  }
-  bool watched = false;
+  // Lines this thread queued itself are handed over first.
+  FlushPendingOutput();
   {
     frame::MutexLock lock(mutex_);
+    if (closed_) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!dead_ && (pending_ > 0 || scheduled_)) {
+      if (changed_.wait_until(mutex_, deadline) == std::cv_status::timeout) break;
+    }
+    // From here on the writer sends nothing more; wait out a send under way
+    // so the socket number is not reused beneath it.
     dead_ = true;
-    watched = writerWaiting_;
-    writerWaiting_ = false;
+    closed_ = true;
+    while (sending_) changed_.wait(mutex_);
   }
-  if (watched) writer_.Forget(this);
-  frame::MutexLock lock(mutex_);
-  closed_ = true;
+  writer_.Forget(this);
   close(socket_);
 }
 
@@ -155,6 +121,10 @@ OutputWriter::OutputWriter() {
 
 OutputWriter::~OutputWriter() {
   if (epoll_ < 0) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
   uint64_t one = 1;
   (void)!write(wake_, &one, sizeof one);  // the loop sees it and ends
   thread_.join();
@@ -162,56 +132,122 @@ OutputWriter::~OutputWriter() {
   close(wake_);
 }
 
+void OutputWriter::Schedule(std::vector<std::shared_ptr<Connection>>& connections) {
+  bool wasIdle = false;
+  {
+    std::lock_guard lock(mutex_);
+    wasIdle = ready_.empty();
+    for (auto& connection : connections) ready_.push_back(std::move(connection));
+  }
+  if (wasIdle && epoll_ >= 0) {
+    uint64_t one = 1;
+    (void)!write(wake_, &one, sizeof one);  // a full counter still wakes the loop
+  }
+}
+
 void OutputWriter::Watch(const std::shared_ptr<Connection>& connection) {
-  if (epoll_ < 0) return;
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(watchMutex_);
   if (!watched_.emplace(connection.get(), connection).second) return;
   epoll_event event{};
   event.events = EPOLLOUT | EPOLLONESHOT;
   event.data.ptr = connection.get();
-  epoll_ctl(epoll_, EPOLL_CTL_ADD, connection->Socket(), &event);
+  if (epoll_ctl(epoll_, EPOLL_CTL_ADD, connection->Socket(), &event) != 0) {
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, connection->Socket(), &event);
+  }
 }
 
 void OutputWriter::Forget(Connection* connection) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(watchMutex_);
   if (watched_.erase(connection) > 0) {
     epoll_ctl(epoll_, EPOLL_CTL_DEL, connection->Socket(), nullptr);
   }
 }
 
-void OutputWriter::Loop() {
-  epoll_event events[64];
+void OutputWriter::Pump(const std::shared_ptr<Connection>& connectionPtr) {
+  Connection& c = *connectionPtr;
   for (;;) {
-    int count = epoll_wait(epoll_, events, 64, -1);
+    {
+      frame::MutexLock lock(c.mutex_);
+      if (c.closed_ || c.dead_) {
+        c.scheduled_ = false;
+        c.outgoing_.clear();
+        c.outgoingSent_ = 0;
+        c.changed_.notify_all();
+        return;
+      }
+      if (c.outgoingSent_ == c.outgoing_.size()) {
+        if (c.queue_.empty()) {
+          // All sent. The buffers go back, so idle connections stay small.
+          c.scheduled_ = false;
+          std::string().swap(c.outgoing_);
+          c.outgoingSent_ = 0;
+          c.changed_.notify_all();
+          return;
+        }
+        c.outgoing_.clear();
+        c.outgoing_.swap(c.queue_);
+        c.outgoingSent_ = 0;
+      }
+      c.sending_ = true;
+    }
+    const ssize_t sent = send(c.socket_, c.outgoing_.data() + c.outgoingSent_,
+                              c.outgoing_.size() - c.outgoingSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const int error = errno;
+    frame::MutexLock lock(c.mutex_);
+    c.sending_ = false;
+    if (sent > 0) {
+      c.outgoingSent_ += static_cast<std::size_t>(sent);
+      c.pending_ -= static_cast<std::size_t>(sent);
+      if (c.closed_) c.changed_.notify_all();
+      continue;
+    }
+    if (sent < 0 && error == EINTR) continue;
+    if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+      Watch(connectionPtr);  // stays scheduled: the socket's writable edge resumes it
+      if (c.closed_) c.changed_.notify_all();
+      return;
+    }
+    // The peer is gone; its receive fails too and its thread cleans up.
+    c.dead_ = true;
+    c.scheduled_ = false;
+    c.queue_.clear();
+    c.pending_ = 0;
+    c.changed_.notify_all();
+    return;
+  }
+}
+
+void OutputWriter::Loop() {
+  epoll_event events[kMaxEvents];
+  std::vector<std::shared_ptr<Connection>> ready;
+  for (;;) {
+    const int count = epoll_wait(epoll_, events, kMaxEvents, -1);
     if (count < 0) {
       if (errno == EINTR) continue;
       return;
     }
     for (int i = 0; i < count; ++i) {
-      if (events[i].data.ptr == nullptr) return;
+      if (events[i].data.ptr == nullptr) {
+        uint64_t ticks = 0;
+        (void)!read(wake_, &ticks, sizeof ticks);  // only clears the counter
+        {
+          std::lock_guard lock(mutex_);
+          if (stopping_) return;
+          ready.swap(ready_);
+        }
+        for (const auto& connection : ready) Pump(connection);
+        ready.clear();
+        continue;
+      }
       std::shared_ptr<Connection> connection;
       {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(watchMutex_);
         auto found = watched_.find(static_cast<Connection*>(events[i].data.ptr));
-        if (found == watched_.end()) continue;
-        connection = found->second;
+        if (found == watched_.end()) continue;  // forgotten by a closing thread
+        connection = std::move(found->second);
+        watched_.erase(found);
       }
-      frame::MutexLock lock(connection->mutex_);
-      if (connection->closed_ || connection->dead_ || connection->SendQueued()) {
-        // Forgotten under the connection's lock, so a Flush that starts
-        // waiting again cannot slip in between and be lost.
-        connection->writerWaiting_ = false;
-        std::lock_guard writerLock(mutex_);
-        if (watched_.erase(connection.get()) > 0) {
-          epoll_ctl(epoll_, EPOLL_CTL_DEL, connection->Socket(), nullptr);
-        }
-      } else {
-        // Still full: wait for the next writable edge.
-        epoll_event again{};
-        again.events = EPOLLOUT | EPOLLONESHOT;
-        again.data.ptr = connection.get();
-        epoll_ctl(epoll_, EPOLL_CTL_MOD, connection->Socket(), &again);
-      }
+      Pump(connection);
     }
   }
 }

@@ -1,20 +1,22 @@
 // One accepted socket and its bounded output queue. Sending a line appends
 // it to the queue and never blocks, so a thread holding the protocol lock
-// never waits for a slow peer. The thread that queued into an empty queue
-// flushes it with non-blocking sends once it has released the lock; what the
-// kernel will not take yet is handed to the OutputWriter thread, which waits
-// for the socket to become writable. A queue that outgrows its bound shuts
-// the socket down: the connection's own thread then sees its receive fail
-// and runs the normal disconnect clean-up.
+// never waits for a peer or a system call. The queues are sent by one
+// writer thread: the threads that queued lines hand their connections over
+// once they have released the protocol lock, and the writer takes the whole
+// queue of a connection at a time, so under load one send carries many
+// lines. A socket whose kernel buffer is full is waited for with epoll. A
+// queue that outgrows its bound shuts the socket down: the connection's own
+// thread then sees its receive fail and runs the normal disconnect clean-up.
 #pragma once
 
-#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "frame/annotations.h"
 
@@ -37,14 +39,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // The socket number; it identifies the connection for its whole life.
   [[nodiscard]] int Socket() const { return socket_; }
 
-  // Queues wireLine followed by CR LF. false when the line was dropped: the
+  // Queues wireLine followed by CR LF; the writer sends it after this
+  // thread's next FlushPendingOutput. false when the line was dropped: the
   // connection is dead or the queue overflowed (the socket is then shut
   // down). Any thread.
   bool Enqueue(std::string_view wireLine);
-
-  // Sends what is queued without blocking. true when the queue is empty
-  // afterwards (or the connection is dead). Any thread.
-  bool Flush();
 
   // Shuts both directions down so the owning thread's receive fails; later
   // lines are dropped. Any thread.
@@ -59,25 +58,30 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
  private:
   friend class OutputWriter;
-  // Sends from the queue until done or the kernel refuses more.
-  bool SendQueued() REQUIRES(mutex_);
+  friend void FlushPendingOutput();
 
   const int socket_;
   const std::size_t capacity_;
   OutputWriter& writer_;
   frame::Mutex mutex_;
-  std::string queue_ GUARDED_BY(mutex_);
-  std::size_t sent_ GUARDED_BY(mutex_) = 0;        // bytes of queue_ already sent
-  bool dead_ GUARDED_BY(mutex_) = false;           // nothing more will be sent
-  bool closed_ GUARDED_BY(mutex_) = false;         // the socket is closed
-  bool writerWaiting_ GUARDED_BY(mutex_) = false;  // registered with the writer
+  std::condition_variable_any changed_;         // pending_, sending_ changed
+  std::string queue_ GUARDED_BY(mutex_);        // lines not yet taken by the writer
+  std::size_t pending_ GUARDED_BY(mutex_) = 0;  // bytes queued or taken, not yet sent
+  bool scheduled_ GUARDED_BY(mutex_) = false;   // handed to the writer, not finished
+  bool sending_ GUARDED_BY(mutex_) = false;     // the writer is inside send() now
+  bool dead_ GUARDED_BY(mutex_) = false;        // nothing more will be sent
+  bool closed_ GUARDED_BY(mutex_) = false;      // the socket is closed
+  // The writer thread's own: the bytes it took and how far it got.
+  std::string outgoing_;
+  std::size_t outgoingSent_ = 0;
 };
 
-// Flushes the connections this thread queued into since its last flush.
-// Called by every protocol lock guard after it releases the lock.
+// Hands the connections this thread queued into since its last call to the
+// writer. Called by every protocol lock guard after it releases the lock,
+// so the writer is woken once per command, never inside the lock.
 void FlushPendingOutput();
 
-// The thread that finishes sends the kernel could not take at once.
+// The thread that sends every connection's queue.
 class OutputWriter {
  public:
   OutputWriter();
@@ -90,16 +94,24 @@ class OutputWriter {
 
  private:
   friend class Connection;
-  // Waits for the connection's socket to become writable. Called with the
-  // connection's mutex held; takes only the writer's own mutex.
+  friend void FlushPendingOutput();
+
+  // Queues connections for sending and wakes the thread if it was idle.
+  void Schedule(std::vector<std::shared_ptr<Connection>>& connections);
+  // Sends what the connection has; waits for writable when the kernel is full.
+  void Pump(const std::shared_ptr<Connection>& connection);
   void Watch(const std::shared_ptr<Connection>& connection);
   void Forget(Connection* connection);
   void Loop();
 
   int epoll_ = -1;
-  int wake_ = -1;  // eventfd that ends the loop
+  int wake_ = -1;  // eventfd: work was scheduled, or the loop should end
   std::mutex mutex_;
-  std::unordered_map<Connection*, std::shared_ptr<Connection>> watched_;  // guarded by mutex_
+  std::vector<std::shared_ptr<Connection>> ready_;  // guarded by mutex_
+  bool stopping_ = false;                           // guarded by mutex_
+  // Connections waiting for their socket to become writable; writer thread only.
+  std::unordered_map<Connection*, std::shared_ptr<Connection>> watched_;
+  std::mutex watchMutex_;  // guards watched_ against Forget from closing threads
   std::thread thread_;
 };
 

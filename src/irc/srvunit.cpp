@@ -142,11 +142,15 @@ void SendToSockets(frame::Server& server, const std::vector<int>& sockets, std::
                    int exceptSocket) {
   std::string wire;
   ToWireText(text, wire);
+  std::vector<int> slots;
+  slots.reserve(sockets.size());
   for (int socket : sockets) {
     if (socket == exceptSocket) continue;
     const int slot = server.users->FindSlotBySocket(socket);
-    if (slot == kNotFound) continue;  // members' sockets always belong to live slots
-    server.commLog->LogTraffic(slot, window::Traffic::Sent, text);
+    if (slot != kNotFound) slots.push_back(slot);  // members' sockets belong to live slots
+  }
+  server.commLog->LogSent(slots, text);
+  for (int slot : slots) {
     (void)server.users->Slot(slot).connection->Enqueue(wire);  // overflow drops that peer
   }
 }

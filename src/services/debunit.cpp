@@ -61,6 +61,18 @@ void CommLog::LogTraffic(int slot, window::Traffic direction, std::string_view t
   desk_.TrafficLogged(slot, direction, text);
 }
 
+void CommLog::LogSent(const std::vector<int>& slots, std::string_view text) {
+  {
+    frame::MutexLock lock(mutex_);
+    for (int slot : slots) {
+      if (slot < 0 || slot >= pageCount_) continue;
+      Page& page = pages_[static_cast<std::size_t>(slot)];
+      if (page.open) page.sent.Append(text);
+    }
+  }
+  for (int slot : slots) desk_.TrafficLogged(slot, window::Traffic::Sent, text);
+}
+
 LogPageSnapshot CommLog::Snapshot(int slot) {
   frame::MutexLock lock(mutex_);
   LogPageSnapshot copy;

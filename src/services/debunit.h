@@ -39,6 +39,9 @@ class CommLog {
   // Appends to the received or sent view; a line for a page that is not
   // open is dropped. Any thread.
   void LogTraffic(int slot, window::Traffic direction, std::string_view text);
+  // The same sent line on the pages of several slots, under one taking of
+  // the log's lock (a relay to a channel). Any thread.
+  void LogSent(const std::vector<int>& slots, std::string_view text);
   // A copy of one page, taken under the log's lock. Any thread.
   [[nodiscard]] LogPageSnapshot Snapshot(int slot);
   [[nodiscard]] bool IsOpen(int slot);
