@@ -179,15 +179,18 @@ void HeadlessDesk::Post(std::string_view kind, std::string text) {
   if (out_ == nullptr) return;
   std::string line = frame::ClockTime(std::time(nullptr));
   line.append(" ").append(kind).append(" ").append(text);
+  bool wasEmpty = false;
   {
     std::lock_guard lock(queueMutex_);
     if (queue_.size() >= kConsoleQueueLines) {
       ++dropped_;
       return;
     }
+    wasEmpty = queue_.empty();
     queue_.push_back(std::move(line));
   }
-  queueReady_.notify_one();
+  // The writer takes everything queued at once: one wake per batch.
+  if (wasEmpty) queueReady_.notify_one();
 }
 
 void HeadlessDesk::WriterLoop() {
@@ -196,6 +199,8 @@ void HeadlessDesk::WriterLoop() {
   for (;;) {
     queueReady_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
     if (queue_.empty() && stopping_) return;
+    // A short pause gathers a burst of events into one write.
+    if (!stopping_) queueReady_.wait_for(lock, kConsoleBatchDelay, [this] { return stopping_; });
     std::deque<std::string> batch;
     batch.swap(queue_);
     std::uint64_t newlyDropped = dropped_ - reported_;

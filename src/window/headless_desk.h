@@ -6,6 +6,7 @@
 // are dropped and counted.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,7 @@
 namespace zelkord::window {
 
 inline constexpr std::size_t kConsoleQueueLines = 4096;
+inline constexpr std::chrono::milliseconds kConsoleBatchDelay{20};
 
 // Converts Shift_JIS (code page 932) text to UTF-8 for display; bytes that do
 // not convert become '?'. Any thread.
