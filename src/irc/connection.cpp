@@ -12,15 +12,17 @@
 namespace zelkord::irc {
 namespace {
 
-// Connections this thread queued into that still have to be handed over.
+// Connections this thread queued into that still have to be handed over,
+// and those it pushed past the backpressure mark.
 thread_local std::vector<std::shared_ptr<Connection>> tPending;
+thread_local std::vector<std::shared_ptr<Connection>> tCongested;
 
 constexpr int kMaxEvents = 64;
 
 }  // namespace
 
 void FlushPendingOutput() {
-  if (tPending.empty()) return;
+  if (tPending.empty() && tCongested.empty()) return;
   std::vector<std::shared_ptr<Connection>> pending;
   pending.swap(tPending);
   // Normally every connection belongs to the same server, and so the same
@@ -33,10 +35,16 @@ void FlushPendingOutput() {
       batch.clear();
     }
   }
+  std::vector<std::shared_ptr<Connection>> congested;
+  congested.swap(tCongested);
+  for (const auto& connection : congested) connection->AwaitProgress();
 }
 
 Connection::Connection(int socket, OutputWriter& writer, std::size_t capacity)
-    : socket_(socket), capacity_(capacity), writer_(writer) {}
+    : socket_(socket), capacity_(capacity), writer_(writer) {
+  frame::MutexLock lock(mutex_);
+  lastSend_ = std::chrono::steady_clock::now();
+}
 
 Connection::~Connection() {
   frame::MutexLock lock(mutex_);
@@ -45,6 +53,7 @@ Connection::~Connection() {
 
 bool Connection::Enqueue(std::string_view wireLine) {
   bool handOver = false;
+  bool congested = false;
   {
     frame::MutexLock lock(mutex_);
     if (dead_) return false;
@@ -63,9 +72,26 @@ bool Connection::Enqueue(std::string_view wireLine) {
       scheduled_ = true;
       handOver = true;
     }
+    congested = pending_ > kBackpressureBytes;
   }
   if (handOver) tPending.push_back(shared_from_this());
+  if (congested && (tCongested.empty() || tCongested.back().get() != this)) {
+    tCongested.push_back(shared_from_this());
+  }
   return true;
+}
+
+void Connection::AwaitProgress() {
+  using Clock = std::chrono::steady_clock;
+  frame::MutexLock lock(mutex_);
+  const auto deadline = Clock::now() + kBackpressureMaxWait;
+  ++progressWaiters_;
+  while (!dead_ && pending_ > kBackpressureBytes / 2) {
+    const auto now = Clock::now();
+    if (now >= deadline || now - lastSend_ >= kStalledAfter) break;
+    changed_.wait_for(mutex_, kStalledAfter);
+  }
+  --progressWaiters_;
 }
 
 void Connection::Shutdown() {
@@ -198,7 +224,8 @@ void OutputWriter::Pump(const std::shared_ptr<Connection>& connectionPtr) {
     if (sent > 0) {
       c.outgoingSent_ += static_cast<std::size_t>(sent);
       c.pending_ -= static_cast<std::size_t>(sent);
-      if (c.closed_) c.changed_.notify_all();
+      c.lastSend_ = std::chrono::steady_clock::now();
+      if (c.progressWaiters_ > 0) c.changed_.notify_all();
       continue;
     }
     if (sent < 0 && error == EINTR) continue;

@@ -9,6 +9,7 @@
 // thread then sees its receive fail and runs the normal disconnect clean-up.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
@@ -23,6 +24,13 @@
 namespace zelkord::irc {
 
 inline constexpr std::size_t kOutputQueueBytes = 256 * 1024;
+// A queue above this makes the thread that filled it wait (outside the
+// protocol lock) for the writer to catch up, as long as the peer is reading:
+// a client that floods a channel is slowed to its readers' pace instead of
+// pushing them over the bound. A peer that reads nothing is not waited for.
+inline constexpr std::size_t kBackpressureBytes = 64 * 1024;
+inline constexpr std::chrono::milliseconds kStalledAfter{100};
+inline constexpr std::chrono::milliseconds kBackpressureMaxWait{1000};
 // How long a closing connection may take to hand its last lines (a 465, a
 // final relay) to the kernel before the socket is closed anyway.
 inline constexpr int kDrainOnCloseMs = 2000;
@@ -56,6 +64,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Bytes queued and not yet sent. Any thread.
   [[nodiscard]] std::size_t QueuedBytes();
 
+  // Waits while the queue is above half the backpressure mark and the peer
+  // is still taking data, at most kBackpressureMaxWait. Any thread that
+  // holds no lock.
+  void AwaitProgress();
+
  private:
   friend class OutputWriter;
   friend void FlushPendingOutput();
@@ -71,14 +84,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool sending_ GUARDED_BY(mutex_) = false;     // the writer is inside send() now
   bool dead_ GUARDED_BY(mutex_) = false;        // nothing more will be sent
   bool closed_ GUARDED_BY(mutex_) = false;      // the socket is closed
+  int progressWaiters_ GUARDED_BY(mutex_) = 0;  // threads in AwaitProgress
+  std::chrono::steady_clock::time_point lastSend_ GUARDED_BY(mutex_);  // last bytes taken
   // The writer thread's own: the bytes it took and how far it got.
   std::string outgoing_;
   std::size_t outgoingSent_ = 0;
 };
 
 // Hands the connections this thread queued into since its last call to the
-// writer. Called by every protocol lock guard after it releases the lock,
-// so the writer is woken once per command, never inside the lock.
+// writer, then waits for any of them it pushed past the backpressure mark.
+// Called by every protocol lock guard after it releases the lock, so the
+// writer is woken once per command, never inside the lock.
 void FlushPendingOutput();
 
 // The thread that sends every connection's queue.

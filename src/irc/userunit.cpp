@@ -117,7 +117,13 @@ int UserTable::FindUserByNick(std::string_view nick) const {
 
 int UserTable::FindUserByFoldedNick(std::string_view folded) const {
   auto found = byNick_.find(folded);
-  return found == byNick_.end() ? kNotFound : found->second.front();
+  if (found == byNick_.end()) return kNotFound;
+  // A nick refused at registration stays stored but is not held: that slot
+  // must never receive what is meant for the user who holds the nick.
+  for (int holder : found->second) {
+    if (Slot(holder).registered || Slot(holder).nickAccepted) return holder;
+  }
+  return kNotFound;
 }
 
 int UserTable::FindSlotBySocket(int socket) const {

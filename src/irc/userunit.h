@@ -86,8 +86,8 @@ class UserTable {
   // drops its channel list and marks it unregistered.
   void UnregisterUser(int index);
 
-  // The lowest in-use slot (registered or not) whose nick folds equal to
-  // nick, or kNotFound.
+  // The lowest in-use slot whose nick folds equal to nick and is held:
+  // registered, or registering with the nick accepted. kNotFound otherwise.
   [[nodiscard]] int FindUserByNick(std::string_view nick) const;
 
   // The lowest in-use slot whose socket is socket, or kNotFound.

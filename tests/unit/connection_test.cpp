@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 namespace zelkord::irc {
 namespace {
@@ -77,6 +78,33 @@ TEST(Connection, CloseHandsOverQueuedLinesFirst) {
   EXPECT_EQ(ReadAll(fds[1], 12), "last words\r\n");
   char byte;
   EXPECT_EQ(recv(fds[1], &byte, 1, 0), 0);
+  close(fds[1]);
+}
+
+TEST(Connection, BurstToASlowButReadingPeerIsPacedNotDropped) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  OutputWriter writer;
+  auto connection = std::make_shared<Connection>(fds[0], writer);
+  const std::string line(500, 'y');
+  const int lines = 4000;  // 2 MB: eight times the queue bound
+  std::string received;
+  std::thread reader([&] {
+    char chunk[4096];
+    while (received.size() < lines * (line.size() + 2)) {
+      const ssize_t got = recv(fds[1], chunk, sizeof chunk, 0);
+      if (got <= 0) break;
+      received.append(chunk, static_cast<std::size_t>(got));
+      usleep(50);  // slower than the producer
+    }
+  });
+  for (int i = 0; i < lines; ++i) {
+    ASSERT_TRUE(connection->Enqueue(line)) << "dropped at line " << i;
+    FlushPendingOutput();  // as a handler does after releasing the lock
+  }
+  reader.join();
+  EXPECT_EQ(received.size(), lines * (line.size() + 2));
+  connection->DrainAndClose();
   close(fds[1]);
 }
 
