@@ -243,9 +243,7 @@ void Server::ShutDown() {
   // load that failed, the desk holds defaults that would overwrite the very
   // values the person has to correct.
   if (settingsLoaded_ &&
-      (!SaveWindowPosition(paths.settingsFile, desk.WindowGeometry()) ||
-       !SaveColors(paths.settingsFile, desk.WebViewBack(), desk.WebViewFore(),
-                   settings.colorLogBack, settings.colorLogFore))) {
+      (!SaveWindowPosition(paths.settingsFile, desk.WindowGeometry()) || !SaveColorsNow())) {
     desk.ShowError(WhyNot("cannot write the settings file", paths.settingsFile));
   }
   desk.ShowStatus("shutting down; waiting for connections to end");

@@ -24,6 +24,8 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   // The folder path, ending in '/'.
   [[nodiscard]] const std::string& Path() const { return path_; }
+  // The path of a file below the folder (not created).
+  [[nodiscard]] std::string File(const std::string& name) const { return path_ + name; }
   // Writes a file below the folder (bytes as given) and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const;
   // Reads a file below the folder; empty when missing.

@@ -15,30 +15,12 @@
 #include <iterator>
 #include <string>
 
+#include "support/test_server.h"
+
 namespace zelkord::frame {
 namespace {
 
-// A fresh folder under /tmp, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/zelkord-ini-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    path_ = made != nullptr ? made : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testing::TempDir;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -159,7 +141,7 @@ TEST(IniFileSave, RoundTripsAndLeavesNoTemporaryFile) {
   ASSERT_TRUE(ini.Save(path));
   EXPECT_EQ(ReadFile(path), "[S]\r\nK=\x82\xa0 value\r\n\r\n");
   EXPECT_EQ(IniFile::Load(path).Read("S", "K", ""), "\x82\xa0 value");
-  EXPECT_EQ(EntryCount(dir.path()), 1);
+  EXPECT_EQ(EntryCount(dir.Path()), 1);
 }
 
 TEST(IniFileSave, UnwritablePlacesFail) {
@@ -174,7 +156,7 @@ TEST(IniFileSave, UnwritablePlacesFail) {
   std::filesystem::create_directory(dir.File("taken"));
   WriteFile(dir.File("taken/inside"), "x");
   EXPECT_FALSE(ini.Save(dir.File("taken")));
-  EXPECT_EQ(EntryCount(dir.path()), 1);
+  EXPECT_EQ(EntryCount(dir.Path()), 1);
 }
 
 TEST(IniFileSave, FailedWriteLeavesOldFileWhole) {
@@ -201,7 +183,7 @@ TEST(IniFileSave, FailedWriteLeavesOldFileWhole) {
   EXPECT_FALSE(savedOk);
   EXPECT_EQ(error, EFBIG);
   EXPECT_EQ(ReadFile(path), old);
-  EXPECT_EQ(EntryCount(dir.path()), 1);
+  EXPECT_EQ(EntryCount(dir.Path()), 1);
 }
 
 TEST(IniFileSave, KeepsPermissionsAndFollowsSymbolicLink) {
@@ -227,8 +209,8 @@ TEST(IniFileLoadForUpdate, TellsMissingFromUnreadable) {
   const std::optional<IniFile> missing = IniFile::LoadForUpdate(dir.File("none.INI"));
   ASSERT_TRUE(missing.has_value());
   EXPECT_EQ(missing->Serialize(), "");
-  EXPECT_FALSE(IniFile::LoadForUpdate(dir.path()).has_value());  // a folder cannot be read
-  EXPECT_EQ(IniFile::Load(dir.path()).Serialize(), "");
+  EXPECT_FALSE(IniFile::LoadForUpdate(dir.Path()).has_value());  // a folder cannot be read
+  EXPECT_EQ(IniFile::Load(dir.Path()).Serialize(), "");
 }
 
 }  // namespace

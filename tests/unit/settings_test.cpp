@@ -13,30 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "support/test_server.h"
+
 namespace zelkord::frame {
 namespace {
 
-// A fresh folder under /tmp, removed with everything in it at the end.
-class TempDir {
+// A fresh folder for one test, holding the instance of a program file
+// named "zelkord".
+class TempDir : public testing::TempDir {
  public:
-  TempDir() {
-    char pattern[] = "/tmp/zelkord-settings-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_NE(made, nullptr);
-    path_ = made != nullptr ? made : "";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  // The instance of a program file named "zelkord" in this folder.
   InstancePaths Paths() const { return PathsFor(File("zelkord")); }
-
- private:
-  std::string path_;
 };
 
 std::string ReadFile(const std::string& path) {
