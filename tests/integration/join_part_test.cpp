@@ -105,11 +105,7 @@ TEST(Part, RelayedToEveryMemberWithoutTheMessage) {
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");
   auto bob = server.Registered("bob");
-  ann->Send("JOIN #a");
-  (void)ann->ReadLines(3);
-  bob->Send("JOIN #a");
-  (void)bob->ReadLines(3);
-  (void)ann->ReadLine();
+  JoinAll({ann.get(), bob.get()}, "#a");
   bob->Send("PART #a :gone fishing");
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
   EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 PART #a");
@@ -152,13 +148,7 @@ TEST(Disconnect, DroppedMemberIsPartedFromEveryChannel) {
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");
   auto bob = server.Registered("bob");
-  for (const char* channel : {"#a", "#b"}) {
-    ann->Send(std::string("JOIN ") + channel);
-    (void)ann->ReadLines(3);
-    bob->Send(std::string("JOIN ") + channel);
-    (void)bob->ReadLines(3);
-    (void)ann->ReadLine();
-  }
+  for (const char* channel : {"#a", "#b"}) JoinAll({ann.get(), bob.get()}, channel);
   bob->SendRaw("PRIVMSG #a :half a li");  // dropped mid-line: the partial line is lost
   bob->Close();
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");

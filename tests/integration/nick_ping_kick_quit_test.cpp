@@ -9,16 +9,6 @@ namespace {
 
 const std::string kS = ":Zel.Server(^^ ";
 
-void JoinAll(std::initializer_list<TestClient*> clients, const std::string& channel) {
-  std::vector<TestClient*> joined;
-  for (TestClient* client : clients) {
-    client->Send("JOIN " + channel);
-    (void)client->ReadUntil(" 366 ");
-    for (TestClient* earlier : joined) (void)earlier->ReadLine();  // the new member's JOIN
-    joined.push_back(client);
-  }
-}
-
 TEST(Nick, TakenNicksAreRefused) {
   TestServer server;
   ASSERT_TRUE(server.Started());

@@ -16,11 +16,7 @@ struct TwoInChannel {
   TwoInChannel() {
     ann = server.Registered("ann");
     bob = server.Registered("bob");
-    ann->Send("JOIN #a");
-    (void)ann->ReadLines(3);
-    bob->Send("JOIN #a");
-    (void)bob->ReadLines(3);
-    (void)ann->ReadLine();
+    JoinAll({ann.get(), bob.get()}, "#a");
   }
 };
 

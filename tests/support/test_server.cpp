@@ -89,6 +89,16 @@ std::vector<std::string> RecordingDesk::Errors() {
   return errors_;
 }
 
+void JoinAll(std::initializer_list<TestClient*> clients, const std::string& channel) {
+  std::vector<TestClient*> joined;
+  for (TestClient* client : clients) {
+    client->Send("JOIN " + channel);
+    (void)client->ReadUntil(" 366 ");
+    for (TestClient* earlier : joined) (void)earlier->ReadLine();  // the new member's JOIN
+    joined.push_back(client);
+  }
+}
+
 std::string IniText(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text.append(line).append("\r\n");

@@ -3,6 +3,7 @@
 // kernel, and a clean shut-down (drain included) when the test ends.
 #pragma once
 
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -93,6 +94,11 @@ class TestServer {
   std::unique_ptr<frame::Server> server_;
   frame::StartResult started_;
 };
+
+// Joins the clients to the channel one after the other, reading each one's
+// JOIN reply through 366 and the JOIN relay the earlier ones receive, so the
+// test starts from quiet connections.
+void JoinAll(std::initializer_list<TestClient*> clients, const std::string& channel);
 
 // Writes an INI text with CR LF line ends from "[Section]" / "Key=Value" lines.
 [[nodiscard]] std::string IniText(const std::vector<std::string>& lines);
