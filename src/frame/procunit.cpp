@@ -45,9 +45,7 @@ bool StartDetachedThread(std::function<void()> fn) {
 }
 
 Server::Server(window::Desk& deskIn, InstancePaths pathsIn)
-    : desk(deskIn), paths(std::move(pathsIn)), settings(DefaultSettings(paths)), webView(deskIn) {
-  running_ = true;
-}
+    : desk(deskIn), paths(std::move(pathsIn)), settings(DefaultSettings(paths)), webView(deskIn) {}
 
 Server::~Server() {
   ShutDown();
@@ -247,7 +245,6 @@ void Server::ShutDown() {
     desk.ShowError(WhyNot("cannot write the settings file", paths.settingsFile));
   }
   desk.ShowStatus("shutting down; waiting for connections to end");
-  running_ = false;
 }
 
 }  // namespace zelkord::frame

@@ -68,7 +68,6 @@ class Server {
 
   // The bound IRC port (useful when the settings ask for port 0), or -1.
   [[nodiscard]] int IrcPort() const { return ircPort_; }
-  [[nodiscard]] bool Running() const { return running_.load(); }
 
   // --- Connection threads.
   // Starts one more connection thread waiting in accept. Any thread.
@@ -134,9 +133,8 @@ class Server {
   std::atomic<int> ircListener_{-1};
   int closedIrcListener_ = -1;  // shut down, closed at final clean-up
   int ircPort_ = -1;
-  int operatorSocket_ = -1;     // written by Start and ShutDown (main thread)
-  std::thread operatorReader_;  // drains the operator client's socket
-  std::atomic<bool> running_{false};
+  int operatorSocket_ = -1;      // written by Start and ShutDown (main thread)
+  std::thread operatorReader_;   // drains the operator client's socket
   bool settingsLoaded_ = false;  // main thread: the window state came from the file
   std::atomic<bool> shutDownDone_{false};
   mutable std::mutex drainMutex_;

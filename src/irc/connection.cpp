@@ -104,11 +104,6 @@ void Connection::Shutdown() {
   changed_.notify_all();
 }
 
-std::size_t Connection::QueuedBytes() {
-  frame::MutexLock lock(mutex_);
-  return pending_;
-}
-
 void Connection::DrainAndClose(int timeoutMs) {
   // Lines this thread queued itself are handed over first.
   FlushPendingOutput();

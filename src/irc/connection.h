@@ -61,9 +61,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Owning thread only, once, after its last receive.
   void DrainAndClose(int timeoutMs = kDrainOnCloseMs);
 
-  // Bytes queued and not yet sent. Any thread.
-  [[nodiscard]] std::size_t QueuedBytes();
-
   // Waits while the queue is above half the backpressure mark and the peer
   // is still taking data, at most kBackpressureMaxWait. Any thread that
   // holds no lock.

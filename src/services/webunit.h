@@ -45,9 +45,9 @@ class WebRequestView {
 // "GET /" without a password, else "GET /" + the password upper-cased + "/".
 [[nodiscard]] std::string RequestPrefix(std::string_view password);
 
-// The document a request line names after the prefix (as received, not
-// upper-cased), up to the first space; nullopt-like: false when the line
-// does not start with the prefix in any letter case.
+// Writes to document what the request line names after the prefix (as
+// received, not upper-cased), up to the first space. false when the line
+// does not start with the prefix in any letter case. Any thread.
 [[nodiscard]] bool DocumentName(std::string_view line, std::string_view prefix,
                                 std::string& document);
 
