@@ -2,6 +2,7 @@
 // at the next sweep, spares those that answered and slot 0, and drops
 // connections that never register.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "services/chkunit.h"
 #include "support/test_server.h"
@@ -58,7 +59,9 @@ TEST(Liveness, UnregisteredConnectionIsDroppedAtTheSecondSweep) {
   auto first = server.Registered("first");
   auto idle = server.Connect();
   idle->Send("NICK idle");  // never completes registration
-  ASSERT_TRUE(idle->Silent(100));
+  // Admitted (its log page is open) before the first sweep counts it.
+  for (int i = 0; i < 500 && !server.Server().commLog->Snapshot(1).open; ++i) usleep(10 * 1000);
+  ASSERT_TRUE(server.Server().commLog->Snapshot(1).open);
   services::LivenessSweep(server.Server());
   EXPECT_TRUE(idle->Silent(100));  // neither pinged nor dropped yet
   services::LivenessSweep(server.Server());

@@ -1,6 +1,7 @@
 // Registration over real sockets: the welcome burst line for line, the
 // password step, nickname clashes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -76,6 +77,15 @@ TEST(Registration, NicknameInUseInAnyLetterCase) {
   ASSERT_TRUE(server.Started());
   auto holder = server.Connect();
   holder->Send("NICK ABC");  // still registering: holds the nick all the same
+  bool held = false;
+  for (int i = 0; i < 500 && !held; ++i) {
+    {
+      frame::ProtocolLock lock(server.Server());
+      held = server.Server().users->FindUserByNick("abc") != irc::kNotFound;
+    }
+    if (!held) usleep(10 * 1000);
+  }
+  ASSERT_TRUE(held);
   auto client = server.Connect();
   client->Send("USER u h s :r");
   client->Send("NICK abc");
