@@ -3,8 +3,6 @@
 
 #include <sys/socket.h>
 
-#include <thread>
-
 #include "frame/clock.h"
 #include "frame/tcpunit.h"
 #include "irc/dispatch.h"
@@ -63,13 +61,7 @@ void RunConnectionThread(frame::Server& server) {
   for (;;) {
     std::string address;
     const int socket = frame::TcpAccept(server.IrcListener(), address);
-    if (socket == frame::kNoSocket) {
-      // A closed listener ends the chain. While it is open, a failed accept
-      // is passing (out of descriptors, say): the chain must not die of it.
-      if (server.IrcListener() == frame::kNoSocket) break;
-      std::this_thread::sleep_for(kAcceptRetryDelay);
-      continue;
-    }
+    if (socket == frame::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first, so the listener always has a thread waiting. If no
     // thread can be started now, this one goes back to accepting afterwards.
     const bool hasSuccessor = server.StartConnectionThread();

@@ -6,7 +6,6 @@
 // recipient's page, converted to the wire.
 #pragma once
 
-#include <chrono>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -22,8 +21,6 @@ namespace zelkord::irc {
 enum class ConnState { Closing = 0, AwaitingPass = 1, AwaitingLogin = 2, Serving = 3 };
 
 inline constexpr std::size_t kReceiveLimit = 512;  // a line with its CR LF
-// Pause before accepting again after an accept failed on an open listener.
-inline constexpr std::chrono::milliseconds kAcceptRetryDelay{100};
 
 // The body of one connection thread. Counted in liveConnectionThreads by
 // whoever started it; uncounts itself as its very last step.

@@ -8,13 +8,11 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "frame/procunit.h"
 #include "frame/tcpunit.h"
 #include "irc/jp_text.h"
 #include "irc/sjis.h"
-#include "irc/srvunit.h"
 
 namespace zelkord::services {
 namespace {
@@ -236,12 +234,7 @@ void RunWebThread(frame::Server& server) {
   for (;;) {
     std::string address;
     const int socket = frame::TcpAccept(server.WebListener(), address);
-    if (socket == frame::kNoSocket) {
-      // Only a closed listener ends the chain; anything else is passing.
-      if (server.WebListener() == frame::kNoSocket) break;
-      std::this_thread::sleep_for(irc::kAcceptRetryDelay);
-      continue;
-    }
+    if (socket == frame::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first; without one, this thread goes back to accepting.
     const bool hasSuccessor = server.StartWebThread();
     // Beyond the cap a request is closed at once, unread.

@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -208,53 +207,6 @@ TEST(Program, SigtermStopsCleanly) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
-TEST(Program, OutOfDescriptorsIsPassing) {
-  const char* binary = std::getenv("ZELKORD_BINARY");
-  ASSERT_NE(binary, nullptr) << "run through ctest";
-  const int probe = frame::TcpListen(0);
-  const int port = frame::TcpBoundPort(probe);
-  frame::TcpClose(probe);
-  TempDir dir;
-  const std::string file =
-      dir.Write("zelkord.INI",
-                IniText({"[Server]", "Port=" + std::to_string(port), "[Program]", "UserMax=200"}));
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    freopen("/dev/null", "w", stdout);
-    rlimit few{48, 48};  // far fewer descriptors than the clients below
-    setrlimit(RLIMIT_NOFILE, &few);
-    execl(binary, binary, "--headless", "--config", file.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  std::vector<std::unique_ptr<TestClient>> crowd;
-  for (int i = 0; i < 500 && crowd.empty(); ++i) {
-    auto first = std::make_unique<TestClient>(port);
-    if (first->Connected()) {
-      crowd.push_back(std::move(first));
-    } else {
-      usleep(10 * 1000);
-    }
-  }
-  ASSERT_FALSE(crowd.empty()) << "the server did not start";
-  for (int i = 0; i < 80; ++i) crowd.push_back(std::make_unique<TestClient>(port));
-  usleep(300 * 1000);  // the server meets the descriptor limit meanwhile
-  crowd.clear();
-  // Once descriptors come free, the server takes connections again.
-  bool welcomed = false;
-  for (int attempt = 0; attempt < 10 && !welcomed; ++attempt) {
-    TestClient late(port);
-    late.Send("NICK late" + std::to_string(attempt));
-    late.Send("USER u h s :r");
-    welcomed = late.ReadUntil(" 001 ", 1000).find(" 001 ") != std::string::npos;
-  }
-  EXPECT_TRUE(welcomed);
-  kill(child, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace
