@@ -99,14 +99,8 @@ void JoinAll(std::initializer_list<TestClient*> clients, const std::string& chan
   }
 }
 
-std::string IniText(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text.append(line).append("\r\n");
-  return text;
-}
-
-TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
-  std::map<std::string, std::string> all = settings;
+std::string TestInstanceIni(const SettingsMap& settings) {
+  SettingsMap all = settings;
   all.emplace("Server.Port", "0");
   std::map<std::string, std::vector<std::string>> sections;
   for (const auto& [name, value] : all) {
@@ -118,7 +112,17 @@ TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
     lines.push_back("[" + section + "]");
     lines.insert(lines.end(), entries.begin(), entries.end());
   }
-  const std::string file = dir_.Write("zelkord.INI", IniText(lines));
+  return IniText(lines);
+}
+
+std::string IniText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text.append(line).append("\r\n");
+  return text;
+}
+
+TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
+  const std::string file = dir_.Write("zelkord.INI", TestInstanceIni(settings));
   server_ = std::make_unique<frame::Server>(desk_, frame::PathsForConfig(file));
   server_->startOperatorClient = withOperator;
   server_->sweepInterval = std::chrono::milliseconds(0);  // tests run sweeps themselves

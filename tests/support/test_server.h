@@ -100,6 +100,10 @@ class TestServer {
 // test starts from quiet connections.
 void JoinAll(std::initializer_list<TestClient*> clients, const std::string& channel);
 
+// The settings file of a test instance: Server.Port 0 (the kernel picks)
+// and the given "Section.Key" -> value entries, grouped by section.
+[[nodiscard]] std::string TestInstanceIni(const SettingsMap& settings);
+
 // Writes an INI text with CR LF line ends from "[Section]" / "Key=Value" lines.
 [[nodiscard]] std::string IniText(const std::vector<std::string>& lines);
 

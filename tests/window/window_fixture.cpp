@@ -9,19 +9,7 @@
 namespace zelkord::testing {
 
 WindowFixture::WindowFixture(const SettingsMap& settings, bool withOperator) {
-  SettingsMap all = settings;
-  all.emplace("Server.Port", "0");
-  std::map<std::string, std::vector<std::string>> sections;
-  for (const auto& [name, value] : all) {
-    const std::size_t dot = name.find('.');
-    sections[name.substr(0, dot)].push_back(name.substr(dot + 1) + "=" + value);
-  }
-  std::vector<std::string> lines;
-  for (const auto& [section, entries] : sections) {
-    lines.push_back("[" + section + "]");
-    lines.insert(lines.end(), entries.begin(), entries.end());
-  }
-  const std::string file = dir_.Write("zelkord.INI", IniText(lines));
+  const std::string file = dir_.Write("zelkord.INI", TestInstanceIni(settings));
   form_ = std::make_unique<window::qt::TForm1>();
   server_ = std::make_unique<frame::Server>(*form_, frame::PathsForConfig(file));
   server_->startOperatorClient = withOperator;
