@@ -10,8 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "frame/procunit.h"
-#include "frame/settings.h"
+#include "base/version.h"
+#include "config/settings.h"
+#include "server/server.h"
 #include "window/headless_desk.h"
 
 #if defined(ZELKORD_HAVE_WINDOW)
@@ -49,7 +50,8 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& exitNow) {
       std::fputs(kUsage, stdout);
       exitNow = true;
     } else if (arg == "--version") {
-      std::puts("Zelkord 1.07");
+      std::printf("Zelkord %.*s\n", static_cast<int>(zelkord::base::kVersion.size()),
+                  zelkord::base::kVersion.data());
       exitNow = true;
     } else {
       std::fprintf(stderr, "zelkord: unknown argument '%s'\n%s", arg.c_str(), kUsage);
@@ -59,22 +61,6 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& exitNow) {
   return true;
 }
 
-// Each thread's malloc cache keeps the blocks it freed; over a thousand
-// mostly idle connection threads that is a few KiB each, held for nothing.
-// The cache can only be switched off from the environment before start, so
-// the program starts itself once more with it off (keeping any tunables
-// already given). If that fails it simply runs as it is.
-void RestartWithoutThreadCaches(char** argv) {
-  constexpr const char* kTunable = "glibc.malloc.tcache_count=0";
-  const char* current = std::getenv("GLIBC_TUNABLES");
-  if (current != nullptr && std::strstr(current, "glibc.malloc.tcache_count") != nullptr) return;
-  std::string tunables = current != nullptr && *current != '\0'
-                             ? std::string(current) + ":" + kTunable
-                             : std::string(kTunable);
-  setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
-  execv("/proc/self/exe", argv);
-}
-
 std::string ProgramFile(const char* argv0) {
   char path[PATH_MAX] = {};
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -82,7 +68,7 @@ std::string ProgramFile(const char* argv0) {
   return argv0;
 }
 
-int RunHeadless(const zelkord::frame::InstancePaths& paths, bool verbose) {
+int RunHeadless(const zelkord::config::InstancePaths& paths, bool verbose) {
   // The close request arrives as a signal; every thread started from here
   // on inherits the block, and only the wait below takes the signals.
   sigset_t closeSignals;
@@ -94,8 +80,8 @@ int RunHeadless(const zelkord::frame::InstancePaths& paths, bool verbose) {
   zelkord::window::HeadlessDesk desk(stdout, stderr, verbose);
   int status = 0;
   {
-    zelkord::frame::Server server(desk, paths);
-    const zelkord::frame::StartResult started = server.Start();
+    zelkord::server::Server server(desk, paths);
+    const zelkord::server::StartResult started = server.Start();
     if (!started.ok) {
       desk.ShowError(started.error);
       status = 1;
@@ -114,14 +100,13 @@ int RunHeadless(const zelkord::frame::InstancePaths& paths, bool verbose) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RestartWithoutThreadCaches(argv);
   Options options;
   bool exitNow = false;
   if (!ParseOptions(argc, argv, options, exitNow)) return 2;
   if (exitNow) return 0;
-  const zelkord::frame::InstancePaths paths = options.config.empty()
-                                                  ? zelkord::frame::PathsFor(ProgramFile(argv[0]))
-                                                  : zelkord::frame::PathsForConfig(options.config);
+  const zelkord::config::InstancePaths paths =
+      options.config.empty() ? zelkord::config::PathsFor(ProgramFile(argv[0]))
+                             : zelkord::config::PathsForConfig(options.config);
   const bool haveDisplay =
       std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
 #if defined(ZELKORD_HAVE_WINDOW)

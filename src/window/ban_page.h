@@ -7,13 +7,13 @@
 
 #include <string>
 
-#include "frame/ban_list.h"
+#include "config/ban_list.h"
 
 namespace zelkord::window {
 
 class BanPage {
  public:
-  explicit BanPage(frame::BanList& list) : list_(list) {}
+  explicit BanPage(config::BanList& list) : list_(list) {}
 
   // The entry field's text, as typed.
   std::string entryText;
@@ -33,7 +33,7 @@ class BanPage {
   [[nodiscard]] int Selected() const { return selected_; }
 
  private:
-  frame::BanList& list_;
+  config::BanList& list_;
   int selected_ = -1;
 };
 

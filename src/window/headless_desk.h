@@ -7,29 +7,21 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 
-#include "frame/annotations.h"
-#include "window/desk.h"
+#include "base/mutex.h"
+#include "irc/desk.h"
 
 namespace zelkord::window {
 
 inline constexpr std::size_t kConsoleQueueLines = 4096;
 inline constexpr std::chrono::milliseconds kConsoleBatchDelay{20};
 
-// Converts Shift_JIS (code page 932) text to UTF-8 for display; bytes that do
-// not convert become '?'. Any thread.
-[[nodiscard]] std::string SjisToUtf8(std::string_view sjis);
-// Converts UTF-8 text to Shift_JIS; characters without a code become '?'. Any thread.
-[[nodiscard]] std::string Utf8ToSjis(std::string_view utf8);
-
-class HeadlessDesk : public Desk {
+class HeadlessDesk : public irc::Desk {
  public:
   // out receives the event lines (stdout for the program, nullptr to print
   // nothing); errors go to errOut. verbose adds the communication-log lines.
@@ -38,10 +30,10 @@ class HeadlessDesk : public Desk {
   HeadlessDesk(const HeadlessDesk&) = delete;
   HeadlessDesk& operator=(const HeadlessDesk&) = delete;
 
-  void ShowSettingsPage(const frame::SettingsPage& page) override;
-  [[nodiscard]] frame::SettingsPage ReadSettingsPage() override;
-  void SetWindowGeometry(const frame::WindowGeometry& geometry) override;
-  [[nodiscard]] frame::WindowGeometry WindowGeometry() override;
+  void ShowSettingsPage(const config::SettingsPage& page) override;
+  [[nodiscard]] config::SettingsPage ReadSettingsPage() override;
+  void SetWindowGeometry(const config::WindowGeometry& geometry) override;
+  [[nodiscard]] config::WindowGeometry WindowGeometry() override;
   void SetWebViewColors(int back, int fore) override;
   [[nodiscard]] int WebViewBack() override;
   [[nodiscard]] int WebViewFore() override;
@@ -59,7 +51,7 @@ class HeadlessDesk : public Desk {
   void LogPageOpened(int slot, std::string_view address) override;
   void LogPageClosed(int slot) override;
   void LogPageCaption(int, std::string_view) override {}
-  void TrafficLogged(int slot, Traffic direction, std::string_view text) override;
+  void TrafficLogged(int slot, irc::Traffic direction, std::string_view text) override;
   void WebRequestLogged(std::string_view line) override;
   void BanListChanged() override {}
 
@@ -74,18 +66,18 @@ class HeadlessDesk : public Desk {
   std::FILE* errOut_;
   const bool verbose_;
 
-  frame::Mutex stateMutex_;
-  frame::SettingsPage page_ GUARDED_BY(stateMutex_);
-  frame::WindowGeometry geometry_ GUARDED_BY(stateMutex_);
+  base::Mutex stateMutex_;
+  config::SettingsPage page_ GUARDED_BY(stateMutex_);
+  config::WindowGeometry geometry_ GUARDED_BY(stateMutex_);
   int webBack_ GUARDED_BY(stateMutex_) = 0;
   int webFore_ GUARDED_BY(stateMutex_) = 0;
 
-  std::mutex queueMutex_;
-  std::condition_variable queueReady_;
-  std::deque<std::string> queue_;  // guarded by queueMutex_
-  std::uint64_t dropped_ = 0;      // guarded by queueMutex_
-  std::uint64_t reported_ = 0;     // guarded by queueMutex_
-  bool stopping_ = false;          // guarded by queueMutex_
+  base::Mutex queueMutex_;
+  base::CondVar queueReady_;
+  std::deque<std::string> queue_ GUARDED_BY(queueMutex_);
+  std::uint64_t dropped_ GUARDED_BY(queueMutex_) = 0;
+  std::uint64_t reported_ GUARDED_BY(queueMutex_) = 0;
+  bool stopping_ GUARDED_BY(queueMutex_) = false;
   std::thread writer_;
 };
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/ban_list.h"
+#include "config/ban_list.h"
 #include "fuzz_check.h"
 
 namespace zelkord::fuzz {
@@ -66,19 +66,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The list keeps only the first kBanCapacity patterns.
   bool anyMatch = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const bool match = frame::MatchBanPattern(address, lines[i]);
+    const bool match = config::MatchBanPattern(address, lines[i]);
     ZELKORD_FUZZ_CHECK(match == fuzz::ModelMatch(address, lines[i]));
-    if (i < static_cast<std::size_t>(frame::kBanCapacity)) anyMatch = anyMatch || match;
+    if (i < static_cast<std::size_t>(config::kBanCapacity)) anyMatch = anyMatch || match;
   }
   // Every text matches itself, and the all-star pattern matches anything.
-  ZELKORD_FUZZ_CHECK(frame::MatchBanPattern(address, address));
-  ZELKORD_FUZZ_CHECK(frame::MatchBanPattern(address, "*.*.*.*"));
+  ZELKORD_FUZZ_CHECK(config::MatchBanPattern(address, address));
+  ZELKORD_FUZZ_CHECK(config::MatchBanPattern(address, "*.*.*.*"));
 
-  frame::BanList list;
+  config::BanList list;
   list.Assign(lines);
   ZELKORD_FUZZ_CHECK(list.IsBanned(address) == anyMatch);
-  const bool full = lines.size() >= static_cast<std::size_t>(frame::kBanCapacity);
-  ZELKORD_FUZZ_CHECK(list.Count() == (full ? frame::kBanCapacity : static_cast<int>(lines.size())));
+  const bool full = lines.size() >= static_cast<std::size_t>(config::kBanCapacity);
+  ZELKORD_FUZZ_CHECK(list.Count() ==
+                     (full ? config::kBanCapacity : static_cast<int>(lines.size())));
   // Adding to a full list is refused; otherwise the address is banned at once.
   ZELKORD_FUZZ_CHECK(list.BanAddress(address) == !full);
   if (!full) ZELKORD_FUZZ_CHECK(list.IsBanned(address));

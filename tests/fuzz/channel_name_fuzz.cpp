@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "channels/chanunit.h"
+#include "base/sjis.h"
 #include "fuzz_check.h"
-#include "irc/sjis.h"
+#include "irc/channel_table.h"
 
 namespace zelkord::fuzz {
 namespace {
@@ -37,7 +37,7 @@ bool HasLooseBackslash(std::string_view name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
     const auto byte = static_cast<unsigned char>(name[i]);
     if (byte == '\\') return true;
-    if (irc::IsLeadByte(byte) && i + 1 < name.size()) {
+    if (base::IsLeadByte(byte) && i + 1 < name.size()) {
       const auto trail = static_cast<unsigned char>(name[i + 1]);
       if (trail >= 0x40 && trail <= 0xFC && trail != 0x7F) ++i;
     }
@@ -51,7 +51,7 @@ bool HasLooseBackslash(std::string_view name) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace zelkord;
   const std::string_view name(reinterpret_cast<const char*>(data), size);
-  const bool accepted = channels::IsLoggableChannelName(name);
+  const bool accepted = irc::IsLoggableChannelName(name);
   const bool mustRefuse =
       name == "." || name == ".." ||
       name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos ||

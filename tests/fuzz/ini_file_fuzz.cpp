@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/ini_file.h"
+#include "config/ini_file.h"
 #include "fuzz_check.h"
 
 namespace zelkord::fuzz {
@@ -75,9 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fuzz::Pieces pieces =
       fuzz::Split(std::string_view(reinterpret_cast<const char*>(data), size));
 
-  frame::IniFile first = frame::IniFile::Parse(pieces.text);
+  config::IniFile first = config::IniFile::Parse(pieces.text);
   const std::string firstText = first.Serialize();
-  const frame::IniFile second = frame::IniFile::Parse(firstText);
+  const config::IniFile second = config::IniFile::Parse(firstText);
   ZELKORD_FUZZ_CHECK(second.Serialize() == firstText);
   for (const fuzz::Key& key : fuzz::kKeys) {
     ZELKORD_FUZZ_CHECK(first.Read(key.section, key.key, fuzz::kAbsent) ==
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view oneLine = pieces.value.substr(0, pieces.value.find_first_of("\r\n"));
   ZELKORD_FUZZ_CHECK(first.Read(pieces.section, pieces.key, fuzz::kAbsent) == oneLine);
   const std::string writtenText = first.Serialize();
-  const frame::IniFile reread = frame::IniFile::Parse(writtenText);
+  const config::IniFile reread = config::IniFile::Parse(writtenText);
   ZELKORD_FUZZ_CHECK(reread.Read(pieces.section, pieces.key, fuzz::kAbsent) == oneLine);
   ZELKORD_FUZZ_CHECK(reread.Serialize() == writtenText);
 

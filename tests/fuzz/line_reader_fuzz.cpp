@@ -1,5 +1,5 @@
 // Fuzzes the socket line reader's framing: the input's bytes travel through
-// a real socket pair into frame::LineReader, and the lines it returns must
+// a real socket pair into net::LineReader, and the lines it returns must
 // be exactly those a reader taking one byte at a time would frame: a line
 // ends only at CR LF, the limit counts the CR LF, and an overlong line or
 // the end of the stream gives -1. A writer thread can hand the bytes over in
@@ -21,8 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "frame/tcpunit.h"
 #include "fuzz_check.h"
+#include "net/tcp.h"
 
 namespace zelkord::fuzz {
 namespace {
@@ -36,7 +36,7 @@ constexpr std::size_t kHeaderBytes = 4;
 constexpr std::size_t kMaxStreamBytes = 64 * 1024;
 // Reader capacities: the default, the IRC and web sizes, and the clamps.
 constexpr std::array<std::size_t, 8> kCapacities = {
-    frame::kMaxLineLimit, 512, 1024, 0, 2, 3, 100, 5000};
+    net::kMaxLineLimit, 512, 1024, 0, 2, 3, 100, 5000};
 constexpr int kTimeoutMs = 5000;
 constexpr std::uint8_t kUseTimeout = 1;
 constexpr std::uint8_t kChunked = 2;
@@ -53,7 +53,7 @@ struct Framed {
 // the given capacity; stops at the first failure, as the reader's owner does.
 std::vector<Framed> ReferenceFraming(std::string_view stream, std::size_t limit,
                                      std::size_t capacity) {
-  capacity = std::clamp<std::size_t>(capacity, 2, frame::kMaxLineLimit);
+  capacity = std::clamp<std::size_t>(capacity, 2, net::kMaxLineLimit);
   if (limit > capacity) limit = capacity;
   if (limit < 2) limit = 2;
   std::vector<Framed> result;
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::vector<fuzz::Framed> expected = fuzz::ReferenceFraming(stream, limit, capacity);
   std::vector<fuzz::Framed> got;
-  frame::LineReader reader(pair[0], capacity);
+  net::LineReader reader(pair[0], capacity);
   const int timeout = (flags & fuzz::kUseTimeout) != 0 ? fuzz::kTimeoutMs : -1;
   for (;;) {
     std::string line = "stale";

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/sjis.h"
 #include "fuzz_check.h"
-#include "irc/sjis.h"
-#include "services/webunit.h"
+#include "services/status_pages.h"
 
 namespace zelkord::fuzz {
 namespace {
@@ -21,11 +21,11 @@ void CheckRequest(std::string_view password, std::string_view line) {
   const std::string prefix = services::RequestPrefix(password);
   ZELKORD_FUZZ_CHECK(prefix.rfind("GET /", 0) == 0);
   ZELKORD_FUZZ_CHECK(password.empty() ? prefix == "GET /"
-                                      : prefix == "GET /" + irc::UpperCase(password) + "/");
+                                      : prefix == "GET /" + base::UpperCase(password) + "/");
   std::string document = "stale";
   const bool matched = services::DocumentName(line, prefix, document);
   const bool expected =
-      line.size() >= prefix.size() && irc::UpperCase(line.substr(0, prefix.size())) == prefix;
+      line.size() >= prefix.size() && base::UpperCase(line.substr(0, prefix.size())) == prefix;
   ZELKORD_FUZZ_CHECK(matched == expected);
   if (!matched) return;
   const std::string_view rest = line.substr(prefix.size());

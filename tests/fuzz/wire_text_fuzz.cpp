@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "irc/wire_text.h"
+#include "text/wire_text.h"
 
 namespace zelkord::fuzz {
 namespace {
@@ -25,11 +25,11 @@ std::string_view UpToNul(std::string_view text) {
 }
 
 void CheckFromWire(std::string_view wire) {
-  const std::string sjis = irc::FromWireText(wire);
+  const std::string sjis = text::FromWireText(wire);
   ZELKORD_FUZZ_CHECK(sjis.find('\0') == std::string::npos);
   ZELKORD_FUZZ_CHECK(sjis.size() <= UpToNul(wire).size() + 1);
   std::string reused = "left over";
-  irc::FromWireText(wire, reused);
+  text::FromWireText(wire, reused);
   ZELKORD_FUZZ_CHECK(reused == sjis);
 }
 
@@ -57,15 +57,15 @@ void CheckWireShape(std::string_view wire) {
 }
 
 void CheckToWire(std::string_view sjis) {
-  const std::string wire = irc::ToWireText(sjis);
+  const std::string wire = text::ToWireText(sjis);
   ZELKORD_FUZZ_CHECK(wire.find('\0') == std::string::npos);
   std::string reused = "left over";
-  irc::ToWireText(sjis, reused);
+  text::ToWireText(sjis, reused);
   ZELKORD_FUZZ_CHECK(reused == wire);
   const std::string_view text = UpToNul(sjis);
   if (text.find(kEsc) != std::string_view::npos) return;
   CheckWireShape(wire);
-  ZELKORD_FUZZ_CHECK(irc::FromWireText(wire) == text);
+  ZELKORD_FUZZ_CHECK(text::FromWireText(wire) == text);
 }
 
 // Shift_JIS text of valid pairs (lead 0x81-0x9F or 0xE0-0xEF, trail
@@ -100,6 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::CheckFromWire(input);
   fuzz::CheckToWire(input);
   const std::string valid = fuzz::ValidShiftJis(input);
-  ZELKORD_FUZZ_CHECK(irc::FromWireText(irc::ToWireText(valid)) == valid);
+  ZELKORD_FUZZ_CHECK(text::FromWireText(text::ToWireText(valid)) == valid);
   return 0;
 }

@@ -6,8 +6,8 @@
 
 #include <ctime>
 
-#include "frame/clock.h"
-#include "irc/jp_text.h"
+#include "base/clock.h"
+#include "base/jp_text.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -26,7 +26,7 @@ int EntriesIn(const std::string& folder) {
 }
 
 std::string Today() {
-  return frame::DayStamp(std::time(nullptr));
+  return base::DayStamp(std::time(nullptr));
 }
 
 // The day log of a channel with the stamps cut off each line.
@@ -48,10 +48,10 @@ TEST(DayLog, ChannelLinesAreAppendedPerDay) {
   ann->Send("PRIVMSG #a :\x1b$B$3$s\x1b(B");
   ann->Send("PART #a");
   (void)ann->ReadUntil(" PART ");
-  EXPECT_EQ(
-      LogLines(logs.Read("#a/" + Today() + ".TXT")),
-      (std::vector<std::string>{"*** ann" + std::string(irc::jp::kEntered), "ann> \x82\xb1\x82\xf1",
-                                "*** ann" + std::string(irc::jp::kLeft)}));
+  EXPECT_EQ(LogLines(logs.Read("#a/" + Today() + ".TXT")),
+            (std::vector<std::string>{"*** ann" + std::string(base::jp::kEntered),
+                                      "ann> \x82\xb1\x82\xf1",
+                                      "*** ann" + std::string(base::jp::kLeft)}));
 }
 
 TEST(DayLog, OnlyExactlyDisableTurnsItOff) {

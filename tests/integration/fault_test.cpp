@@ -26,10 +26,10 @@
 #include <thread>
 #include <vector>
 
-#include "frame/clock.h"
-#include "frame/tcpunit.h"
-#include "irc/jp_text.h"
-#include "services/webunit.h"
+#include "base/clock.h"
+#include "base/jp_text.h"
+#include "net/tcp.h"
+#include "services/status_pages.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -55,24 +55,24 @@ bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
 }
 
 int InUseSlots(TestServer& server) {
-  frame::ProtocolLock lock(server.Server());
+  irc::ProtocolLock lock(server.Server().protocol);
   int count = 0;
-  for (int i = 0; i < server.Server().users->Capacity(); ++i) {
-    if (server.Server().users->Slot(i).inUse) ++count;
+  for (int i = 0; i < server.Server().protocol.users->Capacity(); ++i) {
+    if (server.Server().protocol.users->Slot(i).inUse) ++count;
   }
   return count;
 }
 
 bool IsUser(TestServer& server, const std::string& nick) {
-  frame::ProtocolLock lock(server.Server());
-  return server.Server().users->FindUserByNick(nick) != irc::kNotFound;
+  irc::ProtocolLock lock(server.Server().protocol);
+  return server.Server().protocol.users->FindUserByNick(nick) != irc::kNotFound;
 }
 
 std::vector<std::string> MembersOf(TestServer& server, const std::string& channel) {
-  frame::ProtocolLock lock(server.Server());
-  const int index = server.Server().channels->FindChannel(channel);
+  irc::ProtocolLock lock(server.Server().protocol);
+  const int index = server.Server().protocol.channels->FindChannel(channel);
   if (index < 0) return {};
-  return server.Server().channels->Entry(index).members;
+  return server.Server().protocol.channels->Entry(index).members;
 }
 
 // Closes with a reset instead of an orderly end.
@@ -197,7 +197,7 @@ TEST(ConnectionFlood, ExtraConnectionsAreClosedAndNoSlotLeaks) {
   ASSERT_TRUE(server.Started());
   std::vector<int> sockets;
   for (int i = 0; i < kFlood; ++i) {
-    const int socket = frame::TcpConnect("127.0.0.1", server.Port());
+    const int socket = net::TcpConnect("127.0.0.1", server.Port());
     ASSERT_GE(socket, 0);
     sockets.push_back(socket);
   }
@@ -246,7 +246,7 @@ TEST(ConnectionFlood, ExtraConnectionsAreClosedAndNoSlotLeaks) {
 // A client on a raw socket, so that it can leave with a reset.
 class RawPeer {
  public:
-  explicit RawPeer(int port) : socket_(frame::TcpConnect("127.0.0.1", port)), reader_(socket_) {}
+  explicit RawPeer(int port) : socket_(net::TcpConnect("127.0.0.1", port)), reader_(socket_) {}
   ~RawPeer() {
     if (socket_ >= 0) close(socket_);
   }
@@ -254,11 +254,11 @@ class RawPeer {
   RawPeer& operator=(const RawPeer&) = delete;
 
   [[nodiscard]] bool Connected() const { return socket_ >= 0; }
-  void Send(const std::string& bytes) { (void)frame::TcpSend(socket_, bytes); }
+  void Send(const std::string& bytes) { (void)net::TcpSend(socket_, bytes); }
   // Reads lines until one holds needle; false at a timeout or close.
   bool ReadUntil(const std::string& needle) {
     std::string line;
-    while (reader_.ReceiveLine(line, frame::kMaxLineLimit, 5000) >= 0) {
+    while (reader_.ReceiveLine(line, net::kMaxLineLimit, 5000) >= 0) {
       if (line.find(needle) != std::string::npos) return true;
     }
     return false;
@@ -270,7 +270,7 @@ class RawPeer {
 
  private:
   int socket_;
-  frame::LineReader reader_;
+  net::LineReader reader_;
 };
 
 TEST(ResetPeers, RegisteredMembersThatResetArePartedAndFreed) {
@@ -318,7 +318,7 @@ TEST(ResetPeers, ResetsBeforeAcceptKeepTheChainAccepting) {
   TestServer server(SettingsMap{{"Program.UserMax", "4"}});
   ASSERT_TRUE(server.Started());
   for (int i = 0; i < 200; ++i) {
-    const int socket = frame::TcpConnect("127.0.0.1", server.Port());
+    const int socket = net::TcpConnect("127.0.0.1", server.Port());
     ASSERT_GE(socket, 0);
     ResetClose(socket);
   }
@@ -376,9 +376,9 @@ TEST(WebFaults, EndlessTrickleIsCutOffWhileOthersAreServed) {
 // Sends one request on each of count sockets at once and reads every reply.
 std::vector<std::string> FloodRequests(int port, int count, const std::string& request) {
   std::vector<int> sockets;
-  for (int i = 0; i < count; ++i) sockets.push_back(frame::TcpConnect("127.0.0.1", port));
+  for (int i = 0; i < count; ++i) sockets.push_back(net::TcpConnect("127.0.0.1", port));
   for (int socket : sockets) {
-    if (socket >= 0) (void)frame::TcpSend(socket, request);
+    if (socket >= 0) (void)net::TcpSend(socket, request);
   }
   std::vector<std::string> replies(sockets.size());
   std::vector<bool> done(sockets.size(), false);
@@ -406,14 +406,14 @@ std::vector<std::string> FloodRequests(int port, int count, const std::string& r
       }
     }
   }
-  for (int socket : sockets) frame::TcpClose(socket);
+  for (int socket : sockets) net::TcpClose(socket);
   return replies;
 }
 
 TEST(WebFaults, FloodBeyondTheCapGetsWholePagesOrNothing) {
   WebServer web;
   ASSERT_TRUE(web.server->Started());
-  frame::Server& server = web.server->Server();
+  server::Server& server = web.server->Server();
   auto ann = web.server->Registered("ann");
   ann->Send("JOIN #a");
   ASSERT_NE(ann->ReadUntil(" 366 "), "<timeout>");
@@ -585,7 +585,7 @@ TEST(LogFaults, FullDiskLeavesTheServerServing) {
   ASSERT_TRUE(Barrier(ann)) << "the server stopped answering once the disk was full";
   struct stat info {};
   ASSERT_EQ(
-      stat((dir.Path() + "logs/#a/" + frame::DayStamp(std::time(nullptr)) + ".TXT").c_str(), &info),
+      stat((dir.Path() + "logs/#a/" + base::DayStamp(std::time(nullptr)) + ".TXT").c_str(), &info),
       0);
   EXPECT_EQ(static_cast<rlim_t>(info.st_size), kDiskBytes);  // it did fill up
   // The view still took every line: the log page ends with the last one.
@@ -644,9 +644,9 @@ TEST(SettingsFaults, GarbageIsReportedAndTheFileIsNotTouched) {
     const std::string file = dir.Write("zelkord.INI", bad.content);
     {
       RecordingDesk desk;
-      frame::Server server(desk, frame::PathsForConfig(file));
+      server::Server server(desk, config::PathsForConfig(file));
       server.startOperatorClient = false;
-      const frame::StartResult result = server.Start();
+      const server::StartResult result = server.Start();
       EXPECT_FALSE(result.ok) << bad.what;
       EXPECT_NE(result.error.find(bad.errorNames), std::string::npos) << bad.what << result.error;
       EXPECT_EQ(dir.Read("zelkord.INI"), bad.content) << bad.what;
@@ -660,9 +660,9 @@ TEST(SettingsFaults, BadTableSizeKeepsTheValueForThePersonToFix) {
   TempDir dir;
   const std::string file = dir.Write("zelkord.INI", IniText({"[Program]", "UserMax=\x01junk"}));
   RecordingDesk desk;
-  frame::Server server(desk, frame::PathsForConfig(file));
+  server::Server server(desk, config::PathsForConfig(file));
   server.startOperatorClient = false;
-  const frame::StartResult result = server.Start();
+  const server::StartResult result = server.Start();
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find("Program.UserMax"), std::string::npos) << result.error;
   EXPECT_NE(dir.Read("zelkord.INI").find("UserMax=\x01junk\r\n"), std::string::npos);
@@ -675,9 +675,9 @@ TEST(SettingsFaults, UnreadableSettingsStopStartUpWithoutReplacingThem) {
     const std::string path = dir.Path() + "zelkord.INI";
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
     RecordingDesk desk;
-    frame::Server server(desk, frame::PathsForConfig(path));
+    server::Server server(desk, config::PathsForConfig(path));
     server.startOperatorClient = false;
-    const frame::StartResult result = server.Start();
+    const server::StartResult result = server.Start();
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("cannot write the settings file"), std::string::npos);
     struct stat info {};
@@ -691,9 +691,9 @@ TEST(SettingsFaults, UnreadableSettingsStopStartUpWithoutReplacingThem) {
     const std::string path = dir.Path() + "zelkord.INI";
     ASSERT_EQ(symlink(path.c_str(), path.c_str()), 0);
     RecordingDesk desk;
-    frame::Server server(desk, frame::PathsForConfig(path));
+    server::Server server(desk, config::PathsForConfig(path));
     server.startOperatorClient = false;
-    const frame::StartResult result = server.Start();
+    const server::StartResult result = server.Start();
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("cannot write the settings file"), std::string::npos);
     struct stat info {};
@@ -768,11 +768,11 @@ int SettingsWritesAtStop(bool underLoad, double& stopSeconds) {
   std::vector<std::thread> load;
   if (underLoad) {
     for (int i = 0; i < kClients; ++i) {
-      const int socket = frame::TcpConnect("127.0.0.1", port);
+      const int socket = net::TcpConnect("127.0.0.1", port);
       EXPECT_GE(socket, 0);
       const std::string nick = "load" + std::to_string(i);
-      (void)frame::TcpSend(socket, "NICK " + nick + "\r\nUSER u h s :r\r\nJOIN #busy\r\nJOIN #" +
-                                       std::to_string(i % 5) + "\r\n");
+      (void)net::TcpSend(socket, "NICK " + nick + "\r\nUSER u h s :r\r\nJOIN #busy\r\nJOIN #" +
+                                     std::to_string(i % 5) + "\r\n");
       sockets.push_back(socket);
     }
     // Half the clients talk as fast as they can; every client reads.
@@ -983,7 +983,7 @@ TEST(HostileNames, EveryByteValueStaysInTheLogFolderAndOutOfThePageMarkup) {
   // markup characters, and the names unescaping to the channels themselves.
   const std::string index = ReadAll(web.Port(), "GET / HTTP/1.0\r\n\r\n", 20000);
   const std::string head = kHeader + "<html>\r\n<TABLE BORDER=\"2\">\r\n<TR>" +
-                           std::string(irc::jp::kIndexHeaderRow) + "</TR>\r\n";
+                           std::string(base::jp::kIndexHeaderRow) + "</TR>\r\n";
   const std::string tail = "</TABLE>\r\n</html>\r\n";
   ASSERT_EQ(index.rfind(head, 0), 0u);
   ASSERT_GE(index.size(), head.size() + tail.size());

@@ -2,7 +2,7 @@
 // reply, silent refusals, channel life and the conversation view.
 #include <gtest/gtest.h>
 
-#include "irc/jp_text.h"
+#include "base/jp_text.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -20,7 +20,7 @@ TEST(Join, FirstJoinMakesTheJoinerOperator) {
   EXPECT_EQ(ann->ReadLine(), kS + "366 ann #a :End of /NAMES list");
   EXPECT_TRUE(ann->Silent());  // no topic reply follows a JOIN
   EXPECT_EQ(server.View("#a"),
-            std::vector<std::string>{"*** ann" + std::string(irc::jp::kEntered)});
+            std::vector<std::string>{"*** ann" + std::string(base::jp::kEntered)});
 }
 
 TEST(Join, SecondMemberIsRelayedToEveryone) {
@@ -109,7 +109,7 @@ TEST(Part, RelayedToEveryMemberWithoutTheMessage) {
   bob->Send("PART #a :gone fishing");
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
   EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 PART #a");
-  EXPECT_EQ(server.View("#a").back(), "*** bob" + std::string(irc::jp::kLeft));
+  EXPECT_EQ(server.View("#a").back(), "*** bob" + std::string(base::jp::kLeft));
 }
 
 TEST(Part, LastMemberDestroysTheChannel) {
@@ -140,7 +140,7 @@ TEST(Part, NonMemberLeavesANoticeButGetsNoReply) {
   bob->Send("PART #nowhere");
   EXPECT_TRUE(bob->Silent());
   EXPECT_TRUE(ann->Silent(50));
-  EXPECT_EQ(server.View("#a").back(), "*** bob" + std::string(irc::jp::kLeft));
+  EXPECT_EQ(server.View("#a").back(), "*** bob" + std::string(base::jp::kLeft));
 }
 
 TEST(Disconnect, DroppedMemberIsPartedFromEveryChannel) {
@@ -154,7 +154,7 @@ TEST(Disconnect, DroppedMemberIsPartedFromEveryChannel) {
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #b");
   EXPECT_TRUE(ann->Silent());
-  EXPECT_EQ(server.View("#b").back(), "*** bob" + std::string(irc::jp::kDisconnected));
+  EXPECT_EQ(server.View("#b").back(), "*** bob" + std::string(base::jp::kDisconnected));
   EXPECT_TRUE(server.WaitRegistered(1));
 }
 

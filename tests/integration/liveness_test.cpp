@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "services/chkunit.h"
+#include "services/liveness.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -15,12 +15,12 @@ TEST(Liveness, SilentClientIsPingedThenDropped) {
   ASSERT_TRUE(server.Started());
   auto first = server.Registered("first");  // slot 0 is exempt: take it
   auto ann = server.Registered("ann");
-  services::LivenessSweep(server.Server());
+  services::LivenessSweep(server.Server().protocol);
   EXPECT_EQ(ann->ReadLine(), "PING :Zel.Server(^^");
-  const auto page = server.Server().commLog->Snapshot(1);
+  const auto page = server.Server().protocol.commLog->Snapshot(1);
   ASSERT_FALSE(page.sent.empty());
   EXPECT_EQ(page.sent.back(), "PING :Zel.Server(^^");
-  services::LivenessSweep(server.Server());
+  services::LivenessSweep(server.Server().protocol);
   EXPECT_EQ(ann->ReadLine(), "<closed>");
   EXPECT_TRUE(server.WaitRegistered(1));
   EXPECT_TRUE(first->Silent(50));
@@ -32,7 +32,7 @@ TEST(Liveness, ClientThatAnswersIsKept) {
   auto first = server.Registered("first");
   auto ann = server.Registered("ann");
   for (int sweep = 0; sweep < 3; ++sweep) {
-    services::LivenessSweep(server.Server());
+    services::LivenessSweep(server.Server().protocol);
     ASSERT_EQ(ann->ReadLine(), "PING :Zel.Server(^^");
     ann->Send("PONG :Zel.Server(^^");  // unknown to the dispatcher, but a line all the same
     ann->Send("LUSERS");
@@ -44,13 +44,13 @@ TEST(Liveness, SlotZeroIsNeverPinged) {
   TestServer server(SettingsMap{}, /*withOperator=*/true);
   ASSERT_TRUE(server.Started());
   ASSERT_TRUE(server.WaitRegistered(1));
-  for (int sweep = 0; sweep < 3; ++sweep) services::LivenessSweep(server.Server());
+  for (int sweep = 0; sweep < 3; ++sweep) services::LivenessSweep(server.Server().protocol);
   auto ann = server.Registered("ann");
   ann->Send("LUSERS");
   EXPECT_EQ(ann->ReadLine(),
             ":Zel.Server(^^ 251 ann :There are 2 users and 0 invisible on 1 servers");
-  EXPECT_TRUE(server.Server().commLog->Snapshot(0).sent.empty() ||
-              server.Server().commLog->Snapshot(0).sent.back().rfind("PING", 0) != 0);
+  EXPECT_TRUE(server.Server().protocol.commLog->Snapshot(0).sent.empty() ||
+              server.Server().protocol.commLog->Snapshot(0).sent.back().rfind("PING", 0) != 0);
 }
 
 TEST(Liveness, UnregisteredConnectionIsDroppedAtTheSecondSweep) {
@@ -60,11 +60,12 @@ TEST(Liveness, UnregisteredConnectionIsDroppedAtTheSecondSweep) {
   auto idle = server.Connect();
   idle->Send("NICK idle");  // never completes registration
   // Admitted (its log page is open) before the first sweep counts it.
-  for (int i = 0; i < 500 && !server.Server().commLog->Snapshot(1).open; ++i) usleep(10 * 1000);
-  ASSERT_TRUE(server.Server().commLog->Snapshot(1).open);
-  services::LivenessSweep(server.Server());
+  for (int i = 0; i < 500 && !server.Server().protocol.commLog->Snapshot(1).open; ++i)
+    usleep(10 * 1000);
+  ASSERT_TRUE(server.Server().protocol.commLog->Snapshot(1).open);
+  services::LivenessSweep(server.Server().protocol);
   EXPECT_TRUE(idle->Silent(100));  // neither pinged nor dropped yet
-  services::LivenessSweep(server.Server());
+  services::LivenessSweep(server.Server().protocol);
   EXPECT_TRUE(idle->ClosedWithoutData());
 }
 
@@ -72,8 +73,8 @@ TEST(Liveness, TableOfOneSlotIsNeverSwept) {
   TestServer server(SettingsMap{{"Program.UserMax", "1"}});
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");  // takes slot 0
-  services::LivenessSweep(server.Server());
-  services::LivenessSweep(server.Server());
+  services::LivenessSweep(server.Server().protocol);
+  services::LivenessSweep(server.Server().protocol);
   EXPECT_TRUE(ann->Silent(100));
 }
 

@@ -1,7 +1,7 @@
 // NICK, PING, KICK and QUIT over real sockets.
 #include <gtest/gtest.h>
 
-#include "irc/jp_text.h"
+#include "base/jp_text.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -32,7 +32,7 @@ TEST(Nick, RelayedOncePerSharedChannel) {
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
   EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
   EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
-  const std::string change = "*** " + std::string(irc::jp::kNickChange) + "ann > anne";
+  const std::string change = "*** " + std::string(base::jp::kNickChange) + "ann > anne";
   EXPECT_EQ(server.View("#a").back(), change);
   EXPECT_EQ(server.View("#b").back(), change);
   // The member lists follow: NAMES shows the new nick.
@@ -56,7 +56,7 @@ TEST(Ping, AnswersWithTheAddresses) {
   TestServer server;
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");
-  const std::string pong = ":127.0.0.1 PONG 127.0.0.1 :" + server.Server().ownAddress;
+  const std::string pong = ":127.0.0.1 PONG 127.0.0.1 :" + server.Server().protocol.ownAddress;
   ann->Send("PING");
   EXPECT_EQ(ann->ReadLine(), pong);
   ann->Send("PING :whatever you like");
@@ -112,8 +112,8 @@ TEST(Quit, MembersSeeQuitThenPart) {
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
   const auto view = server.View("#a");
   ASSERT_GE(view.size(), 2u);
-  EXPECT_EQ(view[view.size() - 2], "*** bob" + std::string(irc::jp::kQuitLeft) + "see you");
-  EXPECT_EQ(view.back(), "*** bob" + std::string(irc::jp::kDisconnected));
+  EXPECT_EQ(view[view.size() - 2], "*** bob" + std::string(base::jp::kQuitLeft) + "see you");
+  EXPECT_EQ(view.back(), "*** bob" + std::string(base::jp::kDisconnected));
 }
 
 TEST(Quit, WithoutChannelsOrMessage) {

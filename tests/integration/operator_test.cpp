@@ -3,7 +3,7 @@
 // reader drains every line, long ones included.
 #include <gtest/gtest.h>
 
-#include "services/cltunit.h"
+#include "services/operator_client.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -16,17 +16,17 @@ TEST(Operator, JoinsAsOperatorAndTalks) {
   auto bob = server.Registered("bob");
   bob->Send("JOIN #b");
   ASSERT_NE(bob->ReadUntil(" 366 "), "<timeout>");
-  services::OperatorJoin(server.Server(), "#b");
+  server.Server().Operator().Join("#b");
   EXPECT_EQ(bob->ReadLine(), ":DESK!Administrator@127.0.0.1 JOIN :#b");
   bob->Send("WHOIS desk");
   EXPECT_EQ(bob->ReadUntil(" 319 "), ":Zel.Server(^^ 319 bob desk :@#b ");
-  EXPECT_TRUE(services::OperatorInput(server.Server(), "#b", "hello all"));
+  EXPECT_TRUE(server.Server().Operator().Input("#b", "hello all"));
   EXPECT_EQ(bob->ReadUntil("PRIVMSG"), ":DESK!Administrator@127.0.0.1 PRIVMSG #b :hello all");
-  EXPECT_TRUE(services::OperatorInput(server.Server(), "#b", "/TOPIC #b :from the desk"));
+  EXPECT_TRUE(server.Server().Operator().Input("#b", "/TOPIC #b :from the desk"));
   EXPECT_EQ(bob->ReadUntil("TOPIC"),
             ":DESK!Administrator@127.0.0.1 TOPIC #b :from the desk by DESK");
-  EXPECT_FALSE(services::OperatorInput(server.Server(), "#b", ""));
-  services::OperatorPart(server.Server(), "#b");
+  EXPECT_FALSE(server.Server().Operator().Input("#b", ""));
+  server.Server().Operator().Part("#b");
   EXPECT_EQ(bob->ReadLine(), ":DESK!Administrator@127.0.0.1 PART #b");
 }
 
@@ -41,7 +41,7 @@ TEST(Operator, ReaderDrainsLongLines) {
   for (int i = 0; i < 3000; ++i) bob->Send("PRIVMSG ZELKNIK :" + text + std::to_string(i));
   bob->Send("JOIN #c");
   ASSERT_NE(bob->ReadUntil(" 366 ", 20000), "<timeout>");
-  services::OperatorJoin(server.Server(), "#c");
+  server.Server().Operator().Join("#c");
   EXPECT_EQ(bob->ReadLine(), ":ZELKNIK!Administrator@127.0.0.1 JOIN :#c");
 }
 

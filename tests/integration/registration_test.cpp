@@ -22,7 +22,7 @@ TEST(Registration, WelcomeBurstLineForLine) {
   EXPECT_EQ(client->ReadLine(), s + "001 ann :Welcome to the Internet Relay Network ann");
   EXPECT_EQ(client->ReadLine(), s + "002 ann :Your host is Zel.Server(^^, running version 1.07");
   EXPECT_EQ(client->ReadLine(),
-            s + "003 ann :This server was created on " + server.Server().startTimeText);
+            s + "003 ann :This server was created on " + server.Server().protocol.startTimeText);
   EXPECT_EQ(client->ReadLine(), s + "004 ann Zel.Server(^^ 1.07 oirw abiklmnopqstv");
   // The operator client counts among the registered users.
   EXPECT_EQ(client->ReadLine(), s + "251 ann :There are 2 users and 0 invisible on 1 servers");
@@ -80,8 +80,8 @@ TEST(Registration, NicknameInUseInAnyLetterCase) {
   bool held = false;
   for (int i = 0; i < 500 && !held; ++i) {
     {
-      frame::ProtocolLock lock(server.Server());
-      held = server.Server().users->FindUserByNick("abc") != irc::kNotFound;
+      irc::ProtocolLock lock(server.Server().protocol);
+      held = server.Server().protocol.users->FindUserByNick("abc") != irc::kNotFound;
     }
     if (!held) usleep(10 * 1000);
   }

@@ -11,7 +11,7 @@
 
 #include <cstdlib>
 
-#include "frame/tcpunit.h"
+#include "net/tcp.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -22,7 +22,7 @@ TEST(ServerStart, FirstStartWritesEveryDefaultInOrder) {
   // Only the port is given (0: the kernel picks); every other key is new.
   const std::string file = dir.Write("zelkord.INI", IniText({"[Program]", "[Server]", "Port=0"}));
   RecordingDesk desk;
-  frame::Server server(desk, frame::PathsForConfig(file));
+  server::Server server(desk, config::PathsForConfig(file));
   server.startOperatorClient = false;
   ASSERT_TRUE(server.Start().ok);
   const std::string folder = dir.Path();
@@ -137,7 +137,7 @@ TEST(ServerStart, BannedAddressIsClosedAndTakesNoSlot) {
   EXPECT_TRUE(banned->ClosedWithoutData());
   // Lifting the ban admits the next client into the one slot: the banned
   // connection never held it.
-  ASSERT_TRUE(server.Server().banList.EraseAt(1));
+  ASSERT_TRUE(server.Server().protocol.banList.EraseAt(1));
   auto admitted = server.Registered("ann");
   EXPECT_NE(admitted, nullptr);
 }
@@ -177,13 +177,13 @@ int RunProgram(const std::string& config, const std::string& extraEnvironment = 
 
 TEST(Program, PortInUseExitsWithStatusOne) {
   ASSERT_NE(std::getenv("ZELKORD_BINARY"), nullptr) << "run through ctest";
-  const int holder = frame::TcpListen(0);
+  const int holder = net::TcpListen(0);
   ASSERT_GE(holder, 0);
   TempDir dir;
   const std::string file = dir.Write(
-      "zelkord.INI", IniText({"[Server]", "Port=" + std::to_string(frame::TcpBoundPort(holder))}));
+      "zelkord.INI", IniText({"[Server]", "Port=" + std::to_string(net::TcpBoundPort(holder))}));
   EXPECT_EQ(RunProgram(file), 1);
-  frame::TcpClose(holder);
+  net::TcpClose(holder);
 }
 
 TEST(Program, SigtermStopsCleanly) {

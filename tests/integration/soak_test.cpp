@@ -32,8 +32,8 @@
 #include <thread>
 #include <vector>
 
-#include "frame/tcpunit.h"
-#include "irc/sjis.h"
+#include "base/sjis.h"
+#include "net/tcp.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -140,11 +140,11 @@ struct TableCensus {
   std::set<std::string> nicks;                           // registered
 };
 
-TableCensus TakeCensus(frame::Server& server) {
+TableCensus TakeCensus(server::Server& server) {
   TableCensus census;
-  frame::ProtocolLock lock(server);
-  const irc::UserTable& users = *server.users;
-  const channels::ChannelTable& table = *server.channels;
+  irc::ProtocolLock lock(server.protocol);
+  const irc::UserTable& users = *server.protocol.users;
+  const irc::ChannelTable& table = *server.protocol.channels;
   auto problem = [&](std::string text) { census.problems.push_back(std::move(text)); };
   std::multiset<std::string> registeredNicks;
   std::size_t joinedEntries = 0;
@@ -172,7 +172,7 @@ TableCensus TakeCensus(frame::Server& server) {
       }
       const auto& list = table.Entry(index).members;
       if (std::none_of(list.begin(), list.end(),
-                       [&](const std::string& m) { return irc::EqualsFolded(m, slot.Nick()); })) {
+                       [&](const std::string& m) { return base::EqualsFolded(m, slot.Nick()); })) {
         problem(slot.Nick() + " is not listed in " + joined.name);
       }
     }
@@ -191,14 +191,14 @@ TableCensus TakeCensus(frame::Server& server) {
   if (census.inUse > users.Capacity()) problem("more slots in use than exist");
   std::size_t memberEntries = 0;
   for (int index = 0; index < table.Count(); ++index) {
-    const channels::ChannelEntry& entry = table.Entry(index);
+    const irc::ChannelEntry& entry = table.Entry(index);
     if (table.FindChannel(entry.name) != index) problem("channel " + entry.name + " twice");
     if (entry.members.empty()) problem("channel " + entry.name + " is empty");
     std::set<std::string> folded;
     for (const std::string& member : entry.members) {
       ++memberEntries;
       census.members[entry.name].insert(member);
-      if (!folded.insert(irc::UpperCase(member)).second) {
+      if (!folded.insert(base::UpperCase(member)).second) {
         problem(member + " listed twice in " + entry.name);
       }
       const int slot = users.FindUserByNick(member);
@@ -290,7 +290,7 @@ class Soak {
   bool SetUpStable() {
     for (Agent& agent : agents_) {
       if (agent.role != Role::Stable) continue;
-      agent.fd = frame::TcpConnect("127.0.0.1", server_.Port());
+      agent.fd = net::TcpConnect("127.0.0.1", server_.Port());
       if (agent.fd < 0) return Fail("stable client " + agent.nick + " cannot connect");
       (void)fcntl(agent.fd, F_SETFL, O_NONBLOCK);
       agent.phase = Phase::Registering;

@@ -8,8 +8,8 @@
 
 #include <chrono>
 
-#include "irc/jp_text.h"
-#include "services/webunit.h"
+#include "base/jp_text.h"
+#include "services/status_pages.h"
 #include "support/test_server.h"
 
 namespace zelkord::testing {
@@ -57,7 +57,7 @@ TEST(Web, IndexListsTheChannelsEscaped) {
   ann->Send("TOPIC #a :<b>bold</b> & 'q'");
   ASSERT_NE(ann->ReadUntil(" TOPIC "), "<timeout>");
   const std::string expected =
-      kHeader + "<html>\r\n<TABLE BORDER=\"2\">\r\n<TR>" + std::string(irc::jp::kIndexHeaderRow) +
+      kHeader + "<html>\r\n<TABLE BORDER=\"2\">\r\n<TR>" + std::string(base::jp::kIndexHeaderRow) +
       "</TR>\r\n<TR><TD><A HREF=\"a\">#a</A></TD><TD>1</TD><TD>&lt;b&gt;bold&lt;/b&gt; &amp; "
       "&#39;q&#39; by ann</TD></TR>\r\n</TABLE>\r\n</html>\r\n";
   EXPECT_EQ(Get(web.Port(), "/"), expected);

@@ -123,7 +123,7 @@ std::string IniText(const std::vector<std::string>& lines) {
 
 TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
   const std::string file = dir_.Write("zelkord.INI", TestInstanceIni(settings));
-  server_ = std::make_unique<frame::Server>(desk_, frame::PathsForConfig(file));
+  server_ = std::make_unique<server::Server>(desk_, config::PathsForConfig(file));
   server_->startOperatorClient = withOperator;
   server_->sweepInterval = std::chrono::milliseconds(0);  // tests run sweeps themselves
   started_ = server_->Start();
@@ -142,10 +142,10 @@ void TestServer::Stop() {
 
 std::vector<std::string> TestServer::View(const std::string& channel) {
   std::vector<std::string> lines;
-  frame::ProtocolLock lock(*server_);
-  const int index = server_->channels->FindChannel(channel);
+  irc::ProtocolLock lock(server_->protocol);
+  const int index = server_->protocol.channels->FindChannel(channel);
   if (index < 0) return lines;
-  for (const std::string& line : server_->channels->Entry(index).view.Copy()) {
+  for (const std::string& line : server_->protocol.channels->Entry(index).view.Copy()) {
     const bool stamped = line.size() >= 6 && std::isdigit(static_cast<unsigned char>(line[0])) &&
                          std::isdigit(static_cast<unsigned char>(line[1])) && line[2] == ':' &&
                          std::isdigit(static_cast<unsigned char>(line[3])) &&
@@ -158,8 +158,8 @@ std::vector<std::string> TestServer::View(const std::string& channel) {
 bool TestServer::WaitRegistered(int count) {
   for (int i = 0; i < 500; ++i) {
     {
-      frame::ProtocolLock lock(*server_);
-      if (server_->users->RegisteredCount() == count) return true;
+      irc::ProtocolLock lock(server_->protocol);
+      if (server_->protocol.users->RegisteredCount() == count) return true;
     }
     usleep(10 * 1000);
   }
@@ -168,9 +168,9 @@ bool TestServer::WaitRegistered(int count) {
 
 std::vector<std::string> TestServer::Channels() {
   std::vector<std::string> names;
-  frame::ProtocolLock lock(*server_);
-  for (int i = 0; i < server_->channels->Count(); ++i)
-    names.push_back(server_->channels->ChannelName(i));
+  irc::ProtocolLock lock(server_->protocol);
+  for (int i = 0; i < server_->protocol.channels->Count(); ++i)
+    names.push_back(server_->protocol.channels->ChannelName(i));
   return names;
 }
 

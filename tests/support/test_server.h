@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/procunit.h"
+#include "server/server.h"
 #include "support/test_client.h"
 #include "window/headless_desk.h"
 
@@ -70,7 +70,7 @@ class TestServer {
   [[nodiscard]] bool Started() const { return started_.ok; }
   [[nodiscard]] const std::string& StartError() const { return started_.error; }
   [[nodiscard]] int Port() const { return server_->IrcPort(); }
-  [[nodiscard]] frame::Server& Server() { return *server_; }
+  [[nodiscard]] server::Server& Server() { return *server_; }
   [[nodiscard]] RecordingDesk& Desk() { return desk_; }
   [[nodiscard]] TempDir& Dir() { return dir_; }
   [[nodiscard]] std::unique_ptr<TestClient> Connect() const {
@@ -91,8 +91,8 @@ class TestServer {
  private:
   TempDir dir_;
   RecordingDesk desk_;
-  std::unique_ptr<frame::Server> server_;
-  frame::StartResult started_;
+  std::unique_ptr<server::Server> server_;
+  server::StartResult started_;
 };
 
 // Joins the clients to the channel one after the other, reading each one's

@@ -1,6 +1,6 @@
 // Ban patterns: the four-field match from the right, the list operations, the
 // capacity refusal, and scans running while another thread edits the list.
-#include "frame/ban_list.h"
+#include "config/ban_list.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-namespace zelkord::frame {
+namespace zelkord::config {
 namespace {
 
 struct MatchCase {
@@ -41,13 +41,13 @@ TEST(MatchBanPattern, FieldByFieldFromTheRight) {
       {"168.1.5", "168.1.5", true},          // both with an empty first field
   };
   for (const MatchCase& c : cases) {
-    EXPECT_EQ(MatchBanPattern(c.address, c.pattern), c.matches)
+    EXPECT_EQ(config::MatchBanPattern(c.address, c.pattern), c.matches)
         << c.address << " against " << testing::PrintToString(c.pattern);
   }
 }
 
 TEST(BanList, ScansInListOrder) {
-  BanList list;
+  config::BanList list;
   EXPECT_FALSE(list.IsBanned("10.0.0.5"));
   list.Assign({"192.168.1", "", "10.0.*.*", "10.0.*.*"});
   EXPECT_EQ(list.Count(), 4);
@@ -57,7 +57,7 @@ TEST(BanList, ScansInListOrder) {
 }
 
 TEST(BanList, EditsByIndex) {
-  BanList list;
+  config::BanList list;
   list.Assign({"1.1.1.1", "2.2.2.2", "3.3.3.3"});
   EXPECT_FALSE(list.ReplaceAt(-1, "x"));
   EXPECT_FALSE(list.ReplaceAt(3, "x"));
@@ -72,7 +72,7 @@ TEST(BanList, EditsByIndex) {
 }
 
 TEST(BanList, AddAcceptsEmptyAndDuplicates) {
-  BanList list;
+  config::BanList list;
   EXPECT_TRUE(list.Add(""));
   EXPECT_TRUE(list.Add("5.5.5.5"));
   EXPECT_TRUE(list.Add("5.5.5.5"));
@@ -83,18 +83,19 @@ TEST(BanList, AddAcceptsEmptyAndDuplicates) {
 }
 
 TEST(BanList, CapacityIs1024) {
-  BanList list;
-  std::vector<std::string> many(kBanCapacity + 10, "1.2.3.4");
-  many[kBanCapacity - 1] = "last.kept.*.*";
+  config::BanList list;
+  std::vector<std::string> many(config::kBanCapacity + 10, "1.2.3.4");
+  many[config::kBanCapacity - 1] = "last.kept.*.*";
   list.Assign(many);
-  EXPECT_EQ(list.Count(), kBanCapacity);
+  EXPECT_EQ(list.Count(), config::kBanCapacity);
   EXPECT_EQ(list.Snapshot().back(), "last.kept.*.*");
 
   list.Assign({});
-  for (int i = 0; i < kBanCapacity; ++i) ASSERT_TRUE(list.Add("7.7.7." + std::to_string(i)));
+  for (int i = 0; i < config::kBanCapacity; ++i)
+    ASSERT_TRUE(list.Add("7.7.7." + std::to_string(i)));
   EXPECT_FALSE(list.Add("8.8.8.8"));
   EXPECT_FALSE(list.BanAddress("8.8.8.8"));
-  EXPECT_EQ(list.Count(), kBanCapacity);
+  EXPECT_EQ(list.Count(), config::kBanCapacity);
   EXPECT_FALSE(list.IsBanned("8.8.8.8"));
   EXPECT_TRUE(list.EraseAt(0));
   EXPECT_TRUE(list.BanAddress("8.8.8.8"));
@@ -102,7 +103,7 @@ TEST(BanList, CapacityIs1024) {
 }
 
 TEST(BanList, ScansStayConsistentWhileEdited) {
-  BanList list;
+  config::BanList list;
   list.Assign({"10.*.*.*"});
   std::atomic<bool> stop{false};
   std::atomic<int> wrongAnswers{0};
@@ -132,4 +133,4 @@ TEST(BanList, ScansStayConsistentWhileEdited) {
 }
 
 }  // namespace
-}  // namespace zelkord::frame
+}  // namespace zelkord::config

@@ -8,7 +8,7 @@ namespace zelkord::window {
 namespace {
 
 TEST(BanPage, OperationsFollowTheSelection) {
-  frame::BanList list;
+  config::BanList list;
   list.Assign({"10.*.*.*", "192.168.1.*"});
   BanPage page(list);
   page.DeleteBanEntry();  // nothing selected: nothing happens
@@ -32,12 +32,12 @@ TEST(BanPage, OperationsFollowTheSelection) {
 }
 
 TEST(BanPage, AddIsRefusedWhenTheListIsFull) {
-  frame::BanList list;
-  list.Assign(std::vector<std::string>(frame::kBanCapacity, "1.2.3.4"));
+  config::BanList list;
+  list.Assign(std::vector<std::string>(config::kBanCapacity, "1.2.3.4"));
   BanPage page(list);
   page.entryText = "5.6.7.8";
   EXPECT_FALSE(page.AddBanEntry());
-  EXPECT_EQ(list.Count(), frame::kBanCapacity);
+  EXPECT_EQ(list.Count(), config::kBanCapacity);
 }
 
 }  // namespace

@@ -1,14 +1,14 @@
 // Bounded views: bound + 1 lines at most, oldest dropped first, order kept
 // across the ring's wrap.
-#include "frame/bounded_lines.h"
+#include "base/bounded_lines.h"
 
 #include <gtest/gtest.h>
 
-namespace zelkord::frame {
+namespace zelkord::base {
 namespace {
 
 TEST(BoundedLines, KeepsTheLastBoundPlusOneInOrder) {
-  BoundedLines view(200);
+  base::BoundedLines view(200);
   for (int i = 1; i <= 250; ++i) view.Append("line " + std::to_string(i));
   ASSERT_EQ(view.Size(), 201u);
   const auto lines = view.Copy();
@@ -20,7 +20,7 @@ TEST(BoundedLines, KeepsTheLastBoundPlusOneInOrder) {
 }
 
 TEST(BoundedLines, ZeroBoundKeepsOneLine) {
-  BoundedLines view(0);
+  base::BoundedLines view(0);
   view.Append("a");
   view.Append("b");
   EXPECT_EQ(view.Copy(), std::vector<std::string>{"b"});
@@ -31,4 +31,4 @@ TEST(BoundedLines, ZeroBoundKeepsOneLine) {
 }
 
 }  // namespace
-}  // namespace zelkord::frame
+}  // namespace zelkord::base

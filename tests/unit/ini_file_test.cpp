@@ -1,6 +1,6 @@
 // Tests of the INI document: the reading rules, what a write keeps and
 // drops, and that a save never leaves a damaged file behind.
-#include "frame/ini_file.h"
+#include "config/ini_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -17,7 +17,7 @@
 
 #include "support/test_server.h"
 
-namespace zelkord::frame {
+namespace zelkord::config {
 namespace {
 
 using testing::TempDir;
@@ -97,7 +97,7 @@ TEST(IniFileSerialize, DropsIgnoredLinesAndKeepsEverythingElse) {
 }
 
 TEST(IniFileWrite, ReplacesInPlaceAndAppendsWhatIsNew) {
-  IniFile ini = IniFile::Parse("[server]\r\nPORT=1\r\nName=x\r\n[Log]\r\nLines=5\r\n");
+  config::IniFile ini = IniFile::Parse("[server]\r\nPORT=1\r\nName=x\r\n[Log]\r\nLines=5\r\n");
   ini.Write("Server", "Port", "6667");     // existing entry: its spelling stays
   ini.Write("Server", "PassWord", "");     // new key: end of its section
   ini.Write("Color", "LogBack", "clRed");  // new section: end of the document
@@ -110,20 +110,20 @@ TEST(IniFileWrite, ReplacesInPlaceAndAppendsWhatIsNew) {
 }
 
 TEST(IniFileWrite, DuplicateKeyOnlyFirstChanges) {
-  IniFile ini = IniFile::Parse("[S]\r\nK=1\r\nK=2\r\n");
+  config::IniFile ini = IniFile::Parse("[S]\r\nK=1\r\nK=2\r\n");
   ini.Write("S", "k", "9");
   EXPECT_EQ(ini.Serialize(), "[S]\r\nK=9\r\nK=2\r\n\r\n");
 }
 
 TEST(IniFileWrite, ValueStopsAtLineBreak) {
-  IniFile ini;
+  config::IniFile ini;
   ini.Write("S", "K", "a\r\n[Evil]\r\nX=1");
   ini.Write("S", "L", "b\nc");
   EXPECT_EQ(ini.Serialize(), "[S]\r\nK=a\r\nL=b\r\n\r\n");
 }
 
 TEST(IniFileEraseSection, RemovesEveryCopyWhateverItsCase) {
-  IniFile ini = IniFile::Parse("[A]\r\nx=1\r\n[TcpIP]\r\ny=2\r\n[B]\r\n[tcpip]\r\nz=3\r\n");
+  config::IniFile ini = IniFile::Parse("[A]\r\nx=1\r\n[TcpIP]\r\ny=2\r\n[B]\r\n[tcpip]\r\nz=3\r\n");
   EXPECT_TRUE(ini.HasSection("TCPIP"));
   ini.EraseSection("TcpIP");
   EXPECT_FALSE(ini.HasSection("TcpIP"));
@@ -136,7 +136,7 @@ TEST(IniFileSave, RoundTripsAndLeavesNoTemporaryFile) {
   const std::string path = dir.File("z.INI");
   EXPECT_EQ(IniFile::Load(path).Serialize(), "");  // missing file reads as empty
 
-  IniFile ini;
+  config::IniFile ini;
   ini.Write("S", "K", "\x82\xa0 value");
   ASSERT_TRUE(ini.Save(path));
   EXPECT_EQ(ReadFile(path), "[S]\r\nK=\x82\xa0 value\r\n\r\n");
@@ -146,7 +146,7 @@ TEST(IniFileSave, RoundTripsAndLeavesNoTemporaryFile) {
 
 TEST(IniFileSave, UnwritablePlacesFail) {
   TempDir dir;
-  IniFile ini;
+  config::IniFile ini;
   ini.Write("S", "K", "v");
   errno = 0;
   EXPECT_FALSE(ini.Save(dir.File("missing/z.INI")));
@@ -164,7 +164,7 @@ TEST(IniFileSave, FailedWriteLeavesOldFileWhole) {
   const std::string path = dir.File("z.INI");
   const std::string old = "[Program]\r\nVersion=1.07\r\n\r\n";
   WriteFile(path, old);
-  IniFile ini = IniFile::Parse(old);
+  config::IniFile ini = IniFile::Parse(old);
   ini.Write("Program", "Long", std::string(4096, 'x'));
 
   // A file size limit makes the write stop part-way, as a full disk would.
@@ -194,7 +194,7 @@ TEST(IniFileSave, KeepsPermissionsAndFollowsSymbolicLink) {
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
   ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
 
-  IniFile ini = IniFile::Load(link);
+  config::IniFile ini = IniFile::Load(link);
   ini.Write("S", "K", "new");
   ASSERT_TRUE(ini.Save(link));
   EXPECT_TRUE(std::filesystem::is_symlink(link));
@@ -206,12 +206,12 @@ TEST(IniFileSave, KeepsPermissionsAndFollowsSymbolicLink) {
 
 TEST(IniFileLoadForUpdate, TellsMissingFromUnreadable) {
   TempDir dir;
-  const std::optional<IniFile> missing = IniFile::LoadForUpdate(dir.File("none.INI"));
+  const std::optional<config::IniFile> missing = IniFile::LoadForUpdate(dir.File("none.INI"));
   ASSERT_TRUE(missing.has_value());
   EXPECT_EQ(missing->Serialize(), "");
-  EXPECT_FALSE(IniFile::LoadForUpdate(dir.Path()).has_value());  // a folder cannot be read
+  EXPECT_FALSE(config::IniFile::LoadForUpdate(dir.Path()).has_value());  // a folder cannot be read
   EXPECT_EQ(IniFile::Load(dir.Path()).Serialize(), "");
 }
 
 }  // namespace
-}  // namespace zelkord::frame
+}  // namespace zelkord::config

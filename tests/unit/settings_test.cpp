@@ -1,7 +1,7 @@
 // Tests of the settings file: the start-up sequence byte for byte, the ban
 // list keys, the old-version clean-up, number and colour texts, and the
 // message of the day.
-#include "frame/settings.h"
+#include "config/settings.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -15,7 +15,7 @@
 
 #include "support/test_server.h"
 
-namespace zelkord::frame {
+namespace zelkord::config {
 namespace {
 
 // A fresh folder for one test, holding the instance of a program file
@@ -47,7 +47,7 @@ LoadedSettings StartUp(const InstancePaths& paths) {
 // The message of SettingsNumberError thrown by LoadSettings, or "" if none.
 std::string LoadError(const InstancePaths& paths) {
   try {
-    static_cast<void>(LoadSettings(paths));
+    static_cast<void>(config::LoadSettings(paths));
   } catch (const SettingsNumberError& error) {
     return error.what();
   }
@@ -67,18 +67,18 @@ TEST(ToInt, AcceptsOptionallySignedDecimalWithin32Bits) {
               {"6667", 6667},
               {"2147483647", 2147483647},
               {"-2147483648", -2147483647 - 1}};
-  for (const auto& c : good) EXPECT_EQ(ToInt("X", c.text), c.value) << c.text;
+  for (const auto& c : good) EXPECT_EQ(config::ToInt("X", c.text), c.value) << c.text;
 
   const char* bad[] = {
       "",    "+",          "-",           " 7",  "7 ",  "+-7",      "0x10",
       "$10", "2147483648", "-2147483649", "1e3", "7.0", "\x82\x4f", "99999999999999999999999"};
   for (const char* text : bad)
-    EXPECT_THROW(static_cast<void>(ToInt("X", text)), SettingsNumberError) << text;
+    EXPECT_THROW(static_cast<void>(config::ToInt("X", text)), SettingsNumberError) << text;
 }
 
 TEST(ToInt, ErrorNamesTheValueAndItsText) {
   try {
-    static_cast<void>(ToInt("Program.UserMax", "64x"));
+    static_cast<void>(config::ToInt("Program.UserMax", "64x"));
     FAIL() << "no error";
   } catch (const SettingsNumberError& error) {
     const std::string message = error.what();
@@ -176,7 +176,7 @@ TEST(LoadSettings, OldVersionLosesTcpIpSectionAtOnce) {
   // Any other version keeps the section, and loading writes nothing.
   const std::string newer = "; note\r\n[Program]\r\nVersion=1.05\r\n[TcpIP]\r\nPort=1\r\n";
   WriteFile(paths.settingsFile, newer);
-  EXPECT_EQ(LoadSettings(paths).settings.programVersion, "1.07");
+  EXPECT_EQ(config::LoadSettings(paths).settings.programVersion, "1.07");
   EXPECT_EQ(ReadFile(paths.settingsFile), newer);
 }
 
@@ -196,19 +196,19 @@ TEST(LoadSettings, BanListFollowsCount) {
   TempDir dir;
   const InstancePaths paths = dir.Paths();
   WriteFile(paths.settingsFile, "[BanList]\r\nCount=3\r\nIp0=10.0.0.*\r\nIp2=192.168.1.5\r\n");
-  EXPECT_EQ(LoadSettings(paths).banList,
+  EXPECT_EQ(config::LoadSettings(paths).banList,
             (std::vector<std::string>{"10.0.0.*", "*.*.*.*", "192.168.1.5"}));
 
   WriteFile(paths.settingsFile, "[BanList]\r\nCount=-2\r\nIp0=1.1.1.1\r\n");
-  EXPECT_TRUE(LoadSettings(paths).banList.empty());
+  EXPECT_TRUE(config::LoadSettings(paths).banList.empty());
 
   WriteFile(paths.settingsFile, "[BanList]\r\nCount=1024\r\n");
-  LoadedSettings full = LoadSettings(paths);
+  config::LoadedSettings full = config::LoadSettings(paths);
   EXPECT_EQ(full.banList.size(), 1024u);
   EXPECT_FALSE(full.banListCut);
 
   WriteFile(paths.settingsFile, "[BanList]\r\nCount=1025\r\n");
-  full = LoadSettings(paths);
+  full = config::LoadSettings(paths);
   EXPECT_EQ(full.banList.size(), 1024u);
   EXPECT_TRUE(full.banListCut);
 }
@@ -217,16 +217,16 @@ TEST(SaveSettings, ShrinkingTheBanListLeavesOldKeysUnread) {
   TempDir dir;
   const InstancePaths paths = dir.Paths();
   const SettingsPage page = PageFromSettings(DefaultSettings(paths));
-  ASSERT_TRUE(SaveSettings(paths.settingsFile, page, {"a.*.*.*", "b", "c", "d", "e"}));
-  ASSERT_TRUE(SaveSettings(paths.settingsFile, page, {"x", "y", "z"}));
+  ASSERT_TRUE(config::SaveSettings(paths.settingsFile, page, {"a.*.*.*", "b", "c", "d", "e"}));
+  ASSERT_TRUE(config::SaveSettings(paths.settingsFile, page, {"x", "y", "z"}));
   const std::string file = ReadFile(paths.settingsFile);
   EXPECT_NE(file.find("[BanList]\r\nCount=3\r\nIp0=x\r\nIp1=y\r\nIp2=z\r\nIp3=d\r\nIp4=e\r\n\r\n"),
             std::string::npos)
       << file;
-  EXPECT_EQ(LoadSettings(paths).banList, (std::vector<std::string>{"x", "y", "z"}));
+  EXPECT_EQ(config::LoadSettings(paths).banList, (std::vector<std::string>{"x", "y", "z"}));
 
-  std::vector<std::string> tooMany(kBanListCapacity + 5, "1.2.3.4");
-  ASSERT_TRUE(SaveSettings(paths.settingsFile, page, tooMany));
+  std::vector<std::string> tooMany(config::kBanListCapacity + 5, "1.2.3.4");
+  ASSERT_TRUE(config::SaveSettings(paths.settingsFile, page, tooMany));
   EXPECT_NE(ReadFile(paths.settingsFile).find("Count=1024\r\n"), std::string::npos);
 }
 
@@ -253,29 +253,30 @@ TEST(LoadSettings, UnconvertibleTextStopsLoadingAndWritesNothing) {
 TEST(SaveSettings, WritesCheckBoxesAsWordsAndFailsWhenUnwritable) {
   TempDir dir;
   const InstancePaths paths = dir.Paths();
-  SettingsPage page = PageFromSettings(DefaultSettings(paths));
+  config::SettingsPage page = config::PageFromSettings(config::DefaultSettings(paths));
   page.logSave = true;
   page.port = "7000";
-  ASSERT_TRUE(SaveSettings(paths.settingsFile, page, {}));
+  ASSERT_TRUE(config::SaveSettings(paths.settingsFile, page, {}));
   const Settings s = LoadSettings(paths).settings;
   EXPECT_EQ(s.logSave, "Enable");
   EXPECT_EQ(s.webSend, "Disable");
   EXPECT_EQ(s.serverPort, "7000");
 
   const std::string before = ReadFile(paths.settingsFile);
-  EXPECT_FALSE(SaveSettings(dir.File("no/such.INI"), page, {}));
-  EXPECT_FALSE(SaveWindowPosition(dir.File("no/such.INI"), WindowGeometry{}));
-  EXPECT_FALSE(SaveColors(dir.File("no/such.INI"), 0, 0, "clWindow", "clWindowText"));
+  EXPECT_FALSE(config::SaveSettings(dir.File("no/such.INI"), page, {}));
+  EXPECT_FALSE(config::SaveWindowPosition(dir.File("no/such.INI"), config::WindowGeometry{}));
+  EXPECT_FALSE(config::SaveColors(dir.File("no/such.INI"), 0, 0, "clWindow", "clWindowText"));
   // A settings file that cannot be read is not replaced by a partial one.
   std::filesystem::create_directory(dir.File("folder.INI"));
-  EXPECT_FALSE(SaveWindowPosition(dir.File("folder.INI"), WindowGeometry{}));
+  EXPECT_FALSE(config::SaveWindowPosition(dir.File("folder.INI"), config::WindowGeometry{}));
   EXPECT_EQ(ReadFile(paths.settingsFile), before);
 }
 
 TEST(SaveColors, WritesValuesAsTextAndLogColoursAsGiven) {
   TempDir dir;
   const InstancePaths paths = dir.Paths();
-  ASSERT_TRUE(SaveColors(paths.settingsFile, 0x0000FF, 0x123456, "$00ABCDEF", "clwindowtext"));
+  ASSERT_TRUE(
+      config::SaveColors(paths.settingsFile, 0x0000FF, 0x123456, "$00ABCDEF", "clwindowtext"));
   EXPECT_EQ(ReadFile(paths.settingsFile),
             "[Color]\r\nWebLogBack=clRed\r\nWebLogFore=$00123456\r\nLogBack=$00ABCDEF\r\n"
             "LogFore=clwindowtext\r\n\r\n");
@@ -291,7 +292,7 @@ TEST(PageFromSettings, TicksOnlyForExactlyEnable) {
   } cases[] = {
       {"Enable", true}, {"enable", false}, {"Enable ", false}, {"", false}, {"Disable", false}};
   for (const auto& c : cases) {
-    Settings s = DefaultSettings(PathsFor("z"));
+    config::Settings s = config::DefaultSettings(config::PathsFor("z"));
     s.logSave = c.text;
     s.webSend = c.text;
     const SettingsPage page = PageFromSettings(s);
@@ -332,19 +333,19 @@ TEST(LoadMotd, SplitsReadsAsTheFileDictates) {
   const std::string path = dir.File("z.MTD");
   for (const auto& c : cases) {
     WriteFile(path, c.content);
-    EXPECT_EQ(LoadMotd(path), c.lines) << c.label;
+    EXPECT_EQ(config::LoadMotd(path), c.lines) << c.label;
   }
-  EXPECT_TRUE(LoadMotd(dir.File("none.MTD")).empty());
-  EXPECT_TRUE(LoadMotd(dir.File("")).empty());  // a folder
+  EXPECT_TRUE(config::LoadMotd(dir.File("none.MTD")).empty());
+  EXPECT_TRUE(config::LoadMotd(dir.File("")).empty());  // a folder
 }
 
 TEST(LoadSettings, ReadsMotdOnlyWhenPathIsSet) {
   TempDir dir;
   const InstancePaths paths = dir.Paths();
   WriteFile(paths.motdFile, "Welcome\r\n");
-  EXPECT_EQ(LoadSettings(paths).settings.motdLines, std::vector<std::string>{"Welcome"});
+  EXPECT_EQ(config::LoadSettings(paths).settings.motdLines, std::vector<std::string>{"Welcome"});
   WriteFile(paths.settingsFile, "[Server]\r\nMotdPath=\r\n");
-  EXPECT_TRUE(LoadSettings(paths).settings.motdLines.empty());
+  EXPECT_TRUE(config::LoadSettings(paths).settings.motdLines.empty());
 }
 
 TEST(ColorText, EveryIdentifierRoundTrips) {
@@ -397,10 +398,10 @@ TEST(ColorText, EveryIdentifierRoundTrips) {
       {"clDefault", 0x20000000},
   };
   for (const auto& c : cases) {
-    const std::optional<int> value = ColorFromText(c.name);
+    const std::optional<int> value = config::ColorFromText(c.name);
     ASSERT_TRUE(value.has_value()) << c.name;
     EXPECT_EQ(static_cast<std::uint32_t>(*value), c.value) << c.name;
-    EXPECT_EQ(ColorToText(*value), c.name);
+    EXPECT_EQ(config::ColorToText(*value), c.name);
   }
 }
 
@@ -413,16 +414,16 @@ TEST(ColorText, NumericFormsAndRejects) {
       {"$FF000008", 0xFF000008}, {"255", 0xFF},        {"-16777211", 0xFF000005}, {"+0", 0},
   };
   for (const auto& c : good) {
-    const std::optional<int> value = ColorFromText(c.text);
+    const std::optional<int> value = config::ColorFromText(c.text);
     ASSERT_TRUE(value.has_value()) << c.text;
     EXPECT_EQ(static_cast<std::uint32_t>(*value), c.value) << c.text;
   }
   const char* bad[] = {"", "$", "$123456789", "$GG", "cl", "clPink", "12a", " clRed", "0x10"};
-  for (const char* text : bad) EXPECT_FALSE(ColorFromText(text).has_value()) << text;
+  for (const char* text : bad) EXPECT_FALSE(config::ColorFromText(text).has_value()) << text;
 
-  EXPECT_EQ(ColorToText(0x123456), "$00123456");
-  EXPECT_EQ(ColorToText(static_cast<int>(0xFF000019u)), "$FF000019");
-  EXPECT_EQ(ColorToText(*ColorFromText("$00c0c0c0")), "clSilver");
+  EXPECT_EQ(config::ColorToText(0x123456), "$00123456");
+  EXPECT_EQ(config::ColorToText(static_cast<int>(0xFF000019u)), "$FF000019");
+  EXPECT_EQ(config::ColorToText(*config::ColorFromText("$00c0c0c0")), "clSilver");
 }
 
 TEST(DisplayRgb, ShowsRedGreenBlue) {
@@ -435,9 +436,9 @@ TEST(DisplayRgb, ShowsRedGreenBlue) {
       {0xFF000063, 0xFFFFFF}, {0x1FFFFFFF, 0xFFFFFF}, {0x20000000, 0xFFFFFF},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(DisplayRgb(static_cast<int>(c.value)), c.rgb) << std::hex << c.value;
+    EXPECT_EQ(config::DisplayRgb(static_cast<int>(c.value)), c.rgb) << std::hex << c.value;
   }
 }
 
 }  // namespace
-}  // namespace zelkord::frame
+}  // namespace zelkord::config

@@ -1,12 +1,12 @@
 // Upper-casing of Shift_JIS text: ASCII letters fold, trail bytes never do.
-#include "irc/sjis.h"
+#include "base/sjis.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace zelkord::irc {
+namespace zelkord::base {
 namespace {
 
 struct FoldCase {
@@ -34,9 +34,9 @@ TEST(UpperCase, FoldsAsciiAndLeavesTrailBytes) {
       {"ab\x81", "AB\x81"},              // lead byte with no trail at the end
   };
   for (const FoldCase& c : cases) {
-    EXPECT_EQ(UpperCase(c.input), c.expected) << "input " << testing::PrintToString(c.input);
+    EXPECT_EQ(base::UpperCase(c.input), c.expected) << "input " << testing::PrintToString(c.input);
     std::string inPlace = c.input;
-    UpperCaseInPlace(inPlace);
+    base::UpperCaseInPlace(inPlace);
     EXPECT_EQ(inPlace, c.expected);
   }
 }
@@ -55,12 +55,12 @@ TEST(EqualsFolded, MatchesUpperCaseComparison) {
       {"ab\x81", "AB\x81"},
   };
   for (const auto& [a, b] : pairs) {
-    EXPECT_EQ(EqualsFolded(a, b), UpperCase(a) == UpperCase(b))
+    EXPECT_EQ(base::EqualsFolded(a, b), base::UpperCase(a) == base::UpperCase(b))
         << testing::PrintToString(a) << " vs " << testing::PrintToString(b);
   }
-  EXPECT_TRUE(EqualsFolded("zelknik", "ZELKNIK"));
-  EXPECT_FALSE(EqualsFolded("\x83\x61", "\x83\x41"));
+  EXPECT_TRUE(base::EqualsFolded("zelknik", "ZELKNIK"));
+  EXPECT_FALSE(base::EqualsFolded("\x83\x61", "\x83\x41"));
 }
 
 }  // namespace
-}  // namespace zelkord::irc
+}  // namespace zelkord::base

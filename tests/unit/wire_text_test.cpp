@@ -1,13 +1,13 @@
 // Shift_JIS <-> ISO-2022-JP: exact byte vectors at the table edges, stray
 // escapes, text cut at NUL, and round trips over every convertible pair.
-#include "irc/wire_text.h"
+#include "text/wire_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace zelkord::irc {
+namespace zelkord::text {
 namespace {
 
 const std::string kIn = "\x1B$B";   // enter double-byte mode
@@ -46,15 +46,15 @@ TEST(ToWireText, ExactBytes) {
       {std::string("a\0\x82\xA0", 4), "a"},                // the text ends at NUL
   };
   for (const WireCase& c : cases) {
-    EXPECT_EQ(ToWireText(c.sjis), c.wire) << "input " << testing::PrintToString(c.sjis);
+    EXPECT_EQ(text::ToWireText(c.sjis), c.wire) << "input " << testing::PrintToString(c.sjis);
   }
 }
 
 TEST(ToWireText, ReusesCallerBuffer) {
   std::string out = "stale";
-  ToWireText("\x82\xA0", out);
+  text::ToWireText("\x82\xA0", out);
   EXPECT_EQ(out, kIn + "\x24\x22" + kOut);
-  ToWireText("", out);
+  text::ToWireText("", out);
   EXPECT_EQ(out, "");
 }
 
@@ -84,7 +84,7 @@ TEST(FromWireText, ExactBytes) {
       {"x\x88", "x" + kIn + "\x30\x82" + kOut},
   };
   for (const WireCase& c : cases) {
-    EXPECT_EQ(FromWireText(c.wire), c.sjis) << "input " << testing::PrintToString(c.wire);
+    EXPECT_EQ(text::FromWireText(c.wire), c.sjis) << "input " << testing::PrintToString(c.wire);
   }
 }
 
@@ -92,7 +92,7 @@ TEST(FromWireText, OutputNeverExceedsInputByMoreThanOne) {
   const std::vector<std::string> inputs = {kIn + "\x24", kIn + "\x24\x22", "a\x1B$x", "\x1B(Jq",
                                            kIn + "!!!"};
   for (const std::string& input : inputs) {
-    EXPECT_LE(FromWireText(input).size(), input.size() + 1) << testing::PrintToString(input);
+    EXPECT_LE(text::FromWireText(input).size(), input.size() + 1) << testing::PrintToString(input);
   }
 }
 
@@ -112,7 +112,7 @@ TEST(WireText, EveryPairRoundTrips) {
   std::string wire;
   std::string back;
   for (const std::string& pair : AllConvertiblePairs()) {
-    ToWireText(pair, wire);
+    text::ToWireText(pair, wire);
     ASSERT_EQ(wire.size(), 8u) << testing::PrintToString(pair);
     EXPECT_EQ(wire.substr(0, 3), kIn);
     EXPECT_EQ(wire.substr(5), kOut);
@@ -120,7 +120,7 @@ TEST(WireText, EveryPairRoundTrips) {
       const auto jis = static_cast<unsigned char>(wire[i]);
       EXPECT_TRUE(jis >= 0x21 && jis <= 0x7E) << testing::PrintToString(pair);
     }
-    FromWireText(wire, back);
+    text::FromWireText(wire, back);
     EXPECT_EQ(back, pair);
   }
 }
@@ -129,7 +129,7 @@ TEST(WireText, EveryJisPairRoundTrips) {
   for (int j1 = 0x21; j1 <= 0x7E; ++j1) {
     for (int j2 = 0x21; j2 <= 0x7E; ++j2) {
       const std::string wire = kIn + static_cast<char>(j1) + static_cast<char>(j2) + kOut;
-      EXPECT_EQ(ToWireText(FromWireText(wire)), wire) << j1 << " " << j2;
+      EXPECT_EQ(text::ToWireText(text::FromWireText(wire)), wire) << j1 << " " << j2;
     }
   }
 }
@@ -140,8 +140,8 @@ TEST(WireText, MixedLineRoundTrips) {
     sjis += pair;
     if (static_cast<unsigned char>(pair[1]) % 16 == 0) sjis += "x\xB1 ";
   }
-  EXPECT_EQ(FromWireText(ToWireText(sjis)), sjis);
+  EXPECT_EQ(text::FromWireText(text::ToWireText(sjis)), sjis);
 }
 
 }  // namespace
-}  // namespace zelkord::irc
+}  // namespace zelkord::text

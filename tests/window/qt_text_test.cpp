@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "frame/settings.h"
+#include "config/settings.h"
 
 namespace zelkord::testing {
 namespace {
@@ -36,14 +36,14 @@ TEST(ColorValue, ChosenColoursWriteAsTheirIdentifierOrHex) {
       {QColor(255, 255, 254), "$00FEFFFF"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(frame::ColorToText(ColorValue(c.chosen)), c.text);
-    EXPECT_EQ(ToQColor(*frame::ColorFromText(c.text)), c.chosen) << c.text;
+    EXPECT_EQ(config::ColorToText(ColorValue(c.chosen)), c.text);
+    EXPECT_EQ(ToQColor(*config::ColorFromText(c.text)), c.chosen) << c.text;
   }
 }
 
 TEST(ToQColor, SystemColoursShowInTheLightTheme) {
-  EXPECT_EQ(ToQColor(*frame::ColorFromText("clWindow")), QColor(255, 255, 255));
-  EXPECT_EQ(ToQColor(*frame::ColorFromText("clWindowText")), QColor(0, 0, 0));
+  EXPECT_EQ(ToQColor(*config::ColorFromText("clWindow")), QColor(255, 255, 255));
+  EXPECT_EQ(ToQColor(*config::ColorFromText("clWindowText")), QColor(0, 0, 0));
 }
 
 TEST(ToQt, ConvertsShiftJisBothWays) {

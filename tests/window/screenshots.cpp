@@ -5,8 +5,8 @@
 #include <QPixmap>
 #include <cstdio>
 
-#include "irc/wire_text.h"
-#include "window/headless_desk.h"
+#include "text/sjis_utf8.h"
+#include "text/wire_text.h"
 #include "window_fixture.h"
 
 namespace zelkord::testing {
@@ -14,7 +14,7 @@ namespace {
 
 // A line typed in UTF-8, as a client puts it on the wire (ISO-2022-JP).
 std::string Wire(const std::string& utf8) {
-  return irc::ToWireText(window::Utf8ToSjis(utf8));
+  return text::ToWireText(text::Utf8ToSjis(utf8));
 }
 
 bool Save(window::qt::TForm1& form, const std::string& folder, const std::string& name) {

@@ -42,7 +42,7 @@ TEST_F(BanGroup, ShowsTheFilesPatternsInOrder) {
 
 TEST_F(BanGroup, AddsOverwritesAndDeletesTheLiveList) {
   ASSERT_TRUE(fixture_.Started()) << fixture_.StartError();
-  frame::BanList& bans = fixture_.Server().banList;
+  config::BanList& bans = fixture_.Server().protocol.banList;
   fixture_.Form().SettingsPane()->Pages()->setCurrentIndex(1);  // the server page, with the group
 
   // Click-to-copy.

@@ -11,7 +11,7 @@ namespace zelkord::testing {
 WindowFixture::WindowFixture(const SettingsMap& settings, bool withOperator) {
   const std::string file = dir_.Write("zelkord.INI", TestInstanceIni(settings));
   form_ = std::make_unique<window::qt::TForm1>();
-  server_ = std::make_unique<frame::Server>(*form_, frame::PathsForConfig(file));
+  server_ = std::make_unique<server::Server>(*form_, config::PathsForConfig(file));
   server_->startOperatorClient = withOperator;
   server_->sweepInterval = std::chrono::milliseconds(0);
   form_->AttachServer(server_.get());

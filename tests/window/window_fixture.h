@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
-#include "frame/procunit.h"
+#include "server/server.h"
 #include "support/test_client.h"
 #include "support/test_server.h"
-#include "window/qt/mainunit.h"
-#include "window/qt/menuunit.h"
+#include "window/qt/main_window.h"
+#include "window/qt/popup_menus.h"
 #include "window/qt/qt_text.h"
 
 namespace zelkord::testing {
@@ -41,7 +41,7 @@ class WindowFixture {
   [[nodiscard]] bool Started() const { return started_.ok; }
   [[nodiscard]] const std::string& StartError() const { return started_.error; }
   [[nodiscard]] window::qt::TForm1& Form() { return *form_; }
-  [[nodiscard]] frame::Server& Server() { return *server_; }
+  [[nodiscard]] server::Server& Server() { return *server_; }
   [[nodiscard]] TempDir& Dir() { return dir_; }
   [[nodiscard]] std::string SettingsFile() const { return dir_.Path() + "zelkord.INI"; }
   [[nodiscard]] int Port() const { return server_->IrcPort(); }
@@ -61,8 +61,8 @@ class WindowFixture {
  private:
   TempDir dir_;
   std::unique_ptr<window::qt::TForm1> form_;
-  std::unique_ptr<frame::Server> server_;
-  frame::StartResult started_;
+  std::unique_ptr<server::Server> server_;
+  server::StartResult started_;
 };
 
 // The settings file's value of key in section, or "<missing>".

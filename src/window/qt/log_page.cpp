@@ -22,7 +22,7 @@ LogPage::LogPage(int slot, QWidget* parent) : QWidget(parent), slot_(slot) {
   layout->addWidget(splitter);
 }
 
-bool LogPage::Update(const services::LogPageSnapshot& snapshot) {
+bool LogPage::Update(const irc::LogPageSnapshot& snapshot) {
   received_->SetLines(snapshot.received);
   sent_->SetLines(snapshot.sent);
   if (snapshot.caption == caption_) return false;

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <string>
 
-#include "services/debunit.h"
+#include "irc/comm_log.h"
 #include "window/qt/line_view.h"
 
 namespace zelkord::window::qt {
@@ -24,7 +24,7 @@ class LogPage : public QWidget {
   // The caption (Shift_JIS): empty until the connection registers.
   [[nodiscard]] const std::string& Caption() const { return caption_; }
   // Shows the page's snapshot; true when the caption changed. Main thread.
-  bool Update(const services::LogPageSnapshot& snapshot);
+  bool Update(const irc::LogPageSnapshot& snapshot);
   [[nodiscard]] LineView* Received() const { return received_; }
   [[nodiscard]] LineView* Sent() const { return sent_; }
 

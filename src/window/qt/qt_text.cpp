@@ -1,21 +1,22 @@
 // Shift_JIS and colour conversions for the window.
 #include "window/qt/qt_text.h"
 
-#include "frame/settings.h"
-#include "window/headless_desk.h"
+#include "config/settings.h"
+#include "text/sjis_utf8.h"
 
 namespace zelkord::window::qt {
 
 QString ToQt(std::string_view sjis) {
   if (sjis.empty()) return {};
-  const std::string utf8 = SjisToUtf8(sjis);
+  const std::string utf8 = text::SjisToUtf8(sjis);
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 std::string FromQt(const QString& text) {
   if (text.isEmpty()) return {};
   const QByteArray utf8 = text.toUtf8();
-  return Utf8ToSjis(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+  return text::Utf8ToSjis(
+      std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
 QString JoinToQt(const std::vector<std::string>& lines, std::size_t first) {
@@ -37,7 +38,7 @@ QString TabText(std::string_view sjis) {
 }
 
 QColor ToQColor(int value) {
-  const unsigned rgb = frame::DisplayRgb(value);
+  const unsigned rgb = config::DisplayRgb(value);
   return QColor(static_cast<int>((rgb >> 16) & 0xFF), static_cast<int>((rgb >> 8) & 0xFF),
                 static_cast<int>(rgb & 0xFF));
 }

@@ -4,20 +4,20 @@
 #include <QApplication>
 #include <chrono>
 
-#include "frame/procunit.h"
+#include "server/server.h"
 #include "window/qt/captions.h"
-#include "window/qt/mainunit.h"
+#include "window/qt/main_window.h"
 
 namespace zelkord::window {
 
-int RunWindow(int argc, char** argv, const frame::InstancePaths& paths) {
+int RunWindow(int argc, char** argv, const config::InstancePaths& paths) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(qt::kAppTitle));
   int status = 0;
   {
     qt::TForm1 form;
     {
-      frame::Server server(form, paths);
+      server::Server server(form, paths);
       // Timer1 asks for the sweeps; the sweeper keeps no timer of its own.
       server.sweepInterval = std::chrono::milliseconds(0);
       form.AttachServer(&server);

@@ -3,13 +3,13 @@
 // clean-up once the window has closed.
 #pragma once
 
-#include "frame/settings.h"
+#include "config/settings.h"
 
 namespace zelkord::window {
 
 // Runs the server with its main window until the window closes (after the
 // server has shut down and every connection thread has ended). The process
 // exit status. Main thread, once.
-int RunWindow(int argc, char** argv, const frame::InstancePaths& paths);
+int RunWindow(int argc, char** argv, const config::InstancePaths& paths);
 
 }  // namespace zelkord::window

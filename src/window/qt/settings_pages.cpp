@@ -226,7 +226,7 @@ QWidget* SettingsPages::WebPage() {
   return page;
 }
 
-void SettingsPages::Show(const frame::SettingsPage& page) {
+void SettingsPages::Show(const config::SettingsPage& page) {
   SetText(version_, page.version);
   SetText(userMode_, page.userMode);
   SetText(chanMode_, page.chanMode);
@@ -249,8 +249,8 @@ void SettingsPages::Show(const frame::SettingsPage& page) {
   SetText(logForm_, page.logForm);
 }
 
-frame::SettingsPage SettingsPages::Read() const {
-  frame::SettingsPage page;
+config::SettingsPage SettingsPages::Read() const {
+  config::SettingsPage page;
   page.version = FromQt(version_->text());
   page.userMode = FromQt(userMode_->text());
   page.chanMode = FromQt(chanMode_->text());
@@ -274,7 +274,7 @@ frame::SettingsPage SettingsPages::Read() const {
   return page;
 }
 
-void SettingsPages::AttachBanList(frame::BanList* list) {
+void SettingsPages::AttachBanList(config::BanList* list) {
   bans_ = list;
   banPage_ = list != nullptr ? std::make_unique<BanPage>(*list) : nullptr;
   banRows_.clear();

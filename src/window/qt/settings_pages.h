@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "frame/ban_list.h"
-#include "frame/settings.h"
+#include "config/ban_list.h"
+#include "config/settings.h"
 #include "window/ban_page.h"
 
 namespace zelkord::window::qt {
@@ -32,12 +32,12 @@ class SettingsPages : public QWidget {
   ~SettingsPages() override;
 
   // Fills the fields and check boxes. Main thread.
-  void Show(const frame::SettingsPage& page);
+  void Show(const config::SettingsPage& page);
   // The fields as typed, Shift_JIS; check boxes as bools. Main thread.
-  [[nodiscard]] frame::SettingsPage Read() const;
+  [[nodiscard]] config::SettingsPage Read() const;
 
   // Makes the ban group edit list (nullptr: nothing to edit). Main thread.
-  void AttachBanList(frame::BanList* list);
+  void AttachBanList(config::BanList* list);
   // Shows the ban list again, keeping the selected row. Main thread.
   void RefreshBanList();
   // The ban group's actions, as clicks on its list and buttons do them.
@@ -82,7 +82,7 @@ class SettingsPages : public QWidget {
   QLineEdit *indexForm_, *logForm_;
   QPushButton *saveButton_, *homePageButton_, *quitButton_, *clientJoinButton_;
 
-  frame::BanList* bans_ = nullptr;
+  config::BanList* bans_ = nullptr;
   std::unique_ptr<BanPage> banPage_;
   std::vector<std::string> banRows_;  // what banList_ shows
 };

@@ -1,0 +1,68 @@
+// The one mutex type of the program and its lock annotations, checked by
+// clang's -Wthread-safety (they vanish elsewhere). Every lock-guarded field
+// says GUARDED_BY its lock, so a reader (and clang) can check that nothing
+// touches it without that lock.
+//
+// Lock order. A thread that holds a lock takes only locks further down this
+// list, and never waits for I/O, the GUI thread or another thread while
+// holding any of them:
+//   1. the protocol lock (irc::ProtocolMutex), taken only through
+//      irc::ProtocolLock;
+//   2. the locks of the state the protocol lock's holder reaches: the ban
+//      list, the communication log, the web request view, a desk's own state
+//      and its console queue, the sweeper's request count;
+//   3. one output queue's lock (net::OutputQueue);
+//   4. the output writer's watch lock, then its ready list (net::OutputWriter).
+// The drain lock of the server and the window's pending-event lock are
+// leaves: nothing else is taken while they are held.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+#if defined(__clang__)
+#define ZK_THREAD_ANNOTATION(x) __attribute__((x))
+#else
+#define ZK_THREAD_ANNOTATION(x)
+#endif
+
+#define CAPABILITY(x) ZK_THREAD_ANNOTATION(capability(x))
+#define SCOPED_CAPABILITY ZK_THREAD_ANNOTATION(scoped_lockable)
+#define GUARDED_BY(x) ZK_THREAD_ANNOTATION(guarded_by(x))
+#define PT_GUARDED_BY(x) ZK_THREAD_ANNOTATION(pt_guarded_by(x))
+#define REQUIRES(...) ZK_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
+#define EXCLUDES(...) ZK_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define ACQUIRE(...) ZK_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
+#define RELEASE(...) ZK_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define NO_THREAD_SAFETY_ANALYSIS ZK_THREAD_ANNOTATION(no_thread_safety_analysis)
+
+namespace zelkord::base {
+
+// A std::mutex that clang's analysis can follow. Waits on it go through
+// CondVar, which unlocks and relocks it inside the wait.
+class CAPABILITY("mutex") Mutex {
+ public:
+  void lock() ACQUIRE() { mutex_.lock(); }
+  void unlock() RELEASE() { mutex_.unlock(); }
+
+ private:
+  std::mutex mutex_;
+};
+
+// The condition variable for Mutex. The caller holds the mutex (through a
+// MutexLock) around every wait, as with std::condition_variable.
+using CondVar = std::condition_variable_any;
+
+// Scoped guard for Mutex, understood by the analysis.
+class SCOPED_CAPABILITY MutexLock {
+ public:
+  explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+  ~MutexLock() RELEASE() { mutex_.unlock(); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  Mutex& mutex_;
+};
+
+}  // namespace zelkord::base

@@ -1,0 +1,30 @@
+// Shift_JIS aware letter-case folding for command words and nicknames. Only the
+// ASCII letters change; the trail byte of a double-byte character is skipped,
+// because a byte-wise toupper would turn trail bytes such as 0x61 into other
+// characters.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zelkord::base {
+
+// True when the byte starts a double-byte Shift_JIS character for the purpose
+// of upper-casing (0x81 to 0x9F and 0xE0 to 0xFC). Any thread.
+[[nodiscard]] constexpr bool IsLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// Upper-cases ASCII a to z in place, leaving the byte after each lead byte
+// untouched (a lead byte at the very end has no trail). Any thread.
+void UpperCaseInPlace(std::string& text);
+
+// Returns an upper-cased copy of the text, folded as UpperCaseInPlace does.
+// Any thread.
+[[nodiscard]] std::string UpperCase(std::string_view text);
+
+// True when both texts are equal after UpperCase; compares without allocating.
+// Any thread.
+[[nodiscard]] bool EqualsFolded(std::string_view a, std::string_view b);
+
+}  // namespace zelkord::base

@@ -1,0 +1,58 @@
+// Admission and disconnect clean-up.
+#include "commands/connect_disconnect.h"
+
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/jp_text.h"
+#include "irc/send.h"
+
+namespace zelkord::commands {
+
+using irc::ConnState;
+using irc::kNotFound;
+
+int AdmitConnection(irc::ProtocolState& protocol, std::shared_ptr<net::OutputQueue> output,
+                    std::string_view address, irc::ConnState& first) {
+  irc::ProtocolLock lock(protocol);
+  // Refused in silence: no reply, no log line, no slot.
+  if (protocol.shuttingDown || protocol.banList.IsBanned(address)) return irc::kNotFound;
+  const int slot = protocol.users->ClaimSlot(std::move(output), address);
+  if (slot == irc::kNotFound) return irc::kNotFound;
+  protocol.commLog->OpenLogPage(slot, address);
+  first = protocol.settings.serverPassWord.empty() ? irc::ConnState::AwaitingLogin
+                                                   : irc::ConnState::AwaitingPass;
+  return slot;
+}
+
+void DisconnectCleanup(irc::ProtocolState& protocol, int slotIndex) {
+  irc::ProtocolLock lock(protocol);
+  irc::UserTable& users = *protocol.users;
+  irc::ChannelTable& channels = *protocol.channels;
+  irc::UserSlot& slot = users.Slot(slotIndex);
+  if (slot.registered) {
+    // A copy: leaving the channels below shrinks the slot's own list.
+    const std::vector<irc::JoinedChannel> joined = slot.channels;
+    std::vector<int> sockets;
+    std::string relay;
+    for (const irc::JoinedChannel& channel : joined) {
+      irc::FormatRelay(relay, irc::kRelayPart,
+                       {slot.Nick(), slot.userName, slot.address, channel.name});
+      channels.MemberSockets(channels.FindChannel(channel.name), users, sockets);
+      irc::SendToSockets(protocol, sockets, relay, slot.socket);
+    }
+    for (const irc::JoinedChannel& channel : joined) {
+      std::string line = base::ConversationStamp();
+      line.append("*** ").append(slot.Nick()).append(base::jp::kDisconnected);
+      channels.AppendLine(channels.FindChannel(channel.name), line);
+      (void)channels.RemoveMember(slot, channel.name);  // cannot fail: it is a member
+    }
+    users.UnregisterUser(slotIndex);
+    protocol.desk.UserListChanged("-", slot.Nick());
+  }
+  protocol.commLog->CloseLogPage(slotIndex);
+  users.ReleaseSlot(slotIndex);
+}
+
+}  // namespace zelkord::commands

@@ -1,0 +1,27 @@
+// A connection's arrival and departure in the protocol state: admission of
+// a just-accepted connection, and the clean-up after it, whether it quit,
+// failed or was shut down.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "irc/protocol.h"
+
+namespace zelkord::commands {
+
+// Vets a just-accepted connection under the protocol lock: a banned address,
+// a full table or a server shutting down yields irc::kNotFound (the caller closes
+// the socket; nothing is sent or logged); otherwise the slot index, with
+// first set to the state its first line is handled in. Takes the protocol
+// lock. Any connection thread.
+[[nodiscard]] int AdmitConnection(irc::ProtocolState& protocol,
+                                  std::shared_ptr<net::OutputQueue> output,
+                                  std::string_view address, irc::ConnState& first);
+
+// Parts a registered connection from its channels (PART relays to the other
+// members, a disconnect line in each view), unregisters it, closes its log
+// page and frees its slot. Takes the protocol lock. Its own thread only.
+void DisconnectCleanup(irc::ProtocolState& protocol, int slot);
+
+}  // namespace zelkord::commands

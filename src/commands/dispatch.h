@@ -1,0 +1,18 @@
+// The dispatcher: a registered connection's command word, upper-cased,
+// picks its handler from one table in matching order. Unknown and empty
+// command words are ignored in silence.
+#pragma once
+
+#include "irc/send.h"
+#include "irc/split.h"
+
+namespace zelkord::commands {
+
+// Calls the handler of the line's command and returns its result (keep,
+// or closing for QUIT); keep for a command word it does not know. Takes no
+// lock itself; every handler takes the protocol lock. Connection thread.
+[[nodiscard]] irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot,
+                                      const irc::SplitResult& line, irc::ConnState keep,
+                                      irc::ConnState closing);
+
+}  // namespace zelkord::commands

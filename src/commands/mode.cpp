@@ -1,0 +1,43 @@
+// MODE: answers a one-field query of an existing channel; channels keep no
+// modes, so every other MODE line is ignored in silence.
+#include <string>
+
+#include "commands/handlers.h"
+
+namespace zelkord::commands {
+namespace {
+
+// The mode field built from the key text: its second character, then a
+// letter for each of the next four positions that is not '_'.
+std::string ModeField(std::string_view keyField) {
+  auto notBlank = [&](std::size_t position) {  // 1-based; beyond the end counts as set
+    return position > keyField.size() || keyField[position - 1] != '_';
+  };
+  std::string field;
+  if (keyField.size() >= 2 && keyField[1] != '_') field.push_back(keyField[1]);
+  if (notBlank(3)) field.push_back('i');
+  if (notBlank(4)) field.push_back('t');
+  if (notBlank(5)) field.push_back('n');
+  if (notBlank(6)) field.push_back('m');
+  return field;
+}
+
+}  // namespace
+
+irc::ConnState HandleMode(irc::ProtocolState& protocol, int slot, std::string_view params,
+                          irc::ConnState keep, irc::ConnState) {
+  irc::ProtocolLock lock(protocol);
+  irc::ParamFields fields;
+  const int count = irc::SplitParams(params, fields);
+  const std::string& name = fields[0];
+  irc::ChannelTable& channels = *protocol.channels;
+
+  if (channels.FindChannel(name) == irc::kNotFound) return keep;  // nick targets included
+  if (count != 1) return keep;  // mode changes are neither made nor refused
+  const std::string keyField = channels.KeyFieldText(name);
+  if (keyField.empty()) return keep;
+  irc::SendNumeric(protocol, slot, irc::kRplChannelModeIs, {name, ModeField(keyField)});
+  return keep;
+}
+
+}  // namespace zelkord::commands

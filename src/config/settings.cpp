@@ -1,0 +1,460 @@
+// Loading and saving the settings file's sections, the message of the day,
+// the number conversion and the colour texts.
+#include "config/settings.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+#include "base/version.h"
+#include "config/ini_file.h"
+
+namespace zelkord::config {
+
+namespace {
+
+// A file of this version may still hold the [TcpIP] section, which later
+// versions dropped.
+constexpr std::string_view kTcpIpVersion = "1.04";
+constexpr std::string_view kEnable = "Enable";
+constexpr std::string_view kDisable = "Disable";
+constexpr std::string_view kMatchAll = "*.*.*.*";
+constexpr int kHexDigitsMax = 8;
+
+struct NamedColor {
+  std::string_view name;
+  std::uint32_t value;
+};
+
+constexpr std::uint32_t kSystemColorBase = 0xFF000000u;
+constexpr std::uint32_t kClNone = 0x1FFFFFFFu;
+constexpr std::uint32_t kClDefault = 0x20000000u;
+constexpr unsigned kWhite = 0xFFFFFFu;
+
+constexpr std::array<NamedColor, 43> kNamedColors{{
+    {"clBlack", 0x000000},
+    {"clMaroon", 0x000080},
+    {"clGreen", 0x008000},
+    {"clOlive", 0x008080},
+    {"clNavy", 0x800000},
+    {"clPurple", 0x800080},
+    {"clTeal", 0x808000},
+    {"clGray", 0x808080},
+    {"clSilver", 0xC0C0C0},
+    {"clRed", 0x0000FF},
+    {"clLime", 0x00FF00},
+    {"clYellow", 0x00FFFF},
+    {"clBlue", 0xFF0000},
+    {"clFuchsia", 0xFF00FF},
+    {"clAqua", 0xFFFF00},
+    {"clWhite", 0xFFFFFF},
+    {"clScrollBar", kSystemColorBase | 0},
+    {"clBackground", kSystemColorBase | 1},
+    {"clActiveCaption", kSystemColorBase | 2},
+    {"clInactiveCaption", kSystemColorBase | 3},
+    {"clMenu", kSystemColorBase | 4},
+    {"clWindow", kSystemColorBase | 5},
+    {"clWindowFrame", kSystemColorBase | 6},
+    {"clMenuText", kSystemColorBase | 7},
+    {"clWindowText", kSystemColorBase | 8},
+    {"clCaptionText", kSystemColorBase | 9},
+    {"clActiveBorder", kSystemColorBase | 10},
+    {"clInactiveBorder", kSystemColorBase | 11},
+    {"clAppWorkSpace", kSystemColorBase | 12},
+    {"clHighlight", kSystemColorBase | 13},
+    {"clHighlightText", kSystemColorBase | 14},
+    {"clBtnFace", kSystemColorBase | 15},
+    {"clBtnShadow", kSystemColorBase | 16},
+    {"clGrayText", kSystemColorBase | 17},
+    {"clBtnText", kSystemColorBase | 18},
+    {"clInactiveCaptionText", kSystemColorBase | 19},
+    {"clBtnHighlight", kSystemColorBase | 20},
+    {"cl3DDkShadow", kSystemColorBase | 21},
+    {"cl3DLight", kSystemColorBase | 22},
+    {"clInfoText", kSystemColorBase | 23},
+    {"clInfoBk", kSystemColorBase | 24},
+    {"clNone", kClNone},
+    {"clDefault", kClDefault},
+}};
+
+// The usual light-theme look of the system colours, as 0xRRGGBB, by index.
+constexpr std::array<unsigned, 25> kSystemRgb{
+    0xC8C8C8,  // scroll bar
+    0x000000,  // desktop
+    0x99B4D1,  // active caption
+    0xBFCDDB,  // inactive caption
+    0xF0F0F0,  // menu
+    0xFFFFFF,  // window
+    0x646464,  // window frame
+    0x000000,  // menu text
+    0x000000,  // window text
+    0x000000,  // caption text
+    0xB4B4B4,  // active border
+    0xF4F7FC,  // inactive border
+    0xABABAB,  // application work space
+    0x0078D7,  // highlight
+    0xFFFFFF,  // highlight text
+    0xF0F0F0,  // button face
+    0xA0A0A0,  // button shadow
+    0x6D6D6D,  // gray text
+    0x000000,  // button text
+    0x000000,  // inactive caption text
+    0xFFFFFF,  // button highlight
+    0x696969,  // 3D dark shadow
+    0xE3E3E3,  // 3D light
+    0x000000,  // tooltip text
+    0xFFFFE1,  // tooltip background
+};
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    const auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+    return fold(x) == fold(y);
+  });
+}
+
+// The decimal grammar of ToInt without the exception.
+std::optional<int> ParseDecimal(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  // Accumulated as a negative number so that the most negative int fits.
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 - (c - '0');
+    if (value < std::numeric_limits<int>::min()) return std::nullopt;
+  }
+  if (!negative) {
+    value = -value;
+    if (value > std::numeric_limits<int>::max()) return std::nullopt;
+  }
+  return static_cast<int>(value);
+}
+
+std::optional<int> ParseHex(std::string_view digits) {
+  if (digits.empty() || digits.size() > kHexDigitsMax) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const char c : digits) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = (value << 4) | static_cast<std::uint32_t>(digit);
+  }
+  return static_cast<int>(value);
+}
+
+int ColorOrThrow(std::string_view what, std::string_view text) {
+  if (const std::optional<int> value = ColorFromText(text)) return *value;
+  throw SettingsNumberError("Settings value " + std::string(what) + " \"" + std::string(text) +
+                            "\" is not a colour: use a name such as clWindow, \"$\" and eight"
+                            " hexadecimal digits, or a whole number.");
+}
+
+std::string ExtensionPath(const std::string& base, std::string_view extension) {
+  const std::size_t slash = base.rfind('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = base.rfind('.');
+  if (dot == std::string::npos || dot < nameStart) return base + "." + std::string(extension);
+  return base.substr(0, dot + 1) + std::string(extension);
+}
+
+std::string FolderPath(const std::string& base) {
+  const std::size_t slash = base.rfind('/');
+  return slash == std::string::npos ? std::string("./") : base.substr(0, slash + 1);
+}
+
+std::string BanKey(int index) {
+  return "Ip" + std::to_string(index);
+}
+
+// Opens the file afresh for one of the partial writes, applies change and
+// writes the whole file back.
+template <typename Change>
+bool Update(const std::string& settingsFile, Change change) {
+  std::optional<IniFile> ini = IniFile::LoadForUpdate(settingsFile);
+  if (!ini) return false;
+  change(*ini);
+  return ini->Save(settingsFile);
+}
+
+bool IsLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// The length of chunk without a double-byte character cut in half at its end.
+std::size_t WholeCharacters(std::string_view chunk) {
+  std::size_t i = 0;
+  while (i < chunk.size()) i += IsLeadByte(static_cast<unsigned char>(chunk[i])) ? 2 : 1;
+  return i > chunk.size() && chunk.size() > 1 ? chunk.size() - 1 : chunk.size();
+}
+
+}  // namespace
+
+int ToInt(std::string_view what, std::string_view text) {
+  if (const std::optional<int> value = ParseDecimal(text)) return *value;
+  throw SettingsNumberError("Settings value " + std::string(what) + " \"" + std::string(text) +
+                            "\" is not a whole number: write decimal digits with an optional"
+                            " sign, between -2147483648 and 2147483647.");
+}
+
+InstancePaths PathsFor(const std::string& base) {
+  return InstancePaths{ExtensionPath(base, "INI"), ExtensionPath(base, "MTD"), FolderPath(base)};
+}
+
+InstancePaths PathsForConfig(const std::string& configFile) {
+  InstancePaths paths = PathsFor(configFile);
+  paths.settingsFile = configFile;
+  return paths;
+}
+
+Settings DefaultSettings(const InstancePaths& paths) {
+  Settings s;
+  s.programVersion = base::kVersion;
+  s.programUserMax = "64";
+  s.programChanMax = "10";
+  s.serverPort = "6667";
+  s.serverName = "Zel.Server(^^";
+  s.serverInformation = "Harbor City";
+  s.serverUserMode = "oirw";
+  s.serverChanMode = "abiklmnopqstv";
+  s.serverMotdPath = paths.motdFile;
+  s.clientNick = "ZELKNIK";
+  s.clientReal = "Zelkord Admin";
+  s.logLines = "200";
+  s.logSave = kDisable;
+  s.logPath = paths.folder;
+  s.webPort = "80";
+  s.webSend = kDisable;
+  s.webIndexForm = paths.folder + "IndexForm.html";
+  s.webLogForm = paths.folder + "LogForm.html";
+  s.colorWebLogBack = "clGray";
+  s.colorWebLogFore = "clWindowText";
+  s.colorLogBack = "clWindow";
+  s.colorLogFore = "clWindowText";
+  return s;
+}
+
+SettingsPage PageFromSettings(const Settings& s) {
+  SettingsPage page;
+  page.version = s.programVersion;
+  page.userMode = s.serverUserMode;
+  page.chanMode = s.serverChanMode;
+  page.userMax = s.programUserMax;
+  page.chanMax = s.programChanMax;
+  page.port = s.serverPort;
+  page.passWord = s.serverPassWord;
+  page.name = s.serverName;
+  page.information = s.serverInformation;
+  page.motdPath = s.serverMotdPath;
+  page.nick = s.clientNick;
+  page.real = s.clientReal;
+  page.logLines = s.logLines;
+  page.logSave = s.logSave == kEnable;
+  page.logPath = s.logPath;
+  page.webPort = s.webPort;
+  page.webPassWord = s.webPassWord;
+  page.webSend = s.webSend == kEnable;
+  page.indexForm = s.webIndexForm;
+  page.logForm = s.webLogForm;
+  return page;
+}
+
+LoadedSettings LoadSettings(const InstancePaths& paths) {
+  IniFile ini = IniFile::Load(paths.settingsFile);
+  const Settings d = DefaultSettings(paths);
+  LoadedSettings loaded;
+  Settings& s = loaded.settings;
+
+  s.programVersion = ini.Read("Program", "Version", d.programVersion);
+  s.programUserMax = ini.Read("Program", "UserMax", d.programUserMax);
+  s.programChanMax = ini.Read("Program", "ChanMax", d.programChanMax);
+  s.serverPort = ini.Read("Server", "Port", d.serverPort);
+  s.serverPassWord = ini.Read("Server", "PassWord", d.serverPassWord);
+  s.serverName = ini.Read("Server", "Name", d.serverName);
+  s.serverInformation = ini.Read("Server", "Information", d.serverInformation);
+  s.serverUserMode = ini.Read("Server", "UserMode", d.serverUserMode);
+  s.serverChanMode = ini.Read("Server", "ChanMode", d.serverChanMode);
+  s.serverMotdPath = ini.Read("Server", "MotdPath", d.serverMotdPath);
+  s.clientNick = ini.Read("Client", "Nick", d.clientNick);
+  s.clientReal = ini.Read("Client", "Real", d.clientReal);
+  s.logLines = ini.Read("Log", "Lines", d.logLines);
+  s.logSave = ini.Read("Log", "Save", d.logSave);
+  s.logPath = ini.Read("Log", "Path", d.logPath);
+  s.webPort = ini.Read("Web", "Port", d.webPort);
+  s.webPassWord = ini.Read("Web", "PassWord", d.webPassWord);
+  s.webSend = ini.Read("Web", "Send", d.webSend);
+  s.webIndexForm = ini.Read("Web", "IndexForm", d.webIndexForm);
+  s.webLogForm = ini.Read("Web", "LogForm", d.webLogForm);
+  s.colorWebLogBack = ini.Read("Color", "WebLogBack", d.colorWebLogBack);
+  s.colorWebLogFore = ini.Read("Color", "WebLogFore", d.colorWebLogFore);
+  s.colorLogBack = ini.Read("Color", "LogBack", d.colorLogBack);
+  s.colorLogFore = ini.Read("Color", "LogFore", d.colorLogFore);
+
+  const int count = ToInt("BanList.Count", ini.Read("BanList", "Count", "0"));
+  const int loadCount = std::clamp(count, 0, kBanListCapacity);
+  loaded.banListCut = count > kBanListCapacity;
+  loaded.banList.reserve(static_cast<std::size_t>(loadCount));
+  for (int i = 0; i < loadCount; ++i) {
+    loaded.banList.push_back(ini.Read("BanList", BanKey(i), kMatchAll));
+  }
+
+  const WindowGeometry g;
+  loaded.geometry.top = ToInt("Position.Top", ini.Read("Position", "Top", std::to_string(g.top)));
+  loaded.geometry.left =
+      ToInt("Position.Left", ini.Read("Position", "Left", std::to_string(g.left)));
+  loaded.geometry.height =
+      ToInt("Position.Height", ini.Read("Position", "Height", std::to_string(g.height)));
+  loaded.geometry.width =
+      ToInt("Position.Width", ini.Read("Position", "Width", std::to_string(g.width)));
+
+  loaded.webLogBack = ColorOrThrow("Color.WebLogBack", s.colorWebLogBack);
+  loaded.webLogFore = ColorOrThrow("Color.WebLogFore", s.colorWebLogFore);
+
+  // Only a file that was read can hold this version, so the document is the
+  // whole file and writing it loses nothing but the old section.
+  if (s.programVersion == kTcpIpVersion) {
+    ini.EraseSection("TcpIP");
+    loaded.cleanupWriteFailed = !ini.Save(paths.settingsFile);
+  }
+  s.programVersion = base::kVersion;
+
+  if (!s.serverMotdPath.empty()) s.motdLines = LoadMotd(s.serverMotdPath);
+  return loaded;
+}
+
+bool SaveSettings(const std::string& settingsFile, const SettingsPage& page,
+                  const std::vector<std::string>& banList) {
+  return Update(settingsFile, [&](IniFile& ini) {
+    ini.Write("Program", "Version", page.version);
+    ini.Write("Program", "UserMax", page.userMax);
+    ini.Write("Program", "ChanMax", page.chanMax);
+    ini.Write("Server", "Port", page.port);
+    ini.Write("Server", "PassWord", page.passWord);
+    ini.Write("Server", "Name", page.name);
+    ini.Write("Server", "Information", page.information);
+    ini.Write("Server", "UserMode", page.userMode);
+    ini.Write("Server", "ChanMode", page.chanMode);
+    ini.Write("Server", "MotdPath", page.motdPath);
+    ini.Write("Client", "Nick", page.nick);
+    ini.Write("Client", "Real", page.real);
+    ini.Write("Log", "Lines", page.logLines);
+    ini.Write("Log", "Save", page.logSave ? kEnable : kDisable);
+    ini.Write("Log", "Path", page.logPath);
+    ini.Write("Web", "Port", page.webPort);
+    ini.Write("Web", "PassWord", page.webPassWord);
+    ini.Write("Web", "Send", page.webSend ? kEnable : kDisable);
+    ini.Write("Web", "IndexForm", page.indexForm);
+    ini.Write("Web", "LogForm", page.logForm);
+    // The load reads no more than the capacity, so no more is written.
+    const int count =
+        static_cast<int>(std::min(banList.size(), static_cast<std::size_t>(kBanListCapacity)));
+    ini.Write("BanList", "Count", std::to_string(count));
+    for (int i = 0; i < count; ++i) ini.Write("BanList", BanKey(i), banList[i]);
+  });
+}
+
+bool SaveWindowPosition(const std::string& settingsFile, const WindowGeometry& geometry) {
+  return Update(settingsFile, [&](IniFile& ini) {
+    ini.Write("Position", "Top", std::to_string(geometry.top));
+    ini.Write("Position", "Left", std::to_string(geometry.left));
+    ini.Write("Position", "Height", std::to_string(geometry.height));
+    ini.Write("Position", "Width", std::to_string(geometry.width));
+  });
+}
+
+bool SaveColors(const std::string& settingsFile, int webBack, int webFore, std::string_view logBack,
+                std::string_view logFore) {
+  return Update(settingsFile, [&](IniFile& ini) {
+    ini.Write("Color", "WebLogBack", ColorToText(webBack));
+    ini.Write("Color", "WebLogFore", ColorToText(webFore));
+    ini.Write("Color", "LogBack", logBack);
+    ini.Write("Color", "LogFore", logFore);
+  });
+}
+
+std::vector<std::string> LoadMotd(const std::string& path) {
+  std::vector<std::string> lines;
+  std::error_code error;
+  // Only a regular file: a folder reads as nothing and a pipe would block.
+  if (!std::filesystem::is_regular_file(path, error)) return lines;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return lines;
+  // Ten reads never take more than this, a read being one byte longer when
+  // a carriage return ends it and its line feed follows.
+  constexpr std::size_t kMostBytes = kMotdMaxLines * (kMotdReadBytes + 1);
+  std::string data(kMostBytes, '\0');
+  in.read(data.data(), static_cast<std::streamsize>(kMostBytes));
+  data.resize(static_cast<std::size_t>(in.gcount()));
+
+  const std::string_view text = data;
+  std::size_t pos = 0;
+  while (lines.size() < static_cast<std::size_t>(kMotdMaxLines) && pos < text.size()) {
+    std::string_view chunk = text.substr(pos, kMotdReadBytes);
+    const std::size_t lf = chunk.find('\n');
+    if (lf != std::string_view::npos) {
+      chunk = chunk.substr(0, lf + 1);
+    } else if (pos + chunk.size() < text.size()) {
+      // Cut by the read size, not by a line break. A carriage return that
+      // ends the read belongs with its line feed; a double-byte character
+      // stays whole.
+      if (chunk.back() == '\r' && text[pos + chunk.size()] == '\n') {
+        chunk = text.substr(pos, chunk.size() + 1);
+      } else {
+        chunk = chunk.substr(0, WholeCharacters(chunk));
+      }
+    }
+    pos += chunk.size();
+    if (!chunk.empty() && chunk.back() == '\n') {
+      chunk.remove_suffix(1);
+      if (!chunk.empty() && chunk.back() == '\r') chunk.remove_suffix(1);
+    }
+    lines.emplace_back(chunk);
+  }
+  return lines;
+}
+
+std::optional<int> ColorFromText(std::string_view text) {
+  for (const NamedColor& color : kNamedColors) {
+    if (EqualsIgnoringCase(color.name, text)) return static_cast<int>(color.value);
+  }
+  if (!text.empty() && text.front() == '$') return ParseHex(text.substr(1));
+  return ParseDecimal(text);
+}
+
+std::string ColorToText(int value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  for (const NamedColor& color : kNamedColors) {
+    if (color.value == bits) return std::string(color.name);
+  }
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "$";
+  for (int shift = 28; shift >= 0; shift -= 4) text += kDigits[(bits >> shift) & 0xF];
+  return text;
+}
+
+unsigned DisplayRgb(int value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  if ((bits & 0xFF000000u) == kSystemColorBase) {
+    const std::uint32_t index = bits & 0x00FFFFFFu;
+    return index < kSystemRgb.size() ? kSystemRgb[index] : kWhite;
+  }
+  if (bits == kClNone || bits == kClDefault) return kWhite;
+  // Stored blue-green-red from the high byte down; shown red-green-blue.
+  return ((bits & 0xFFu) << 16) | (bits & 0xFF00u) | ((bits >> 16) & 0xFFu);
+}
+
+}  // namespace zelkord::config

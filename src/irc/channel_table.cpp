@@ -1,0 +1,197 @@
+// Channel table operations: linear scans, nicks compared after upper-casing,
+// channel names byte for byte.
+#include "irc/channel_table.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "base/clock.h"
+#include "base/sjis.h"
+
+namespace zelkord::irc {
+
+bool IsLoggableChannelName(std::string_view name) {
+  if (name == "." || name == "..") return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte == 0 || byte == '/' || byte == '\\') return false;
+    // A backslash that is the trail byte of a kanji is part of that kanji;
+    // '/' and NUL can never be trail bytes, so they are always seen.
+    if (base::IsLeadByte(byte) && i + 1 < name.size()) {
+      const auto trail = static_cast<unsigned char>(name[i + 1]);
+      if (trail >= 0x40 && trail <= 0xFC && trail != 0x7F) ++i;
+    }
+  }
+  return true;
+}
+
+ChannelTable::ChannelTable(int capacity, ChannelLogOptions options, irc::Desk& desk)
+    : capacity_(capacity > 0 ? capacity : 0), options_(std::move(options)), desk_(desk) {
+  entries_.reserve(static_cast<std::size_t>(capacity_));
+}
+
+int ChannelTable::FindChannel(std::string_view name) const {
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].name == name) return static_cast<int>(i);
+  }
+  return irc::kNotFound;
+}
+
+int ChannelTable::CreateChannel(std::string_view name) {
+  if (Count() >= capacity_) return irc::kNotFound;
+  ChannelEntry entry;
+  entry.name.assign(name);
+  entry.view = base::BoundedLines(options_.lines);
+  entries_.push_back(std::move(entry));
+  desk_.ChannelAdded(name);
+  return 0;
+}
+
+int ChannelTable::AddMember(irc::UserSlot& user, std::string_view name) {
+  int index = FindChannel(name);
+  if (index == irc::kNotFound) {
+    if (CreateChannel(name) == irc::kNotFound) return irc::kNotFound;
+    index = Count() - 1;
+  }
+  ChannelEntry& entry = entries_[static_cast<std::size_t>(index)];
+  const bool firstMember = entry.members.empty();
+  std::string folded = base::UpperCase(user.Nick());
+  if (std::find(entry.folded.begin(), entry.folded.end(), folded) != entry.folded.end()) {
+    return irc::kNotFound;
+  }
+  entry.members.push_back(user.Nick());
+  entry.folded.push_back(std::move(folded));
+  user.channels.push_back({std::string(name), firstMember || user.Nick() == options_.operatorNick});
+  desk_.MembersChanged(name);
+  return index;
+}
+
+int ChannelTable::RemoveMember(irc::UserSlot& user, std::string_view name) {
+  const int index = FindChannel(name);
+  if (index == irc::kNotFound) return irc::kNotFound;
+  ChannelEntry& entry = entries_[static_cast<std::size_t>(index)];
+  auto member = std::find(entry.folded.begin(), entry.folded.end(), base::UpperCase(user.Nick()));
+  if (member == entry.folded.end()) return irc::kNotFound;
+  entry.members.erase(entry.members.begin() + (member - entry.folded.begin()));
+  entry.folded.erase(member);
+  auto joined = std::find_if(user.channels.begin(), user.channels.end(),
+                             [&](const irc::JoinedChannel& c) { return c.name == name; });
+  if (joined != user.channels.end()) user.channels.erase(joined);
+  if (entry.members.empty()) {
+    const std::string gone = std::move(entry.name);
+    entries_.erase(entries_.begin() + index);
+    desk_.ChannelRemoved(gone);
+  } else {
+    desk_.MembersChanged(name);
+  }
+  return 0;
+}
+
+int ChannelTable::SetTopic(const irc::UserSlot& user, std::string_view name,
+                           std::string_view topic) {
+  const int index = FindChannel(name);
+  if (index == irc::kNotFound) return irc::kNotFound;
+  ChannelEntry& entry = entries_[static_cast<std::size_t>(index)];
+  entry.topicText.assign(kTopicPrefix).append(topic).append(" by ").append(user.Nick());
+  desk_.TopicChanged(name, entry.topicText);
+  return index;
+}
+
+std::string ChannelTable::GetTopic(std::string_view name) const {
+  const int index = FindChannel(name);
+  if (index == irc::kNotFound) return {};
+  return Entry(index).topicText.substr(kTopicPrefix.size());
+}
+
+std::string ChannelTable::KeyFieldText(std::string_view name) const {
+  if (FindChannel(name) == irc::kNotFound) return {};
+  return std::string(kKeyText.substr(1));
+}
+
+int ChannelTable::MemberCount(int index) const {
+  return InRange(index) ? static_cast<int>(Entry(index).members.size()) : 0;
+}
+
+std::string ChannelTable::ChannelName(int index) const {
+  return InRange(index) ? Entry(index).name : std::string();
+}
+
+std::string ChannelTable::MemberAt(int index, int position) const {
+  if (!InRange(index)) return {};
+  const auto& members = Entry(index).members;
+  if (position < 0 || position >= static_cast<int>(members.size())) return {};
+  return members[static_cast<std::size_t>(position)];
+}
+
+void ChannelTable::AppendLine(int index, std::string_view line) {
+  if (!InRange(index)) return;
+  ChannelEntry& entry = entries_[static_cast<std::size_t>(index)];
+  entry.view.Append(line);
+  desk_.ChannelLine(entry.name, line);
+  if (options_.save) WriteDayLog(entry, line);
+}
+
+void ChannelTable::WriteDayLog(const ChannelEntry& entry, std::string_view line) const {
+  // A name that could leave the log folder is never used as a path; the
+  // line stays in the view only.
+  if (!IsLoggableChannelName(entry.name)) return;
+  const std::string directory = options_.path + entry.name;
+  if (!directory.empty()) (void)mkdir(directory.c_str(), 0755);  // may exist already
+  const std::string file = directory + "/" + base::DayStamp(std::time(nullptr)) + ".TXT";
+  int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;  // silently unlogged, as an unwritable log folder is
+  std::string record;
+  record.reserve(line.size() + 2);
+  record.append(line).append("\r\n");
+  // One write keeps a record whole; a short write (disk full) is not retried.
+  (void)!write(fd, record.data(), record.size());
+  close(fd);
+}
+
+void ChannelTable::RenameMember(std::string_view oldNick, std::string_view newNick) {
+  const std::string oldFolded = base::UpperCase(oldNick);
+  for (ChannelEntry& entry : entries_) {
+    auto member = std::find(entry.folded.begin(), entry.folded.end(), oldFolded);
+    if (member == entry.folded.end()) continue;
+    entry.members[static_cast<std::size_t>(member - entry.folded.begin())].assign(newNick);
+    *member = base::UpperCase(newNick);
+    desk_.MembersChanged(entry.name);
+  }
+}
+
+std::vector<std::string> ChannelTable::NamesList(int index, const irc::UserTable& users) const {
+  std::vector<std::string> names;
+  if (!InRange(index)) return names;
+  const ChannelEntry& entry = Entry(index);
+  const auto& members = entry.members;
+  for (std::size_t position = 0; position < members.size(); ++position) {
+    if (users.FindUserByFoldedNick(entry.folded[position]) == irc::kNotFound) continue;
+    // "@" marks list position 0, not the operator flag.
+    names.push_back(position == 0 ? "@" + members[position] : members[position]);
+  }
+  return names;
+}
+
+std::string ChannelTable::NamesText(int index, const irc::UserTable& users) const {
+  std::string text;
+  for (const std::string& name : NamesList(index, users)) text.append(name).push_back(' ');
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+int ChannelTable::MemberSockets(int index, const irc::UserTable& users,
+                                std::vector<int>& sockets) const {
+  sockets.clear();
+  if (!InRange(index)) return 0;
+  for (const std::string& folded : Entry(index).folded) {
+    const int slot = users.FindUserByFoldedNick(folded);
+    if (slot != irc::kNotFound) sockets.push_back(users.Slot(slot).socket);
+  }
+  return static_cast<int>(sockets.size());
+}
+
+}  // namespace zelkord::irc

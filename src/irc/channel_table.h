@@ -1,0 +1,102 @@
+// The channel table: every channel from its first member's join until its
+// last member leaves, in creation order, addressed by index (valid until the
+// next removal). Each channel keeps its members in join order, its topic
+// text, three fixed status texts and its bounded conversation view, and may
+// append each view line to a day log file. Membership has two halves kept
+// in step here: the channel's member list and the member slot's joined
+// channel list, which alone carries the operator flag. All of it is guarded
+// by the server's protocol lock; the table stores and looks up, it never
+// sends.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/bounded_lines.h"
+#include "irc/desk.h"
+#include "irc/user_table.h"
+
+namespace zelkord::irc {
+
+inline constexpr std::string_view kModeText = "+_____";
+inline constexpr std::string_view kLimitText = "-l:__";
+inline constexpr std::string_view kKeyText = "-k:_________";
+inline constexpr std::string_view kTopicPrefix = "topic:";
+
+struct ChannelEntry {
+  std::string name;
+  std::vector<std::string> members;  // nicks in join order, as spelled at join
+  std::vector<std::string> folded;   // the same nicks upper-cased, for lookups
+  std::string topicText{kTopicPrefix};
+  base::BoundedLines view;
+};
+
+// What the day log needs to know, fixed at start-up.
+struct ChannelLogOptions {
+  std::size_t lines = 200;   // the view keeps lines + 1
+  bool save = false;         // write day log files
+  std::string path;          // folder of the day logs, ending in '/'
+  std::string operatorNick;  // the operator client's nick: operator wherever it joins
+};
+
+// true when the channel name can name a folder inside the log folder: no
+// '/', no NUL, no backslash character (a Shift_JIS trail byte 0x5C is part
+// of its kanji, not a backslash), and neither "." nor "..". Any thread.
+[[nodiscard]] bool IsLoggableChannelName(std::string_view name);
+
+class ChannelTable {
+ public:
+  ChannelTable(int capacity, ChannelLogOptions options, irc::Desk& desk);
+  ChannelTable(const ChannelTable&) = delete;
+  ChannelTable& operator=(const ChannelTable&) = delete;
+
+  [[nodiscard]] int Count() const { return static_cast<int>(entries_.size()); }
+  [[nodiscard]] int Capacity() const { return capacity_; }
+  [[nodiscard]] const ChannelEntry& Entry(int index) const {
+    return entries_[static_cast<std::size_t>(index)];
+  }
+
+  // Index of the channel named exactly name, or kNotFound.
+  [[nodiscard]] int FindChannel(std::string_view name) const;
+  // Creates an empty channel at the end; 0, or kNotFound when the table is full.
+  [[nodiscard]] int CreateChannel(std::string_view name);
+  // Joins the user (creating the channel when needed). The channel index, or
+  // kNotFound when the table is full or the nick is already a member.
+  [[nodiscard]] int AddMember(irc::UserSlot& user, std::string_view name);
+  // Leaves; destroys a channel left empty. kNotFound when there is no such
+  // channel or the user is not a member, else a non-negative value.
+  [[nodiscard]] int RemoveMember(irc::UserSlot& user, std::string_view name);
+  // Sets "topic:" + topic + " by " + nick. The index, or kNotFound.
+  [[nodiscard]] int SetTopic(const irc::UserSlot& user, std::string_view name,
+                             std::string_view topic);
+  // The topic text after "topic:", empty when none was set or no such channel.
+  [[nodiscard]] std::string GetTopic(std::string_view name) const;
+  // The key text after its first character, empty for no such channel.
+  [[nodiscard]] std::string KeyFieldText(std::string_view name) const;
+  // Index-addressed reads; an index out of range gives 0 or "".
+  [[nodiscard]] int MemberCount(int index) const;
+  [[nodiscard]] std::string ChannelName(int index) const;
+  [[nodiscard]] std::string MemberAt(int index, int position) const;
+  // Appends to the view (and the day log when saving); out of range: nothing.
+  void AppendLine(int index, std::string_view line);
+  // Replaces the first member folding equal to oldNick in every channel.
+  void RenameMember(std::string_view oldNick, std::string_view newNick);
+  // Members of live slots, "@" before position 0's, separated by spaces.
+  [[nodiscard]] std::string NamesText(int index, const irc::UserTable& users) const;
+  // The same names one by one, so a long list can be split between names.
+  [[nodiscard]] std::vector<std::string> NamesList(int index, const irc::UserTable& users) const;
+  // Sockets of the members' live slots, in member order; returns the count.
+  int MemberSockets(int index, const irc::UserTable& users, std::vector<int>& sockets) const;
+
+ private:
+  [[nodiscard]] bool InRange(int index) const { return index >= 0 && index < Count(); }
+  void WriteDayLog(const ChannelEntry& entry, std::string_view line) const;
+
+  int capacity_;
+  ChannelLogOptions options_;
+  irc::Desk& desk_;
+  std::vector<ChannelEntry> entries_;
+};
+
+}  // namespace zelkord::irc

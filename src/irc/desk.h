@@ -1,0 +1,53 @@
+// The desk: everything the core needs of the window, as one abstract class.
+// The core calls only this interface; the headless desk and the Qt window
+// implement it. Notifications are called by protocol threads, often while
+// they hold the protocol lock: they must never block and never call back
+// into the core. The window reads state through the core's snapshots instead.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "config/settings.h"
+
+namespace zelkord::irc {
+
+// Direction of a communication-log line.
+enum class Traffic { Received = 0, Sent = 1 };
+
+class Desk {
+ public:
+  virtual ~Desk() = default;
+
+  // --- Window state used by start-up, shut-down and the settings file.
+  // Called on the thread that runs start-up and shut-down.
+  virtual void ShowSettingsPage(const config::SettingsPage& page) = 0;
+  [[nodiscard]] virtual config::SettingsPage ReadSettingsPage() = 0;
+  virtual void SetWindowGeometry(const config::WindowGeometry& geometry) = 0;
+  [[nodiscard]] virtual config::WindowGeometry WindowGeometry() = 0;
+  virtual void SetWebViewColors(int back, int fore) = 0;
+  [[nodiscard]] virtual int WebViewBack() = 0;
+  [[nodiscard]] virtual int WebViewFore() = 0;
+  virtual void SetCaption(std::string_view caption) = 0;
+  virtual void DisableQuitButton() = 0;
+  // An error a person must act on: a message box, or stderr when headless.
+  virtual void ShowError(std::string_view text) = 0;
+  // A plain progress or status line (listening, draining, stopped).
+  virtual void ShowStatus(std::string_view text) = 0;
+
+  // --- Notifications. Any thread; never block; texts are Shift_JIS.
+  virtual void UserListChanged(std::string_view what, std::string_view nick) = 0;
+  virtual void ChannelAdded(std::string_view name) = 0;
+  virtual void ChannelRemoved(std::string_view name) = 0;
+  virtual void MembersChanged(std::string_view channel) = 0;
+  virtual void TopicChanged(std::string_view channel, std::string_view topicText) = 0;
+  virtual void ChannelLine(std::string_view channel, std::string_view line) = 0;
+  virtual void LogPageOpened(int slot, std::string_view address) = 0;
+  virtual void LogPageClosed(int slot) = 0;
+  virtual void LogPageCaption(int slot, std::string_view caption) = 0;
+  virtual void TrafficLogged(int slot, Traffic direction, std::string_view text) = 0;
+  virtual void WebRequestLogged(std::string_view line) = 0;
+  virtual void BanListChanged() = 0;
+};
+
+}  // namespace zelkord::irc

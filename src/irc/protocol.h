@@ -1,0 +1,82 @@
+// The protocol state: what every protocol step works on (the settings, the
+// connection and channel tables, the ban list, the communication log, the
+// desk) and the one lock that serialises all protocol work: admission,
+// every registration step, every command handler, every disconnect
+// clean-up, every liveness sweep and every window action. The root object
+// owns one and hands it to the steps and services, which need nothing else
+// of it.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "base/mutex.h"
+#include "config/ban_list.h"
+#include "config/settings.h"
+#include "irc/channel_table.h"
+#include "irc/comm_log.h"
+#include "irc/desk.h"
+#include "irc/user_table.h"
+#include "net/output_queue.h"
+
+namespace zelkord::irc {
+
+// The value every protocol step returns: the connection's next state.
+enum class ConnState { Closing = 0, AwaitingPass = 1, AwaitingLogin = 2, Serving = 3 };
+
+// The protocol lock. It can be taken only through ProtocolLock, so the
+// output queued under it is always handed to the writer once it is released.
+class CAPABILITY("mutex") ProtocolMutex {
+ private:
+  friend class ProtocolLock;
+  void Lock() ACQUIRE() { mutex_.lock(); }
+  void Unlock() RELEASE() { mutex_.unlock(); }
+  std::mutex mutex_;
+};
+
+struct ProtocolState {
+  ProtocolState(Desk& deskIn, config::Settings settingsIn)
+      : desk(deskIn), settings(std::move(settingsIn)) {}
+  ProtocolState(const ProtocolState&) = delete;
+  ProtocolState& operator=(const ProtocolState&) = delete;
+
+  Desk& desk;
+  // Filled by start-up before the first connection thread; protocol threads
+  // only read it. The window changes the two channel-view colours (main
+  // thread), which no protocol step reads.
+  config::Settings settings;
+  config::BanList banList;  // own lock
+  ProtocolMutex mutex;
+  // Created by start-up; they live as long as the state.
+  std::unique_ptr<UserTable> users PT_GUARDED_BY(mutex);
+  std::unique_ptr<ChannelTable> channels PT_GUARDED_BY(mutex);
+  std::unique_ptr<CommLog> commLog;  // own lock
+  // Set by shut-down: a connection accepted just before the listener closed
+  // is refused at admission instead of outliving the shut-down sweep.
+  bool shuttingDown GUARDED_BY(mutex) = false;
+  std::string ownAddress;     // set by start-up before any connection
+  std::string startTimeText;  // set by start-up before any connection
+};
+
+// Takes the protocol lock for one step of protocol work and, once it is
+// released, hands the output this thread queued meanwhile to the writer
+// (and waits, outside the lock, for a reader it pushed past the
+// backpressure mark).
+class SCOPED_CAPABILITY ProtocolLock {
+ public:
+  explicit ProtocolLock(ProtocolState& state) ACQUIRE(state.mutex) : mutex_(state.mutex) {
+    mutex_.Lock();
+  }
+  ~ProtocolLock() RELEASE() {
+    mutex_.Unlock();
+    net::FlushPendingOutput();
+  }
+  ProtocolLock(const ProtocolLock&) = delete;
+  ProtocolLock& operator=(const ProtocolLock&) = delete;
+
+ private:
+  ProtocolMutex& mutex_;
+};
+
+}  // namespace zelkord::irc

@@ -1,0 +1,145 @@
+// Connection table operations. The answers are those of scans in slot
+// order (lowest index first); two indexes (by folded nick, by socket) give
+// them without scanning, so a relay to a large channel stays cheap.
+#include "irc/user_table.h"
+
+#include <algorithm>
+
+#include "base/sjis.h"
+
+namespace zelkord::irc {
+
+UserTable::UserTable(int capacity, int channelCapacity)
+    : slots_(static_cast<std::size_t>(capacity > 0 ? capacity : 0)),
+      channelCapacity_(channelCapacity > 0 ? channelCapacity : 0) {}
+
+void UserTable::IndexAdd(int index) {
+  std::vector<int>& holders = byNick_[base::UpperCase(Slot(index).nick_)];
+  holders.insert(std::lower_bound(holders.begin(), holders.end(), index), index);
+}
+
+void UserTable::IndexRemove(int index) {
+  auto found = byNick_.find(base::UpperCase(Slot(index).nick_));
+  if (found == byNick_.end()) return;
+  std::vector<int>& holders = found->second;
+  holders.erase(std::remove(holders.begin(), holders.end(), index), holders.end());
+  if (holders.empty()) byNick_.erase(found);
+}
+
+int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address) {
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    UserSlot& slot = slots_[i];
+    if (slot.inUse) continue;
+    const int index = static_cast<int>(i);
+    slot.inUse = true;
+    slot.registered = false;
+    slot.alive = true;
+    slot.nickAccepted = false;
+    slot.userGiven = false;
+    slot.sweepsUnregistered = 0;
+    slot.socket = output ? output->Socket() : -1;
+    slot.output = std::move(output);
+    slot.address.assign(address.substr(0, 15));
+    slot.nick_.clear();
+    slot.userName.clear();
+    slot.hostName.clear();
+    slot.serverName.clear();
+    slot.realName.clear();
+    slot.channels.clear();
+    IndexAdd(index);
+    if (slot.socket >= 0) {
+      if (bySocket_.size() <= static_cast<std::size_t>(slot.socket)) {
+        bySocket_.resize(static_cast<std::size_t>(slot.socket) + 1, kNotFound);
+      }
+      bySocket_[static_cast<std::size_t>(slot.socket)] = index;
+    }
+    return index;
+  }
+  return kNotFound;
+}
+
+void UserTable::ReleaseSlot(int index) {
+  UserSlot& slot = Slot(index);
+  if (slot.inUse) {
+    IndexRemove(index);
+    if (slot.socket >= 0 && static_cast<std::size_t>(slot.socket) < bySocket_.size() &&
+        bySocket_[static_cast<std::size_t>(slot.socket)] == index) {
+      bySocket_[static_cast<std::size_t>(slot.socket)] = kNotFound;
+    }
+  }
+  slot.inUse = false;
+  slot.output.reset();
+}
+
+void UserTable::SetNick(int index, std::string_view nick) {
+  UserSlot& slot = Slot(index);
+  if (slot.inUse) IndexRemove(index);
+  slot.nick_.assign(nick);
+  if (slot.inUse) IndexAdd(index);
+}
+
+bool UserTable::IsNickFree(int index) const {
+  const UserSlot& self = Slot(index);
+  if (self.nick_.empty()) return false;
+  auto found = byNick_.find(base::UpperCase(self.nick_));
+  if (found == byNick_.end()) return true;
+  for (int holder : found->second) {
+    if (holder != index) return false;
+  }
+  return true;
+}
+
+void UserTable::RegisterUser(int index) {
+  UserSlot& slot = Slot(index);
+  slot.channels.clear();
+  slot.registered = true;
+  slot.alive = true;
+  ++registeredCount_;
+  userList_.push_back(slot.nick_);
+}
+
+void UserTable::UnregisterUser(int index) {
+  UserSlot& slot = Slot(index);
+  for (auto row = userList_.begin(); row != userList_.end(); ++row) {
+    if (base::EqualsFolded(*row, slot.nick_)) {
+      userList_.erase(row);
+      break;
+    }
+  }
+  slot.channels.clear();
+  slot.registered = false;
+  --registeredCount_;
+}
+
+int UserTable::FindUserByNick(std::string_view nick) const {
+  return FindUserByFoldedNick(base::UpperCase(nick));
+}
+
+int UserTable::FindUserByFoldedNick(std::string_view folded) const {
+  auto found = byNick_.find(folded);
+  if (found == byNick_.end()) return kNotFound;
+  // A nick refused at registration stays stored but is not held: that slot
+  // must never receive what is meant for the user who holds the nick.
+  for (int holder : found->second) {
+    if (Slot(holder).registered || Slot(holder).nickAccepted) return holder;
+  }
+  return kNotFound;
+}
+
+int UserTable::FindSlotBySocket(int socket) const {
+  if (socket < 0 || static_cast<std::size_t>(socket) >= bySocket_.size()) return kNotFound;
+  const int index = bySocket_[static_cast<std::size_t>(socket)];
+  if (index == kNotFound || !Slot(index).inUse || Slot(index).socket != socket) return kNotFound;
+  return index;
+}
+
+void UserTable::RenameListRow(std::string_view oldNick, std::string_view newNick) {
+  for (std::string& row : userList_) {
+    if (base::EqualsFolded(row, oldNick)) {
+      row.assign(newNick);
+      return;
+    }
+  }
+}
+
+}  // namespace zelkord::irc

@@ -1,0 +1,130 @@
+// The connection table: one slot per accepted IRC connection, named
+// everywhere by its index, and the user list (the registered nicknames in
+// registration order) that the window shows. The table never grows. It is
+// plain data: the server's protocol lock guards all of it, and the
+// notifications to the desk are made by the callers in the server.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "net/output_queue.h"
+
+namespace zelkord::irc {
+
+inline constexpr int kNotFound = -1;
+
+struct JoinedChannel {
+  std::string name;  // the channel name as joined
+  bool isOperator = false;
+};
+
+// Every field is guarded by the server's protocol lock, except alive.
+struct UserSlot {
+  bool inUse = false;
+  bool registered = false;
+  // Written by the connection's own thread after each receive, without the
+  // protocol lock; cleared by the liveness sweep under it.
+  std::atomic<bool> alive{false};
+  bool nickAccepted = false;
+  bool userGiven = false;
+  int sweepsUnregistered = 0;  // liveness sweeps seen before registration
+  int socket = -1;
+  std::string address;  // the peer's dotted IPv4 address
+  std::string userName;
+  std::string hostName;
+  std::string serverName;
+  std::string realName;
+  std::vector<JoinedChannel> channels;  // valid while registered; at most the channel capacity
+  std::shared_ptr<net::OutputQueue> output;
+
+  // The nickname exactly as the client gave it. Changed only through
+  // UserTable::SetNick, which keeps the nick index in step.
+  [[nodiscard]] const std::string& Nick() const { return nick_; }
+
+ private:
+  friend class UserTable;
+  std::string nick_;
+};
+
+class UserTable {
+ public:
+  UserTable(int capacity, int channelCapacity);
+  UserTable(const UserTable&) = delete;
+  UserTable& operator=(const UserTable&) = delete;
+
+  [[nodiscard]] int Capacity() const { return static_cast<int>(slots_.size()); }
+  [[nodiscard]] int ChannelCapacity() const { return channelCapacity_; }
+  [[nodiscard]] int RegisteredCount() const { return registeredCount_; }
+  [[nodiscard]] UserSlot& Slot(int index) { return slots_[static_cast<std::size_t>(index)]; }
+  [[nodiscard]] const UserSlot& Slot(int index) const {
+    return slots_[static_cast<std::size_t>(index)];
+  }
+
+  // Claims the lowest free slot for a new connection and clears its
+  // registration data, nickname included (a new connection must not
+  // inherit the previous holder's nick). Returns the index or kNotFound
+  // when every slot is in use.
+  [[nodiscard]] int ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address);
+
+  // Frees the slot; its connection reference is dropped.
+  void ReleaseSlot(int index);
+
+  // false for an empty nick or when any other in-use slot (registered or
+  // not) holds the same nick after upper-casing.
+  [[nodiscard]] bool IsNickFree(int index) const;
+
+  // Marks the slot registered with an empty channel list and appends its
+  // nick to the user list.
+  void RegisterUser(int index);
+
+  // Removes the first user-list row that folds equal to the slot's nick,
+  // drops its channel list and marks it unregistered.
+  void UnregisterUser(int index);
+
+  // The lowest in-use slot whose nick folds equal to nick and is held:
+  // registered, or registering with the nick accepted. kNotFound otherwise.
+  [[nodiscard]] int FindUserByNick(std::string_view nick) const;
+
+  // The lowest in-use slot whose socket is socket, or kNotFound.
+  [[nodiscard]] int FindSlotBySocket(int socket) const;
+
+  // Replaces the first user-list row that folds equal to oldNick.
+  void RenameListRow(std::string_view oldNick, std::string_view newNick);
+
+  // Sets the slot's nick, keeping the lookups by nick exact.
+  void SetNick(int index, std::string_view nick);
+
+  // FindUserByNick for a nick already upper-cased.
+  [[nodiscard]] int FindUserByFoldedNick(std::string_view folded) const;
+
+  // The user list, in registration order.
+  [[nodiscard]] const std::vector<std::string>& UserList() const { return userList_; }
+
+ private:
+  // Hash of a folded nick, usable with string_view keys without a copy.
+  struct NickHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+  void IndexAdd(int index);
+  void IndexRemove(int index);
+
+  std::vector<UserSlot> slots_;
+  // Folded nick -> the in-use slots holding it, lowest first: the lookups
+  // by nick give exactly the answers of a scan in slot order.
+  std::unordered_map<std::string, std::vector<int>, NickHash, std::equal_to<>> byNick_;
+  // Socket number -> slot, for the in-use slots.
+  std::vector<int> bySocket_;
+  std::vector<std::string> userList_;
+  int channelCapacity_;
+  int registeredCount_ = 0;
+};
+
+}  // namespace zelkord::irc

@@ -1,0 +1,277 @@
+// Output queues and the writer thread that sends them.
+#include "net/output_queue.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace zelkord::net {
+namespace {
+
+// Connections this thread queued into that still have to be handed over,
+// and those it pushed past the backpressure mark.
+thread_local std::vector<std::shared_ptr<OutputQueue>> tPending;
+thread_local std::vector<std::shared_ptr<OutputQueue>> tCongested;
+
+constexpr int kMaxEvents = 64;
+
+}  // namespace
+
+void FlushPendingOutput() {
+  if (tPending.empty() && tCongested.empty()) return;
+  std::vector<std::shared_ptr<OutputQueue>> pending;
+  pending.swap(tPending);
+  // Normally every connection belongs to the same server, and so the same
+  // writer: one hand-over for all of them.
+  std::vector<std::shared_ptr<OutputQueue>> batch;
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    batch.push_back(std::move(pending[i]));
+    if (i + 1 == pending.size() || &pending[i + 1]->writer_ != &batch.front()->writer_) {
+      batch.front()->writer_.Schedule(batch);
+      batch.clear();
+    }
+  }
+  std::vector<std::shared_ptr<OutputQueue>> congested;
+  congested.swap(tCongested);
+  for (const auto& connection : congested) connection->AwaitProgress();
+}
+
+OutputQueue::OutputQueue(int socket, OutputWriter& writer, std::size_t capacity)
+    : socket_(socket), capacity_(capacity), writer_(writer) {
+  base::MutexLock lock(mutex_);
+  lastSend_ = std::chrono::steady_clock::now();
+}
+
+OutputQueue::~OutputQueue() {
+  base::MutexLock lock(mutex_);
+  if (!closed_ && socket_ >= 0) close(socket_);
+}
+
+bool OutputQueue::Enqueue(std::string_view wireLine) {
+  bool handOver = false;
+  bool congested = false;
+  {
+    base::MutexLock lock(mutex_);
+    if (dead_) return false;
+    if (pending_ + wireLine.size() + 2 > capacity_) {
+      // A peer that does not read must not make the server hold unbounded
+      // output for it: drop the connection instead.
+      dead_ = true;
+      queue_.clear();
+      pending_ = 0;
+      shutdown(socket_, SHUT_RDWR);
+      return false;
+    }
+    queue_.append(wireLine).append("\r\n");
+    pending_ += wireLine.size() + 2;
+    if (!scheduled_) {
+      scheduled_ = true;
+      handOver = true;
+    }
+    congested = pending_ > kBackpressureBytes;
+  }
+  if (handOver) tPending.push_back(shared_from_this());
+  if (congested && (tCongested.empty() || tCongested.back().get() != this)) {
+    tCongested.push_back(shared_from_this());
+  }
+  return true;
+}
+
+void OutputQueue::AwaitProgress() {
+  using Clock = std::chrono::steady_clock;
+  base::MutexLock lock(mutex_);
+  const auto deadline = Clock::now() + kBackpressureMaxWait;
+  ++progressWaiters_;
+  while (!dead_ && pending_ > kBackpressureBytes / 2) {
+    const auto now = Clock::now();
+    if (now >= deadline || now - lastSend_ >= kStalledAfter) break;
+    changed_.wait_for(mutex_, kStalledAfter);
+  }
+  --progressWaiters_;
+}
+
+void OutputQueue::Shutdown() {
+  base::MutexLock lock(mutex_);
+  if (closed_) return;
+  dead_ = true;
+  queue_.clear();
+  pending_ = 0;
+  shutdown(socket_, SHUT_RDWR);
+  changed_.notify_all();
+}
+
+void OutputQueue::DrainAndClose(int timeoutMs) {
+  // Lines this thread queued itself are handed over first.
+  FlushPendingOutput();
+  {
+    base::MutexLock lock(mutex_);
+    if (closed_) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!dead_ && (pending_ > 0 || scheduled_)) {
+      if (changed_.wait_until(mutex_, deadline) == std::cv_status::timeout) break;
+    }
+    // From here on the writer sends nothing more; wait out a send under way
+    // so the socket number is not reused beneath it.
+    dead_ = true;
+    closed_ = true;
+    while (sending_) changed_.wait(mutex_);
+  }
+  writer_.Forget(this);
+  close(socket_);
+}
+
+OutputWriter::OutputWriter() {
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (epoll_ < 0 || wake_ < 0) {
+    if (epoll_ >= 0) close(epoll_);
+    if (wake_ >= 0) close(wake_);
+    epoll_ = wake_ = -1;
+    return;
+  }
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.ptr = nullptr;
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event);
+  thread_ = std::thread([this] { Loop(); });
+}
+
+OutputWriter::~OutputWriter() {
+  if (epoll_ < 0) return;
+  {
+    base::MutexLock lock(mutex_);
+    stopping_ = true;
+  }
+  uint64_t one = 1;
+  (void)!write(wake_, &one, sizeof one);  // the loop sees it and ends
+  thread_.join();
+  close(epoll_);
+  close(wake_);
+}
+
+void OutputWriter::Schedule(std::vector<std::shared_ptr<OutputQueue>>& connections) {
+  bool wasIdle = false;
+  {
+    base::MutexLock lock(mutex_);
+    wasIdle = ready_.empty();
+    for (auto& connection : connections) ready_.push_back(std::move(connection));
+  }
+  if (wasIdle && epoll_ >= 0) {
+    uint64_t one = 1;
+    (void)!write(wake_, &one, sizeof one);  // a full counter still wakes the loop
+  }
+}
+
+void OutputWriter::Watch(const std::shared_ptr<OutputQueue>& connection) {
+  base::MutexLock lock(watchMutex_);
+  if (!watched_.emplace(connection.get(), connection).second) return;
+  epoll_event event{};
+  event.events = EPOLLOUT | EPOLLONESHOT;
+  event.data.ptr = connection.get();
+  if (epoll_ctl(epoll_, EPOLL_CTL_ADD, connection->Socket(), &event) != 0) {
+    epoll_ctl(epoll_, EPOLL_CTL_MOD, connection->Socket(), &event);
+  }
+}
+
+void OutputWriter::Forget(OutputQueue* connection) {
+  base::MutexLock lock(watchMutex_);
+  if (watched_.erase(connection) > 0) {
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, connection->Socket(), nullptr);
+  }
+}
+
+void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
+  OutputQueue& c = *connectionPtr;
+  for (;;) {
+    {
+      base::MutexLock lock(c.mutex_);
+      if (c.closed_ || c.dead_) {
+        c.scheduled_ = false;
+        c.outgoing_.clear();
+        c.outgoingSent_ = 0;
+        c.changed_.notify_all();
+        return;
+      }
+      if (c.outgoingSent_ == c.outgoing_.size()) {
+        if (c.queue_.empty()) {
+          // All sent. The buffers go back, so idle connections stay small.
+          c.scheduled_ = false;
+          std::string().swap(c.outgoing_);
+          c.outgoingSent_ = 0;
+          c.changed_.notify_all();
+          return;
+        }
+        c.outgoing_.clear();
+        c.outgoing_.swap(c.queue_);
+        c.outgoingSent_ = 0;
+      }
+      c.sending_ = true;
+    }
+    const ssize_t sent = send(c.socket_, c.outgoing_.data() + c.outgoingSent_,
+                              c.outgoing_.size() - c.outgoingSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const int error = errno;
+    base::MutexLock lock(c.mutex_);
+    c.sending_ = false;
+    if (sent > 0) {
+      c.outgoingSent_ += static_cast<std::size_t>(sent);
+      c.pending_ -= static_cast<std::size_t>(sent);
+      c.lastSend_ = std::chrono::steady_clock::now();
+      if (c.progressWaiters_ > 0) c.changed_.notify_all();
+      continue;
+    }
+    if (sent < 0 && error == EINTR) continue;
+    if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+      Watch(connectionPtr);  // stays scheduled: the socket's writable edge resumes it
+      if (c.closed_) c.changed_.notify_all();
+      return;
+    }
+    // The peer is gone; its receive fails too and its thread cleans up.
+    c.dead_ = true;
+    c.scheduled_ = false;
+    c.queue_.clear();
+    c.pending_ = 0;
+    c.changed_.notify_all();
+    return;
+  }
+}
+
+void OutputWriter::Loop() {
+  epoll_event events[kMaxEvents];
+  std::vector<std::shared_ptr<OutputQueue>> ready;
+  for (;;) {
+    const int count = epoll_wait(epoll_, events, kMaxEvents, -1);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    for (int i = 0; i < count; ++i) {
+      if (events[i].data.ptr == nullptr) {
+        uint64_t ticks = 0;
+        (void)!read(wake_, &ticks, sizeof ticks);  // only clears the counter
+        {
+          base::MutexLock lock(mutex_);
+          if (stopping_) return;
+          ready.swap(ready_);
+        }
+        for (const auto& connection : ready) Pump(connection);
+        ready.clear();
+        continue;
+      }
+      std::shared_ptr<OutputQueue> connection;
+      {
+        base::MutexLock lock(watchMutex_);
+        auto found = watched_.find(static_cast<OutputQueue*>(events[i].data.ptr));
+        if (found == watched_.end()) continue;  // forgotten by a closing thread
+        connection = std::move(found->second);
+        watched_.erase(found);
+      }
+      Pump(connection);
+    }
+  }
+}
+
+}  // namespace zelkord::net

@@ -1,0 +1,131 @@
+// One accepted socket and its bounded output queue. Sending a line appends
+// it to the queue and never blocks, so a thread holding the protocol lock
+// never waits for a peer or a system call. The queues are sent by one
+// writer thread: the threads that queued lines hand their connections over
+// once they have released the protocol lock, and the writer takes the whole
+// queue of a connection at a time, so under load one send carries many
+// lines. A socket whose kernel buffer is full is waited for with epoll. A
+// queue that outgrows its bound shuts the socket down: the connection's own
+// thread then sees its receive fail and runs the normal disconnect clean-up.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "base/mutex.h"
+
+namespace zelkord::net {
+
+inline constexpr std::size_t kOutputQueueBytes = 256 * 1024;
+// A queue above this makes the thread that filled it wait (outside the
+// protocol lock) for the writer to catch up, as long as the peer is reading:
+// a client that floods a channel is slowed to its readers' pace instead of
+// pushing them over the bound. A peer that reads nothing is not waited for.
+inline constexpr std::size_t kBackpressureBytes = 64 * 1024;
+inline constexpr std::chrono::milliseconds kStalledAfter{100};
+inline constexpr std::chrono::milliseconds kBackpressureMaxWait{1000};
+// How long a closing connection may take to hand its last lines (a 465, a
+// final relay) to the kernel before the socket is closed anyway.
+inline constexpr int kDrainOnCloseMs = 2000;
+
+class OutputWriter;
+
+class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
+ public:
+  OutputQueue(int socket, OutputWriter& writer, std::size_t capacity = kOutputQueueBytes);
+  ~OutputQueue();
+  OutputQueue(const OutputQueue&) = delete;
+  OutputQueue& operator=(const OutputQueue&) = delete;
+
+  // The socket number; it identifies the connection for its whole life.
+  [[nodiscard]] int Socket() const { return socket_; }
+
+  // Queues wireLine followed by CR LF; the writer sends it after this
+  // thread's next FlushPendingOutput. false when the line was dropped: the
+  // connection is dead or the queue overflowed (the socket is then shut
+  // down). Any thread.
+  bool Enqueue(std::string_view wireLine);
+
+  // Shuts both directions down so the owning thread's receive fails; later
+  // lines are dropped. Any thread.
+  void Shutdown();
+
+  // Gives queued lines up to timeoutMs to leave, then closes the socket.
+  // Owning thread only, once, after its last receive.
+  void DrainAndClose(int timeoutMs = kDrainOnCloseMs);
+
+  // Waits while the queue is above half the backpressure mark and the peer
+  // is still taking data, at most kBackpressureMaxWait. Any thread that
+  // holds no lock.
+  void AwaitProgress();
+
+ private:
+  friend class OutputWriter;
+  friend void FlushPendingOutput();
+
+  const int socket_;
+  const std::size_t capacity_;
+  OutputWriter& writer_;
+  base::Mutex mutex_;
+  base::CondVar changed_;                       // pending_, sending_ changed
+  std::string queue_ GUARDED_BY(mutex_);        // lines not yet taken by the writer
+  std::size_t pending_ GUARDED_BY(mutex_) = 0;  // bytes queued or taken, not yet sent
+  bool scheduled_ GUARDED_BY(mutex_) = false;   // handed to the writer, not finished
+  bool sending_ GUARDED_BY(mutex_) = false;     // the writer is inside send() now
+  bool dead_ GUARDED_BY(mutex_) = false;        // nothing more will be sent
+  bool closed_ GUARDED_BY(mutex_) = false;      // the socket is closed
+  int progressWaiters_ GUARDED_BY(mutex_) = 0;  // threads in AwaitProgress
+  std::chrono::steady_clock::time_point lastSend_ GUARDED_BY(mutex_);  // last bytes taken
+  // The writer thread's own: the bytes it took and how far it got.
+  std::string outgoing_;
+  std::size_t outgoingSent_ = 0;
+};
+
+// Hands the connections this thread queued into since its last call to the
+// writer, then waits for any of them it pushed past the backpressure mark.
+// Called by every protocol lock guard after it releases the lock, so the
+// writer is woken once per command, never inside the lock.
+void FlushPendingOutput();
+
+// The thread that sends every connection's queue.
+class OutputWriter {
+ public:
+  OutputWriter();
+  ~OutputWriter();  // stops the thread
+  OutputWriter(const OutputWriter&) = delete;
+  OutputWriter& operator=(const OutputWriter&) = delete;
+
+  // true when the writer could start (an epoll instance and its thread).
+  [[nodiscard]] bool Ready() const { return epoll_ >= 0; }
+
+ private:
+  friend class OutputQueue;
+  friend void FlushPendingOutput();
+
+  // Queues connections for sending and wakes the thread if it was idle.
+  void Schedule(std::vector<std::shared_ptr<OutputQueue>>& connections);
+  // Sends what the connection has; waits for writable when the kernel is full.
+  void Pump(const std::shared_ptr<OutputQueue>& connection);
+  void Watch(const std::shared_ptr<OutputQueue>& connection);
+  void Forget(OutputQueue* connection);
+  void Loop();
+
+  int epoll_ = -1;
+  int wake_ = -1;  // eventfd: work was scheduled, or the loop should end
+  base::Mutex mutex_;
+  std::vector<std::shared_ptr<OutputQueue>> ready_ GUARDED_BY(mutex_);
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  // Queues waiting for their socket to become writable. The writer thread
+  // adds and takes them; a closing connection's thread forgets its own.
+  base::Mutex watchMutex_;
+  std::unordered_map<OutputQueue*, std::shared_ptr<OutputQueue>> watched_ GUARDED_BY(watchMutex_);
+  std::thread thread_;
+};
+
+}  // namespace zelkord::net

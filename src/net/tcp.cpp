@@ -1,0 +1,198 @@
+// Socket layer over POSIX sockets. See the header for the framing rules.
+#include "net/tcp.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace zelkord::net {
+namespace {
+
+void SetNoDelay(int socket) {
+  int on = 1;
+  // Lines are coalesced by the output queues already; a small line must not
+  // wait for the peer's delayed acknowledgement. A failure only costs latency.
+  (void)setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+std::string DottedAddress(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET, &address.sin_addr, text, sizeof text) == nullptr) return {};
+  return text;
+}
+
+}  // namespace
+
+int TcpStartup(std::string& ownAddress) {
+  signal(SIGPIPE, SIG_IGN);
+  ownAddress.clear();
+  char hostName[64] = {};
+  if (gethostname(hostName, sizeof hostName - 1) != 0) return 0;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(hostName, nullptr, &hints, &result) != 0 || result == nullptr) return 0;
+  ownAddress = DottedAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr));
+  freeaddrinfo(result);
+  return 0;
+}
+
+int TcpListen(int port) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return kNoSocket;
+  int on = 1;
+  (void)setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // restart binds at once
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (port < 0 || port > 65535 ||
+      bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, kListenBacklog) != 0) {
+    close(listener);
+    return kNoSocket;
+  }
+  return listener;
+}
+
+int TcpBoundPort(int socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return -1;
+  return ntohs(address.sin_port);
+}
+
+int TcpConnect(std::string_view address, int port) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(static_cast<uint16_t>(port));
+  if (inet_pton(AF_INET, std::string(address).c_str(), &peer.sin_addr) != 1) return kNoSocket;
+  int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (socket < 0) return kNoSocket;
+  if (connect(socket, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+    close(socket);
+    return kNoSocket;
+  }
+  SetNoDelay(socket);
+  return socket;
+}
+
+int TcpAccept(int listener, std::string& address) {
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    int socket = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    if (socket >= 0) {
+      SetNoDelay(socket);
+      address = DottedAddress(peer);
+      return socket;
+    }
+    // A peer that reset before we accepted it, or a signal, is no reason to
+    // end the chain of waiting threads; a closed listener is.
+    if (errno != EINTR && errno != ECONNABORTED && errno != EPROTO) return kNoSocket;
+  }
+}
+
+int TcpClose(int socket) {
+  if (socket >= 0) close(socket);
+  return kNoSocket;
+}
+
+void TcpShutdown(int socket) {
+  if (socket >= 0) shutdown(socket, SHUT_RDWR);
+}
+
+bool TcpSend(int socket, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t sent = send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return true;
+}
+
+bool TcpSendLine(int socket, std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append("\r\n");
+  return TcpSend(socket, line);
+}
+
+LineReader::LineReader(int socket, std::size_t capacity)
+    : socket_(socket),
+      capacity_(capacity < 2 ? 2 : (capacity > kMaxLineLimit ? kMaxLineLimit : capacity)),
+      buffer_(new char[capacity_]) {}
+
+bool LineReader::Fill(int timeoutMs) {
+  if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  for (;;) {
+    if (timeoutMs >= 0) {
+      pollfd waitFor{socket_, POLLIN, 0};
+      int ready = poll(&waitFor, 1, timeoutMs);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return false;
+    }
+    ssize_t got = recv(socket_, buffer_.get() + end_, capacity_ - end_, 0);
+    if (got > 0) {
+      end_ += static_cast<std::size_t>(got);
+      return true;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    return false;
+  }
+}
+
+int LineReader::ReceiveLine(std::string& line, std::size_t limit, int timeoutMs) {
+  if (limit > capacity_) limit = capacity_;
+  if (limit < 2) limit = 2;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  std::size_t scanned = 0;  // bytes of the current line already searched for CR LF
+  for (;;) {
+    const std::size_t held = end_ - begin_;
+    const std::size_t window = held < limit ? held : limit;
+    for (std::size_t i = scanned < 1 ? 1 : scanned; i < window; ++i) {
+      if (buffer_[begin_ + i] == '\n' && buffer_[begin_ + i - 1] == '\r') {
+        line.assign(buffer_.get() + begin_, i - 1);
+        begin_ += i + 1;
+        return static_cast<int>(i - 1);
+      }
+    }
+    scanned = window;
+    if (window >= limit) {
+      // Overlong: the line and whatever followed it in the buffer are dropped,
+      // as the connection ends here anyway.
+      begin_ = end_ = 0;
+      return -1;
+    }
+    int waitMs = -1;
+    if (timeoutMs >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+      if (waitMs == 0) return -1;
+    }
+    if (!Fill(waitMs)) {
+      begin_ = end_ = 0;
+      return -1;
+    }
+  }
+}
+
+}  // namespace zelkord::net

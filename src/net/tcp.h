@@ -1,0 +1,88 @@
+// The thin socket layer: every network byte of the server passes through
+// here. Plain blocking IPv4 TCP sockets; -1 (kNoSocket) means no socket
+// throughout. Receiving is buffered but frames exactly as a reader that takes
+// one byte at a time would, and nothing else ever reads a socket that has a
+// LineReader, so buffering past the current line loses nothing.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace zelkord::net {
+
+inline constexpr int kNoSocket = -1;
+// A burst of connections must wait in the kernel while the chain of
+// connection threads catches up; with a backlog of a handful, the rest are
+// dropped and retried a second later.
+inline constexpr int kListenBacklog = 256;
+inline constexpr std::size_t kMaxLineLimit = 4096;
+inline constexpr std::size_t kAddressTextBytes = 16;
+
+// Ignores SIGPIPE process-wide and reads the own host's first IPv4 address
+// into ownAddress (left empty when the name does not resolve). Returns 0 on
+// success. Any thread, before any socket is used.
+[[nodiscard]] int TcpStartup(std::string& ownAddress);
+
+// Creates a listening socket bound to all local addresses on port (0 lets
+// the kernel choose), with SO_REUSEADDR and backlog 4. Returns the socket or
+// kNoSocket. Any thread.
+[[nodiscard]] int TcpListen(int port);
+
+// The port a listening socket is bound to, or -1. Any thread.
+[[nodiscard]] int TcpBoundPort(int socket);
+
+// Connects to a dotted IPv4 address and port. Returns the socket (with
+// TCP_NODELAY) or kNoSocket. Any thread.
+[[nodiscard]] int TcpConnect(std::string_view address, int port);
+
+// Accepts one connection, blocking. Writes the peer's dotted address to
+// address. Returns the new socket (with TCP_NODELAY) or kNoSocket when the
+// accept fails, which is how a closed listener ends its waiting thread.
+// Interrupted calls are retried. Any thread.
+[[nodiscard]] int TcpAccept(int listener, std::string& address);
+
+// Closes the socket if it is one. Always returns kNoSocket. Owning thread only.
+int TcpClose(int socket);
+
+// Shuts both directions down, waking a thread blocked in receive on it.
+// Any thread; the socket stays open until its owner closes it.
+void TcpShutdown(int socket);
+
+// Sends all bytes, blocking; returns false on failure. Never raises SIGPIPE.
+// Any thread that owns the socket's sending side.
+[[nodiscard]] bool TcpSend(int socket, std::string_view bytes);
+
+// Sends the text followed by CR LF in one call. Same contract as TcpSend.
+[[nodiscard]] bool TcpSendLine(int socket, std::string_view text);
+
+// Buffered reader for one socket. Framing: a line ends only at CR LF; the
+// limit counts the CR LF; an overlong line, a close or an error mid-line
+// gives -1 and the partial line is lost; a lone CR or LF stays in the line.
+class LineReader {
+ public:
+  // capacity is the longest line it will ever be asked for (at most 4096);
+  // an IRC connection needs 512, so an idle connection holds little.
+  explicit LineReader(int socket, std::size_t capacity = kMaxLineLimit);
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // Reads one line into line (without CR LF). Returns its length (0 for an
+  // empty line) or -1. limit is taken as at most the capacity. timeoutMs < 0 waits
+  // for ever; otherwise a line not complete within the time gives -1.
+  // Owning thread only.
+  [[nodiscard]] int ReceiveLine(std::string& line, std::size_t limit, int timeoutMs = -1);
+
+ private:
+  // Refills the buffer; false on close, error or timeout.
+  [[nodiscard]] bool Fill(int timeoutMs);
+
+  int socket_;
+  std::size_t capacity_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t begin_ = 0;  // first unread byte
+  std::size_t end_ = 0;    // one past the last received byte
+};
+
+}  // namespace zelkord::net

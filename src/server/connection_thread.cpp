@@ -1,0 +1,91 @@
+// Connection threads: accept, admission, the receive loop, clean-up.
+#include "server/connection_thread.h"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "commands/connect_disconnect.h"
+#include "commands/dispatch.h"
+#include "commands/registration.h"
+#include "irc/split.h"
+#include "net/tcp.h"
+#include "server/server.h"
+#include "text/wire_text.h"
+
+namespace zelkord::server {
+namespace {
+
+using irc::ConnState;
+
+// Receives and handles lines until the state says to end or the receive
+// fails. The connection's own thread.
+void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output, ConnState state) {
+  net::LineReader reader(output.Socket(), kReceiveLimit);
+  std::string raw;
+  std::string line;
+  irc::SplitResult parts;
+  // The slot array never moves; alive is atomic and written here without
+  // the lock, everything else of the slot only by the steps, under it.
+  std::atomic<bool>* alive = nullptr;
+  {
+    irc::ProtocolLock lock(protocol);
+    alive = &protocol.users->Slot(slotIndex).alive;
+  }
+  while (state != ConnState::Closing) {
+    if (reader.ReceiveLine(raw, kReceiveLimit) < 0) break;
+    if (!raw.empty()) {
+      text::FromWireText(raw, line);
+      protocol.commLog->LogTraffic(slotIndex, irc::Traffic::Received, line);
+    }
+    *alive = true;
+    // An empty line (or one that is empty up to a NUL byte) only proves the
+    // client is alive.
+    if (raw.empty() || irc::SplitLine(line, parts) != 0) continue;
+    switch (state) {
+      case ConnState::AwaitingPass:
+        state = commands::PasswordStep(protocol, slotIndex, parts, ConnState::AwaitingLogin,
+                                       ConnState::Closing);
+        break;
+      case ConnState::AwaitingLogin:
+        state = commands::RegistrationStep(protocol, slotIndex, parts, ConnState::Serving);
+        break;
+      case ConnState::Serving:
+        state =
+            commands::Dispatch(protocol, slotIndex, parts, ConnState::Serving, ConnState::Closing);
+        break;
+      case ConnState::Closing:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+void RunConnectionThread(Server& server) {
+  irc::ProtocolState& protocol = server.protocol;
+  for (;;) {
+    std::string address;
+    const int socket = net::TcpAccept(server.IrcListener(), address);
+    if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
+    // Successor first, so the listener always has a thread waiting. If no
+    // thread can be started now, this one goes back to accepting afterwards.
+    const bool hasSuccessor = server.StartConnectionThread();
+    auto output = std::make_shared<net::OutputQueue>(socket, server.writer);
+    ConnState first = ConnState::Closing;
+    const int slot = commands::AdmitConnection(protocol, output, address, first);
+    if (slot != irc::kNotFound) {
+      Serve(protocol, slot, *output, first);
+      commands::DisconnectCleanup(protocol, slot);
+      output->DrainAndClose();
+    } else {
+      output->DrainAndClose(0);  // refused: nothing was queued, nothing is sent
+    }
+    output.reset();
+    if (hasSuccessor) break;
+  }
+  net::FlushPendingOutput();
+  server.ThreadEnded(server.liveConnectionThreads);
+}
+
+}  // namespace zelkord::server

@@ -1,0 +1,92 @@
+// Snapshots and user-list actions for the window.
+#include "server/desk_actions.h"
+
+#include "base/jp_text.h"
+
+namespace zelkord::server {
+namespace {
+
+// The live slot of the row, or kNotFound for the first row, no row, or a
+// nick no longer connected. Requires the protocol lock.
+int SlotOfRow(irc::ProtocolState& protocol, int selectedRow, std::string_view rowText)
+    REQUIRES(protocol.mutex) {
+  if (selectedRow < 1) return irc::kNotFound;
+  return protocol.users->FindUserByNick(rowText);
+}
+
+}  // namespace
+
+std::vector<std::string> SnapshotUserList(irc::ProtocolState& protocol) {
+  irc::ProtocolLock lock(protocol);
+  return protocol.users ? protocol.users->UserList() : std::vector<std::string>{};
+}
+
+std::vector<ChannelPageSnapshot> SnapshotChannels(irc::ProtocolState& protocol) {
+  std::vector<ChannelPageSnapshot> pages;
+  irc::ProtocolLock lock(protocol);
+  if (!protocol.channels) return pages;
+  for (int index = 0; index < protocol.channels->Count(); ++index) {
+    const irc::ChannelEntry& entry = protocol.channels->Entry(index);
+    pages.push_back({entry.name, entry.members, std::string(irc::kModeText),
+                     std::string(irc::kLimitText), std::string(irc::kKeyText), entry.topicText,
+                     entry.view.Copy()});
+  }
+  return pages;
+}
+
+std::vector<int> OpenLogPages(irc::ProtocolState& protocol) {
+  std::vector<int> open;
+  if (!protocol.commLog) return open;
+  for (int slot = 0; slot < protocol.commLog->Pages(); ++slot) {
+    if (protocol.commLog->IsOpen(slot)) open.push_back(slot);
+  }
+  return open;
+}
+
+UserDetails ShowUserDetails(irc::ProtocolState& protocol, std::string_view nick) {
+  UserDetails details;
+  irc::ProtocolLock lock(protocol);
+  if (!protocol.users) return details;
+  const int found = protocol.users->FindUserByNick(nick);
+  if (found == irc::kNotFound) return details;
+  const irc::UserSlot& user = protocol.users->Slot(found);
+  details.found = true;
+  details.userName = user.userName;
+  details.hostName = user.hostName;
+  details.serverName = user.serverName;
+  details.realName = user.realName;
+  details.address = user.address;
+  for (int index = 0; index < protocol.channels->Count(); ++index) {
+    const std::string name = protocol.channels->ChannelName(index);
+    std::string_view mark = base::jp::kMarkAbsent;
+    for (const irc::JoinedChannel& joined : user.channels) {
+      if (joined.name == name) {
+        mark = joined.isOperator ? base::jp::kMarkOperator : base::jp::kMarkMember;
+        break;
+      }
+    }
+    details.channelCaptions.push_back(std::string(mark) + name);
+  }
+  return details;
+}
+
+bool ForceDisconnect(irc::ProtocolState& protocol, int selectedRow, std::string_view rowText) {
+  irc::ProtocolLock lock(protocol);
+  const int slot = SlotOfRow(protocol, selectedRow, rowText);
+  if (slot == irc::kNotFound) return false;
+  // Its own thread sees the receive fail and runs the normal disconnect.
+  protocol.users->Slot(slot).output->Shutdown();
+  return true;
+}
+
+bool RefuseConnection(irc::ProtocolState& protocol, int selectedRow, std::string_view rowText) {
+  irc::ProtocolLock lock(protocol);
+  const int slot = SlotOfRow(protocol, selectedRow, rowText);
+  if (slot == irc::kNotFound) return false;
+  irc::UserSlot& user = protocol.users->Slot(slot);
+  if (protocol.banList.BanAddress(user.address)) protocol.desk.BanListChanged();
+  user.output->Shutdown();
+  return true;
+}
+
+}  // namespace zelkord::server

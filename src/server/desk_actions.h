@@ -1,0 +1,54 @@
+// What a window does to the core, toolkit-free: snapshots of the state it
+// shows (each copied under the owning lock, which is released at once) and
+// the user-list actions. The Qt window and the tests share these.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "irc/protocol.h"
+
+namespace zelkord::server {
+
+struct ChannelPageSnapshot {
+  std::string name;
+  std::vector<std::string> members;
+  std::string modeText;
+  std::string limitText;
+  std::string keyText;
+  std::string topicText;
+  std::vector<std::string> view;
+};
+
+// The user list rows, in registration order. Any thread.
+[[nodiscard]] std::vector<std::string> SnapshotUserList(irc::ProtocolState& protocol);
+// Every channel page, in table order. Any thread.
+[[nodiscard]] std::vector<ChannelPageSnapshot> SnapshotChannels(irc::ProtocolState& protocol);
+// The slots whose communication log page is open, in slot order. Any thread.
+[[nodiscard]] std::vector<int> OpenLogPages(irc::ProtocolState& protocol);
+
+struct UserDetails {
+  bool found = false;
+  std::string userName;
+  std::string hostName;
+  std::string serverName;
+  std::string realName;
+  std::string address;
+  // One caption per channel in table order: a two-byte mark ("◎" operator,
+  // "○" member, "　" not in it) followed by the channel name.
+  std::vector<std::string> channelCaptions;
+};
+
+// The details of the lowest live slot whose nick folds equal to nick.
+// found is false when there is none. Any thread.
+[[nodiscard]] UserDetails ShowUserDetails(irc::ProtocolState& protocol, std::string_view nick);
+
+// The user list's "forced disconnect": acts on the selected row, never on
+// the first (the operator client's). false when nothing was done. Main thread.
+bool ForceDisconnect(irc::ProtocolState& protocol, int selectedRow, std::string_view rowText);
+// "Refuse connection": bans the user's exact address (appended even when
+// listed already), then disconnects as above. Main thread.
+bool RefuseConnection(irc::ProtocolState& protocol, int selectedRow, std::string_view rowText);
+
+}  // namespace zelkord::server

@@ -1,0 +1,210 @@
+// Start-up, shut-down and final clean-up of one server.
+#include "server/server.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/clock.h"
+#include "base/threads.h"
+#include "base/version.h"
+#include "net/tcp.h"
+#include "server/connection_thread.h"
+#include "server/web_thread.h"
+
+namespace zelkord::server {
+namespace {
+
+std::string WhyNot(std::string_view what, const std::string& path) {
+  std::string text(what);
+  text.append(" ").append(path).append(": ").append(std::strerror(errno));
+  return text;
+}
+
+}  // namespace
+
+Server::Server(irc::Desk& desk, config::InstancePaths pathsIn)
+    : paths(std::move(pathsIn)),
+      protocol(desk, config::DefaultSettings(paths)),
+      webView(desk),
+      desk_(desk) {}
+
+Server::~Server() {
+  ShutDown();
+  WaitDrained();
+  // Listeners stay open (shut down) until no thread can be inside accept on
+  // them, so their numbers cannot be reused under a waiting thread.
+  net::TcpClose(closedIrcListener_);
+  net::TcpClose(closedWebListener_);
+}
+
+StartResult Server::LoadAndShowSettings() {
+  config::LoadedSettings loaded = config::LoadSettings(paths);  // throws SettingsNumberError
+  if (loaded.cleanupWriteFailed) {
+    return {false, WhyNot("cannot write the settings file", paths.settingsFile)};
+  }
+  config::Settings& settings = protocol.settings;
+  settings = std::move(loaded.settings);
+  protocol.banList.Assign(std::move(loaded.banList));
+  desk_.SetWindowGeometry(loaded.geometry);
+  desk_.SetWebViewColors(loaded.webLogBack, loaded.webLogFore);
+  desk_.ShowSettingsPage(config::PageFromSettings(settings));
+  desk_.BanListChanged();
+  if (loaded.banListCut) {
+    desk_.ShowStatus("the ban list holds more than 1024 patterns; only the first 1024 are used");
+  }
+  if (!config::SaveSettings(paths.settingsFile, desk_.ReadSettingsPage(),
+                            protocol.banList.Snapshot()) ||
+      !config::SaveWindowPosition(paths.settingsFile, desk_.WindowGeometry()) || !SaveColorsNow()) {
+    return {false, WhyNot("cannot write the settings file", paths.settingsFile)};
+  }
+  desk_.SetCaption("Zelkord Ver. " + settings.programVersion);
+  settingsLoaded_ = true;
+  return {true, {}};
+}
+
+StartResult Server::Start() {
+  try {
+    StartResult loaded = LoadAndShowSettings();
+    if (!loaded.ok) return loaded;
+    const config::Settings& settings = protocol.settings;
+    // Every number the server runs on is converted here, once, so a bad
+    // value stops start-up instead of failing later inside a connection.
+    const int userMax = config::ToInt("Program.UserMax", settings.programUserMax);
+    const int chanMax = config::ToInt("Program.ChanMax", settings.programChanMax);
+    const int logLines = config::ToInt("Log.Lines", settings.logLines);
+    const int port = config::ToInt("Server.Port", settings.serverPort);
+    protocol.commLog = std::make_unique<irc::CommLog>(userMax, desk_);
+    irc::ChannelLogOptions logOptions;
+    logOptions.lines = logLines > 0 ? static_cast<std::size_t>(logLines) : 0;
+    logOptions.save = settings.logSave != "Disable";
+    logOptions.path = settings.logPath;
+    logOptions.operatorNick = settings.clientNick;
+    {
+      irc::ProtocolLock lock(protocol);
+      protocol.users = std::make_unique<irc::UserTable>(userMax, chanMax);
+      protocol.channels = std::make_unique<irc::ChannelTable>(chanMax, logOptions, desk_);
+    }
+    if (net::TcpStartup(protocol.ownAddress) != 0 || !writer.Ready()) {
+      return {false, "the sockets cannot start"};
+    }
+    protocol.startTimeText = base::LongDateTime();
+    const int listener = net::TcpListen(port);
+    if (listener == net::kNoSocket) {
+      return {false,
+              "cannot listen on IRC port " + std::to_string(port) + ": " + std::strerror(errno)};
+    }
+    ircListener_ = listener;
+    ircPort_ = net::TcpBoundPort(listener);
+    if (!StartConnectionThread()) return {false, "cannot start a connection thread"};
+    sweeper_ = std::make_unique<services::Sweeper>(protocol, sweepInterval);
+    if (startOperatorClient) operator_.Start(ircPort_, settings);
+    // Only exactly "Enable" runs the web service.
+    if (settings.webSend == "Enable") {
+      StartResult web = StartWebService();
+      if (!web.ok) {
+        // Not fatal: IRC is served; the person is told the pages are not.
+        desk_.ShowError(web.error + "; the status pages are not served");
+      }
+    }
+  } catch (const config::SettingsNumberError& error) {
+    return {false, error.what()};
+  }
+  desk_.ShowStatus("listening for IRC on port " + std::to_string(ircPort_));
+  return {true, {}};
+}
+
+StartResult Server::StartWebService() {
+  const int webPort = config::ToInt("Web.Port", protocol.settings.webPort);
+  const int webListener = net::TcpListen(webPort);
+  if (webListener == net::kNoSocket) {
+    return {false,
+            "cannot listen on web port " + std::to_string(webPort) + ": " + std::strerror(errno)};
+  }
+  webListener_ = webListener;
+  webPort_ = net::TcpBoundPort(webListener);
+  if (StartWebThread())
+    desk_.ShowStatus("serving status pages on port " + std::to_string(webPort_));
+  return {true, {}};
+}
+
+bool Server::StartWebThread() {
+  ++liveWebThreads;
+  if (base::StartDetachedThread([this] { RunWebThread(*this); })) return true;
+  ThreadEnded(liveWebThreads);
+  return false;
+}
+
+void Server::RequestSweep() {
+  if (sweeper_) sweeper_->RequestSweep();
+}
+
+bool Server::SaveSettingsNow() {
+  return config::SaveSettings(paths.settingsFile, desk_.ReadSettingsPage(),
+                              protocol.banList.Snapshot());
+}
+
+bool Server::SaveColorsNow() {
+  return config::SaveColors(paths.settingsFile, desk_.WebViewBack(), desk_.WebViewFore(),
+                            protocol.settings.colorLogBack, protocol.settings.colorLogFore);
+}
+
+bool Server::StartConnectionThread() {
+  ++liveConnectionThreads;
+  if (base::StartDetachedThread([this] { RunConnectionThread(*this); })) return true;
+  ThreadEnded(liveConnectionThreads);
+  return false;
+}
+
+void Server::ThreadEnded(std::atomic<int>& counter) {
+  // Notified under the mutex: once the waiter sees zero it may destroy this
+  // object, so nothing of it may be touched after the unlock.
+  base::MutexLock lock(drainMutex_);
+  --counter;
+  drained_.notify_all();
+}
+
+bool Server::Drained() const {
+  return liveConnectionThreads.load() == 0 && liveWebThreads.load() == 0;
+}
+
+void Server::WaitDrained() {
+  base::MutexLock lock(drainMutex_);
+  while (!Drained()) drained_.wait(drainMutex_);
+}
+
+void Server::ShutDown() {
+  if (shutDownDone_.exchange(true)) return;
+  desk_.DisableQuitButton();
+  sweeper_.reset();
+  operator_.Stop();
+  const int webListener = webListener_.exchange(net::kNoSocket);
+  if (webListener != net::kNoSocket) {
+    net::TcpShutdown(webListener);  // fails the waiting web thread's accept
+    closedWebListener_ = webListener;
+  }
+  const int listener = ircListener_.exchange(net::kNoSocket);
+  if (listener != net::kNoSocket) {
+    // Shutting the listener down fails the pending accept, so the waiting
+    // thread ends without a successor.
+    net::TcpShutdown(listener);
+    closedIrcListener_ = listener;
+  }
+  {
+    irc::ProtocolLock lock(protocol);
+    protocol.shuttingDown = true;
+    for (int i = 0; protocol.users && i < protocol.users->Capacity(); ++i) {
+      irc::UserSlot& slot = protocol.users->Slot(i);
+      if (slot.inUse && slot.output) slot.output->Shutdown();
+    }
+  }
+  // Only a window state that came from the file goes back to it: after a
+  // load that failed, the desk holds defaults that would overwrite the very
+  // values the person has to correct.
+  if (settingsLoaded_ && (!config::SaveWindowPosition(paths.settingsFile, desk_.WindowGeometry()) ||
+                          !SaveColorsNow())) {
+    desk_.ShowError(WhyNot("cannot write the settings file", paths.settingsFile));
+  }
+  desk_.ShowStatus("shutting down; waiting for connections to end");
+}
+
+}  // namespace zelkord::server

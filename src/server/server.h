@@ -1,0 +1,123 @@
+// The root of one running server: start-up, shut-down and final clean-up,
+// and every piece of process-wide state (the protocol state, listeners,
+// threads, counters) hanging off one object, so a process (or a test) can
+// start and stop servers without loose globals.
+//
+// Threads: one detached connection thread per IRC connection and one per
+// web request (each a chain: a thread accepts one connection and starts its
+// successor), the output writer, the liveness sweeper and the operator
+// client's reader. All protocol work runs under the protocol lock of
+// irc::ProtocolState.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/mutex.h"
+#include "config/settings.h"
+#include "irc/desk.h"
+#include "irc/protocol.h"
+#include "net/output_queue.h"
+#include "services/liveness.h"
+#include "services/operator_client.h"
+#include "services/status_pages.h"
+
+namespace zelkord::server {
+
+struct StartResult {
+  bool ok = false;
+  std::string error;  // what a person must act on, when !ok
+};
+
+class Server {
+ public:
+  Server(irc::Desk& desk, config::InstancePaths paths);
+  // Final clean-up. Shuts down and waits for the threads if that was not done.
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Loads the settings, creates the tables, opens the IRC listener, starts
+  // the first connection thread and logs the operator client in. Stops at
+  // the first failure and says why. Main thread, once.
+  [[nodiscard]] StartResult Start();
+
+  // The close request: closes the listeners and the operator client, shuts
+  // every connection down and writes the window position and colours. Runs
+  // once; later calls do nothing. Main thread.
+  void ShutDown();
+
+  // true when no connection or web thread is left. Any thread.
+  [[nodiscard]] bool Drained() const;
+  // Waits until Drained(). Main thread, after ShutDown.
+  void WaitDrained();
+
+  // The bound IRC port (useful when the settings ask for port 0), or -1.
+  [[nodiscard]] int IrcPort() const { return ircPort_; }
+
+  // --- Connection threads.
+  // Starts one more connection thread waiting in accept. Any thread.
+  [[nodiscard]] bool StartConnectionThread();
+  // The IRC listener socket; kNoSocket once shut down. Any thread.
+  [[nodiscard]] int IrcListener() const { return ircListener_.load(); }
+
+  // --- Web threads.
+  [[nodiscard]] bool StartWebThread();
+  [[nodiscard]] int WebListener() const { return webListener_.load(); }
+  // The bound web port, or -1 when the web service does not run.
+  [[nodiscard]] int WebPort() const { return webPort_; }
+
+  // A thread of the chain counted in counter ends; its very last step. Any thread.
+  void ThreadEnded(std::atomic<int>& counter);
+
+  // --- Desk actions. Main thread.
+  // The operator client, for the desk's join, part and input lines.
+  [[nodiscard]] services::OperatorClient& Operator() { return operator_; }
+  // Asks for one liveness sweep on the sweeper thread; never blocks.
+  void RequestSweep();
+  // Writes the settings page and the ban list ("save settings"). false when
+  // the file cannot be written.
+  [[nodiscard]] bool SaveSettingsNow();
+  // Writes the colour section from the desk's web view and the channel
+  // colour settings. false when the file cannot be written.
+  [[nodiscard]] bool SaveColorsNow();
+
+  // Whether Start logs the operator client in; tests may turn it off.
+  bool startOperatorClient = true;
+  // The liveness sweeper's own timer; zero when the window's timer asks
+  // for the sweeps instead (RequestSweep).
+  std::chrono::milliseconds sweepInterval{services::kSweepInterval};
+
+  const config::InstancePaths paths;
+  irc::ProtocolState protocol;
+  services::WebRequestView webView;  // own lock
+  net::OutputWriter writer;
+  std::atomic<int> servingWebRequests{0};
+  std::atomic<int> liveConnectionThreads{0};
+  std::atomic<int> liveWebThreads{0};
+
+ private:
+  [[nodiscard]] StartResult LoadAndShowSettings();
+  [[nodiscard]] StartResult StartWebService();
+
+  irc::Desk& desk_;
+  services::OperatorClient operator_;
+  std::unique_ptr<services::Sweeper> sweeper_;  // main thread creates and ends it
+  std::atomic<int> webListener_{-1};
+  int closedWebListener_ = -1;
+  int webPort_ = -1;
+  std::atomic<int> ircListener_{-1};
+  int closedIrcListener_ = -1;  // shut down, closed at final clean-up
+  int ircPort_ = -1;
+  bool settingsLoaded_ = false;  // main thread: the window state came from the file
+  std::atomic<bool> shutDownDone_{false};
+  // Nothing is guarded by it: it only orders the counters' last decrement
+  // before the drained signal, so a waiter cannot miss it.
+  mutable base::Mutex drainMutex_;
+  base::CondVar drained_;  // signalled as thread counters reach zero
+};
+
+}  // namespace zelkord::server

@@ -1,0 +1,625 @@
+// The main window.
+#include "window/qt/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QSplitter>
+#include <QToolTip>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "server/desk_actions.h"
+#include "services/operator_client.h"
+#include "text/sjis_utf8.h"
+#include "window/headless_desk.h"
+#include "window/qt/captions.h"
+#include "window/qt/popup_menus.h"
+#include "window/qt/qt_text.h"
+
+namespace zelkord::window::qt {
+namespace {
+
+constexpr std::array<const char*, 5> kDetailPanelNames{"PanelUser", "PanelHost", "PanelServ",
+                                                       "PanelReal", "PanelHostIP"};
+
+// The project's own documentation: the README installed beside the program,
+// or the one of the source tree a build folder sits in. Empty when neither
+// is there.
+QString FindHomePage() {
+  const QDir programDir(QCoreApplication::applicationDirPath());
+  for (const QString& candidate : {QStringLiteral("README.md"), QStringLiteral("../README.md")}) {
+    const QFileInfo readme(programDir.filePath(candidate));
+    if (readme.isFile()) return QUrl::fromLocalFile(readme.canonicalFilePath()).toString();
+  }
+  return {};
+}
+
+int DefaultColor(const char* name) {
+  return config::ColorFromText(name).value_or(0);
+}
+
+}  // namespace
+
+void UserListBox::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    QListWidget::mousePressEvent(event);
+    emit leftPressed();
+    return;
+  }
+  // The menu acts on the selected row, so another button selects nothing.
+  event->accept();
+  emit otherPressed(event->globalPosition().toPoint());
+}
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      webBack_(DefaultColor("clGray")),
+      webFore_(DefaultColor("clWindowText")) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromUtf8(kAppTitle));
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+  setGeometry(290, 107, kMinimumWidth + 1, kMinimumHeight);
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(TopBand());
+
+  pageControl1_ = new QTabWidget(central);
+  pageControl1_->setObjectName(QStringLiteral("PageControl1"));
+  QFont pageFont(QStringLiteral("IPAGothic"));
+  pageFont.setStyleHint(QFont::TypeWriter);
+  pageFont.setFixedPitch(true);
+  pageFont.setPixelSize(kPageFontPixels);
+  pageControl1_->setFont(pageFont);
+  settingsPages_ = new SettingsPages(pageControl1_);
+  pageControl1_->addTab(settingsPages_, QString::fromUtf8(kSettingsTab));
+  layout->addWidget(pageControl1_, 1);
+  setCentralWidget(central);
+
+  homePage_ = FindHomePage();
+  QPushButton* home = settingsPages_->HomePageButton();
+  home->setToolTip(homePage_.isEmpty() ? QStringLiteral("README.md") : homePage_);
+  connect(home, &QPushButton::clicked, this, &TForm1::HomePagePressed);
+  connect(settingsPages_->SaveButton(), &QPushButton::clicked, this, &TForm1::SaveSettingsPressed);
+  connect(settingsPages_->QuitButton(), &QPushButton::clicked, this, &QWidget::close);
+  connect(settingsPages_, &SettingsPages::clientJoinClicked, this, [this] {
+    if (server_ != nullptr) server_->Operator().Join(settingsPages_->ClientChannel());
+  });
+
+  menus_ = std::make_unique<PopupMenus>(*this);
+  connect(memo1_, &LineView::leftPressed, this,
+          [this](QPoint globalPos) { menus_->ShowWebViewMenu(globalPos); });
+  connect(listBox1_, &UserListBox::leftPressed, this, &TForm1::ShowSelectedUserDetails);
+  connect(listBox1_, &UserListBox::otherPressed, this, [this](QPoint globalPos) {
+    menus_->ShowUserListMenu(QPoint(globalPos.x(), frameGeometry().top() + kUserMenuDrop));
+  });
+
+  timer1_.setParent(this);  // findable by name; the member still owns it
+  timer1_.setObjectName(QStringLiteral("Timer1"));
+  timer1_.setInterval(kTimer1Ms);
+  connect(&timer1_, &QTimer::timeout, this, [this] {
+    if (server_ != nullptr) server_->RequestSweep();
+  });
+  timer1_.start();
+  refreshTimer_.setSingleShot(true);
+  connect(&refreshTimer_, &QTimer::timeout, this, &TForm1::Refresh);
+  drainTimer_.setInterval(kDrainRetryMs);
+  connect(&drainTimer_, &QTimer::timeout, this, &QWidget::close);
+  sinceRefresh_.start();
+}
+
+TForm1::~TForm1() = default;
+
+QWidget* TForm1::TopBand() {
+  auto* band = new QSplitter(Qt::Horizontal);
+  band->setObjectName(QStringLiteral("TopBand"));
+  band->setFixedHeight(kTopBandHeight);
+  band->setHandleWidth(kSplitterWidth);
+  band->setChildrenCollapsible(false);
+
+  listBox1_ = new UserListBox(band);
+  listBox1_->setObjectName(QStringLiteral("ListBox1"));
+  listBox1_->setSelectionMode(QAbstractItemView::SingleSelection);
+  listBox1_->setContextMenuPolicy(Qt::NoContextMenu);  // its own menu comes on any press
+
+  auto* rest = new QWidget(band);
+  auto* restLayout = new QHBoxLayout(rest);
+  restLayout->setContentsMargins(0, 0, 0, 0);
+  restLayout->setSpacing(0);
+  auto* details = new QWidget(rest);
+  details->setFixedWidth(kDetailsWidth);
+  for (std::size_t i = 0; i < detailPanels_.size(); ++i) {
+    auto* panel = new QLabel(details);
+    panel->setObjectName(QString::fromLatin1(kDetailPanelNames[i]));
+    panel->setGeometry(3, 2 + static_cast<int>(i) * (kDetailPanelHeight + 3), kDetailPanelWidth,
+                       kDetailPanelHeight);
+    panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    panel->setAutoFillBackground(true);
+    QPalette colors = panel->palette();
+    colors.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
+    colors.setColor(QPalette::WindowText, Qt::white);
+    panel->setPalette(colors);
+    detailPanels_[i] = panel;
+  }
+  restLayout->addWidget(details);
+  memo1_ = new LineView(rest);
+  memo1_->setObjectName(QStringLiteral("Memo1"));
+  memo1_->setFocusPolicy(Qt::ClickFocus);  // not reachable with the Tab key
+  memo1_->SetLeftPressMenu(true);
+  memo1_->SetColors(ToQColor(webBack_), ToQColor(webFore_));
+  restLayout->addWidget(memo1_, 1);
+
+  band->addWidget(listBox1_);
+  band->addWidget(rest);
+  band->setStretchFactor(0, 0);
+  band->setStretchFactor(1, 1);
+  band->setSizes({kUserListWidth, kMinimumWidth - kUserListWidth});
+  return band;
+}
+
+void TForm1::AttachServer(server::Server* server) {
+  server_ = server;
+  settingsPages_->AttachBanList(server != nullptr ? &server->protocol.banList : nullptr);
+}
+
+server::StartResult TForm1::StartServer() {
+  if (server_ == nullptr) return {false, "no server"};
+  const server::StartResult started = server_->Start();
+  if (server_->protocol.commLog) AddCommLogSheet();
+  if (!started.ok) ShowError(started.error);
+  // Start-up ran here, on the GUI thread: show its outcome at once.
+  RefreshNow();
+  return started;
+}
+
+void TForm1::AddCommLogSheet() {
+  if (commLogSheet_ != nullptr) return;
+  commLogSheet_ = new QWidget;
+  commLogSheet_->setObjectName(QStringLiteral("CommLogSheet"));
+  auto* layout = new QVBoxLayout(commLogSheet_);
+  layout->setContentsMargins(0, 0, 0, 0);
+  logTabs_ = new QTabWidget(commLogSheet_);
+  logTabs_->setObjectName(QStringLiteral("CommLogPages"));
+  layout->addWidget(logTabs_);
+  // Always right after the settings page, before any channel page.
+  pageControl1_->insertTab(1, commLogSheet_, QString::fromUtf8(kCommLogTab));
+}
+
+// --- Desk, main thread.
+
+void TForm1::ShowSettingsPage(const config::SettingsPage& page) {
+  settingsPages_->Show(page);
+}
+
+config::SettingsPage TForm1::ReadSettingsPage() {
+  return settingsPages_->Read();
+}
+
+void TForm1::SetWindowGeometry(const config::WindowGeometry& geometry) {
+  move(geometry.left, geometry.top);
+  resize(geometry.width, geometry.height);
+}
+
+config::WindowGeometry TForm1::WindowGeometry() {
+  config::WindowGeometry geometry;
+  geometry.top = y();
+  geometry.left = x();
+  geometry.height = height();
+  geometry.width = width();
+  return geometry;
+}
+
+void TForm1::SetWebViewColors(int back, int fore) {
+  webBack_ = back;
+  webFore_ = fore;
+  memo1_->SetColors(ToQColor(back), ToQColor(fore));
+}
+
+void TForm1::SetCaption(std::string_view caption) {
+  setWindowTitle(ToQt(caption));
+}
+
+void TForm1::DisableQuitButton() {
+  settingsPages_->QuitButton()->setEnabled(false);
+}
+
+void TForm1::ShowError(std::string_view text) {
+  // Also on stderr: an error during the last shut-down has no window left.
+  const std::string line = "zelkord: " + text::SjisToUtf8(text) + "\n";
+  std::fputs(line.c_str(), stderr);
+  if (errors_.size() == kErrorsKept) errors_.erase(errors_.begin());
+  errors_.emplace_back(text);
+  pendingErrors_.emplace_back(text);
+  if (isVisible()) ShowPendingErrors();
+}
+
+void TForm1::ShowPendingErrors() {
+  for (const std::string& text : pendingErrors_) {
+    // Not exec(): a message box must not hold up start-up or shut-down.
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kAppTitle), ToQt(text),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+  }
+  pendingErrors_.clear();
+}
+
+void TForm1::ShowStatus(std::string_view text) {
+  const std::string line = "zelkord: " + text::SjisToUtf8(text) + "\n";
+  std::fputs(line.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+// --- Notifications, any thread.
+
+void TForm1::UserListChanged(std::string_view, std::string_view) {
+  MarkDirty(kUsersDirty);
+}
+
+void TForm1::ChannelAdded(std::string_view) {
+  MarkDirty(kChannelsDirty);
+}
+
+void TForm1::ChannelRemoved(std::string_view name) {
+  {
+    std::lock_guard lock(dirtyMutex_);
+    // A page of this name that is still shown is stale, even when a channel
+    // of the same name exists again by the time the window looks.
+    if (removedChannels_.size() < kRemovedChannelsKept) {
+      removedChannels_.emplace(name);
+    } else {
+      rebuildChannels_ = true;
+    }
+  }
+  MarkDirty(kChannelsDirty);
+}
+
+void TForm1::MembersChanged(std::string_view) {
+  MarkDirty(kChannelsDirty);
+}
+
+void TForm1::TopicChanged(std::string_view, std::string_view) {
+  MarkDirty(kChannelsDirty);
+}
+
+void TForm1::ChannelLine(std::string_view, std::string_view) {
+  MarkDirty(kChannelsDirty);
+}
+
+void TForm1::LogPageOpened(int slot, std::string_view) {
+  MarkLogSlot(slot, kSlotChanged | kSlotReopened);
+}
+
+void TForm1::LogPageClosed(int slot) {
+  MarkLogSlot(slot, kSlotChanged);
+}
+
+void TForm1::LogPageCaption(int slot, std::string_view) {
+  MarkLogSlot(slot, kSlotChanged);
+}
+
+void TForm1::TrafficLogged(int slot, irc::Traffic, std::string_view) {
+  MarkLogSlot(slot, kSlotChanged);
+}
+
+void TForm1::WebRequestLogged(std::string_view) {
+  MarkDirty(kWebViewDirty);
+}
+
+void TForm1::BanListChanged() {
+  MarkDirty(kBanListDirty);
+}
+
+void TForm1::MarkLogSlot(int slot, unsigned char flags) {
+  if (slot < 0 || slot >= kTrackedLogSlots) {
+    MarkDirty(kAllLogPagesDirty);
+    return;
+  }
+  {
+    std::lock_guard lock(dirtyMutex_);
+    const auto index = static_cast<std::size_t>(slot);
+    if (logSlots_.size() <= index) logSlots_.resize(index + 1, 0);
+    logSlots_[index] |= flags;
+  }
+  MarkDirty(kLogPagesDirty);
+}
+
+void TForm1::MarkDirty(unsigned bits) {
+  ++notifications_;
+  // The bits first, then the post: a refresh that has already taken the
+  // bits has also cleared refreshPosted_, so this change posts again.
+  dirty_.fetch_or(bits);
+  if (refreshPosted_.exchange(true)) return;
+  ++posts_;
+  QMetaObject::invokeMethod(this, &TForm1::OnRefreshPosted, Qt::QueuedConnection);
+}
+
+void TForm1::OnRefreshPosted() {
+  if (refreshTimer_.isActive()) return;
+  const qint64 waited = sinceRefresh_.elapsed();
+  refreshTimer_.start(waited >= kRefreshMs ? 0 : static_cast<int>(kRefreshMs - waited));
+}
+
+void TForm1::RefreshNow() {
+  dirty_.fetch_or(kEverythingDirty);
+  Refresh();
+}
+
+void TForm1::Refresh() {
+  refreshPosted_ = false;
+  const unsigned bits = dirty_.exchange(0);
+  std::set<std::string> removed;
+  bool rebuild = false;
+  std::vector<unsigned char> slotFlags;
+  {
+    std::lock_guard lock(dirtyMutex_);
+    removed.swap(removedChannels_);
+    rebuild = rebuildChannels_;
+    rebuildChannels_ = false;
+    slotFlags.swap(logSlots_);
+  }
+  ++refreshes_;
+  sinceRefresh_.restart();
+  if (server_ == nullptr) return;
+  if ((bits & kUsersDirty) != 0) SyncUserList();
+  // What was taken from the sets is acted on even when its bit came too
+  // late for this refresh: the bit only posts the next one.
+  if ((bits & kChannelsDirty) != 0 || !removed.empty() || rebuild) {
+    SyncChannels(removed, rebuild);
+  }
+  if ((bits & (kLogPagesDirty | kAllLogPagesDirty)) != 0 || !slotFlags.empty()) {
+    SyncLogPages(slotFlags, (bits & kAllLogPagesDirty) != 0);
+  }
+  if ((bits & kWebViewDirty) != 0) memo1_->SetLines(server_->webView.Snapshot());
+  if ((bits & kBanListDirty) != 0) settingsPages_->RefreshBanList();
+}
+
+void TForm1::SyncUserList() {
+  std::vector<std::string> rows = server::SnapshotUserList(server_->protocol);
+  if (rows == userRows_) return;
+  std::size_t differing = rows.size() + 1;
+  if (rows.size() == userRows_.size()) {
+    differing = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) differing += rows[i] != userRows_[i] ? 1 : 0;
+  }
+  if (differing == 1) {
+    // One row renamed in place: the selection stays on it.
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (rows[i] != userRows_[i]) listBox1_->item(static_cast<int>(i))->setText(ToQt(rows[i]));
+    }
+    userRows_ = std::move(rows);
+    return;
+  }
+  const int selected = SelectedUserRow();
+  const std::string selectedText =
+      selected >= 0 ? userRows_[static_cast<std::size_t>(selected)] : "";
+  userRows_ = std::move(rows);
+  listBox1_->clear();
+  int reselect = -1;
+  for (std::size_t i = 0; i < userRows_.size(); ++i) {
+    listBox1_->addItem(ToQt(userRows_[i]));
+    if (selected >= 0 && reselect < 0 && userRows_[i] == selectedText)
+      reselect = static_cast<int>(i);
+  }
+  SelectUserRow(reselect);
+}
+
+ChannelPage* TForm1::AddChannelPage(const std::string& name) {
+  const auto color = [this](const std::string& text, const char* fallback) {
+    return config::ColorFromText(text).value_or(DefaultColor(fallback));
+  };
+  auto* page = new ChannelPage(name, color(server_->protocol.settings.colorLogBack, "clWindow"),
+                               color(server_->protocol.settings.colorLogFore, "clWindowText"));
+  page->setObjectName(QStringLiteral("ChannelPage"));
+  connect(page, &ChannelPage::joinClicked, this, [this, page] {
+    if (server_ != nullptr) server_->Operator().Join(page->Name());
+  });
+  connect(page, &ChannelPage::partClicked, this, [this, page] {
+    if (server_ != nullptr) server_->Operator().Part(page->Name());
+  });
+  connect(page, &ChannelPage::inputEntered, this, [this, page] {
+    if (server_ == nullptr) return;
+    if (server_->Operator().Input(page->Name(), FromQt(page->Input()->text()))) {
+      page->Input()->clear();
+    }
+  });
+  connect(page, &ChannelPage::viewMenuRequested, this,
+          [this](QPoint globalPos) { menus_->ShowChannelViewMenu(globalPos); });
+  pageControl1_->addTab(page, TabText(page->Caption()));
+  channelPages_.push_back(page);
+  return page;
+}
+
+void TForm1::RemoveChannelPage(ChannelPage* page) {
+  pageControl1_->removeTab(pageControl1_->indexOf(page));
+  page->hide();
+  channelPages_.erase(std::find(channelPages_.begin(), channelPages_.end(), page));
+  // Later: the page may be the sender of the signal being handled.
+  page->deleteLater();
+}
+
+void TForm1::SyncChannels(const std::set<std::string>& removed, bool rebuild) {
+  const std::vector<server::ChannelPageSnapshot> snapshots =
+      server::SnapshotChannels(server_->protocol);
+  for (ChannelPage* page : std::vector<ChannelPage*>(channelPages_)) {
+    if (rebuild || removed.count(page->Name()) != 0) RemoveChannelPage(page);
+  }
+  // Channels keep their creation order and new ones come last, so the pages
+  // that survive are those matching the table in order.
+  std::size_t next = 0;
+  for (ChannelPage* page : std::vector<ChannelPage*>(channelPages_)) {
+    if (next < snapshots.size() && page->Name() == snapshots[next].name) {
+      page->Update(snapshots[next++]);
+    } else {
+      RemoveChannelPage(page);
+    }
+  }
+  for (; next < snapshots.size(); ++next)
+    AddChannelPage(snapshots[next].name)->Update(snapshots[next]);
+}
+
+void TForm1::SyncLogPages(const std::vector<unsigned char>& slotFlags, bool all) {
+  if (!server_->protocol.commLog || logTabs_ == nullptr) return;
+  const auto flagsOf = [&slotFlags](int slot) -> unsigned char {
+    const auto index = static_cast<std::size_t>(slot);
+    return index < slotFlags.size() ? slotFlags[index] : 0;
+  };
+  const std::vector<int> open = server::OpenLogPages(server_->protocol);
+  for (LogPage* page : std::vector<LogPage*>(logPages_)) {
+    const bool stillOpen = std::binary_search(open.begin(), open.end(), page->Slot());
+    if (stillOpen && (flagsOf(page->Slot()) & kSlotReopened) == 0) continue;
+    logTabs_->removeTab(logTabs_->indexOf(page));
+    logPages_.erase(std::find(logPages_.begin(), logPages_.end(), page));
+    page->hide();
+    page->deleteLater();
+  }
+  for (int slot : open) {
+    LogPage* page = FindLogPage(slot);
+    const bool created = page == nullptr;
+    if (created) {
+      page = new LogPage(slot);
+      logTabs_->addTab(page, QString());
+      logPages_.push_back(page);
+    }
+    if (!created && !all && (flagsOf(slot) & kSlotChanged) == 0) continue;
+    if (page->Update(server_->protocol.commLog->Snapshot(slot)) || created) {
+      logTabs_->setTabText(logTabs_->indexOf(page), TabText(page->Caption()));
+    }
+  }
+}
+
+// --- Window operations.
+
+int TForm1::SelectedUserRow() const {
+  const QList<QListWidgetItem*> selected = listBox1_->selectedItems();
+  return selected.isEmpty() ? -1 : listBox1_->row(selected.front());
+}
+
+std::string TForm1::UserRowText(int row) const {
+  if (row < 0 || row >= static_cast<int>(userRows_.size())) return {};
+  return userRows_[static_cast<std::size_t>(row)];
+}
+
+void TForm1::SelectUserRow(int row) {
+  if (row < 0 || row >= listBox1_->count()) {
+    listBox1_->clearSelection();
+    listBox1_->setCurrentRow(-1);
+    return;
+  }
+  listBox1_->setCurrentRow(row);
+}
+
+void TForm1::ShowSelectedUserDetails() {
+  const int row = SelectedUserRow();
+  if (row < 0 || server_ == nullptr) return;
+  const server::UserDetails details = server::ShowUserDetails(server_->protocol, UserRowText(row));
+  if (!details.found) return;
+  const std::array<const std::string*, 5> texts{&details.userName, &details.hostName,
+                                                &details.serverName, &details.realName,
+                                                &details.address};
+  for (std::size_t i = 0; i < texts.size(); ++i) detailPanels_[i]->setText(ToQt(*texts[i]));
+  // The captions name the channels of the table now: bring the pages up to
+  // it first, then mark each page by name.
+  RefreshNow();
+  constexpr std::size_t kMarkBytes = 2;
+  for (const std::string& caption : details.channelCaptions) {
+    if (caption.size() < kMarkBytes) continue;
+    ChannelPage* page = FindChannelPage(std::string_view(caption).substr(kMarkBytes));
+    if (page == nullptr) continue;
+    page->SetMark(std::string_view(caption).substr(0, kMarkBytes));
+    pageControl1_->setTabText(pageControl1_->indexOf(page), TabText(page->Caption()));
+  }
+}
+
+QString TForm1::DetailText(int panel) const {
+  if (panel < 0 || panel >= static_cast<int>(detailPanels_.size())) return {};
+  return detailPanels_[static_cast<std::size_t>(panel)]->text();
+}
+
+ChannelPage* TForm1::FindChannelPage(std::string_view name) const {
+  for (ChannelPage* page : channelPages_) {
+    if (page->Name() == name) return page;
+  }
+  return nullptr;
+}
+
+QString TForm1::TabCaption(QWidget* page) const {
+  return pageControl1_->tabText(pageControl1_->indexOf(page));
+}
+
+LogPage* TForm1::FindLogPage(int slot) const {
+  for (LogPage* page : logPages_) {
+    if (page->Slot() == slot) return page;
+  }
+  return nullptr;
+}
+
+QString TForm1::LogTabCaption(LogPage* page) const {
+  return logTabs_ == nullptr ? QString() : logTabs_->tabText(logTabs_->indexOf(page));
+}
+
+TForm1::RefreshCounts TForm1::Counts() {
+  RefreshCounts counts;
+  counts.notifications = notifications_.load();
+  counts.posts = posts_.load();
+  counts.refreshes = refreshes_;
+  counts.posted = refreshPosted_.load();
+  std::lock_guard lock(dirtyMutex_);
+  counts.removedChannels = removedChannels_.size();
+  return counts;
+}
+
+// --- Events.
+
+void TForm1::SaveSettingsPressed() {
+  if (server_ == nullptr || server_->SaveSettingsNow()) return;
+  const int why = errno;
+  ShowError("cannot write the settings file " + server_->paths.settingsFile + ": " +
+            std::strerror(why));
+}
+
+void TForm1::HomePagePressed() {
+  QPushButton* button = settingsPages_->HomePageButton();
+  if (!homePage_.isEmpty()) {
+    // A failing open is not reported, as nothing depends on it.
+    QDesktopServices::openUrl(QUrl(homePage_));
+    return;
+  }
+  QToolTip::showText(button->mapToGlobal(QPoint(0, button->height())), button->toolTip(), button);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (server_ == nullptr) {
+    event->accept();
+    return;
+  }
+  server_->ShutDown();  // the first request only; later ones do nothing
+  if (server_->Drained()) {
+    drainTimer_.stop();
+    event->accept();
+    return;
+  }
+  event->ignore();
+  if (!drainTimer_.isActive()) drainTimer_.start();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!pendingErrors_.empty()) {
+    QTimer::singleShot(0, this, &TForm1::ShowPendingErrors);
+  }
+}
+
+}  // namespace zelkord::window::qt

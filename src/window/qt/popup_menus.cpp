@@ -1,0 +1,138 @@
+// The pop-up menus and their commands.
+#include "window/qt/popup_menus.h"
+
+#include <QColorDialog>
+#include <cerrno>
+#include <cstring>
+
+#include "server/desk_actions.h"
+#include "window/qt/captions.h"
+#include "window/qt/main_window.h"
+#include "window/qt/qt_text.h"
+
+namespace zelkord::window::qt {
+namespace {
+
+std::unique_ptr<QMenu> Menu(TForm1& form, const char* objectName) {
+  auto menu = std::make_unique<QMenu>(&form);
+  menu->setObjectName(QString::fromLatin1(objectName));
+  return menu;
+}
+
+// The channel colour a page created now would take.
+int ChannelColor(TForm1& form, bool back) {
+  const std::string fallback = back ? "clWindow" : "clWindowText";
+  const server::Server* server = form.AttachedServer();
+  const std::string text = server == nullptr ? fallback
+                                             : (back ? server->protocol.settings.colorLogBack
+                                                     : server->protocol.settings.colorLogFore);
+  return config::ColorFromText(text).value_or(*config::ColorFromText(fallback));
+}
+
+}  // namespace
+
+PopupMenus::PopupMenus(TForm1& form)
+    : form_(form),
+      webViewMenu_(Menu(form, "WebViewMenu")),
+      channelViewMenu_(Menu(form, "ChannelViewMenu")),
+      userListMenu_(Menu(form, "UserListMenu")) {
+  using Target = ColorTarget;
+  webViewMenu_->addAction(QString::fromUtf8(kBackColor),
+                          [this] { ChooseBackColor(Target::WebView); });
+  webViewMenu_->addAction(QString::fromUtf8(kForeColor),
+                          [this] { ChooseForeColor(Target::WebView); });
+  channelViewMenu_->addAction(QString::fromUtf8(kBackColor),
+                              [this] { ChooseBackColor(Target::ChannelViews); });
+  channelViewMenu_->addAction(QString::fromUtf8(kForeColor),
+                              [this] { ChooseForeColor(Target::ChannelViews); });
+  userListMenu_->addAction(QString::fromUtf8(kForceDisconnect), [this] { ForceDisconnect(); });
+  userListMenu_->addAction(QString::fromUtf8(kRefuseConnection), [this] { RefuseConnection(); });
+}
+
+PopupMenus::~PopupMenus() = default;
+
+void PopupMenus::ShowWebViewMenu(QPoint globalPos) {
+  webViewMenu_->popup(globalPos);
+}
+void PopupMenus::ShowChannelViewMenu(QPoint globalPos) {
+  channelViewMenu_->popup(globalPos);
+}
+void PopupMenus::ShowUserListMenu(QPoint globalPos) {
+  userListMenu_->popup(globalPos);
+}
+
+void PopupMenus::ChooseBackColor(ColorTarget target) {
+  ChooseColor(target, true);
+}
+void PopupMenus::ChooseForeColor(ColorTarget target) {
+  ChooseColor(target, false);
+}
+
+void PopupMenus::ChooseColor(ColorTarget target, bool back) {
+  const QColor current = back ? CurrentBackColor(target) : CurrentForeColor(target);
+  const QColor chosen = QColorDialog::getColor(current, &form_);
+  if (!chosen.isValid()) return;  // cancelled: nothing changes, nothing is written
+  SetColor(target, chosen, back);
+}
+
+QColor PopupMenus::CurrentBackColor(ColorTarget target) const {
+  if (target == ColorTarget::WebView) return ToQColor(form_.WebViewBack());
+  const auto& pages = form_.ChannelPages();
+  return ToQColor(pages.empty() ? ChannelColor(form_, true) : pages.front()->BackValue());
+}
+
+QColor PopupMenus::CurrentForeColor(ColorTarget target) const {
+  if (target == ColorTarget::WebView) return ToQColor(form_.WebViewFore());
+  const auto& pages = form_.ChannelPages();
+  return ToQColor(pages.empty() ? ChannelColor(form_, false) : pages.front()->ForeValue());
+}
+
+bool PopupMenus::SetBackColor(ColorTarget target, const QColor& color) {
+  return SetColor(target, color, true);
+}
+
+bool PopupMenus::SetForeColor(ColorTarget target, const QColor& color) {
+  return SetColor(target, color, false);
+}
+
+bool PopupMenus::SetColor(ColorTarget target, const QColor& color, bool back) {
+  const int value = ColorValue(color);
+  server::Server* server = form_.AttachedServer();
+  if (target == ColorTarget::WebView) {
+    if (back) {
+      form_.SetWebViewColors(value, form_.WebViewFore());
+    } else {
+      form_.SetWebViewColors(form_.WebViewBack(), value);
+    }
+  } else {
+    for (ChannelPage* page : form_.ChannelPages()) {
+      page->SetColors(back ? value : page->BackValue(), back ? page->ForeValue() : value);
+    }
+    if (server != nullptr) {
+      (back ? server->protocol.settings.colorLogBack : server->protocol.settings.colorLogFore) =
+          config::ColorToText(value);
+    }
+  }
+  if (server == nullptr) return false;
+  if (server->SaveColorsNow()) return true;
+  const int why = errno;
+  form_.ShowError("cannot write the settings file " + server->paths.settingsFile + ": " +
+                  std::strerror(why));
+  return false;
+}
+
+bool PopupMenus::ForceDisconnect() {
+  server::Server* server = form_.AttachedServer();
+  if (server == nullptr) return false;
+  const int row = form_.SelectedUserRow();
+  return server::ForceDisconnect(server->protocol, row, form_.UserRowText(row));
+}
+
+bool PopupMenus::RefuseConnection() {
+  server::Server* server = form_.AttachedServer();
+  if (server == nullptr) return false;
+  const int row = form_.SelectedUserRow();
+  return server::RefuseConnection(server->protocol, row, form_.UserRowText(row));
+}
+
+}  // namespace zelkord::window::qt

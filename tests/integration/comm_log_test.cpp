@@ -1,0 +1,68 @@
+// The communication log: a page per connection, captioned with its nick,
+// received lines on one side, sent lines on the other, relays on the
+// recipient's page.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/test_server.h"
+
+namespace zelkord::testing {
+namespace {
+
+TEST(CommLog, PagesFollowTheConnectionAndItsNick) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Connect();
+  ann->Send("NICK ann");
+  auto page = server.Server().protocol.commLog->Snapshot(0);
+  for (int i = 0; i < 500 && page.received.empty(); ++i) {
+    usleep(10 * 1000);
+    page = server.Server().protocol.commLog->Snapshot(0);
+  }
+  EXPECT_TRUE(page.open);
+  EXPECT_EQ(page.caption, "");  // not registered yet
+  EXPECT_EQ(page.received, std::vector<std::string>{"NICK ann"});
+  ann->Send("USER u h s :r");
+  ASSERT_NE(ann->ReadUntil(" 422 "), "<timeout>");
+  EXPECT_EQ(server.Server().protocol.commLog->Snapshot(0).caption, "ann");
+  ann->Send("NICK anne");
+  ann->Send("LUSERS");
+  ASSERT_NE(ann->ReadUntil(" 255 "), "<timeout>");
+  page = server.Server().protocol.commLog->Snapshot(0);
+  EXPECT_EQ(page.caption, "anne");
+  EXPECT_EQ(page.sent.back(), ":Zel.Server(^^ 255 anne :I have 1 clients and 0 servers");
+  ann->Close();
+  for (int i = 0; i < 500 && server.Server().protocol.commLog->Snapshot(0).open; ++i)
+    usleep(10 * 1000);
+  EXPECT_FALSE(server.Server().protocol.commLog->Snapshot(0).open);
+}
+
+TEST(CommLog, RelaysAreLoggedOnTheRecipientsPage) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");  // slot 0
+  auto bob = server.Registered("bob");  // slot 1
+  ann->Send("PRIVMSG bob :\x1b$B$3$s\x1b(B");
+  ASSERT_NE(bob->ReadUntil("PRIVMSG"), "<timeout>");
+  const std::string relay = ":ann!user@127.0.0.1 PRIVMSG bob :\x82\xb1\x82\xf1";  // Shift_JIS
+  EXPECT_EQ(server.Server().protocol.commLog->Snapshot(1).sent.back(), relay);
+  const auto annPage = server.Server().protocol.commLog->Snapshot(0);
+  EXPECT_EQ(annPage.received.back(), "PRIVMSG bob :\x82\xb1\x82\xf1");
+  EXPECT_NE(annPage.sent.back(), relay);
+}
+
+TEST(CommLog, ViewsKeepTheLast201Lines) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  for (int i = 0; i < 250; ++i) ann->Send("PING " + std::to_string(i));
+  ann->Send("LUSERS");
+  ASSERT_NE(ann->ReadUntil(" 255 "), "<timeout>");
+  const auto page = server.Server().protocol.commLog->Snapshot(0);
+  EXPECT_EQ(page.received.size(), 201u);
+  EXPECT_EQ(page.received.back(), "LUSERS");
+  EXPECT_EQ(page.sent.size(), 201u);
+}
+
+}  // namespace
+}  // namespace zelkord::testing

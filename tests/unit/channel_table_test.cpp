@@ -1,0 +1,135 @@
+// Channel table rules that the command handlers rely on: exact names,
+// folded nicks, operator flags, the "@" by position, bounded views, the
+// day-log name check.
+#include "irc/channel_table.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_server.h"
+
+namespace zelkord::irc {
+namespace {
+
+class ChannelTableTest : public ::testing::Test {
+ protected:
+  ChannelTableTest() : users_(8, 3), table_(3, Options(), desk_) {}
+
+  static ChannelLogOptions Options() {
+    ChannelLogOptions options;
+    options.lines = 4;
+    options.operatorNick = "DESK";
+    return options;
+  }
+
+  irc::UserSlot& User(const std::string& nick) {
+    const int slot = users_.ClaimSlot(nullptr, "10.0.0.1");
+    users_.SetNick(slot, nick);
+    users_.RegisterUser(slot);
+    return users_.Slot(slot);
+  }
+
+  testing::RecordingDesk desk_;
+  irc::UserTable users_;
+  ChannelTable table_;
+};
+
+TEST_F(ChannelTableTest, FirstMemberAndTheOperatorNickAreOperators) {
+  irc::UserSlot& ann = User("ann");
+  irc::UserSlot& bob = User("bob");
+  irc::UserSlot& desk = User("DESK");
+  EXPECT_EQ(table_.AddMember(ann, "#a"), 0);
+  EXPECT_EQ(table_.AddMember(bob, "#a"), 0);
+  EXPECT_EQ(table_.AddMember(desk, "#a"), 0);
+  EXPECT_TRUE(ann.channels[0].isOperator);
+  EXPECT_FALSE(bob.channels[0].isOperator);
+  EXPECT_TRUE(desk.channels[0].isOperator);
+  // Already a member, in any letter case: refused, nothing changes.
+  users_.SetNick(users_.FindUserByNick("bob"), "BOB");
+  EXPECT_EQ(table_.AddMember(bob, "#a"), irc::kNotFound);
+  EXPECT_EQ(table_.MemberCount(0), 3);
+}
+
+TEST_F(ChannelTableTest, NamesMarkPositionNotFlag) {
+  irc::UserSlot& ann = User("ann");
+  irc::UserSlot& bob = User("bob");
+  ASSERT_EQ(table_.AddMember(ann, "#a"), 0);
+  ASSERT_EQ(table_.AddMember(bob, "#a"), 0);
+  EXPECT_EQ(table_.NamesText(0, users_), "@ann bob");
+  EXPECT_GE(table_.RemoveMember(ann, "#a"), 0);
+  EXPECT_EQ(table_.NamesText(0, users_), "@bob");
+  EXPECT_FALSE(bob.channels[0].isOperator);
+}
+
+TEST_F(ChannelTableTest, LastLeaveDestroysAndLaterChannelsShiftDown) {
+  irc::UserSlot& ann = User("ann");
+  ASSERT_EQ(table_.AddMember(ann, "#a"), 0);
+  ASSERT_EQ(table_.AddMember(ann, "#A"), 1);
+  ASSERT_EQ(table_.AddMember(ann, "#b"), 2);
+  EXPECT_EQ(table_.AddMember(ann, "#c"), irc::kNotFound);  // table full
+  EXPECT_GE(table_.RemoveMember(ann, "#a"), 0);
+  EXPECT_EQ(table_.FindChannel("#A"), 0);
+  EXPECT_EQ(table_.FindChannel("#b"), 1);
+  EXPECT_EQ(table_.AddMember(ann, "#c"), 2);
+  EXPECT_EQ(table_.RemoveMember(ann, "#zz"), irc::kNotFound);
+  ASSERT_EQ(ann.channels.size(), 3u);
+  EXPECT_EQ(ann.channels[0].name, "#A");
+}
+
+TEST_F(ChannelTableTest, TopicReadsBackWithTheSetter) {
+  irc::UserSlot& ann = User("ann");
+  ASSERT_EQ(table_.AddMember(ann, "#a"), 0);
+  EXPECT_EQ(table_.GetTopic("#a"), "");
+  EXPECT_EQ(table_.SetTopic(ann, "#a", "hello"), 0);
+  EXPECT_EQ(table_.GetTopic("#a"), "hello by ann");
+  EXPECT_EQ(table_.SetTopic(ann, "#a", ""), 0);
+  EXPECT_EQ(table_.GetTopic("#a"), " by ann");
+  EXPECT_EQ(table_.SetTopic(ann, "#none", "x"), irc::kNotFound);
+  EXPECT_EQ(table_.KeyFieldText("#a"), "k:_________");
+  EXPECT_EQ(table_.KeyFieldText("#none"), "");
+}
+
+TEST_F(ChannelTableTest, ViewKeepsLinesPlusOne) {
+  irc::UserSlot& ann = User("ann");
+  ASSERT_EQ(table_.AddMember(ann, "#a"), 0);
+  for (int i = 1; i <= 7; ++i) table_.AppendLine(0, "line " + std::to_string(i));
+  const auto lines = table_.Entry(0).view.Copy();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines.front(), "line 3");
+  EXPECT_EQ(lines.back(), "line 7");
+}
+
+TEST_F(ChannelTableTest, IndexOutOfRangeYieldsNothing) {
+  std::vector<int> sockets{1, 2};
+  EXPECT_EQ(table_.MemberSockets(-1, users_, sockets), 0);
+  EXPECT_TRUE(sockets.empty());
+  EXPECT_EQ(table_.MemberCount(5), 0);
+  EXPECT_EQ(table_.ChannelName(-1), "");
+  EXPECT_EQ(table_.MemberAt(0, 0), "");
+  EXPECT_EQ(table_.NamesText(-1, users_), "");
+  table_.AppendLine(-1, "nowhere");  // must not crash
+}
+
+TEST_F(ChannelTableTest, RenameFollowsTheFoldedNick) {
+  irc::UserSlot& ann = User("ann");
+  ASSERT_EQ(table_.AddMember(ann, "#a"), 0);
+  table_.RenameMember("ANN", "zed");
+  EXPECT_EQ(table_.MemberAt(0, 0), "zed");
+}
+
+TEST(IsLoggableChannelName, RefusesNamesThatCouldLeaveTheFolder) {
+  EXPECT_TRUE(irc::IsLoggableChannelName("#a"));
+  EXPECT_TRUE(irc::IsLoggableChannelName(""));
+  EXPECT_TRUE(irc::IsLoggableChannelName("#\x95\x5c"));  // kanji whose trail byte is 0x5C
+  EXPECT_TRUE(irc::IsLoggableChannelName("..."));
+  EXPECT_FALSE(irc::IsLoggableChannelName("."));
+  EXPECT_FALSE(irc::IsLoggableChannelName(".."));
+  EXPECT_FALSE(irc::IsLoggableChannelName("../x"));
+  EXPECT_FALSE(irc::IsLoggableChannelName("a\\b"));
+  EXPECT_FALSE(irc::IsLoggableChannelName(std::string("a\0b", 3)));
+  EXPECT_TRUE(irc::IsLoggableChannelName("#\x95"));
+  EXPECT_FALSE(irc::IsLoggableChannelName("#\x95/x"));  // '/' is never a trail byte
+  EXPECT_FALSE(irc::IsLoggableChannelName("\\"));
+}
+
+}  // namespace
+}  // namespace zelkord::irc

@@ -1,0 +1,148 @@
+// Line framing over a real socket pair: a line ends only at CR LF, the
+// limit counts the CR LF, and nothing of the next line is lost.
+#include "net/tcp.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace zelkord::net {
+namespace {
+
+class Pair {
+ public:
+  Pair() { EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0); }
+  ~Pair() {
+    close(fds_[0]);
+    if (fds_[1] >= 0) close(fds_[1]);
+  }
+  int Reader() const { return fds_[0]; }
+  void Write(std::string_view bytes) { ASSERT_TRUE(net::TcpSend(fds_[1], bytes)); }
+  void CloseWriter() {
+    close(fds_[1]);
+    fds_[1] = -1;
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+TEST(LineReader, LineOfExactlyTheLimitIsWhole) {
+  Pair pair;
+  net::LineReader reader(pair.Reader());
+  pair.Write(std::string(510, 'a') + "\r\n");
+  std::string line;
+  EXPECT_EQ(reader.ReceiveLine(line, 512), 510);
+  EXPECT_EQ(line, std::string(510, 'a'));
+}
+
+TEST(LineReader, OneByteOverTheLimitFails) {
+  Pair pair;
+  net::LineReader reader(pair.Reader());
+  pair.Write(std::string(511, 'a') + "\r\n");
+  std::string line;
+  EXPECT_EQ(reader.ReceiveLine(line, 512), -1);
+}
+
+TEST(LineReader, LoneCrAndLfStayInTheLine) {
+  Pair pair;
+  net::LineReader reader(pair.Reader());
+  pair.Write("a\nb\rc\r\r\n\r\nnext\r\n");
+  std::string line;
+  EXPECT_EQ(reader.ReceiveLine(line, 512), 6);
+  EXPECT_EQ(line, "a\nb\rc\r");
+  EXPECT_EQ(reader.ReceiveLine(line, 512), 0);
+  EXPECT_EQ(line, "");
+  EXPECT_EQ(reader.ReceiveLine(line, 512), 4);
+  EXPECT_EQ(line, "next");
+}
+
+TEST(LineReader, LfOnlyLinesAreRejectedAtTheLimit) {
+  Pair pair;
+  net::LineReader reader(pair.Reader());
+  std::string lfLines;
+  while (lfLines.size() < 600) lfLines += "NICK a\n";
+  pair.Write(lfLines);
+  std::string line;
+  EXPECT_EQ(reader.ReceiveLine(line, 512), -1);
+}
+
+TEST(LineReader, CrLfSplitAcrossReadsAndManyLinesInOneRead) {
+  Pair pair;
+  net::LineReader reader(pair.Reader());
+  std::string line;
+  std::thread writer([&] {
+    pair.Write("one\r");
+    usleep(20 * 1000);
+    pair.Write("\ntwo\r\nthree\r\n");
+  });
+  EXPECT_EQ(reader.ReceiveLine(line, 512), 3);
+  EXPECT_EQ(line, "one");
+  EXPECT_EQ(reader.ReceiveLine(line, 512), 3);
+  EXPECT_EQ(line, "two");
+  EXPECT_EQ(reader.ReceiveLine(line, 512), 5);
+  EXPECT_EQ(line, "three");
+  writer.join();
+}
+
+TEST(LineReader, CloseMidLineLosesThePartialLine) {
+  Pair pair;
+  net::LineReader reader(pair.Reader());
+  pair.Write("whole\r\nhalf a li");
+  pair.CloseWriter();
+  std::string line;
+  EXPECT_EQ(reader.ReceiveLine(line, 512), 5);
+  EXPECT_EQ(reader.ReceiveLine(line, 512), -1);
+}
+
+TEST(LineReader, TimeoutGivesUpOnASlowLine) {
+  Pair pair;
+  net::LineReader reader(pair.Reader());
+  pair.Write("GET / HTTP/1.0");
+  std::string line;
+  EXPECT_EQ(reader.ReceiveLine(line, 1024, 50), -1);
+}
+
+TEST(LineReader, LimitAboveTheBufferIsCapped) {
+  Pair pair;
+  net::LineReader reader(pair.Reader());
+  pair.Write(std::string(4094, 'x') + "\r\n" + std::string(4095, 'y') + "\r\n");
+  std::string line;
+  EXPECT_EQ(reader.ReceiveLine(line, 100000), 4094);
+  EXPECT_EQ(reader.ReceiveLine(line, 100000), -1);
+}
+
+TEST(TcpListen, PortZeroBindsAndReportsThePort) {
+  const int listener = net::TcpListen(0);
+  ASSERT_NE(listener, net::kNoSocket);
+  const int port = net::TcpBoundPort(listener);
+  EXPECT_GT(port, 0);
+  // The port is taken now: a second listener on it fails.
+  const int second = net::TcpListen(port);
+  EXPECT_EQ(second, net::kNoSocket);
+  const int client = net::TcpConnect("127.0.0.1", port);
+  ASSERT_NE(client, net::kNoSocket);
+  std::string address;
+  const int accepted = net::TcpAccept(listener, address);
+  EXPECT_NE(accepted, net::kNoSocket);
+  EXPECT_EQ(address, "127.0.0.1");
+  net::TcpClose(accepted);
+  net::TcpClose(client);
+  // Shutting the listener down fails a later accept instead of blocking.
+  net::TcpShutdown(listener);
+  EXPECT_EQ(net::TcpAccept(listener, address), net::kNoSocket);
+  net::TcpClose(listener);
+}
+
+TEST(TcpConnect, BadAddressOrNoListenerGivesNoSocket) {
+  EXPECT_EQ(net::TcpConnect("not an address", 1), net::kNoSocket);
+  const int listener = net::TcpListen(0);
+  const int port = net::TcpBoundPort(listener);
+  net::TcpClose(listener);
+  EXPECT_EQ(net::TcpConnect("127.0.0.1", port), net::kNoSocket);
+}
+
+}  // namespace
+}  // namespace zelkord::net

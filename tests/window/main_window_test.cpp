@@ -1,0 +1,423 @@
+// The main window over a real server: captions, settings fields and their
+// save, the user list, the channel pages, the user details, the
+// communication log pages, the web request view, start-up failures, the
+// two-step close, and bounded memory under a flood.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "base/jp_text.h"
+#include "window_fixture.h"
+
+namespace zelkord::testing {
+namespace {
+
+using window::qt::ChannelPage;
+using window::qt::LogPage;
+
+QLineEdit* FieldOf(window::qt::TForm1& form, const char* name) {
+  return form.findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
+// The line without its "hh:nn " stamp (checked for shape), or "<no stamp>".
+std::string Unstamped(const std::string& line) {
+  if (line.size() < 6 || line[2] != ':' || line[5] != ' ') return "<no stamp>";
+  return line.substr(6);
+}
+
+bool LastLineIs(ChannelPage* page, const std::string& expected) {
+  const auto& lines = page->View()->Lines();
+  return !lines.empty() && Unstamped(lines.back()) == expected;
+}
+
+TEST(MainWindow, ShowsTheSystemsOwnCaptions) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  window::qt::TForm1& form = fixture.Form();
+  QTabWidget* inner = form.SettingsPane()->Pages();
+  const struct {
+    QString shown;
+    std::string bytes;
+  } cases[] = {
+      {form.windowTitle(), "Zelkord Ver. 1.07"},
+      {form.PageControl()->tabText(0), "\x90\xDD\x92\xE8"},
+      {form.PageControl()->tabText(1), std::string(base::jp::kCommLogCaption)},
+      {inner->tabText(0), "\xCC\xDF\xDB\xB8\xDE\xD7\xD1"},
+      {inner->tabText(1), "\xBB\xB0\xCA\xDE\xB0"},
+      {inner->tabText(2), "\xB8\xD7\xB2\xB1\xDD\xC4"},
+      {inner->tabText(3), "\xDB\xB8\xDE"},
+      {inner->tabText(4), "WEB"},
+      {form.SettingsPane()->SaveButton()->text(), "\x90\xDD\x92\xE8\x82\xCC\x95\xDB\x8A\xC7"},
+      {form.SettingsPane()->HomePageButton()->text(), "Zelkord \xCE\xB0\xD1\xCD\xDF\xB0\xBC\xDE"},
+      {form.SettingsPane()->QuitButton()->text(), "Zelkord \x82\xCC\x8FI\x97\xB9"},
+      {form.findChild<QCheckBox*>("CheckLogSave")->text(),
+       "\xDB\xB8\xDE\x82\xF0\x95\xDB\x8A\xC7\x82\xB7\x82\xE9"},
+      {form.findChild<QCheckBox*>("CheckWebSend")->text(),
+       "\xDB\xB8\xDE\x82\xF0\x8C\xF6\x8A"
+       "J\x82\xB7\x82\xE9"},
+      {form.Menus().WebViewMenu()->actions().at(0)->text(),
+       "\x94w\x8C"
+       "i\x90"
+       "F"},
+      {form.Menus().ChannelViewMenu()->actions().at(1)->text(),
+       "\x95\xB6\x8E\x9A\x90"
+       "F"},
+      {form.Menus().UserListMenu()->actions().at(0)->text(),
+       "\x8B\xAD\x90\xA7\x90\xD8\x92"
+       "f"},
+      {form.Menus().UserListMenu()->actions().at(1)->text(), "\x90\xDA\x91\xB1\x8B\x91\x94\xDB"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Shown(c.shown), c.bytes);
+  EXPECT_EQ(form.minimumSize(), QSize(546, 386));
+  EXPECT_EQ(form.PageControl()->count(), 2);
+}
+
+TEST(MainWindow, TakesItsGeometryFromTheSettingsFileAndWritesItBackAtClose) {
+  WindowFixture fixture({{"Position.Left", "40"},
+                         {"Position.Top", "30"},
+                         {"Position.Width", "700"},
+                         {"Position.Height", "500"}});
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  const config::WindowGeometry shown = fixture.Form().WindowGeometry();
+  EXPECT_EQ(shown.left, 40);
+  EXPECT_EQ(shown.top, 30);
+  EXPECT_EQ(shown.width, 700);
+  EXPECT_EQ(shown.height, 500);
+  fixture.Form().resize(800, 600);
+  ASSERT_TRUE(fixture.Close());
+  EXPECT_EQ(IniValue(fixture.SettingsFile(), "Position", "Width"), "800");
+  EXPECT_EQ(IniValue(fixture.SettingsFile(), "Position", "Height"), "600");
+}
+
+TEST(MainWindow, NeverShrinksBelowItsMinimum) {
+  WindowFixture fixture({{"Position.Width", "100"}, {"Position.Height", "50"}});
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  EXPECT_EQ(fixture.Form().WindowGeometry().width, 546);
+  EXPECT_EQ(fixture.Form().WindowGeometry().height, 386);
+}
+
+TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
+  // "ﾃｽﾄ" in half-width kana: one byte each in Shift_JIS.
+  const std::string kana = "\xC3\xBD\xC4";
+  WindowFixture fixture({{"Server.Name", "Test(^^"},
+                         {"Server.Information", kana},
+                         {"Server.PassWord", "pw"},
+                         {"Client.Nick", "DESK"},
+                         {"Log.Lines", "50"},
+                         {"Log.Save", "Enable"},
+                         {"Web.Send", "enable"}});
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  window::qt::TForm1& form = fixture.Form();
+  EXPECT_EQ(Shown(FieldOf(form, "EditVersion")->text()), "1.07");
+  EXPECT_TRUE(FieldOf(form, "EditVersion")->isReadOnly());
+  EXPECT_EQ(Shown(FieldOf(form, "EditUserMode")->text()), "oirw");
+  EXPECT_EQ(Shown(FieldOf(form, "EditChanMode")->text()), "abiklmnopqstv");
+  EXPECT_EQ(Shown(FieldOf(form, "EditPort")->text()), "0");
+  EXPECT_EQ(Shown(FieldOf(form, "EditName")->text()), "Test(^^");
+  EXPECT_EQ(Shown(FieldOf(form, "EditInformation")->text()), kana);
+  EXPECT_EQ(Shown(FieldOf(form, "EditPassWord")->text()), "pw");
+  EXPECT_EQ(FieldOf(form, "EditPassWord")->echoMode(), QLineEdit::Normal);
+  EXPECT_EQ(Shown(FieldOf(form, "EditNick")->text()), "DESK");
+  EXPECT_EQ(Shown(FieldOf(form, "EditLogLines")->text()), "50");
+  EXPECT_TRUE(form.findChild<QCheckBox*>("CheckLogSave")->isChecked());
+  // Only exactly "Enable" ticks a box.
+  EXPECT_FALSE(form.findChild<QCheckBox*>("CheckWebSend")->isChecked());
+  EXPECT_EQ(Shown(FieldOf(form, "EditLogPath")->text()), fixture.Dir().Path());
+
+  const int listening = fixture.Port();
+  FieldOf(form, "EditPort")->setText("7000");
+  FieldOf(form, "EditInformation")->setText(QString::fromUtf8("ｻｰﾊﾞｰ"));
+  FieldOf(form, "EditLogPath")->setText("logs/chat/");
+  form.findChild<QCheckBox*>("CheckLogSave")->setChecked(false);
+  form.findChild<QCheckBox*>("CheckWebSend")->setChecked(true);
+  form.SettingsPane()->SaveButton()->click();
+  const std::string file = fixture.SettingsFile();
+  EXPECT_EQ(IniValue(file, "Server", "Port"), "7000");
+  EXPECT_EQ(IniValue(file, "Server", "Information"), "\xBB\xB0\xCA\xDE\xB0");
+  EXPECT_EQ(IniValue(file, "Server", "Name"), "Test(^^");
+  EXPECT_EQ(IniValue(file, "Log", "Path"), "logs/chat/");
+  EXPECT_EQ(IniValue(file, "Log", "Save"), "Disable");
+  EXPECT_EQ(IniValue(file, "Web", "Send"), "Enable");
+  // Saved values wait for the next start.
+  EXPECT_EQ(fixture.Port(), listening);
+  EXPECT_EQ(fixture.Server().protocol.settings.serverInformation, kana);
+}
+
+TEST(UserList, FollowsRegistrationNickAndDisconnect) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  auto bob = fixture.Registered("bob");
+  ASSERT_TRUE(ann && bob);
+  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
+  fixture.Form().SelectUserRow(1);
+  bob->Send("NICK carl");
+  ASSERT_TRUE(fixture.WaitUserRows({"ann", "carl"}));
+  EXPECT_EQ(fixture.Form().SelectedUserRow(), 1);
+  ann->Close();
+  ASSERT_TRUE(fixture.WaitUserRows({"carl"}));
+  // The selection followed its user up one row.
+  EXPECT_EQ(fixture.Form().SelectedUserRow(), 0);
+}
+
+TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  auto bob = fixture.Registered("bob");
+  ASSERT_TRUE(ann && bob);
+  ann->Send("JOIN #a");
+  ChannelPage* page = fixture.WaitChannelPage("#a");
+  ASSERT_NE(page, nullptr);
+  window::qt::TForm1& form = fixture.Form();
+  EXPECT_EQ(Shown(form.TabCaption(page)), "  #a");
+  EXPECT_EQ(form.PageControl()->indexOf(page), 2);
+  ASSERT_TRUE(
+      WaitFor([&] { return LastLineIs(page, "*** ann" + std::string(base::jp::kEntered)); }));
+  const std::vector<std::string> status{"+_____", "-l:__", "-k:_________", "topic:"};
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(Shown(page->StatusText(i)), status[static_cast<std::size_t>(i)]);
+
+  bob->Send("JOIN #a");
+  ASSERT_TRUE(WaitFor([&] { return page->Members() == std::vector<std::string>{"ann", "bob"}; }));
+  EXPECT_EQ(page->MemberList()->count(), 2);
+  ann->Send("PRIVMSG #a :hello");
+  ASSERT_TRUE(WaitFor([&] { return LastLineIs(page, "ann> hello"); }));
+  bob->Send("NICK bobby");
+  ASSERT_TRUE(WaitFor([&] { return page->Members() == std::vector<std::string>{"ann", "bobby"}; }));
+  EXPECT_EQ(Shown(page->MemberList()->item(1)->text()), "bobby");
+  ann->Send("TOPIC #a :news");
+  ASSERT_TRUE(WaitFor([&] { return Shown(page->StatusText(3)) == "topic:news by ann"; }));
+  ASSERT_TRUE(WaitFor([&] { return LastLineIs(page, "*** news by ann"); }));
+
+  // The page shows what its channel holds once it is looked at.
+  form.PageControl()->setCurrentWidget(page);
+  ASSERT_TRUE(WaitFor([&] {
+    return page->View()->RenderedLines() == static_cast<int>(page->View()->Lines().size());
+  }));
+  EXPECT_TRUE(page->View()->toPlainText().endsWith(QStringLiteral("*** news by ann")));
+
+  bob->Send("PART #a");
+  ASSERT_TRUE(WaitFor([&] { return page->Members() == std::vector<std::string>{"ann"}; }));
+  ann->Send("PART #a");
+  ASSERT_TRUE(WaitFor([&] { return form.FindChannelPage("#a") == nullptr; }));
+  EXPECT_TRUE(form.ChannelPages().empty());
+  EXPECT_EQ(form.PageControl()->count(), 2);
+}
+
+TEST(ChannelPages, KeepTheTablesOrderWhenAChannelComesBack) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  ASSERT_TRUE(ann);
+  ann->Send("JOIN #a");
+  ann->Send("JOIN #b");
+  ASSERT_NE(fixture.WaitChannelPage("#b"), nullptr);
+  // Gone and back between two repaints: a fresh page, now after #b.
+  ann->Send("PART #a");
+  ann->Send("JOIN #a");
+  window::qt::TForm1& form = fixture.Form();
+  ASSERT_TRUE(WaitFor([&] {
+    const auto& pages = form.ChannelPages();
+    return pages.size() == 2 && pages[0]->Name() == "#b" && pages[1]->Name() == "#a" &&
+           pages[1]->Members().size() == 1;
+  }));
+  EXPECT_EQ(form.PageControl()->indexOf(form.ChannelPages()[1]), 3);
+}
+
+TEST(UserDetails, ShowTheUserAndMarkEveryChannelCaption) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  auto bob = fixture.Registered("bob");
+  ASSERT_TRUE(ann && bob);
+  ann->Send("JOIN #a");  // first member: operator
+  ASSERT_NE(fixture.WaitChannelPage("#a"), nullptr);
+  bob->Send("JOIN #b");
+  ASSERT_NE(fixture.WaitChannelPage("#b"), nullptr);
+  ann->Send("JOIN #b");  // plain member
+  bob->Send("JOIN #c");  // ann is not in it
+  ASSERT_NE(fixture.WaitChannelPage("#c"), nullptr);
+  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
+  ASSERT_TRUE(WaitFor([&] { return fixture.Form().FindChannelPage("#b")->Members().size() == 2; }));
+
+  window::qt::TForm1& form = fixture.Form();
+  QListWidget* list = form.UserList();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualItemRect(list->item(0)).center());
+  EXPECT_EQ(form.SelectedUserRow(), 0);
+  const std::vector<std::string> panels{"user", "host", "server", "Real Name", "127.0.0.1"};
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(Shown(form.DetailText(i)), panels[static_cast<std::size_t>(i)]);
+  const std::vector<std::string> captions{std::string(base::jp::kMarkOperator) + "#a",
+                                          std::string(base::jp::kMarkMember) + "#b",
+                                          std::string(base::jp::kMarkAbsent) + "#c"};
+  for (std::size_t i = 0; i < captions.size(); ++i) {
+    EXPECT_EQ(Shown(form.TabCaption(form.ChannelPages()[i])), captions[i]);
+  }
+  // A new channel's page starts with two spaces.
+  bob->Send("JOIN #d");
+  ChannelPage* fresh = fixture.WaitChannelPage("#d");
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(Shown(form.TabCaption(fresh)), "  #d");
+}
+
+TEST(CommLogPages, OpenPerConnectionFollowTheNickAndClose) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  window::qt::TForm1& form = fixture.Form();
+  auto client = fixture.Connect();
+  ASSERT_TRUE(client->Connected());
+  ASSERT_TRUE(WaitFor([&] { return form.LogPages().size() == 1; }));
+  LogPage* page = form.LogPages().front();
+  EXPECT_EQ(Shown(form.LogTabCaption(page)), "");
+  ASSERT_TRUE(client->Register("ann"));
+  ASSERT_TRUE(WaitFor([&] { return Shown(form.LogTabCaption(page)) == "ann"; }));
+  ASSERT_TRUE(WaitFor([&] {
+    const auto& sent = page->Sent()->Lines();
+    return !page->Received()->Lines().empty() && page->Received()->Lines().front() == "NICK ann" &&
+           !sent.empty() && sent.front().find(" 001 ann ") != std::string::npos;
+  }));
+  client->Send("NICK anna");
+  ASSERT_TRUE(WaitFor([&] { return Shown(form.LogTabCaption(page)) == "anna"; }));
+  client->Close();
+  ASSERT_TRUE(WaitFor([&] { return form.LogPages().empty(); }));
+}
+
+TEST(WebRequestView, ShowsEveryRequestLine) {
+  WindowFixture fixture({{"Web.Send", "Enable"}, {"Web.Port", "0"}});
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  ASSERT_GT(fixture.Server().WebPort(), 0);
+  TestClient browser(fixture.Server().WebPort());
+  ASSERT_TRUE(browser.Connected());
+  browser.Send("GET /NOPE HTTP/1.0");
+  browser.Send("");
+  window::qt::LineView* memo = fixture.Form().WebView();
+  ASSERT_TRUE(WaitFor([&] {
+    return !memo->Lines().empty() && memo->Lines().front() == "[127.0.0.1]GET /NOPE HTTP/1.0";
+  }));
+  EXPECT_TRUE(memo->toPlainText().startsWith(QStringLiteral("[127.0.0.1]GET /NOPE HTTP/1.0")));
+}
+
+TEST(StartUp, FailureIsShownInAMessageBoxAndTheWindowStaysOpen) {
+  WindowFixture fixture(SettingsMap{{"Program.UserMax", "many"}});
+  EXPECT_FALSE(fixture.Started());
+  window::qt::TForm1& form = fixture.Form();
+  ASSERT_EQ(form.Errors().size(), 1u);
+  EXPECT_NE(form.Errors().front().find("Program.UserMax"), std::string::npos);
+  QMessageBox* box = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    box = form.findChild<QMessageBox*>();
+    return box != nullptr && box->isVisible();
+  }));
+  EXPECT_TRUE(box->text().contains(QStringLiteral("Program.UserMax")));
+  EXPECT_TRUE(form.isVisible());
+  box->close();
+}
+
+TEST(OperatorClient, TalksJoinsAndPartsFromThePages) {
+  WindowFixture fixture({}, true);
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  ASSERT_TRUE(ann);
+  ASSERT_TRUE(fixture.WaitUserRows({"ZELKNIK", "ann"}));
+  window::qt::TForm1& form = fixture.Form();
+  FieldOf(form, "EditChannel")->setText("#op");
+  form.SettingsPane()->ClientJoinButton()->click();
+  ChannelPage* page = fixture.WaitChannelPage("#op");
+  ASSERT_NE(page, nullptr);
+  ann->Send("JOIN #op");
+  ASSERT_TRUE(WaitFor([&] {
+    return page->Members() == std::vector<std::string>{"ZELKNIK", "ann"};
+  }));
+  (void)ann->ReadUntil(" 366 ");
+
+  form.PageControl()->setCurrentWidget(page);
+  QTest::keyClicks(page->Input(), "hello");
+  QTest::keyClick(page->Input(), Qt::Key_Return);
+  EXPECT_EQ(ann->ReadLine(), ":ZELKNIK!Administrator@127.0.0.1 PRIVMSG #op :hello");
+  EXPECT_TRUE(page->Input()->text().isEmpty());
+  // An empty line sends nothing; a "/" line goes out raw.
+  QTest::keyClick(page->Input(), Qt::Key_Return);
+  EXPECT_TRUE(ann->Silent());
+  page->Input()->setText("/topic #op :plans");
+  QTest::keyClick(page->Input(), Qt::Key_Return);
+  EXPECT_EQ(ann->ReadLine().rfind(":ZELKNIK!Administrator@127.0.0.1 TOPIC #op :plans", 0), 0u);
+  ASSERT_TRUE(WaitFor([&] { return Shown(page->StatusText(3)) == "topic:plans by ZELKNIK"; }));
+
+  page->PartButton()->click();
+  EXPECT_EQ(ann->ReadLine(), ":ZELKNIK!Administrator@127.0.0.1 PART #op");
+  ASSERT_TRUE(WaitFor([&] { return page->Members() == std::vector<std::string>{"ann"}; }));
+  page->JoinButton()->click();
+  EXPECT_EQ(ann->ReadLine(), ":ZELKNIK!Administrator@127.0.0.1 JOIN :#op");
+}
+
+TEST(Timer1, StartsALivenessSweepEachTick) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto* timer = fixture.Form().findChild<QTimer*>("Timer1");
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(timer->interval(), 60000);
+  EXPECT_TRUE(timer->isActive());
+  auto first = fixture.Registered("first");  // slot 0 is never swept
+  auto ann = fixture.Registered("ann");
+  ASSERT_TRUE(first && ann);
+  timer->setInterval(10);
+  // The event loop must run for the timer, so the client is read in polls.
+  EXPECT_TRUE(WaitFor([&] { return ann->ReadLine(5).rfind("PING ", 0) == 0; }));
+}
+
+TEST(Close, ShutsDownFirstAndClosesOnceEveryConnectionHasEnded) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  ASSERT_TRUE(ann);
+  window::qt::TForm1& form = fixture.Form();
+  form.SettingsPane()->QuitButton()->click();
+  EXPECT_FALSE(form.SettingsPane()->QuitButton()->isEnabled());
+  ASSERT_TRUE(WaitFor([&] { return !form.isVisible(); }));
+  EXPECT_TRUE(fixture.Server().Drained());
+  EXPECT_EQ(ann->ReadLine(), "<closed>");
+}
+
+TEST(Flood, KeepsTheWindowsMemoryBounded) {
+  constexpr int kLines = 3000;
+  WindowFixture fixture(SettingsMap{{"Log.Lines", "50"}});
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  ASSERT_TRUE(ann);
+  ann->Send("JOIN #f");
+  ChannelPage* page = fixture.WaitChannelPage("#f");
+  ASSERT_NE(page, nullptr);
+  window::qt::TForm1& form = fixture.Form();
+  form.PageControl()->setCurrentWidget(page);
+  std::string burst;
+  for (int i = 0; i < kLines; ++i) burst += "PRIVMSG #f :flood " + std::to_string(i) + "\r\n";
+  ann->SendRaw(burst);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return LastLineIs(page, "ann> flood " + std::to_string(kLines - 1)) &&
+               page->View()->RenderedLines() == 51;
+      },
+      20000));
+  EXPECT_EQ(page->View()->Lines().size(), 51u);
+  EXPECT_EQ(page->View()->document()->blockCount(), 51);
+  EXPECT_TRUE(page->View()->toPlainText().endsWith(QStringLiteral("ann> flood 2999")));
+  LogPage* log = form.FindLogPage(0);
+  ASSERT_NE(log, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return log->Received()->Lines().size() == 201; }));
+  EXPECT_EQ(log->Received()->Lines().back(), "PRIVMSG #f :flood 2999");
+  const window::qt::TForm1::RefreshCounts counts = form.Counts();
+  // One refresh in flight at most: thousands of notifications, a few posts.
+  EXPECT_GE(counts.notifications, static_cast<std::uint64_t>(2 * kLines));
+  EXPECT_LE(counts.posts, counts.refreshes + 1);
+  EXPECT_LT(counts.posts * 10, counts.notifications);
+  EXPECT_EQ(counts.removedChannels, 0u);
+}
+
+}  // namespace
+}  // namespace zelkord::testing

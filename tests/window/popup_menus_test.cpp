@@ -1,0 +1,162 @@
+// The pop-up menus over a real server: colour commands recolour their
+// views, update the channel colour settings and write the file at once;
+// the user list's commands throw a user off (and ban the address), never
+// the first row; the mouse opens each menu where it belongs.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+
+#include "window_fixture.h"
+
+namespace zelkord::testing {
+namespace {
+
+using Target = window::qt::PopupMenus::ColorTarget;
+using window::qt::ChannelPage;
+
+QColor BaseOf(QWidget* widget) {
+  return widget->palette().color(QPalette::Base);
+}
+QColor TextOf(QWidget* widget) {
+  return widget->palette().color(QPalette::Text);
+}
+
+TEST(ChannelColors, RecolourEveryPageWriteTheFileAndReachNewPages) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  ASSERT_TRUE(ann);
+  for (const char* name : {"#a", "#b", "#c"}) ann->Send(std::string("JOIN ") + name);
+  ASSERT_NE(fixture.WaitChannelPage("#c"), nullptr);
+  window::qt::TForm1& form = fixture.Form();
+  window::qt::PopupMenus& menus = form.Menus();
+  const QColor custom(0x12, 0x34, 0x56);
+
+  ASSERT_TRUE(menus.SetBackColor(Target::ChannelViews, Qt::black));
+  ASSERT_TRUE(menus.SetForeColor(Target::ChannelViews, custom));
+  for (ChannelPage* page : form.ChannelPages()) {
+    EXPECT_EQ(BaseOf(page->View()), QColor(Qt::black));
+    EXPECT_EQ(BaseOf(page->Input()), QColor(Qt::black));
+    EXPECT_EQ(TextOf(page->View()), custom);
+    EXPECT_EQ(TextOf(page->Input()), custom);
+  }
+  const std::string file = fixture.SettingsFile();
+  EXPECT_EQ(IniValue(file, "Color", "LogBack"), "clBlack");
+  EXPECT_EQ(IniValue(file, "Color", "LogFore"), "$00563412");
+  EXPECT_EQ(IniValue(file, "Color", "WebLogBack"), "clGray");
+  EXPECT_EQ(fixture.Server().protocol.settings.colorLogBack, "clBlack");
+  EXPECT_EQ(menus.CurrentBackColor(Target::ChannelViews), QColor(Qt::black));
+
+  ann->Send("JOIN #d");
+  ChannelPage* later = fixture.WaitChannelPage("#d");
+  ASSERT_NE(later, nullptr);
+  EXPECT_EQ(BaseOf(later->View()), QColor(Qt::black));
+  EXPECT_EQ(TextOf(later->Input()), custom);
+}
+
+TEST(WebViewColors, ChangeOnlyTheWebView) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  ASSERT_TRUE(ann);
+  ann->Send("JOIN #a");
+  ChannelPage* page = fixture.WaitChannelPage("#a");
+  ASSERT_NE(page, nullptr);
+  const QColor pageBack = BaseOf(page->View());
+  window::qt::TForm1& form = fixture.Form();
+  EXPECT_EQ(BaseOf(form.WebView()), QColor(0x80, 0x80, 0x80));  // clGray at first
+
+  ASSERT_TRUE(form.Menus().SetBackColor(Target::WebView, QColor(255, 0, 0)));
+  ASSERT_TRUE(form.Menus().SetForeColor(Target::WebView, QColor(255, 255, 255)));
+  EXPECT_EQ(BaseOf(form.WebView()), QColor(255, 0, 0));
+  EXPECT_EQ(TextOf(form.WebView()), QColor(255, 255, 255));
+  EXPECT_EQ(BaseOf(page->View()), pageBack);
+  const std::string file = fixture.SettingsFile();
+  EXPECT_EQ(IniValue(file, "Color", "WebLogBack"), "clRed");
+  EXPECT_EQ(IniValue(file, "Color", "WebLogFore"), "clWhite");
+  EXPECT_EQ(IniValue(file, "Color", "LogBack"), "clWindow");
+  EXPECT_EQ(IniValue(file, "Color", "LogFore"), "clWindowText");
+}
+
+TEST(UserListMenu, ForcedDisconnectNeverActsOnTheFirstRow) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  auto bob = fixture.Registered("bob");
+  ASSERT_TRUE(ann && bob);
+  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
+  window::qt::TForm1& form = fixture.Form();
+
+  form.SelectUserRow(-1);
+  EXPECT_FALSE(form.Menus().ForceDisconnect());
+  form.SelectUserRow(0);
+  EXPECT_FALSE(form.Menus().ForceDisconnect());
+  EXPECT_TRUE(ann->Silent());
+
+  form.SelectUserRow(1);
+  EXPECT_TRUE(form.Menus().ForceDisconnect());
+  EXPECT_EQ(bob->ReadUntil("<never>"), "<closed>");
+  ASSERT_TRUE(fixture.WaitUserRows({"ann"}));
+  EXPECT_EQ(fixture.Server().protocol.banList.Count(), 0);
+  // The same address may come straight back.
+  EXPECT_TRUE(fixture.Registered("bob"));
+}
+
+TEST(UserListMenu, RefuseConnectionBansTheAddressAndDisconnects) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  auto bob = fixture.Registered("bob");
+  ASSERT_TRUE(ann && bob);
+  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
+  window::qt::TForm1& form = fixture.Form();
+  form.SelectUserRow(1);
+  EXPECT_TRUE(form.Menus().RefuseConnection());
+  EXPECT_EQ(bob->ReadUntil("<never>"), "<closed>");
+  ASSERT_TRUE(fixture.WaitUserRows({"ann"}));
+
+  auto* banList = form.findChild<QListWidget*>("ListBox2");
+  ASSERT_TRUE(WaitFor([&] { return banList->count() == 1; }));
+  EXPECT_EQ(Shown(banList->item(0)->text()), "127.0.0.1");
+  auto again = fixture.Connect();
+  EXPECT_TRUE(again->ClosedWithoutData());
+  // In memory only, until the settings are saved.
+  EXPECT_EQ(IniValue(fixture.SettingsFile(), "BanList", "Count"), "0");
+}
+
+TEST(PopupMenus, OpenWhereTheMouseAsks) {
+  WindowFixture fixture;
+  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
+  auto ann = fixture.Registered("ann");
+  auto bob = fixture.Registered("bob");
+  ASSERT_TRUE(ann && bob);
+  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
+  ann->Send("JOIN #a");
+  ChannelPage* page = fixture.WaitChannelPage("#a");
+  ASSERT_NE(page, nullptr);
+  window::qt::TForm1& form = fixture.Form();
+  window::qt::PopupMenus& menus = form.Menus();
+
+  // Any button but the left on the user list: its menu, the selection kept.
+  form.SelectUserRow(0);
+  QListWidget* list = form.UserList();
+  QTest::mouseClick(list->viewport(), Qt::RightButton, {},
+                    list->visualItemRect(list->item(1)).center());
+  EXPECT_TRUE(menus.UserListMenu()->isVisible());
+  EXPECT_EQ(form.SelectedUserRow(), 0);
+  menus.UserListMenu()->hide();
+
+  QTest::mouseClick(form.WebView()->viewport(), Qt::LeftButton);
+  EXPECT_TRUE(menus.WebViewMenu()->isVisible());
+  menus.WebViewMenu()->hide();
+  QTest::mouseClick(form.WebView()->viewport(), Qt::RightButton);
+  EXPECT_FALSE(menus.WebViewMenu()->isVisible());
+
+  form.PageControl()->setCurrentWidget(page);
+  QTest::mouseClick(page->View()->viewport(), Qt::LeftButton);
+  EXPECT_TRUE(menus.ChannelViewMenu()->isVisible());
+  menus.ChannelViewMenu()->hide();
+}
+
+}  // namespace
+}  // namespace zelkord::testing
