@@ -4,6 +4,7 @@
 // storage is reused, so a full view takes new lines without allocating.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -17,6 +18,12 @@ class BoundedLines {
 
   void Append(std::string_view line) {
     if (ring_.size() <= bound_) {
+      // Grown in two steps (2, then 16 lines) before it doubles: the arrays
+      // a growing ring gives up are freed on the appending thread, and an
+      // idle connection thread would keep them in its malloc cache.
+      if (ring_.size() == ring_.capacity() && ring_.capacity() < kSecondStep) {
+        ring_.reserve(std::min(bound_ + 1, ring_.capacity() == 0 ? kFirstStep : kSecondStep));
+      }
       ring_.emplace_back(line);
       return;
     }
@@ -41,6 +48,9 @@ class BoundedLines {
   }
 
  private:
+  static constexpr std::size_t kFirstStep = 2;
+  static constexpr std::size_t kSecondStep = 16;
+
   std::size_t bound_;
   std::vector<std::string> ring_;
   std::size_t start_ = 0;  // index of the oldest line once the ring is full

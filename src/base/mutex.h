@@ -8,13 +8,13 @@
 // holding any of them:
 //   1. the protocol lock (irc::ProtocolMutex), taken only through
 //      irc::ProtocolLock;
-//   2. the locks of the state the protocol lock's holder reaches: the ban
-//      list, the communication log, the web request view, a desk's own state
-//      and its console queue, the sweeper's request count;
-//   3. one output queue's lock (net::OutputQueue);
-//   4. the output writer's watch lock, then its ready list (net::OutputWriter).
-// The drain lock of the server and the window's pending-event lock are
-// leaves: nothing else is taken while they are held.
+//   2. what protocol work reaches under it: the ban list, the communication
+//      log, a desk's notification queue or pending-event set, one output
+//      queue (net::OutputQueue);
+//   3. the output writer's watch list, taken under an output queue's lock.
+// Every other lock is a leaf, taken with no other held and taking none: the
+// writer's ready list, the web request view, the sweeper's requests, a
+// desk's own window state, the server's drain lock.
 #pragma once
 
 #include <condition_variable>

@@ -11,8 +11,6 @@
 
 namespace zelkord::commands {
 
-using irc::ConnState;
-
 #define ZELKORD_HANDLER(name)                                                     \
   [[nodiscard]] irc::ConnState name(irc::ProtocolState& protocol, int slot,       \
                                     std::string_view params, irc::ConnState keep, \

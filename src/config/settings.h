@@ -108,7 +108,7 @@ struct LoadedSettings {
 // (Count below zero loads none; a missing "Ip%d" below Count loads as
 // "*.*.*.*"), the window position and the web view colours. A file whose
 // Version is exactly "1.04" loses its [TcpIP] section and is written at once;
-// nothing else is written. Program.Version comes back as "1.07" whatever the
+// nothing else is written. Program.Version comes back as base::kVersion whatever the
 // file held. The message of the day is read when Server.MotdPath names a
 // file. Throws SettingsNumberError for a BanList Count, a Position value or a
 // web view colour that does not convert. Main thread only (start-up).

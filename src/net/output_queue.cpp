@@ -18,6 +18,7 @@ thread_local std::vector<std::shared_ptr<OutputQueue>> tPending;
 thread_local std::vector<std::shared_ptr<OutputQueue>> tCongested;
 
 constexpr int kMaxEvents = 64;
+constexpr std::size_t kQueueFirstBytes = 1024;
 
 }  // namespace
 
@@ -66,6 +67,10 @@ bool OutputQueue::Enqueue(std::string_view wireLine) {
       shutdown(socket_, SHUT_RDWR);
       return false;
     }
+    // A burst (a welcome, a NAMES reply) fills one buffer, which the writer
+    // thread frees once sent, instead of a chain of smaller ones freed on
+    // this thread and kept in its malloc cache while the connection idles.
+    if (queue_.empty() && queue_.capacity() < kQueueFirstBytes) queue_.reserve(kQueueFirstBytes);
     queue_.append(wireLine).append("\r\n");
     pending_ += wireLine.size() + 2;
     if (!scheduled_) {

@@ -32,19 +32,18 @@ std::string DottedAddress(const sockaddr_in& address) {
 
 }  // namespace
 
-int TcpStartup(std::string& ownAddress) {
+void TcpStartup(std::string& ownAddress) {
   signal(SIGPIPE, SIG_IGN);
   ownAddress.clear();
   char hostName[64] = {};
-  if (gethostname(hostName, sizeof hostName - 1) != 0) return 0;
+  if (gethostname(hostName, sizeof hostName - 1) != 0) return;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
-  if (getaddrinfo(hostName, nullptr, &hints, &result) != 0 || result == nullptr) return 0;
+  if (getaddrinfo(hostName, nullptr, &hints, &result) != 0 || result == nullptr) return;
   ownAddress = DottedAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr));
   freeaddrinfo(result);
-  return 0;
 }
 
 int TcpListen(int port) {

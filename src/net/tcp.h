@@ -21,12 +21,12 @@ inline constexpr std::size_t kMaxLineLimit = 4096;
 inline constexpr std::size_t kAddressTextBytes = 16;
 
 // Ignores SIGPIPE process-wide and reads the own host's first IPv4 address
-// into ownAddress (left empty when the name does not resolve). Returns 0 on
-// success. Any thread, before any socket is used.
-[[nodiscard]] int TcpStartup(std::string& ownAddress);
+// into ownAddress (left empty when the name does not resolve): neither can
+// fail in a way that stops the server. Any thread, before any socket is used.
+void TcpStartup(std::string& ownAddress);
 
 // Creates a listening socket bound to all local addresses on port (0 lets
-// the kernel choose), with SO_REUSEADDR and backlog 4. Returns the socket or
+// the kernel choose), with SO_REUSEADDR and a backlog of kListenBacklog. Returns the socket or
 // kNoSocket. Any thread.
 [[nodiscard]] int TcpListen(int port);
 

@@ -84,9 +84,8 @@ StartResult Server::Start() {
       protocol.users = std::make_unique<irc::UserTable>(userMax, chanMax);
       protocol.channels = std::make_unique<irc::ChannelTable>(chanMax, logOptions, desk_);
     }
-    if (net::TcpStartup(protocol.ownAddress) != 0 || !writer.Ready()) {
-      return {false, "the sockets cannot start"};
-    }
+    net::TcpStartup(protocol.ownAddress);
+    if (!writer.Ready()) return {false, "the sockets cannot start"};
     protocol.startTimeText = base::LongDateTime();
     const int listener = net::TcpListen(port);
     if (listener == net::kNoSocket) {
