@@ -2,9 +2,9 @@
 // received lines on one side, sent lines on the other, relays on the
 // recipient's page.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "support/test_server.h"
+#include "support/wait.h"
 
 namespace zelkord::testing {
 namespace {
@@ -15,10 +15,10 @@ TEST(CommLog, PagesFollowTheConnectionAndItsNick) {
   auto ann = server.Connect();
   ann->Send("NICK ann");
   auto page = server.Server().protocol.commLog->Snapshot(0);
-  for (int i = 0; i < 500 && page.received.empty(); ++i) {
-    usleep(10 * 1000);
+  ASSERT_TRUE(WaitUntil([&] {
     page = server.Server().protocol.commLog->Snapshot(0);
-  }
+    return !page.received.empty();
+  }));
   EXPECT_TRUE(page.open);
   EXPECT_EQ(page.caption, "");  // not registered yet
   EXPECT_EQ(page.received, std::vector<std::string>{"NICK ann"});
@@ -30,11 +30,9 @@ TEST(CommLog, PagesFollowTheConnectionAndItsNick) {
   ASSERT_NE(ann->ReadUntil(" 255 "), "<timeout>");
   page = server.Server().protocol.commLog->Snapshot(0);
   EXPECT_EQ(page.caption, "anne");
-  EXPECT_EQ(page.sent.back(), ":Zel.Server(^^ 255 anne :I have 1 clients and 0 servers");
+  EXPECT_EQ(page.sent.back(), kServerPrefix + "255 anne :I have 1 clients and 0 servers");
   ann->Close();
-  for (int i = 0; i < 500 && server.Server().protocol.commLog->Snapshot(0).open; ++i)
-    usleep(10 * 1000);
-  EXPECT_FALSE(server.Server().protocol.commLog->Snapshot(0).open);
+  EXPECT_TRUE(WaitUntil([&] { return !server.Server().protocol.commLog->Snapshot(0).open; }));
 }
 
 TEST(CommLog, RelaysAreLoggedOnTheRecipientsPage) {

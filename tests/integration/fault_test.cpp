@@ -5,7 +5,6 @@
 // under load (the real program), and names made of every byte value that
 // must neither leave the log folder nor put markup into the status pages.
 #include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,14 +12,12 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -30,29 +27,16 @@
 #include "base/jp_text.h"
 #include "net/tcp.h"
 #include "services/status_pages.h"
+#include "support/http_fetch.h"
+#include "support/program.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 namespace zelkord::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-const std::string kHeader =
-    "HTTP/1.0 200 Document follows\r\nMIME-Version: 1.0\r\nServer: Zelkord/1.07\r\n"
-    "Connection: Keep-Alive\r\n\r\n";
-const std::string kIndexTemplate = "<html>\r\n<ZELKORD-LIST>\r\n</html>\r\n";
-const std::string kLogTemplate = "<pre>\r\n<ZELKORD-LOG>\r\n</pre>\r\n";
-
-// Waits up to ms for done(); true when it came true.
-bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
-  const auto deadline = Clock::now() + milliseconds(ms);
-  while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    usleep(5 * 1000);
-  }
-  return true;
-}
 
 int InUseSlots(TestServer& server) {
   irc::ProtocolLock lock(server.Server().protocol);
@@ -88,31 +72,6 @@ bool Barrier(TestClient& client, int timeoutMs = 10000) {
   return client.ReadUntil(" PONG ", timeoutMs).find(" PONG ") != std::string::npos;
 }
 
-std::string ReadAll(int port, const std::string& request, int timeoutMs = 5000) {
-  TestClient client(port);
-  client.SendRaw(request);
-  std::string all;
-  for (std::string line = client.ReadLine(timeoutMs); line != "<closed>" && line != "<timeout>";
-       line = client.ReadLine(timeoutMs)) {
-    all += line + "\r\n";
-  }
-  return all;
-}
-
-// A test server with the status pages on, from two small templates.
-struct WebServer {
-  TempDir files;
-  std::unique_ptr<TestServer> server;
-  explicit WebServer(SettingsMap extra = {}) {
-    extra.emplace("Web.Send", "Enable");
-    extra.emplace("Web.Port", "0");
-    extra.emplace("Web.IndexForm", files.Write("index.html", kIndexTemplate));
-    extra.emplace("Web.LogForm", files.Write("log.html", kLogTemplate));
-    server = std::make_unique<TestServer>(extra);
-  }
-  int Port() { return server->Server().WebPort(); }
-};
-
 // --- A client that never reads.
 
 TEST(SlowReader, IsDroppedOnOverflowWhileEveryoneElseIsServed) {
@@ -124,8 +83,7 @@ TEST(SlowReader, IsDroppedOnOverflowWhileEveryoneElseIsServed) {
   auto bystander = server.Registered("bystander");
   ASSERT_TRUE(sink && sender && observer && bystander);
   for (TestClient* client : {sink.get(), sender.get(), observer.get()}) {
-    client->Send("JOIN #flood");
-    ASSERT_NE(client->ReadUntil(" 366 "), "<timeout>");
+    ASSERT_TRUE(client->Join("#flood"));
   }
   ASSERT_TRUE(Barrier(*observer));  // the later JOINs are read past
 
@@ -168,7 +126,8 @@ TEST(SlowReader, IsDroppedOnOverflowWhileEveryoneElseIsServed) {
   }
   ASSERT_FALSE(IsUser(server, "sink")) << "never dropped after " << sent << " lines";
   ASSERT_TRUE(Barrier(*sender, 30000));  // every line sent has been handled
-  EXPECT_TRUE(WaitFor([&] { return seen.load() == sent && sinkParted.load(); }, 30000))
+  EXPECT_TRUE(
+      WaitUntil([&] { return seen.load() == sent && sinkParted.load(); }, std::chrono::seconds(30)))
       << seen.load() << " of " << sent;
   stop = true;
   reader.join();
@@ -181,7 +140,7 @@ TEST(SlowReader, IsDroppedOnOverflowWhileEveryoneElseIsServed) {
   } while (line != "<closed>" && line != "<timeout>");
   EXPECT_EQ(line, "<closed>");
   EXPECT_EQ(MembersOf(server, "#flood"), (std::vector<std::string>{"sender", "observer"}));
-  EXPECT_TRUE(WaitFor([&] { return InUseSlots(server) == 3; }));
+  EXPECT_TRUE(WaitUntil([&] { return InUseSlots(server) == 3; }));
   const std::size_t lineBytes =
       std::string(":sender!user@127.0.0.1 PRIVMSG #flood :n10000 \r\n").size() + padding.size();
   std::printf("slow reader: dropped after %ld lines of about %zu bytes; worst ping %.1f ms\n", sent,
@@ -204,7 +163,7 @@ TEST(ConnectionFlood, ExtraConnectionsAreClosedAndNoSlotLeaks) {
   // Once every connection was handled (the admitted ones keep their threads,
   // plus the one waiting in accept), exactly the table's worth stay open and
   // silent; the rest are closed unanswered.
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     return InUseSlots(server) == kUserMax &&
            server.Server().liveConnectionThreads.load() == kUserMax + 1;
   }));
@@ -230,8 +189,8 @@ TEST(ConnectionFlood, ExtraConnectionsAreClosedAndNoSlotLeaks) {
       close(sockets[i]);
     }
   }
-  ASSERT_TRUE(WaitFor([&] { return InUseSlots(server) == 0; }));
-  EXPECT_TRUE(WaitFor([&] { return server.Server().liveConnectionThreads.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return InUseSlots(server) == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return server.Server().liveConnectionThreads.load() == 1; }));
   // Every slot can be had again.
   std::vector<std::unique_ptr<TestClient>> clients;
   for (int i = 0; i < kUserMax; ++i) {
@@ -277,8 +236,7 @@ TEST(ResetPeers, RegisteredMembersThatResetArePartedAndFreed) {
   TestServer server(SettingsMap{{"Program.ChanMax", "30"}});
   ASSERT_TRUE(server.Started());
   auto watcher = server.Registered("watcher");
-  watcher->Send("JOIN #r");
-  ASSERT_NE(watcher->ReadUntil(" 366 "), "<timeout>");
+  ASSERT_TRUE(watcher->Join("#r"));
   constexpr int kPeers = 20;
   std::vector<std::unique_ptr<RawPeer>> peers;
   for (int i = 0; i < kPeers; ++i) {
@@ -309,7 +267,7 @@ TEST(ResetPeers, RegisteredMembersThatResetArePartedAndFreed) {
   EXPECT_EQ(parted.size(), static_cast<std::size_t>(kPeers));
   EXPECT_EQ(MembersOf(server, "#r"), std::vector<std::string>{"watcher"});
   EXPECT_EQ(server.Channels(), std::vector<std::string>{"#r"});
-  EXPECT_TRUE(WaitFor([&] { return InUseSlots(server) == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return InUseSlots(server) == 1; }));
   auto after = server.Registered("after");
   EXPECT_NE(after, nullptr);
 }
@@ -322,8 +280,8 @@ TEST(ResetPeers, ResetsBeforeAcceptKeepTheChainAccepting) {
     ASSERT_GE(socket, 0);
     ResetClose(socket);
   }
-  ASSERT_TRUE(WaitFor([&] { return InUseSlots(server) == 0; }));
-  EXPECT_TRUE(WaitFor([&] { return server.Server().liveConnectionThreads.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return InUseSlots(server) == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return server.Server().liveConnectionThreads.load() == 1; }));
   auto ann = server.Registered("ann");
   EXPECT_NE(ann, nullptr);
 }
@@ -336,14 +294,10 @@ TEST(WebFaults, TrickledRequestIsServedWithinTheDeadline) {
   TestClient client(web.Port());
   for (char byte : std::string("GET / HTTP/1.0\r\nHost: x\r\n\r\n")) {
     client.SendRaw(std::string(1, byte));
-    usleep(30 * 1000);
+    usleep(30 * 1000);  // the trickle itself: one byte at a time, spaced out
   }
-  std::string all;
-  for (std::string line = client.ReadLine(); line != "<closed>" && line != "<timeout>";
-       line = client.ReadLine()) {
-    all += line + "\r\n";
-  }
-  EXPECT_EQ(all.rfind(kHeader + "<html>\r\n", 0), 0u) << all;
+  const std::string all = ReadToClose(client);
+  EXPECT_EQ(all.rfind(kPageHeader + "<html>\r\n", 0), 0u) << all;
 }
 
 TEST(WebFaults, EndlessTrickleIsCutOffWhileOthersAreServed) {
@@ -355,13 +309,13 @@ TEST(WebFaults, EndlessTrickleIsCutOffWhileOthersAreServed) {
     trickler.SendRaw("GET / HTTP/1.0\r\nX-Long: ");
     for (int i = 0; i < 150 && !stop.load(); ++i) {
       trickler.SendRaw("a");
-      usleep(100 * 1000);
+      usleep(100 * 1000);  // slow enough to stay under every per-read timeout
     }
   });
   const auto start = Clock::now();
   for (int i = 0; i < 5; ++i) {
     const auto before = Clock::now();
-    EXPECT_EQ(ReadAll(web.Port(), "GET / HTTP/1.0\r\n\r\n").rfind(kHeader, 0), 0u);
+    EXPECT_EQ(Fetch(web.Port(), "GET / HTTP/1.0\r\n\r\n").rfind(kPageHeader, 0), 0u);
     EXPECT_LT(Clock::now() - before, std::chrono::seconds(2));
   }
   // Cut off at the whole-request deadline, although bytes kept coming.
@@ -415,10 +369,9 @@ TEST(WebFaults, FloodBeyondTheCapGetsWholePagesOrNothing) {
   ASSERT_TRUE(web.server->Started());
   server::Server& server = web.server->Server();
   auto ann = web.server->Registered("ann");
-  ann->Send("JOIN #a");
-  ASSERT_NE(ann->ReadUntil(" 366 "), "<timeout>");
-  const std::string whole = ReadAll(web.Port(), "GET / HTTP/1.0\r\n\r\n");
-  ASSERT_EQ(whole.rfind(kHeader, 0), 0u);
+  ASSERT_TRUE(ann->Join("#a"));
+  const std::string whole = Fetch(web.Port(), "GET / HTTP/1.0\r\n\r\n");
+  ASSERT_EQ(whole.rfind(kPageHeader, 0), 0u);
 
   // The cap is held by clients that never finish their request.
   std::vector<std::unique_ptr<TestClient>> holders;
@@ -427,7 +380,7 @@ TEST(WebFaults, FloodBeyondTheCapGetsWholePagesOrNothing) {
     holders.back()->SendRaw("GET / HT");
   }
   ASSERT_TRUE(
-      WaitFor([&] { return server.servingWebRequests.load() == services::kMaxWebRequests; }));
+      WaitUntil([&] { return server.servingWebRequests.load() == services::kMaxWebRequests; }));
   // Everything beyond it is closed at once, unanswered, and IRC goes on.
   const auto start = Clock::now();
   const auto refused = FloodRequests(web.Port(), 300, "GET / HTTP/1.0\r\n\r\n");
@@ -435,7 +388,7 @@ TEST(WebFaults, FloodBeyondTheCapGetsWholePagesOrNothing) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   EXPECT_TRUE(Barrier(*ann, 2000));
   holders.clear();
-  ASSERT_TRUE(WaitFor([&] { return server.servingWebRequests.load() == 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return server.servingWebRequests.load() == 0; }));
 
   // A flood of complete requests: every reply is the whole page or nothing.
   const auto replies = FloodRequests(web.Port(), 300, "GET / HTTP/1.0\r\n\r\n");
@@ -445,9 +398,9 @@ TEST(WebFaults, FloodBeyondTheCapGetsWholePagesOrNothing) {
     if (reply == whole) ++served;
   }
   EXPECT_GT(served, 0);
-  EXPECT_TRUE(WaitFor(
+  EXPECT_TRUE(WaitUntil(
       [&] { return server.servingWebRequests.load() == 0 && server.liveWebThreads.load() == 1; }));
-  EXPECT_EQ(ReadAll(web.Port(), "GET / HTTP/1.0\r\n\r\n"), whole);
+  EXPECT_EQ(Fetch(web.Port(), "GET / HTTP/1.0\r\n\r\n"), whole);
   std::printf("web flood: 300 beyond the cap refused, then %d of 300 served whole\n", served);
 }
 
@@ -469,109 +422,17 @@ TEST(LogFaults, LogFolderInsideAFileKeepsTheLinesInTheView) {
   EXPECT_EQ(dir.Read("not-a-folder"), "keep me");
 }
 
-// The real program, started headless on a settings file in its own folder.
-class Program {
- public:
-  // fileSizeLimit > 0 caps the size of every file the program writes, as a
-  // full disk would (writes past it fail instead of raising a signal).
-  explicit Program(const std::string& config, rlim_t fileSizeLimit = 0)
-      : folder_(config.substr(0, config.rfind('/') + 1)) {
-    const char* binary = std::getenv("ZELKORD_BINARY");
-    if (binary == nullptr) return;
-    const std::string out = folder_ + "stdout.txt";
-    const std::string err = folder_ + "stderr.txt";
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(outFd, 1);
-      dup2(errFd, 2);
-      if (fileSizeLimit > 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{fileSizeLimit, fileSizeLimit};
-        setrlimit(RLIMIT_FSIZE, &limit);
-      }
-      execl(binary, binary, "--headless", "--config", config.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Program() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  [[nodiscard]] bool Started() const { return pid_ > 0; }
-  void Signal(int number) const { kill(pid_, number); }
-  [[nodiscard]] std::string Stdout() const { return ReadFile(folder_ + "stdout.txt"); }
-  [[nodiscard]] std::string Stderr() const { return ReadFile(folder_ + "stderr.txt"); }
-
-  // The IRC port from the start-up message, or -1 when the program ended
-  // or said nothing in time.
-  int WaitForPort(int timeoutMs = 10000) {
-    const std::string marker = "listening for IRC on port ";
-    int port = -1;
-    (void)WaitFor(
-        [&] {
-          const std::string out = Stdout();
-          const std::size_t at = out.find(marker);
-          if (at != std::string::npos) port = std::atoi(out.c_str() + at + marker.size());
-          return port > 0 || Exited(0);
-        },
-        timeoutMs);
-    return port;
-  }
-
-  // true once the program has ended (its wait status is then in Status()).
-  bool Exited(int timeoutMs) {
-    if (exited_) return true;
-    const auto deadline = Clock::now() + milliseconds(timeoutMs);
-    for (;;) {
-      if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-        exited_ = true;
-        return true;
-      }
-      if (Clock::now() >= deadline) return false;
-      usleep(10 * 1000);
-    }
-  }
-  [[nodiscard]] int Status() const { return status_; }
-
- private:
-  static std::string ReadFile(const std::string& path) {
-    std::string text;
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return text;
-    char chunk[4096];
-    for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) {
-      text.append(chunk, static_cast<std::size_t>(got));
-    }
-    close(fd);
-    return text;
-  }
-
-  std::string folder_;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-  int status_ = 0;
-};
-
-bool ExitedWithStatus(const Program& program, int code) {
-  return WIFEXITED(program.Status()) && WEXITSTATUS(program.Status()) == code;
-}
-
 TEST(LogFaults, FullDiskLeavesTheServerServing) {
   ASSERT_NE(std::getenv("ZELKORD_BINARY"), nullptr) << "run through ctest";
   TempDir dir;
   mkdir((dir.Path() + "logs").c_str(), 0755);
   const std::string config = dir.Write(
-      "zelkord.INI",
-      IniText({"[Server]", "Port=0", "[Log]", "Save=Enable", "Path=" + dir.Path() + "logs/",
-               "[Web]", "Send=Enable", "Port=0", "IndexForm=" + dir.Write("i.html", kIndexTemplate),
-               "LogForm=" + dir.Write("l.html", kLogTemplate)}));
+      "zelkord.INI", TestInstanceIni({{"Log.Save", "Enable"},
+                                      {"Log.Path", dir.Path() + "logs/"},
+                                      {"Web.Send", "Enable"},
+                                      {"Web.Port", "0"},
+                                      {"Web.IndexForm", dir.Write("i.html", kIndexTemplate)},
+                                      {"Web.LogForm", dir.Write("l.html", kLogTemplate)}}));
   constexpr rlim_t kDiskBytes = 64 * 1024;
   Program program(config, kDiskBytes);
   ASSERT_TRUE(program.Started());
@@ -589,18 +450,13 @@ TEST(LogFaults, FullDiskLeavesTheServerServing) {
       0);
   EXPECT_EQ(static_cast<rlim_t>(info.st_size), kDiskBytes);  // it did fill up
   // The view still took every line: the log page ends with the last one.
-  const int webPort = [&] {
-    const std::string out = program.Stdout();
-    const std::string marker = "serving status pages on port ";
-    const std::size_t at = out.find(marker);
-    return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + marker.size());
-  }();
+  const int webPort = program.WebPort();
   ASSERT_GT(webPort, 0);
-  const std::string page = ReadAll(webPort, "GET /a HTTP/1.0\r\n\r\n");
+  const std::string page = Fetch(webPort, "GET /a HTTP/1.0\r\n\r\n");
   EXPECT_NE(page.find("ann&gt 599 " + text + "\r\n</pre>"), std::string::npos) << page.size();
   program.Signal(SIGTERM);
   ASSERT_TRUE(program.Exited(20000));
-  EXPECT_TRUE(ExitedWithStatus(program, 0)) << program.Status();
+  EXPECT_TRUE(program.ExitedWith(0)) << program.Status();
   EXPECT_NE(dir.Read("zelkord.INI").find("[Color]\r\nWebLogBack=clGray"), std::string::npos);
 }
 
@@ -613,7 +469,7 @@ TEST(SettingsFaults, DiskTooFullForTheSettingsFileLeavesItWhole) {
   Program program(config, 256);  // less than the whole file takes
   ASSERT_TRUE(program.Started());
   ASSERT_TRUE(program.Exited(20000));
-  EXPECT_TRUE(ExitedWithStatus(program, 1)) << program.Status();
+  EXPECT_TRUE(program.ExitedWith(1)) << program.Status();
   EXPECT_NE(program.Stderr().find("cannot write the settings file"), std::string::npos)
       << program.Stderr();
   EXPECT_EQ(dir.Read("zelkord.INI"), original);
@@ -710,7 +566,7 @@ TEST(SettingsFaults, ProgramReportsGarbageAndExitsWithOne) {
   Program program(config);
   ASSERT_TRUE(program.Started());
   ASSERT_TRUE(program.Exited(20000));
-  EXPECT_TRUE(ExitedWithStatus(program, 1)) << program.Status();
+  EXPECT_TRUE(program.ExitedWith(1)) << program.Status();
   EXPECT_NE(program.Stderr().find("zelkord: "), std::string::npos);
   EXPECT_NE(program.Stderr().find("Position.Height"), std::string::npos) << program.Stderr();
   EXPECT_EQ(dir.Read("zelkord.INI"), content);
@@ -754,7 +610,7 @@ class SettingsWrites {
 int SettingsWritesAtStop(bool underLoad, double& stopSeconds) {
   TempDir dir;
   const std::string config =
-      dir.Write("zelkord.INI", IniText({"[Program]", "UserMax=200", "[Server]", "Port=0"}));
+      dir.Write("zelkord.INI", TestInstanceIni({{"Program.UserMax", "200"}}));
   Program program(config);
   EXPECT_TRUE(program.Started());
   const int port = program.WaitForPort();
@@ -785,14 +641,14 @@ int SettingsWritesAtStop(bool underLoad, double& stopSeconds) {
           (void)send(sockets[static_cast<std::size_t>(i)], burst.data(), burst.size(),
                      MSG_NOSIGNAL | MSG_DONTWAIT);
         }
-        usleep(1000);
+        usleep(1000);  // a busy talker, not a spinning one
       }
     });
     load.emplace_back([&] {
       char sink[65536];
       while (!stop.load()) {
         for (int socket : sockets) (void)recv(socket, sink, sizeof sink, MSG_DONTWAIT);
-        usleep(500);
+        usleep(500);  // reads in rounds, like a client between polls
       }
     });
     usleep(1500 * 1000);  // let the load build up
@@ -800,7 +656,7 @@ int SettingsWritesAtStop(bool underLoad, double& stopSeconds) {
   SettingsWrites writes(dir.Path());
   const auto start = Clock::now();
   program.Signal(SIGTERM);
-  usleep(50 * 1000);
+  usleep(50 * 1000);        // the second signal lands while the first is being handled
   program.Signal(SIGTERM);  // a second request while draining changes nothing
   const bool exited = program.Exited(30000);
   stopSeconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -808,7 +664,7 @@ int SettingsWritesAtStop(bool underLoad, double& stopSeconds) {
   for (std::thread& thread : load) thread.join();
   for (int socket : sockets) close(socket);
   EXPECT_TRUE(exited);
-  EXPECT_TRUE(ExitedWithStatus(program, 0)) << program.Status() << program.Stderr();
+  EXPECT_TRUE(program.ExitedWith(0)) << program.Status() << program.Stderr();
   EXPECT_EQ(dir.Read("zelkord.INI"), afterStart);
   return writes.Count();
 }
@@ -981,8 +837,8 @@ TEST(HostileNames, EveryByteValueStaysInTheLogFolderAndOutOfThePageMarkup) {
 
   // The index page: rows of exactly the expected markup, each cell free of
   // markup characters, and the names unescaping to the channels themselves.
-  const std::string index = ReadAll(web.Port(), "GET / HTTP/1.0\r\n\r\n", 20000);
-  const std::string head = kHeader + "<html>\r\n<TABLE BORDER=\"2\">\r\n<TR>" +
+  const std::string index = Fetch(web.Port(), "GET / HTTP/1.0\r\n\r\n", 20000);
+  const std::string head = kPageHeader + "<html>\r\n<TABLE BORDER=\"2\">\r\n<TR>" +
                            std::string(base::jp::kIndexHeaderRow) + "</TR>\r\n";
   const std::string tail = "</TABLE>\r\n</html>\r\n";
   ASSERT_EQ(index.rfind(head, 0), 0u);
@@ -1017,8 +873,8 @@ TEST(HostileNames, EveryByteValueStaysInTheLogFolderAndOutOfThePageMarkup) {
     if (channel.size() < 2 || channel[0] != '#') continue;
     const std::string document = channel.substr(1);
     if (document.find_first_of(" \r\n") != std::string::npos) continue;
-    const std::string page = ReadAll(web.Port(), "GET /" + document + " HTTP/1.0\r\n\r\n");
-    const std::string open = kHeader + "<pre>\r\n";
+    const std::string page = Fetch(web.Port(), "GET /" + document + " HTTP/1.0\r\n\r\n");
+    const std::string open = kPageHeader + "<pre>\r\n";
     ASSERT_EQ(page.rfind(open, 0), 0u) << channel;
     const std::string body = page.substr(open.size(), page.size() - open.size() - 8);
     EXPECT_EQ(body.find_first_of("<>"), std::string::npos) << channel;
@@ -1042,12 +898,11 @@ TEST(HostileNames, RefusedNickDoesNotCaptureTheHoldersMessages) {
   // victim's nick, which is refused.
   first->Send("QUIT");
   ASSERT_EQ(first->ReadLine(), "<closed>");
-  ASSERT_TRUE(WaitFor([&] { return InUseSlots(server) == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return InUseSlots(server) == 2; }));
   auto intruder = server.Connect();
   intruder->Send("NICK victim");
-  EXPECT_EQ(intruder->ReadLine(), ":Zel.Server(^^ 433 victim :Nickname is already in use");
-  victim->Send("JOIN #c");
-  ASSERT_NE(victim->ReadUntil(" 366 "), "<timeout>");
+  EXPECT_EQ(intruder->ReadLine(), kServerPrefix + "433 victim :Nickname is already in use");
+  ASSERT_TRUE(victim->Join("#c"));
   sender->Send("JOIN #c");
   sender->Send("PRIVMSG #c :to the channel");
   sender->Send("PRIVMSG victim :to the victim");

@@ -8,16 +8,14 @@
 namespace zelkord::testing {
 namespace {
 
-const std::string kS = ":Zel.Server(^^ ";
-
 TEST(Join, FirstJoinMakesTheJoinerOperator) {
   TestServer server;
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");
   ann->Send("JOIN #a");
   EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 JOIN :#a");
-  EXPECT_EQ(ann->ReadLine(), kS + "353 ann = #a :@ann");
-  EXPECT_EQ(ann->ReadLine(), kS + "366 ann #a :End of /NAMES list");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "353 ann = #a :@ann");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "366 ann #a :End of /NAMES list");
   EXPECT_TRUE(ann->Silent());  // no topic reply follows a JOIN
   EXPECT_EQ(server.View("#a"),
             std::vector<std::string>{"*** ann" + std::string(base::jp::kEntered)});
@@ -33,8 +31,8 @@ TEST(Join, SecondMemberIsRelayedToEveryone) {
   bob->Send("join #a extra words");  // lower case works; extra parameters are ignored
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 JOIN :#a");
   EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 JOIN :#a");
-  EXPECT_EQ(bob->ReadLine(), kS + "353 bob = #a :@ann bob");
-  EXPECT_EQ(bob->ReadLine(), kS + "366 bob #a :End of /NAMES list");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "353 bob = #a :@ann bob");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "366 bob #a :End of /NAMES list");
   // Joining again changes nothing and answers nothing.
   bob->Send("JOIN #a");
   EXPECT_TRUE(bob->Silent());
@@ -49,7 +47,7 @@ TEST(Join, ChannelNamesAreExactAndUnvalidated) {
   ann->Send("JOIN #A");
   ann->Send("JOIN a,b");
   ann->Send("JOIN");
-  EXPECT_EQ(ann->ReadUntil("366 ann  :"), kS + "366 ann  :End of /NAMES list");
+  EXPECT_EQ(ann->ReadUntil("366 ann  :"), kServerPrefix + "366 ann  :End of /NAMES list");
   EXPECT_EQ(server.Channels(), (std::vector<std::string>{"#a", "#A", "a,b", ""}));
 }
 
@@ -78,8 +76,7 @@ TEST(Join, LongNamesReplyIsSplitBetweenNames) {
     nicks.push_back("member" + std::to_string(i) + std::string(20, 'x'));
     clients.push_back(server.Registered(nicks.back()));
     ASSERT_NE(clients.back(), nullptr);
-    clients.back()->Send("JOIN #big");
-    ASSERT_NE(clients.back()->ReadUntil(" 366 "), "<timeout>");
+    ASSERT_TRUE(clients.back()->Join("#big"));
   }
   auto last = server.Registered("last");
   last->Send("JOIN #big");
@@ -88,7 +85,7 @@ TEST(Join, LongNamesReplyIsSplitBetweenNames) {
   int lines = 0;
   for (std::string line = last->ReadLine(); line.find(" 366 ") == std::string::npos;
        line = last->ReadLine()) {
-    ASSERT_EQ(line.rfind(kS + "353 last = #big :", 0), 0u) << line;
+    ASSERT_EQ(line.rfind(kServerPrefix + "353 last = #big :", 0), 0u) << line;
     EXPECT_LE(line.size() + 2, 512u);
     joined += (joined.empty() ? "" : " ") + line.substr(line.find(" :") + 2);
     ++lines;
@@ -124,9 +121,9 @@ TEST(Part, LastMemberDestroysTheChannel) {
   EXPECT_TRUE(server.Channels().empty());
   // A fresh channel: new operator, no topic.
   bob->Send("JOIN #a");
-  EXPECT_EQ(bob->ReadLines(2).back(), kS + "353 bob = #a :@bob");
+  EXPECT_EQ(bob->ReadLines(2).back(), kServerPrefix + "353 bob = #a :@bob");
   bob->Send("TOPIC #a");
-  EXPECT_EQ(bob->ReadUntil(" 331 "), kS + "331 bob #a :No topic is set");
+  EXPECT_EQ(bob->ReadUntil(" 331 "), kServerPrefix + "331 bob #a :No topic is set");
 }
 
 TEST(Part, NonMemberLeavesANoticeButGetsNoReply) {

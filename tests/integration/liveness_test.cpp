@@ -2,13 +2,15 @@
 // at the next sweep, spares those that answered and slot 0, and drops
 // connections that never register.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "services/liveness.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 namespace zelkord::testing {
 namespace {
+
+const std::string kPing = "PING :" + std::string(kServerName);
 
 TEST(Liveness, SilentClientIsPingedThenDropped) {
   TestServer server;
@@ -16,10 +18,10 @@ TEST(Liveness, SilentClientIsPingedThenDropped) {
   auto first = server.Registered("first");  // slot 0 is exempt: take it
   auto ann = server.Registered("ann");
   services::LivenessSweep(server.Server().protocol);
-  EXPECT_EQ(ann->ReadLine(), "PING :Zel.Server(^^");
+  EXPECT_EQ(ann->ReadLine(), kPing);
   const auto page = server.Server().protocol.commLog->Snapshot(1);
   ASSERT_FALSE(page.sent.empty());
-  EXPECT_EQ(page.sent.back(), "PING :Zel.Server(^^");
+  EXPECT_EQ(page.sent.back(), kPing);
   services::LivenessSweep(server.Server().protocol);
   EXPECT_EQ(ann->ReadLine(), "<closed>");
   EXPECT_TRUE(server.WaitRegistered(1));
@@ -33,8 +35,9 @@ TEST(Liveness, ClientThatAnswersIsKept) {
   auto ann = server.Registered("ann");
   for (int sweep = 0; sweep < 3; ++sweep) {
     services::LivenessSweep(server.Server().protocol);
-    ASSERT_EQ(ann->ReadLine(), "PING :Zel.Server(^^");
-    ann->Send("PONG :Zel.Server(^^");  // unknown to the dispatcher, but a line all the same
+    ASSERT_EQ(ann->ReadLine(), kPing);
+    ann->Send("PONG :" +
+              std::string(kServerName));  // unknown to the dispatcher, but a line all the same
     ann->Send("LUSERS");
     ASSERT_NE(ann->ReadUntil(" 255 "), "<timeout>");
   }
@@ -48,7 +51,7 @@ TEST(Liveness, SlotZeroIsNeverPinged) {
   auto ann = server.Registered("ann");
   ann->Send("LUSERS");
   EXPECT_EQ(ann->ReadLine(),
-            ":Zel.Server(^^ 251 ann :There are 2 users and 0 invisible on 1 servers");
+            kServerPrefix + "251 ann :There are 2 users and 0 invisible on 1 servers");
   EXPECT_TRUE(server.Server().protocol.commLog->Snapshot(0).sent.empty() ||
               server.Server().protocol.commLog->Snapshot(0).sent.back().rfind("PING", 0) != 0);
 }
@@ -60,9 +63,7 @@ TEST(Liveness, UnregisteredConnectionIsDroppedAtTheSecondSweep) {
   auto idle = server.Connect();
   idle->Send("NICK idle");  // never completes registration
   // Admitted (its log page is open) before the first sweep counts it.
-  for (int i = 0; i < 500 && !server.Server().protocol.commLog->Snapshot(1).open; ++i)
-    usleep(10 * 1000);
-  ASSERT_TRUE(server.Server().protocol.commLog->Snapshot(1).open);
+  ASSERT_TRUE(WaitUntil([&] { return server.Server().protocol.commLog->Snapshot(1).open; }));
   services::LivenessSweep(server.Server().protocol);
   EXPECT_TRUE(idle->Silent(100));  // neither pinged nor dropped yet
   services::LivenessSweep(server.Server().protocol);

@@ -14,7 +14,7 @@ TEST(Mode, ChannelQueryGetsOneReplyAndChangesAreIgnored) {
   ann->Send("JOIN #a");
   (void)ann->ReadLines(3);
   ann->Send("MODE #a");
-  EXPECT_EQ(ann->ReadLine(), ":Zel.Server(^^ 324 ann #a :");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "324 ann #a :");
   for (const char* line : {"MODE #a +o bob", "MODE #a +l 1", "MODE #a +k key", "MODE ann",
                            "MODE ann +i", "MODE #A", "MODE"}) {
     ann->Send(line);

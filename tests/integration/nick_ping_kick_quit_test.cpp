@@ -7,17 +7,15 @@
 namespace zelkord::testing {
 namespace {
 
-const std::string kS = ":Zel.Server(^^ ";
-
 TEST(Nick, TakenNicksAreRefused) {
   TestServer server;
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");
   auto bob = server.Registered("bob");
   ann->Send("NICK BOB");
-  EXPECT_EQ(ann->ReadLine(), kS + "433 ann :Nickname is already in use");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "433 ann :Nickname is already in use");
   ann->Send("NICK ANN");  // even one's own nick in another case
-  EXPECT_EQ(ann->ReadLine(), kS + "433 ann :Nickname is already in use");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "433 ann :Nickname is already in use");
 }
 
 TEST(Nick, RelayedOncePerSharedChannel) {
@@ -37,7 +35,7 @@ TEST(Nick, RelayedOncePerSharedChannel) {
   EXPECT_EQ(server.View("#b").back(), change);
   // The member lists follow: NAMES shows the new nick.
   bob->Send("NAMES #a");
-  EXPECT_EQ(bob->ReadLine(), kS + "353 bob = #a :@anne bob");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "353 bob = #a :@anne bob");
 }
 
 TEST(Nick, UserInNoChannelChangesSilently) {
@@ -47,7 +45,8 @@ TEST(Nick, UserInNoChannelChangesSilently) {
   ann->Send("NICK zed");
   EXPECT_TRUE(ann->Silent());
   ann->Send("LUSERS");
-  EXPECT_EQ(ann->ReadLine(), kS + "251 zed :There are 1 users and 0 invisible on 1 servers");
+  EXPECT_EQ(ann->ReadLine(),
+            kServerPrefix + "251 zed :There are 1 users and 0 invisible on 1 servers");
   const auto events = server.Desk().Events();
   EXPECT_EQ(events.back(), "user ann zed");
 }
@@ -71,15 +70,15 @@ TEST(Kick, RefusalsInOrder) {
   auto cid = server.Registered("cid");
   JoinAll({ann.get(), bob.get()}, "#a");
   cid->Send("KICK #nowhere bob");
-  EXPECT_EQ(cid->ReadLine(), kS + "401 cid #nowhere :No such nick/channel");
+  EXPECT_EQ(cid->ReadLine(), kServerPrefix + "401 cid #nowhere :No such nick/channel");
   cid->Send("KICK #a bob");  // exists, but cid has not joined it
-  EXPECT_EQ(cid->ReadLine(), kS + "442 cid #a :You're not on that channel");
+  EXPECT_EQ(cid->ReadLine(), kServerPrefix + "442 cid #a :You're not on that channel");
   bob->Send("KICK #a ann");  // a member without the operator flag
-  EXPECT_EQ(bob->ReadLine(), kS + "482 bob #a :You're not channel operator");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "482 bob #a :You're not channel operator");
   ann->Send("KICK #a Ghost");
-  EXPECT_EQ(ann->ReadLine(), kS + "401 ann Ghost :No such nick/channel");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "401 ann Ghost :No such nick/channel");
   ann->Send("KICK #a CID");  // connected, not on the channel: named as typed
-  EXPECT_EQ(ann->ReadLine(), kS + "401 ann CID :No such nick/channel");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "401 ann CID :No such nick/channel");
 }
 
 TEST(Kick, OperatorRemovesAMember) {
@@ -92,8 +91,8 @@ TEST(Kick, OperatorRemovesAMember) {
   EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 KICK #a BOB :behave");
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 KICK #a BOB :behave");
   ann->Send("NAMES #a");
-  EXPECT_EQ(ann->ReadLine(), kS + "353 ann = #a :@ann");
-  EXPECT_EQ(ann->ReadLine(), kS + "366 ann #a :End of /NAMES list");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "353 ann = #a :@ann");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "366 ann #a :End of /NAMES list");
   // bob may no longer talk there.
   bob->Send("PRIVMSG #a :hey");
   EXPECT_TRUE(ann->Silent());

@@ -14,12 +14,11 @@ TEST(Operator, JoinsAsOperatorAndTalks) {
   ASSERT_TRUE(server.Started());
   ASSERT_TRUE(server.WaitRegistered(1));
   auto bob = server.Registered("bob");
-  bob->Send("JOIN #b");
-  ASSERT_NE(bob->ReadUntil(" 366 "), "<timeout>");
+  ASSERT_TRUE(bob->Join("#b"));
   server.Server().Operator().Join("#b");
   EXPECT_EQ(bob->ReadLine(), ":DESK!Administrator@127.0.0.1 JOIN :#b");
   bob->Send("WHOIS desk");
-  EXPECT_EQ(bob->ReadUntil(" 319 "), ":Zel.Server(^^ 319 bob desk :@#b ");
+  EXPECT_EQ(bob->ReadUntil(" 319 "), kServerPrefix + "319 bob desk :@#b ");
   EXPECT_TRUE(server.Server().Operator().Input("#b", "hello all"));
   EXPECT_EQ(bob->ReadUntil("PRIVMSG"), ":DESK!Administrator@127.0.0.1 PRIVMSG #b :hello all");
   EXPECT_TRUE(server.Server().Operator().Input("#b", "/TOPIC #b :from the desk"));

@@ -6,8 +6,6 @@
 namespace zelkord::testing {
 namespace {
 
-const std::string kS = ":Zel.Server(^^ ";
-
 // ann and bob in #a, all join traffic read.
 struct TwoInChannel {
   TestServer server;
@@ -77,7 +75,7 @@ TEST(Privmsg, JapaneseTextArrivesAsTheSameWireBytes) {
 TEST(Topic, QuerySetAndReadBack) {
   TwoInChannel c;
   c.ann->Send("TOPIC #a");
-  EXPECT_EQ(c.ann->ReadLine(), kS + "331 ann #a :No topic is set");
+  EXPECT_EQ(c.ann->ReadLine(), kServerPrefix + "331 ann #a :No topic is set");
   c.ann->Send("TOPIC #a :hello world");
   EXPECT_EQ(c.ann->ReadLine(), ":ann!user@127.0.0.1 TOPIC #a :hello world by ann");
   EXPECT_EQ(c.bob->ReadLine(), ":ann!user@127.0.0.1 TOPIC #a :hello world by ann");
@@ -85,7 +83,7 @@ TEST(Topic, QuerySetAndReadBack) {
   // Anyone may ask, member or not.
   auto cid = c.server.Registered("cid");
   cid->Send("TOPIC #a");
-  EXPECT_EQ(cid->ReadLine(), kS + "332 cid #a :hello world by ann");
+  EXPECT_EQ(cid->ReadLine(), kServerPrefix + "332 cid #a :hello world by ann");
 }
 
 TEST(Topic, EmptyTopicStillNamesTheSetter) {
@@ -93,7 +91,7 @@ TEST(Topic, EmptyTopicStillNamesTheSetter) {
   c.bob->Send("TOPIC #a :");
   EXPECT_EQ(c.bob->ReadLine(), ":bob!user@127.0.0.1 TOPIC #a : by bob");
   c.bob->Send("TOPIC #a");
-  EXPECT_EQ(c.bob->ReadLine(), kS + "332 bob #a : by bob");
+  EXPECT_EQ(c.bob->ReadLine(), kServerPrefix + "332 bob #a : by bob");
 }
 
 TEST(Topic, NoSuchChannelGetsNoReply) {

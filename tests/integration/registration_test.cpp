@@ -1,11 +1,12 @@
 // Registration over real sockets: the welcome burst line for line, the
 // password step, nickname clashes.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <regex>
 
+#include "base/version.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 namespace zelkord::testing {
 namespace {
@@ -18,22 +19,25 @@ TEST(Registration, WelcomeBurstLineForLine) {
   client->Send("NICK ann");
   EXPECT_TRUE(client->Silent());
   client->Send("USER guest somehost someserver :Ann Example");
-  const std::string s = ":Zel.Server(^^ ";
+  const std::string& s = kServerPrefix;
+  const std::string name(kServerName);
+  const std::string version(base::kVersion);
   EXPECT_EQ(client->ReadLine(), s + "001 ann :Welcome to the Internet Relay Network ann");
-  EXPECT_EQ(client->ReadLine(), s + "002 ann :Your host is Zel.Server(^^, running version 1.07");
+  EXPECT_EQ(client->ReadLine(),
+            s + "002 ann :Your host is " + name + ", running version " + version);
   EXPECT_EQ(client->ReadLine(),
             s + "003 ann :This server was created on " + server.Server().protocol.startTimeText);
-  EXPECT_EQ(client->ReadLine(), s + "004 ann Zel.Server(^^ 1.07 oirw abiklmnopqstv");
+  EXPECT_EQ(client->ReadLine(), s + "004 ann " + name + " " + version + " oirw abiklmnopqstv");
   // The operator client counts among the registered users.
   EXPECT_EQ(client->ReadLine(), s + "251 ann :There are 2 users and 0 invisible on 1 servers");
   EXPECT_EQ(client->ReadLine(), s + "253 ann 0 :unknown connection(s)");
   EXPECT_EQ(client->ReadLine(), s + "254 ann 0 :channels formed");
   EXPECT_EQ(client->ReadLine(), s + "255 ann :I have 2 clients and 0 servers");
   const std::string time = client->ReadLine();
-  EXPECT_TRUE(std::regex_match(
-      time,
-      std::regex(
-          R"(:Zel\.Server\(\^\^ 391 ann Zel\.Server\(\^\^ :[A-Z][a-z]{2} \d\d \d{4} \d\d:\d\d:\d\d)")))
+  const std::string timeHead = s + "391 ann " + name + " :";
+  EXPECT_TRUE(time.rfind(timeHead, 0) == 0 &&
+              std::regex_match(time.substr(timeHead.size()),
+                               std::regex(R"([A-Z][a-z]{2} \d\d \d{4} \d\d:\d\d:\d\d)")))
       << time;
   EXPECT_EQ(client->ReadLine(), s + "422 ann :MOTD File is missing");
   EXPECT_TRUE(client->Silent());
@@ -63,13 +67,13 @@ TEST(Registration, RealNameKeepsItsSpacesAndNickTakesTheWholeText) {
   client->Send("NICK two words");
   client->Send("USER u h s :Ann Example");
   EXPECT_EQ(client->ReadLine(),
-            ":Zel.Server(^^ 001 two words :Welcome to the Internet Relay Network two words");
+            kServerPrefix + "001 two words :Welcome to the Internet Relay Network two words");
   auto asker = server.Registered("bob");
   ASSERT_NE(asker, nullptr);
   asker->Send("WHOIS two");
-  EXPECT_EQ(asker->ReadLine(), ":Zel.Server(^^ 401 bob two :No such nick/channel");
+  EXPECT_EQ(asker->ReadLine(), kServerPrefix + "401 bob two :No such nick/channel");
   asker->Send("WHOIS :two words");
-  EXPECT_EQ(asker->ReadLine(), ":Zel.Server(^^ 311 bob two words u 127.0.0.1 * :Ann Example");
+  EXPECT_EQ(asker->ReadLine(), kServerPrefix + "311 bob two words u 127.0.0.1 * :Ann Example");
 }
 
 TEST(Registration, NicknameInUseInAnyLetterCase) {
@@ -77,24 +81,19 @@ TEST(Registration, NicknameInUseInAnyLetterCase) {
   ASSERT_TRUE(server.Started());
   auto holder = server.Connect();
   holder->Send("NICK ABC");  // still registering: holds the nick all the same
-  bool held = false;
-  for (int i = 0; i < 500 && !held; ++i) {
-    {
-      irc::ProtocolLock lock(server.Server().protocol);
-      held = server.Server().protocol.users->FindUserByNick("abc") != irc::kNotFound;
-    }
-    if (!held) usleep(10 * 1000);
-  }
-  ASSERT_TRUE(held);
+  ASSERT_TRUE(WaitUntil([&] {
+    irc::ProtocolLock lock(server.Server().protocol);
+    return server.Server().protocol.users->FindUserByNick("abc") != irc::kNotFound;
+  }));
   auto client = server.Connect();
   client->Send("USER u h s :r");
   client->Send("NICK abc");
-  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 433 abc :Nickname is already in use");
+  EXPECT_EQ(client->ReadLine(), kServerPrefix + "433 abc :Nickname is already in use");
   client->Send("NICK");  // an empty nick is never free
-  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 433  :Nickname is already in use");
+  EXPECT_EQ(client->ReadLine(), kServerPrefix + "433  :Nickname is already in use");
   client->Send("NICK abd");
   EXPECT_EQ(client->ReadLine(),
-            ":Zel.Server(^^ 001 abd :Welcome to the Internet Relay Network abd");
+            kServerPrefix + "001 abd :Welcome to the Internet Relay Network abd");
 }
 
 TEST(Registration, OtherCommandsBeforeRegistrationAreIgnored) {
@@ -121,7 +120,7 @@ TEST(Registration, PasswordIsComparedByteForByte) {
   // The NICK given before the password carries over.
   client->Send("USER u h s :r");
   EXPECT_EQ(client->ReadLine(),
-            ":Zel.Server(^^ 001 ann :Welcome to the Internet Relay Network ann");
+            kServerPrefix + "001 ann :Welcome to the Internet Relay Network ann");
 }
 
 TEST(Registration, UserBeforePasswordIsRefusedAndClosed) {
@@ -130,7 +129,7 @@ TEST(Registration, UserBeforePasswordIsRefusedAndClosed) {
   auto client = server.Connect();
   client->Send("NICK ann");
   client->Send("USER u h s :r");
-  EXPECT_EQ(client->ReadLine(), ":Zel.Server(^^ 465 ann :You are banned from this server");
+  EXPECT_EQ(client->ReadLine(), kServerPrefix + "465 ann :You are banned from this server");
   EXPECT_EQ(client->ReadLine(), "<closed>");
 }
 
@@ -142,7 +141,7 @@ TEST(Registration, OperatorClientRegistersAsTheClientNick) {
   ASSERT_NE(client, nullptr);
   client->Send("WHOIS desk");
   EXPECT_EQ(client->ReadLine(),
-            ":Zel.Server(^^ 311 ann DESK Administrator 127.0.0.1 * :Zelkord Admin");
+            kServerPrefix + "311 ann DESK Administrator 127.0.0.1 * :Zelkord Admin");
 }
 
 TEST(Registration, OperatorClientGivesTheServerPassword) {
@@ -154,7 +153,7 @@ TEST(Registration, OperatorClientGivesTheServerPassword) {
   ASSERT_TRUE(client->Register("ann"));
   client->Send("LUSERS");
   EXPECT_EQ(client->ReadLine(),
-            ":Zel.Server(^^ 251 ann :There are 2 users and 0 invisible on 1 servers");
+            kServerPrefix + "251 ann :There are 2 users and 0 invisible on 1 servers");
 }
 
 }  // namespace

@@ -2,17 +2,16 @@
 // admission refuses banned peers and a full table in silence, shut-down
 // drains and writes the window state, and the program reports a start-up
 // that cannot listen.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <signal.h>
 
 #include <cstdlib>
 
+#include "base/version.h"
 #include "net/tcp.h"
+#include "support/program.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 namespace zelkord::testing {
 namespace {
@@ -27,14 +26,14 @@ TEST(ServerStart, FirstStartWritesEveryDefaultInOrder) {
   ASSERT_TRUE(server.Start().ok);
   const std::string folder = dir.Path();
   const std::string expected = IniText({"[Program]",
-                                        "Version=1.07",
+                                        "Version=" + std::string(base::kVersion),
                                         "UserMax=64",
                                         "ChanMax=10",
                                         "",
                                         "[Server]",
                                         "Port=0",
                                         "PassWord=",
-                                        "Name=Zel.Server(^^",
+                                        "Name=" + std::string(kServerName),
                                         "Information=Harbor City",
                                         "UserMode=oirw",
                                         "ChanMode=abiklmnopqstv",
@@ -83,7 +82,7 @@ TEST(ServerStart, AcceptsAndFramesLines) {
   client->SendRaw("CK ann\r");
   client->SendRaw("\nUSER a b c :d\r\nLUSERS\r\n");
   EXPECT_EQ(client->ReadLine(),
-            ":Zel.Server(^^ 001 ann :Welcome to the Internet Relay Network ann");
+            kServerPrefix + "001 ann :Welcome to the Internet Relay Network ann");
   EXPECT_NE(client->ReadUntil(" 255 ann "), "<timeout>");
 }
 
@@ -119,12 +118,9 @@ TEST(ServerStart, FullTableClosesTheExtraConnectionWithoutData) {
   // The slot comes back once its holder leaves.
   first->Send("QUIT");
   EXPECT_EQ(first->ReadLine(), "<closed>");
+  // The freed slot is released just after the close: a refused attempt is retried.
   std::unique_ptr<TestClient> next;
-  for (int attempt = 0; attempt < 50 && next == nullptr; ++attempt) {
-    next = server.Registered("bob");
-    if (next == nullptr) usleep(20 * 1000);  // the freed slot is released just after the close
-  }
-  EXPECT_NE(next, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return (next = server.Registered("bob")) != nullptr; }));
 }
 
 TEST(ServerStart, BannedAddressIsClosedAndTakesNoSlot) {
@@ -165,16 +161,6 @@ TEST(ServerStart, BadNumberStopsStartUp) {
   EXPECT_NE(server.StartError().find("Program.UserMax"), std::string::npos);
 }
 
-// Runs the real program in a folder and returns its exit status.
-int RunProgram(const std::string& config, const std::string& extraEnvironment = "") {
-  const char* binary = std::getenv("ZELKORD_BINARY");
-  if (binary == nullptr) return -1;
-  const std::string command = extraEnvironment + " timeout -s TERM 20 '" + std::string(binary) +
-                              "' --headless --config '" + config + "' >/dev/null 2>&1";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(Program, PortInUseExitsWithStatusOne) {
   ASSERT_NE(std::getenv("ZELKORD_BINARY"), nullptr) << "run through ctest";
   const int holder = net::TcpListen(0);
@@ -182,31 +168,25 @@ TEST(Program, PortInUseExitsWithStatusOne) {
   TempDir dir;
   const std::string file = dir.Write(
       "zelkord.INI", IniText({"[Server]", "Port=" + std::to_string(net::TcpBoundPort(holder))}));
-  EXPECT_EQ(RunProgram(file), 1);
+  Program program(file);
+  ASSERT_TRUE(program.Started());
+  EXPECT_TRUE(program.Exited(20000));
+  EXPECT_TRUE(program.ExitedWith(1)) << program.Status();
   net::TcpClose(holder);
 }
 
 TEST(Program, SigtermStopsCleanly) {
   ASSERT_NE(std::getenv("ZELKORD_BINARY"), nullptr) << "run through ctest";
   TempDir dir;
-  const std::string file = dir.Write("zelkord.INI", IniText({"[Server]", "Port=0"}));
-  const char* binary = std::getenv("ZELKORD_BINARY");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    freopen("/dev/null", "w", stdout);
-    execl(binary, binary, "--headless", "--config", file.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  const std::string file = dir.Write("zelkord.INI", TestInstanceIni({}));
+  Program program(file);
+  ASSERT_TRUE(program.Started());
   // Wait until start-up has rewritten the settings file, then ask it to stop.
-  for (int i = 0; i < 500 && dir.Read("zelkord.INI").find("[Color]") == std::string::npos; ++i) {
-    usleep(10 * 1000);
-  }
-  kill(child, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(
+      WaitUntil([&] { return dir.Read("zelkord.INI").find("[Color]") != std::string::npos; }));
+  program.Signal(SIGTERM);
+  ASSERT_TRUE(program.Exited(20000));
+  EXPECT_TRUE(program.ExitedWith(0)) << program.Status();
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 // The default run suits the test suite (about 15 s, 160 clients, also under
 // the sanitizers). ZELKORD_SOAK_SECONDS and ZELKORD_SOAK_CLIENTS make it
 // longer and bigger; scripts/soak.sh runs it that way.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
@@ -35,6 +34,7 @@
 #include "base/sjis.h"
 #include "net/tcp.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 namespace zelkord::testing {
 namespace {
@@ -90,35 +90,12 @@ Plan MakePlan() {
   return plan;
 }
 
-int CountEntries(const char* folder) {
-  int count = 0;
-  if (DIR* dir = opendir(folder)) {
-    while (dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') ++count;
-    }
-    closedir(dir);
-  }
-  return count;
-}
-
 int ThreadCount() {
-  return CountEntries("/proc/self/task");
+  return EntriesIn("/proc/self/task");
 }
 
 int FdCount() {
-  return CountEntries("/proc/self/fd") - 1;  // the directory being read
-}
-
-// Waits until counter() equals want (threads take a moment to vanish after
-// they signalled their end). Returns the last value seen.
-template <typename Counter>
-int SettleTo(int want, Counter counter) {
-  int value = counter();
-  for (int i = 0; i < 500 && value != want; ++i) {
-    usleep(10 * 1000);
-    value = counter();
-  }
-  return value;
+  return EntriesIn("/proc/self/fd") - 1;  // the directory being read
 }
 
 std::string StableChannel(int index) {
@@ -497,6 +474,7 @@ class Soak {
       owners.push_back(&agent);
     }
     if (fds.empty()) {
+      // Nothing to poll: the round's wait all the same, so callers pace alike.
       usleep(static_cast<useconds_t>(waitMs) * 1000);
       return;
     }
@@ -909,8 +887,11 @@ TEST(Soak, ManyClientsKeepTheTablesConsistentAndLoseNoLine) {
     EXPECT_EQ(figures.maxInUse, plan.userMax);
     EXPECT_GT(figures.deliveries, 0);
   }
-  EXPECT_EQ(SettleTo(threadsBefore, ThreadCount), threadsBefore) << "threads left behind";
-  EXPECT_EQ(SettleTo(fdsBefore, FdCount), fdsBefore) << "descriptors left open";
+  // Threads take a moment to vanish after they signalled their end.
+  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threadsBefore; }))
+      << "threads left behind: " << ThreadCount() << " of " << threadsBefore;
+  EXPECT_TRUE(WaitUntil([&] { return FdCount() == fdsBefore; }))
+      << "descriptors left open: " << FdCount() << " of " << fdsBefore;
   if (!kSanitized) {
     // The sanitizer builds check leaks at exit instead; here the heap in use
     // must be back near where it was (a little for lazily made statics).

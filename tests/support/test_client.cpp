@@ -11,6 +11,14 @@
 
 namespace zelkord::testing {
 
+bool MakeSocketPair(int fds[2]) {
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return false;
+  const timeval deadline{kReadTimeoutMs / 1000, (kReadTimeoutMs % 1000) * 1000};
+  for (int i = 0; i < 2; ++i)
+    (void)setsockopt(fds[i], SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
+  return true;
+}
+
 TestClient::TestClient(int port) {
   socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -99,6 +107,11 @@ bool TestClient::Silent(int ms) {
 bool TestClient::ClosedWithoutData(int timeoutMs) {
   const std::string line = ReadLine(timeoutMs);
   return line == "<closed>" && buffer_.empty();
+}
+
+bool TestClient::Join(std::string_view channel) {
+  Send("JOIN " + std::string(channel));
+  return ReadUntil(" 366 ").find(" 366 ") != std::string::npos;
 }
 
 bool TestClient::Register(std::string_view nick, std::string_view user) {

@@ -12,6 +12,10 @@ inline constexpr int kReadTimeoutMs = 5000;
 // How long a test waits to be sure nothing more arrives.
 inline constexpr int kSilenceMs = 300;
 
+// Fills fds with a connected pair of local sockets whose receives give up
+// after kReadTimeoutMs (-1, EAGAIN) instead of blocking; false on failure.
+[[nodiscard]] bool MakeSocketPair(int fds[2]);
+
 class TestClient {
  public:
   // Connects to 127.0.0.1:port; Connected() tells whether it worked.
@@ -36,6 +40,9 @@ class TestClient {
   // true when the server closes the connection within the time, having
   // sent nothing more.
   [[nodiscard]] bool ClosedWithoutData(int timeoutMs = kReadTimeoutMs);
+  // Sends JOIN and reads through the names reply's end (366); false when
+  // it does not arrive.
+  [[nodiscard]] bool Join(std::string_view channel);
   // Registers with NICK and USER and reads the welcome burst through 422/376.
   // Returns false when the burst does not arrive.
   [[nodiscard]] bool Register(std::string_view nick, std::string_view user = "user");

@@ -1,6 +1,8 @@
 // In-process test servers in temporary instance folders.
 #include "support/test_server.h"
 
+#include "support/wait.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,17 +46,23 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
-  const std::string file = path_ + name;
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  return file;
+  WriteFile(path_ + name, bytes);
+  return path_ + name;
 }
 
 std::string TempDir::Read(const std::string& name) const {
-  std::ifstream in(path_ + name, std::ios::binary);
+  return ReadFile(path_ + name);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::stringstream content;
   content << in.rdbuf();
   return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 void RecordingDesk::Record(std::string event) {
@@ -92,8 +100,7 @@ std::vector<std::string> RecordingDesk::Errors() {
 void JoinAll(std::initializer_list<TestClient*> clients, const std::string& channel) {
   std::vector<TestClient*> joined;
   for (TestClient* client : clients) {
-    client->Send("JOIN " + channel);
-    (void)client->ReadUntil(" 366 ");
+    (void)client->Join(channel);
     for (TestClient* earlier : joined) (void)earlier->ReadLine();  // the new member's JOIN
     joined.push_back(client);
   }
@@ -113,6 +120,18 @@ std::string TestInstanceIni(const SettingsMap& settings) {
     lines.insert(lines.end(), entries.begin(), entries.end());
   }
   return IniText(lines);
+}
+
+int EntriesIn(const std::string& folder) {
+  int count = 0;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") ++count;
+    }
+    closedir(dir);
+  }
+  return count;
 }
 
 std::string IniText(const std::vector<std::string>& lines) {
@@ -156,14 +175,10 @@ std::vector<std::string> TestServer::View(const std::string& channel) {
 }
 
 bool TestServer::WaitRegistered(int count) {
-  for (int i = 0; i < 500; ++i) {
-    {
-      irc::ProtocolLock lock(server_->protocol);
-      if (server_->protocol.users->RegisteredCount() == count) return true;
-    }
-    usleep(10 * 1000);
-  }
-  return false;
+  return WaitUntil([&] {
+    irc::ProtocolLock lock(server_->protocol);
+    return server_->protocol.users->RegisteredCount() == count;
+  });
 }
 
 std::vector<std::string> TestServer::Channels() {

@@ -16,6 +16,11 @@
 
 namespace zelkord::testing {
 
+// The server's name in a test instance (the default), and the prefix of
+// every reply it sends.
+inline constexpr std::string_view kServerName = "Zel.Server(^^";
+inline const std::string kServerPrefix = ":" + std::string(kServerName) + " ";
+
 // A temporary folder, removed with everything in it at destruction.
 class TempDir {
  public:
@@ -83,7 +88,7 @@ class TestServer {
   // The conversation view of a channel with each line's "hh:nn " stamp cut
   // off (the stamp's shape is checked); empty when there is no such channel.
   [[nodiscard]] std::vector<std::string> View(const std::string& channel);
-  // Waits (up to 5 s) until count connections are registered.
+  // Waits (up to 10 s) until count connections are registered.
   [[nodiscard]] bool WaitRegistered(int count);
   // Names of the channels, in table order.
   [[nodiscard]] std::vector<std::string> Channels();
@@ -103,6 +108,13 @@ void JoinAll(std::initializer_list<TestClient*> clients, const std::string& chan
 // The settings file of a test instance: Server.Port 0 (the kernel picks)
 // and the given "Section.Key" -> value entries, grouped by section.
 [[nodiscard]] std::string TestInstanceIni(const SettingsMap& settings);
+
+// A whole file's bytes; empty when it is missing.
+[[nodiscard]] std::string ReadFile(const std::string& path);
+// Replaces a file with the bytes.
+void WriteFile(const std::string& path, const std::string& bytes);
+// How many entries a folder holds ("." and ".." aside); 0 when it is missing.
+[[nodiscard]] int EntriesIn(const std::string& folder);
 
 // Writes an INI text with CR LF line ends from "[Section]" / "Key=Value" lines.
 [[nodiscard]] std::string IniText(const std::vector<std::string>& lines);

@@ -11,8 +11,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "support/test_server.h"
@@ -20,22 +18,10 @@
 namespace zelkord::config {
 namespace {
 
+using testing::EntriesIn;
+using testing::ReadFile;
 using testing::TempDir;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-int EntryCount(const std::string& folder) {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-  return count;
-}
+using testing::WriteFile;
 
 struct ReadCase {
   const char* label;
@@ -141,7 +127,7 @@ TEST(IniFileSave, RoundTripsAndLeavesNoTemporaryFile) {
   ASSERT_TRUE(ini.Save(path));
   EXPECT_EQ(ReadFile(path), "[S]\r\nK=\x82\xa0 value\r\n\r\n");
   EXPECT_EQ(IniFile::Load(path).Read("S", "K", ""), "\x82\xa0 value");
-  EXPECT_EQ(EntryCount(dir.Path()), 1);
+  EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 TEST(IniFileSave, UnwritablePlacesFail) {
@@ -156,7 +142,7 @@ TEST(IniFileSave, UnwritablePlacesFail) {
   std::filesystem::create_directory(dir.File("taken"));
   WriteFile(dir.File("taken/inside"), "x");
   EXPECT_FALSE(ini.Save(dir.File("taken")));
-  EXPECT_EQ(EntryCount(dir.Path()), 1);
+  EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 TEST(IniFileSave, FailedWriteLeavesOldFileWhole) {
@@ -183,7 +169,7 @@ TEST(IniFileSave, FailedWriteLeavesOldFileWhole) {
   EXPECT_FALSE(savedOk);
   EXPECT_EQ(error, EFBIG);
   EXPECT_EQ(ReadFile(path), old);
-  EXPECT_EQ(EntryCount(dir.Path()), 1);
+  EXPECT_EQ(EntriesIn(dir.Path()), 1);
 }
 
 TEST(IniFileSave, KeepsPermissionsAndFollowsSymbolicLink) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "support/test_client.h"
+
 namespace zelkord::net {
 namespace {
 
@@ -29,7 +31,7 @@ std::string ReadAll(int fd, std::size_t atLeast) {
 
 TEST(Connection, LinesArriveInOrderThroughTheWriter) {
   int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  ASSERT_TRUE(testing::MakeSocketPair(fds));
   net::OutputWriter writer;
   auto connection = std::make_shared<net::OutputQueue>(fds[0], writer, 1 << 22);
   std::string expected;
@@ -48,7 +50,7 @@ TEST(Connection, LinesArriveInOrderThroughTheWriter) {
 
 TEST(Connection, OverflowShutsTheSocketDown) {
   int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  ASSERT_TRUE(testing::MakeSocketPair(fds));
   net::OutputWriter writer;
   auto connection = std::make_shared<net::OutputQueue>(fds[0], writer, 4096);
   const std::string line(1000, 'x');
@@ -69,7 +71,7 @@ TEST(Connection, OverflowShutsTheSocketDown) {
 
 TEST(Connection, CloseHandsOverQueuedLinesFirst) {
   int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  ASSERT_TRUE(testing::MakeSocketPair(fds));
   net::OutputWriter writer;
   auto connection = std::make_shared<net::OutputQueue>(fds[0], writer);
   ASSERT_TRUE(connection->Enqueue("last words"));
@@ -83,7 +85,7 @@ TEST(Connection, CloseHandsOverQueuedLinesFirst) {
 
 TEST(Connection, BurstToASlowButReadingPeerIsPacedNotDropped) {
   int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  ASSERT_TRUE(testing::MakeSocketPair(fds));
   net::OutputWriter writer;
   auto connection = std::make_shared<net::OutputQueue>(fds[0], writer);
   const std::string line(500, 'y');

@@ -8,11 +8,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "support/test_server.h"
 
 namespace zelkord::config {
@@ -25,14 +24,8 @@ class TempDir : public testing::TempDir {
   InstancePaths Paths() const { return PathsFor(File("zelkord")); }
 };
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 // What start-up does with the settings: load, show, write everything back.
 LoadedSettings StartUp(const InstancePaths& paths) {
@@ -119,8 +112,11 @@ TEST(StartUpSequence, FirstStartWritesEveryDefaultInOrder) {
   const InstancePaths paths = dir.Paths();
   const std::string folder = dir.File("");
   const std::string expected =
-      "[Program]\r\nVersion=1.07\r\nUserMax=64\r\nChanMax=10\r\n\r\n"
-      "[Server]\r\nPort=6667\r\nPassWord=\r\nName=Zel.Server(^^\r\nInformation=Harbor City\r\n"
+      "[Program]\r\nVersion=" + std::string(base::kVersion) +
+      "\r\nUserMax=64\r\nChanMax=10\r\n\r\n"
+      "[Server]\r\nPort=6667\r\nPassWord=\r\nName=" +
+      std::string(testing::kServerName) +
+      "\r\nInformation=Harbor City\r\n"
       "UserMode=oirw\r\nChanMode=abiklmnopqstv\r\nMotdPath=" +
       folder + "zelkord.MTD\r\n\r\n" +
       "[Client]\r\nNick=ZELKNIK\r\nReal=Zelkord Admin\r\n\r\n"
@@ -168,7 +164,7 @@ TEST(LoadSettings, OldVersionLosesTcpIpSectionAtOnce) {
   WriteFile(paths.settingsFile,
             "[Program]\r\nVersion=1.04\r\n[TcpIP]\r\nPort=6667\r\n[Server]\r\nName=Old\r\n");
   const LoadedSettings loaded = LoadSettings(paths);
-  EXPECT_EQ(loaded.settings.programVersion, "1.07");
+  EXPECT_EQ(loaded.settings.programVersion, base::kVersion);
   EXPECT_FALSE(loaded.cleanupWriteFailed);
   EXPECT_EQ(ReadFile(paths.settingsFile),
             "[Program]\r\nVersion=1.04\r\n\r\n[Server]\r\nName=Old\r\n\r\n");
@@ -176,7 +172,7 @@ TEST(LoadSettings, OldVersionLosesTcpIpSectionAtOnce) {
   // Any other version keeps the section, and loading writes nothing.
   const std::string newer = "; note\r\n[Program]\r\nVersion=1.05\r\n[TcpIP]\r\nPort=1\r\n";
   WriteFile(paths.settingsFile, newer);
-  EXPECT_EQ(config::LoadSettings(paths).settings.programVersion, "1.07");
+  EXPECT_EQ(config::LoadSettings(paths).settings.programVersion, base::kVersion);
   EXPECT_EQ(ReadFile(paths.settingsFile), newer);
 }
 
@@ -187,7 +183,7 @@ TEST(LoadSettings, LetterCaseIsIgnoredButBlanksBelongToTheKey) {
             "[SERVER]\r\nport=7000\r\nName =Mine\r\nPassWord=\r\n[client]\r\nNICK=Boss\r\n");
   const Settings s = LoadSettings(paths).settings;
   EXPECT_EQ(s.serverPort, "7000");
-  EXPECT_EQ(s.serverName, "Zel.Server(^^");
+  EXPECT_EQ(s.serverName, testing::kServerName);
   EXPECT_EQ(s.serverPassWord, "");
   EXPECT_EQ(s.clientNick, "Boss");
 }

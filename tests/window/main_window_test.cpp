@@ -19,8 +19,8 @@ namespace {
 using window::qt::ChannelPage;
 using window::qt::LogPage;
 
-QLineEdit* FieldOf(window::qt::TForm1& form, const char* name) {
-  return form.findChild<QLineEdit*>(QString::fromLatin1(name));
+QLineEdit* FieldOf(window::qt::MainWindow& mainWindow, const char* name) {
+  return mainWindow.findChild<QLineEdit*>(QString::fromLatin1(name));
 }
 
 // The line without its "hh:nn " stamp (checked for shape), or "<no stamp>".
@@ -37,43 +37,45 @@ bool LastLineIs(ChannelPage* page, const std::string& expected) {
 TEST(MainWindow, ShowsTheSystemsOwnCaptions) {
   WindowFixture fixture;
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  window::qt::TForm1& form = fixture.Form();
-  QTabWidget* inner = form.SettingsPane()->Pages();
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  QTabWidget* inner = mainWindow.SettingsPane()->Pages();
   const struct {
     QString shown;
     std::string bytes;
   } cases[] = {
-      {form.windowTitle(), "Zelkord Ver. 1.07"},
-      {form.PageControl()->tabText(0), "\x90\xDD\x92\xE8"},
-      {form.PageControl()->tabText(1), std::string(base::jp::kCommLogCaption)},
+      {mainWindow.windowTitle(), "Zelkord Ver. 1.07"},
+      {mainWindow.PageTabs()->tabText(0), "\x90\xDD\x92\xE8"},
+      {mainWindow.PageTabs()->tabText(1), std::string(base::jp::kCommLogCaption)},
       {inner->tabText(0), "\xCC\xDF\xDB\xB8\xDE\xD7\xD1"},
       {inner->tabText(1), "\xBB\xB0\xCA\xDE\xB0"},
       {inner->tabText(2), "\xB8\xD7\xB2\xB1\xDD\xC4"},
       {inner->tabText(3), "\xDB\xB8\xDE"},
       {inner->tabText(4), "WEB"},
-      {form.SettingsPane()->SaveButton()->text(), "\x90\xDD\x92\xE8\x82\xCC\x95\xDB\x8A\xC7"},
-      {form.SettingsPane()->HomePageButton()->text(), "Zelkord \xCE\xB0\xD1\xCD\xDF\xB0\xBC\xDE"},
-      {form.SettingsPane()->QuitButton()->text(), "Zelkord \x82\xCC\x8FI\x97\xB9"},
-      {form.findChild<QCheckBox*>("CheckLogSave")->text(),
+      {mainWindow.SettingsPane()->SaveButton()->text(), "\x90\xDD\x92\xE8\x82\xCC\x95\xDB\x8A\xC7"},
+      {mainWindow.SettingsPane()->HomePageButton()->text(),
+       "Zelkord \xCE\xB0\xD1\xCD\xDF\xB0\xBC\xDE"},
+      {mainWindow.SettingsPane()->QuitButton()->text(), "Zelkord \x82\xCC\x8FI\x97\xB9"},
+      {mainWindow.findChild<QCheckBox*>("CheckLogSave")->text(),
        "\xDB\xB8\xDE\x82\xF0\x95\xDB\x8A\xC7\x82\xB7\x82\xE9"},
-      {form.findChild<QCheckBox*>("CheckWebSend")->text(),
+      {mainWindow.findChild<QCheckBox*>("CheckWebSend")->text(),
        "\xDB\xB8\xDE\x82\xF0\x8C\xF6\x8A"
        "J\x82\xB7\x82\xE9"},
-      {form.Menus().WebViewMenu()->actions().at(0)->text(),
+      {mainWindow.Menus().WebViewMenu()->actions().at(0)->text(),
        "\x94w\x8C"
        "i\x90"
        "F"},
-      {form.Menus().ChannelViewMenu()->actions().at(1)->text(),
+      {mainWindow.Menus().ChannelViewMenu()->actions().at(1)->text(),
        "\x95\xB6\x8E\x9A\x90"
        "F"},
-      {form.Menus().UserListMenu()->actions().at(0)->text(),
+      {mainWindow.Menus().UserListMenu()->actions().at(0)->text(),
        "\x8B\xAD\x90\xA7\x90\xD8\x92"
        "f"},
-      {form.Menus().UserListMenu()->actions().at(1)->text(), "\x90\xDA\x91\xB1\x8B\x91\x94\xDB"},
+      {mainWindow.Menus().UserListMenu()->actions().at(1)->text(),
+       "\x90\xDA\x91\xB1\x8B\x91\x94\xDB"},
   };
   for (const auto& c : cases) EXPECT_EQ(Shown(c.shown), c.bytes);
-  EXPECT_EQ(form.minimumSize(), QSize(546, 386));
-  EXPECT_EQ(form.PageControl()->count(), 2);
+  EXPECT_EQ(mainWindow.minimumSize(), QSize(546, 386));
+  EXPECT_EQ(mainWindow.PageTabs()->count(), 2);
 }
 
 TEST(MainWindow, TakesItsGeometryFromTheSettingsFileAndWritesItBackAtClose) {
@@ -82,12 +84,12 @@ TEST(MainWindow, TakesItsGeometryFromTheSettingsFileAndWritesItBackAtClose) {
                          {"Position.Width", "700"},
                          {"Position.Height", "500"}});
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  const config::WindowGeometry shown = fixture.Form().WindowGeometry();
+  const config::WindowGeometry shown = fixture.Window().WindowGeometry();
   EXPECT_EQ(shown.left, 40);
   EXPECT_EQ(shown.top, 30);
   EXPECT_EQ(shown.width, 700);
   EXPECT_EQ(shown.height, 500);
-  fixture.Form().resize(800, 600);
+  fixture.Window().resize(800, 600);
   ASSERT_TRUE(fixture.Close());
   EXPECT_EQ(IniValue(fixture.SettingsFile(), "Position", "Width"), "800");
   EXPECT_EQ(IniValue(fixture.SettingsFile(), "Position", "Height"), "600");
@@ -96,8 +98,8 @@ TEST(MainWindow, TakesItsGeometryFromTheSettingsFileAndWritesItBackAtClose) {
 TEST(MainWindow, NeverShrinksBelowItsMinimum) {
   WindowFixture fixture({{"Position.Width", "100"}, {"Position.Height", "50"}});
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  EXPECT_EQ(fixture.Form().WindowGeometry().width, 546);
-  EXPECT_EQ(fixture.Form().WindowGeometry().height, 386);
+  EXPECT_EQ(fixture.Window().WindowGeometry().width, 546);
+  EXPECT_EQ(fixture.Window().WindowGeometry().height, 386);
 }
 
 TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
@@ -111,30 +113,30 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
                          {"Log.Save", "Enable"},
                          {"Web.Send", "enable"}});
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  window::qt::TForm1& form = fixture.Form();
-  EXPECT_EQ(Shown(FieldOf(form, "EditVersion")->text()), "1.07");
-  EXPECT_TRUE(FieldOf(form, "EditVersion")->isReadOnly());
-  EXPECT_EQ(Shown(FieldOf(form, "EditUserMode")->text()), "oirw");
-  EXPECT_EQ(Shown(FieldOf(form, "EditChanMode")->text()), "abiklmnopqstv");
-  EXPECT_EQ(Shown(FieldOf(form, "EditPort")->text()), "0");
-  EXPECT_EQ(Shown(FieldOf(form, "EditName")->text()), "Test(^^");
-  EXPECT_EQ(Shown(FieldOf(form, "EditInformation")->text()), kana);
-  EXPECT_EQ(Shown(FieldOf(form, "EditPassWord")->text()), "pw");
-  EXPECT_EQ(FieldOf(form, "EditPassWord")->echoMode(), QLineEdit::Normal);
-  EXPECT_EQ(Shown(FieldOf(form, "EditNick")->text()), "DESK");
-  EXPECT_EQ(Shown(FieldOf(form, "EditLogLines")->text()), "50");
-  EXPECT_TRUE(form.findChild<QCheckBox*>("CheckLogSave")->isChecked());
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditVersion")->text()), "1.07");
+  EXPECT_TRUE(FieldOf(mainWindow, "EditVersion")->isReadOnly());
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditUserMode")->text()), "oirw");
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditChanMode")->text()), "abiklmnopqstv");
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditPort")->text()), "0");
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditName")->text()), "Test(^^");
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditInformation")->text()), kana);
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditPassWord")->text()), "pw");
+  EXPECT_EQ(FieldOf(mainWindow, "EditPassWord")->echoMode(), QLineEdit::Normal);
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditNick")->text()), "DESK");
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditLogLines")->text()), "50");
+  EXPECT_TRUE(mainWindow.findChild<QCheckBox*>("CheckLogSave")->isChecked());
   // Only exactly "Enable" ticks a box.
-  EXPECT_FALSE(form.findChild<QCheckBox*>("CheckWebSend")->isChecked());
-  EXPECT_EQ(Shown(FieldOf(form, "EditLogPath")->text()), fixture.Dir().Path());
+  EXPECT_FALSE(mainWindow.findChild<QCheckBox*>("CheckWebSend")->isChecked());
+  EXPECT_EQ(Shown(FieldOf(mainWindow, "EditLogPath")->text()), fixture.Dir().Path());
 
   const int listening = fixture.Port();
-  FieldOf(form, "EditPort")->setText("7000");
-  FieldOf(form, "EditInformation")->setText(QString::fromUtf8("ｻｰﾊﾞｰ"));
-  FieldOf(form, "EditLogPath")->setText("logs/chat/");
-  form.findChild<QCheckBox*>("CheckLogSave")->setChecked(false);
-  form.findChild<QCheckBox*>("CheckWebSend")->setChecked(true);
-  form.SettingsPane()->SaveButton()->click();
+  FieldOf(mainWindow, "EditPort")->setText("7000");
+  FieldOf(mainWindow, "EditInformation")->setText(QString::fromUtf8("ｻｰﾊﾞｰ"));
+  FieldOf(mainWindow, "EditLogPath")->setText("logs/chat/");
+  mainWindow.findChild<QCheckBox*>("CheckLogSave")->setChecked(false);
+  mainWindow.findChild<QCheckBox*>("CheckWebSend")->setChecked(true);
+  mainWindow.SettingsPane()->SaveButton()->click();
   const std::string file = fixture.SettingsFile();
   EXPECT_EQ(IniValue(file, "Server", "Port"), "7000");
   EXPECT_EQ(IniValue(file, "Server", "Information"), "\xBB\xB0\xCA\xDE\xB0");
@@ -154,14 +156,14 @@ TEST(UserList, FollowsRegistrationNickAndDisconnect) {
   auto bob = fixture.Registered("bob");
   ASSERT_TRUE(ann && bob);
   ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
-  fixture.Form().SelectUserRow(1);
+  fixture.Window().SelectUserRow(1);
   bob->Send("NICK carl");
   ASSERT_TRUE(fixture.WaitUserRows({"ann", "carl"}));
-  EXPECT_EQ(fixture.Form().SelectedUserRow(), 1);
+  EXPECT_EQ(fixture.Window().SelectedUserRow(), 1);
   ann->Close();
   ASSERT_TRUE(fixture.WaitUserRows({"carl"}));
   // The selection followed its user up one row.
-  EXPECT_EQ(fixture.Form().SelectedUserRow(), 0);
+  EXPECT_EQ(fixture.Window().SelectedUserRow(), 0);
 }
 
 TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
@@ -173,9 +175,9 @@ TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
   ann->Send("JOIN #a");
   ChannelPage* page = fixture.WaitChannelPage("#a");
   ASSERT_NE(page, nullptr);
-  window::qt::TForm1& form = fixture.Form();
-  EXPECT_EQ(Shown(form.TabCaption(page)), "  #a");
-  EXPECT_EQ(form.PageControl()->indexOf(page), 2);
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  EXPECT_EQ(Shown(mainWindow.TabCaption(page)), "  #a");
+  EXPECT_EQ(mainWindow.PageTabs()->indexOf(page), 2);
   ASSERT_TRUE(
       WaitFor([&] { return LastLineIs(page, "*** ann" + std::string(base::jp::kEntered)); }));
   const std::vector<std::string> status{"+_____", "-l:__", "-k:_________", "topic:"};
@@ -195,7 +197,7 @@ TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
   ASSERT_TRUE(WaitFor([&] { return LastLineIs(page, "*** news by ann"); }));
 
   // The page shows what its channel holds once it is looked at.
-  form.PageControl()->setCurrentWidget(page);
+  mainWindow.PageTabs()->setCurrentWidget(page);
   ASSERT_TRUE(WaitFor([&] {
     return page->View()->RenderedLines() == static_cast<int>(page->View()->Lines().size());
   }));
@@ -204,9 +206,9 @@ TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
   bob->Send("PART #a");
   ASSERT_TRUE(WaitFor([&] { return page->Members() == std::vector<std::string>{"ann"}; }));
   ann->Send("PART #a");
-  ASSERT_TRUE(WaitFor([&] { return form.FindChannelPage("#a") == nullptr; }));
-  EXPECT_TRUE(form.ChannelPages().empty());
-  EXPECT_EQ(form.PageControl()->count(), 2);
+  ASSERT_TRUE(WaitFor([&] { return mainWindow.FindChannelPage("#a") == nullptr; }));
+  EXPECT_TRUE(mainWindow.ChannelPages().empty());
+  EXPECT_EQ(mainWindow.PageTabs()->count(), 2);
 }
 
 TEST(ChannelPages, KeepTheTablesOrderWhenAChannelComesBack) {
@@ -220,13 +222,13 @@ TEST(ChannelPages, KeepTheTablesOrderWhenAChannelComesBack) {
   // Gone and back between two repaints: a fresh page, now after #b.
   ann->Send("PART #a");
   ann->Send("JOIN #a");
-  window::qt::TForm1& form = fixture.Form();
+  window::qt::MainWindow& mainWindow = fixture.Window();
   ASSERT_TRUE(WaitFor([&] {
-    const auto& pages = form.ChannelPages();
+    const auto& pages = mainWindow.ChannelPages();
     return pages.size() == 2 && pages[0]->Name() == "#b" && pages[1]->Name() == "#a" &&
            pages[1]->Members().size() == 1;
   }));
-  EXPECT_EQ(form.PageControl()->indexOf(form.ChannelPages()[1]), 3);
+  EXPECT_EQ(mainWindow.PageTabs()->indexOf(mainWindow.ChannelPages()[1]), 3);
 }
 
 TEST(UserDetails, ShowTheUserAndMarkEveryChannelCaption) {
@@ -243,49 +245,50 @@ TEST(UserDetails, ShowTheUserAndMarkEveryChannelCaption) {
   bob->Send("JOIN #c");  // ann is not in it
   ASSERT_NE(fixture.WaitChannelPage("#c"), nullptr);
   ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
-  ASSERT_TRUE(WaitFor([&] { return fixture.Form().FindChannelPage("#b")->Members().size() == 2; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return fixture.Window().FindChannelPage("#b")->Members().size() == 2; }));
 
-  window::qt::TForm1& form = fixture.Form();
-  QListWidget* list = form.UserList();
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  QListWidget* list = mainWindow.UserList();
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                     list->visualItemRect(list->item(0)).center());
-  EXPECT_EQ(form.SelectedUserRow(), 0);
+  EXPECT_EQ(mainWindow.SelectedUserRow(), 0);
   const std::vector<std::string> panels{"user", "host", "server", "Real Name", "127.0.0.1"};
   for (int i = 0; i < 5; ++i)
-    EXPECT_EQ(Shown(form.DetailText(i)), panels[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(Shown(mainWindow.DetailText(i)), panels[static_cast<std::size_t>(i)]);
   const std::vector<std::string> captions{std::string(base::jp::kMarkOperator) + "#a",
                                           std::string(base::jp::kMarkMember) + "#b",
                                           std::string(base::jp::kMarkAbsent) + "#c"};
   for (std::size_t i = 0; i < captions.size(); ++i) {
-    EXPECT_EQ(Shown(form.TabCaption(form.ChannelPages()[i])), captions[i]);
+    EXPECT_EQ(Shown(mainWindow.TabCaption(mainWindow.ChannelPages()[i])), captions[i]);
   }
   // A new channel's page starts with two spaces.
   bob->Send("JOIN #d");
   ChannelPage* fresh = fixture.WaitChannelPage("#d");
   ASSERT_NE(fresh, nullptr);
-  EXPECT_EQ(Shown(form.TabCaption(fresh)), "  #d");
+  EXPECT_EQ(Shown(mainWindow.TabCaption(fresh)), "  #d");
 }
 
 TEST(CommLogPages, OpenPerConnectionFollowTheNickAndClose) {
   WindowFixture fixture;
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  window::qt::TForm1& form = fixture.Form();
+  window::qt::MainWindow& mainWindow = fixture.Window();
   auto client = fixture.Connect();
   ASSERT_TRUE(client->Connected());
-  ASSERT_TRUE(WaitFor([&] { return form.LogPages().size() == 1; }));
-  LogPage* page = form.LogPages().front();
-  EXPECT_EQ(Shown(form.LogTabCaption(page)), "");
+  ASSERT_TRUE(WaitFor([&] { return mainWindow.LogPages().size() == 1; }));
+  LogPage* page = mainWindow.LogPages().front();
+  EXPECT_EQ(Shown(mainWindow.LogTabCaption(page)), "");
   ASSERT_TRUE(client->Register("ann"));
-  ASSERT_TRUE(WaitFor([&] { return Shown(form.LogTabCaption(page)) == "ann"; }));
+  ASSERT_TRUE(WaitFor([&] { return Shown(mainWindow.LogTabCaption(page)) == "ann"; }));
   ASSERT_TRUE(WaitFor([&] {
     const auto& sent = page->Sent()->Lines();
     return !page->Received()->Lines().empty() && page->Received()->Lines().front() == "NICK ann" &&
            !sent.empty() && sent.front().find(" 001 ann ") != std::string::npos;
   }));
   client->Send("NICK anna");
-  ASSERT_TRUE(WaitFor([&] { return Shown(form.LogTabCaption(page)) == "anna"; }));
+  ASSERT_TRUE(WaitFor([&] { return Shown(mainWindow.LogTabCaption(page)) == "anna"; }));
   client->Close();
-  ASSERT_TRUE(WaitFor([&] { return form.LogPages().empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return mainWindow.LogPages().empty(); }));
 }
 
 TEST(WebRequestView, ShowsEveryRequestLine) {
@@ -296,26 +299,26 @@ TEST(WebRequestView, ShowsEveryRequestLine) {
   ASSERT_TRUE(browser.Connected());
   browser.Send("GET /NOPE HTTP/1.0");
   browser.Send("");
-  window::qt::LineView* memo = fixture.Form().WebView();
+  window::qt::LineView* webView = fixture.Window().WebView();
   ASSERT_TRUE(WaitFor([&] {
-    return !memo->Lines().empty() && memo->Lines().front() == "[127.0.0.1]GET /NOPE HTTP/1.0";
+    return !webView->Lines().empty() && webView->Lines().front() == "[127.0.0.1]GET /NOPE HTTP/1.0";
   }));
-  EXPECT_TRUE(memo->toPlainText().startsWith(QStringLiteral("[127.0.0.1]GET /NOPE HTTP/1.0")));
+  EXPECT_TRUE(webView->toPlainText().startsWith(QStringLiteral("[127.0.0.1]GET /NOPE HTTP/1.0")));
 }
 
 TEST(StartUp, FailureIsShownInAMessageBoxAndTheWindowStaysOpen) {
   WindowFixture fixture(SettingsMap{{"Program.UserMax", "many"}});
   EXPECT_FALSE(fixture.Started());
-  window::qt::TForm1& form = fixture.Form();
-  ASSERT_EQ(form.Errors().size(), 1u);
-  EXPECT_NE(form.Errors().front().find("Program.UserMax"), std::string::npos);
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  ASSERT_EQ(mainWindow.Errors().size(), 1u);
+  EXPECT_NE(mainWindow.Errors().front().find("Program.UserMax"), std::string::npos);
   QMessageBox* box = nullptr;
   ASSERT_TRUE(WaitFor([&] {
-    box = form.findChild<QMessageBox*>();
+    box = mainWindow.findChild<QMessageBox*>();
     return box != nullptr && box->isVisible();
   }));
   EXPECT_TRUE(box->text().contains(QStringLiteral("Program.UserMax")));
-  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(mainWindow.isVisible());
   box->close();
 }
 
@@ -325,9 +328,9 @@ TEST(OperatorClient, TalksJoinsAndPartsFromThePages) {
   auto ann = fixture.Registered("ann");
   ASSERT_TRUE(ann);
   ASSERT_TRUE(fixture.WaitUserRows({"ZELKNIK", "ann"}));
-  window::qt::TForm1& form = fixture.Form();
-  FieldOf(form, "EditChannel")->setText("#op");
-  form.SettingsPane()->ClientJoinButton()->click();
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  FieldOf(mainWindow, "EditChannel")->setText("#op");
+  mainWindow.SettingsPane()->ClientJoinButton()->click();
   ChannelPage* page = fixture.WaitChannelPage("#op");
   ASSERT_NE(page, nullptr);
   ann->Send("JOIN #op");
@@ -336,7 +339,7 @@ TEST(OperatorClient, TalksJoinsAndPartsFromThePages) {
   }));
   (void)ann->ReadUntil(" 366 ");
 
-  form.PageControl()->setCurrentWidget(page);
+  mainWindow.PageTabs()->setCurrentWidget(page);
   QTest::keyClicks(page->Input(), "hello");
   QTest::keyClick(page->Input(), Qt::Key_Return);
   EXPECT_EQ(ann->ReadLine(), ":ZELKNIK!Administrator@127.0.0.1 PRIVMSG #op :hello");
@@ -356,10 +359,10 @@ TEST(OperatorClient, TalksJoinsAndPartsFromThePages) {
   EXPECT_EQ(ann->ReadLine(), ":ZELKNIK!Administrator@127.0.0.1 JOIN :#op");
 }
 
-TEST(Timer1, StartsALivenessSweepEachTick) {
+TEST(SweepTimer, StartsALivenessSweepEachTick) {
   WindowFixture fixture;
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto* timer = fixture.Form().findChild<QTimer*>("Timer1");
+  auto* timer = fixture.Window().findChild<QTimer*>("Timer1");
   ASSERT_NE(timer, nullptr);
   EXPECT_EQ(timer->interval(), 60000);
   EXPECT_TRUE(timer->isActive());
@@ -376,10 +379,10 @@ TEST(Close, ShutsDownFirstAndClosesOnceEveryConnectionHasEnded) {
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
   auto ann = fixture.Registered("ann");
   ASSERT_TRUE(ann);
-  window::qt::TForm1& form = fixture.Form();
-  form.SettingsPane()->QuitButton()->click();
-  EXPECT_FALSE(form.SettingsPane()->QuitButton()->isEnabled());
-  ASSERT_TRUE(WaitFor([&] { return !form.isVisible(); }));
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  mainWindow.SettingsPane()->QuitButton()->click();
+  EXPECT_FALSE(mainWindow.SettingsPane()->QuitButton()->isEnabled());
+  ASSERT_TRUE(WaitFor([&] { return !mainWindow.isVisible(); }));
   EXPECT_TRUE(fixture.Server().Drained());
   EXPECT_EQ(ann->ReadLine(), "<closed>");
 }
@@ -393,8 +396,8 @@ TEST(Flood, KeepsTheWindowsMemoryBounded) {
   ann->Send("JOIN #f");
   ChannelPage* page = fixture.WaitChannelPage("#f");
   ASSERT_NE(page, nullptr);
-  window::qt::TForm1& form = fixture.Form();
-  form.PageControl()->setCurrentWidget(page);
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  mainWindow.PageTabs()->setCurrentWidget(page);
   std::string burst;
   for (int i = 0; i < kLines; ++i) burst += "PRIVMSG #f :flood " + std::to_string(i) + "\r\n";
   ann->SendRaw(burst);
@@ -407,11 +410,11 @@ TEST(Flood, KeepsTheWindowsMemoryBounded) {
   EXPECT_EQ(page->View()->Lines().size(), 51u);
   EXPECT_EQ(page->View()->document()->blockCount(), 51);
   EXPECT_TRUE(page->View()->toPlainText().endsWith(QStringLiteral("ann> flood 2999")));
-  LogPage* log = form.FindLogPage(0);
+  LogPage* log = mainWindow.FindLogPage(0);
   ASSERT_NE(log, nullptr);
   ASSERT_TRUE(WaitFor([&] { return log->Received()->Lines().size() == 201; }));
   EXPECT_EQ(log->Received()->Lines().back(), "PRIVMSG #f :flood 2999");
-  const window::qt::TForm1::RefreshCounts counts = form.Counts();
+  const window::qt::MainWindow::RefreshCounts counts = mainWindow.Counts();
   // One refresh in flight at most: thousands of notifications, a few posts.
   EXPECT_GE(counts.notifications, static_cast<std::uint64_t>(2 * kLines));
   EXPECT_LE(counts.posts, counts.refreshes + 1);

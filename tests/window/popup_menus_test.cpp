@@ -28,13 +28,13 @@ TEST(ChannelColors, RecolourEveryPageWriteTheFileAndReachNewPages) {
   ASSERT_TRUE(ann);
   for (const char* name : {"#a", "#b", "#c"}) ann->Send(std::string("JOIN ") + name);
   ASSERT_NE(fixture.WaitChannelPage("#c"), nullptr);
-  window::qt::TForm1& form = fixture.Form();
-  window::qt::PopupMenus& menus = form.Menus();
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  window::qt::PopupMenus& menus = mainWindow.Menus();
   const QColor custom(0x12, 0x34, 0x56);
 
   ASSERT_TRUE(menus.SetBackColor(Target::ChannelViews, Qt::black));
   ASSERT_TRUE(menus.SetForeColor(Target::ChannelViews, custom));
-  for (ChannelPage* page : form.ChannelPages()) {
+  for (ChannelPage* page : mainWindow.ChannelPages()) {
     EXPECT_EQ(BaseOf(page->View()), QColor(Qt::black));
     EXPECT_EQ(BaseOf(page->Input()), QColor(Qt::black));
     EXPECT_EQ(TextOf(page->View()), custom);
@@ -63,13 +63,13 @@ TEST(WebViewColors, ChangeOnlyTheWebView) {
   ChannelPage* page = fixture.WaitChannelPage("#a");
   ASSERT_NE(page, nullptr);
   const QColor pageBack = BaseOf(page->View());
-  window::qt::TForm1& form = fixture.Form();
-  EXPECT_EQ(BaseOf(form.WebView()), QColor(0x80, 0x80, 0x80));  // clGray at first
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  EXPECT_EQ(BaseOf(mainWindow.WebView()), QColor(0x80, 0x80, 0x80));  // clGray at first
 
-  ASSERT_TRUE(form.Menus().SetBackColor(Target::WebView, QColor(255, 0, 0)));
-  ASSERT_TRUE(form.Menus().SetForeColor(Target::WebView, QColor(255, 255, 255)));
-  EXPECT_EQ(BaseOf(form.WebView()), QColor(255, 0, 0));
-  EXPECT_EQ(TextOf(form.WebView()), QColor(255, 255, 255));
+  ASSERT_TRUE(mainWindow.Menus().SetBackColor(Target::WebView, QColor(255, 0, 0)));
+  ASSERT_TRUE(mainWindow.Menus().SetForeColor(Target::WebView, QColor(255, 255, 255)));
+  EXPECT_EQ(BaseOf(mainWindow.WebView()), QColor(255, 0, 0));
+  EXPECT_EQ(TextOf(mainWindow.WebView()), QColor(255, 255, 255));
   EXPECT_EQ(BaseOf(page->View()), pageBack);
   const std::string file = fixture.SettingsFile();
   EXPECT_EQ(IniValue(file, "Color", "WebLogBack"), "clRed");
@@ -85,16 +85,16 @@ TEST(UserListMenu, ForcedDisconnectNeverActsOnTheFirstRow) {
   auto bob = fixture.Registered("bob");
   ASSERT_TRUE(ann && bob);
   ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
-  window::qt::TForm1& form = fixture.Form();
+  window::qt::MainWindow& mainWindow = fixture.Window();
 
-  form.SelectUserRow(-1);
-  EXPECT_FALSE(form.Menus().ForceDisconnect());
-  form.SelectUserRow(0);
-  EXPECT_FALSE(form.Menus().ForceDisconnect());
+  mainWindow.SelectUserRow(-1);
+  EXPECT_FALSE(mainWindow.Menus().ForceDisconnect());
+  mainWindow.SelectUserRow(0);
+  EXPECT_FALSE(mainWindow.Menus().ForceDisconnect());
   EXPECT_TRUE(ann->Silent());
 
-  form.SelectUserRow(1);
-  EXPECT_TRUE(form.Menus().ForceDisconnect());
+  mainWindow.SelectUserRow(1);
+  EXPECT_TRUE(mainWindow.Menus().ForceDisconnect());
   EXPECT_EQ(bob->ReadUntil("<never>"), "<closed>");
   ASSERT_TRUE(fixture.WaitUserRows({"ann"}));
   EXPECT_EQ(fixture.Server().protocol.banList.Count(), 0);
@@ -109,13 +109,13 @@ TEST(UserListMenu, RefuseConnectionBansTheAddressAndDisconnects) {
   auto bob = fixture.Registered("bob");
   ASSERT_TRUE(ann && bob);
   ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
-  window::qt::TForm1& form = fixture.Form();
-  form.SelectUserRow(1);
-  EXPECT_TRUE(form.Menus().RefuseConnection());
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  mainWindow.SelectUserRow(1);
+  EXPECT_TRUE(mainWindow.Menus().RefuseConnection());
   EXPECT_EQ(bob->ReadUntil("<never>"), "<closed>");
   ASSERT_TRUE(fixture.WaitUserRows({"ann"}));
 
-  auto* banList = form.findChild<QListWidget*>("ListBox2");
+  auto* banList = mainWindow.findChild<QListWidget*>("ListBox2");
   ASSERT_TRUE(WaitFor([&] { return banList->count() == 1; }));
   EXPECT_EQ(Shown(banList->item(0)->text()), "127.0.0.1");
   auto again = fixture.Connect();
@@ -134,25 +134,25 @@ TEST(PopupMenus, OpenWhereTheMouseAsks) {
   ann->Send("JOIN #a");
   ChannelPage* page = fixture.WaitChannelPage("#a");
   ASSERT_NE(page, nullptr);
-  window::qt::TForm1& form = fixture.Form();
-  window::qt::PopupMenus& menus = form.Menus();
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  window::qt::PopupMenus& menus = mainWindow.Menus();
 
   // Any button but the left on the user list: its menu, the selection kept.
-  form.SelectUserRow(0);
-  QListWidget* list = form.UserList();
+  mainWindow.SelectUserRow(0);
+  QListWidget* list = mainWindow.UserList();
   QTest::mouseClick(list->viewport(), Qt::RightButton, {},
                     list->visualItemRect(list->item(1)).center());
   EXPECT_TRUE(menus.UserListMenu()->isVisible());
-  EXPECT_EQ(form.SelectedUserRow(), 0);
+  EXPECT_EQ(mainWindow.SelectedUserRow(), 0);
   menus.UserListMenu()->hide();
 
-  QTest::mouseClick(form.WebView()->viewport(), Qt::LeftButton);
+  QTest::mouseClick(mainWindow.WebView()->viewport(), Qt::LeftButton);
   EXPECT_TRUE(menus.WebViewMenu()->isVisible());
   menus.WebViewMenu()->hide();
-  QTest::mouseClick(form.WebView()->viewport(), Qt::RightButton);
+  QTest::mouseClick(mainWindow.WebView()->viewport(), Qt::RightButton);
   EXPECT_FALSE(menus.WebViewMenu()->isVisible());
 
-  form.PageControl()->setCurrentWidget(page);
+  mainWindow.PageTabs()->setCurrentWidget(page);
   QTest::mouseClick(page->View()->viewport(), Qt::LeftButton);
   EXPECT_TRUE(menus.ChannelViewMenu()->isVisible());
   menus.ChannelViewMenu()->hide();

@@ -17,10 +17,10 @@ std::string Wire(const std::string& utf8) {
   return text::ToWireText(text::Utf8ToSjis(utf8));
 }
 
-bool Save(window::qt::TForm1& form, const std::string& folder, const std::string& name) {
+bool Save(window::qt::MainWindow& mainWindow, const std::string& folder, const std::string& name) {
   QTest::qWait(50);  // let the pages lay themselves out before the picture
   const std::string path = folder + "/" + name + ".png";
-  const bool saved = form.grab().save(QString::fromStdString(path));
+  const bool saved = mainWindow.grab().save(QString::fromStdString(path));
   std::printf("%s %s\n", saved ? "saved" : "FAILED", path.c_str());
   return saved;
 }
@@ -38,15 +38,15 @@ int SaveScreenshots(const std::string& folder) {
     std::fprintf(stderr, "the server did not start: %s\n", fixture.StartError().c_str());
     return 1;
   }
-  window::qt::TForm1& form = fixture.Form();
+  window::qt::MainWindow& mainWindow = fixture.Window();
   auto hanako = fixture.Registered("hanako");
   auto taro = fixture.Registered("taro");
   if (!hanako || !taro || !fixture.WaitUserRows({"ZELKNIK", "hanako", "taro"})) {
     std::fprintf(stderr, "the clients did not register\n");
     return 1;
   }
-  form.findChild<QLineEdit*>("EditChannel")->setText(QStringLiteral("#lobby"));
-  form.SettingsPane()->ClientJoinButton()->click();
+  mainWindow.findChild<QLineEdit*>("EditChannel")->setText(QStringLiteral("#lobby"));
+  mainWindow.SettingsPane()->ClientJoinButton()->click();
   (void)fixture.WaitChannelPage("#lobby");
   hanako->Send("JOIN #lobby");
   taro->Send("JOIN #lobby");
@@ -61,31 +61,31 @@ int SaveScreenshots(const std::string& folder) {
     std::fprintf(stderr, "the channel page did not fill\n");
     return 1;
   }
-  form.findChild<QLineEdit*>("EditBan")->setText(QStringLiteral("192.168.1.*"));
-  form.SettingsPane()->AddBan();
+  mainWindow.findChild<QLineEdit*>("EditBan")->setText(QStringLiteral("192.168.1.*"));
+  mainWindow.SettingsPane()->AddBan();
   TestClient browser(fixture.Server().WebPort());
   browser.Send("GET / HTTP/1.0");
   browser.Send("");
-  (void)WaitFor([&] { return !form.WebView()->Lines().empty(); });
+  (void)WaitFor([&] { return !mainWindow.WebView()->Lines().empty(); });
   (void)fixture.WaitUserRows({"ZELKNIK", "hana", "taro"});
-  form.SelectUserRow(1);
-  form.ShowSelectedUserDetails();
+  mainWindow.SelectUserRow(1);
+  mainWindow.ShowSelectedUserDetails();
 
   bool saved = true;
   const char* settingsNames[] = {"settings-program", "settings-server", "settings-client",
                                  "settings-log", "settings-web"};
-  form.PageControl()->setCurrentIndex(0);
+  mainWindow.PageTabs()->setCurrentIndex(0);
   for (int i = 0; i < 5; ++i) {
-    form.SettingsPane()->Pages()->setCurrentIndex(i);
-    saved = Save(form, folder, settingsNames[i]) && saved;
+    mainWindow.SettingsPane()->Pages()->setCurrentIndex(i);
+    saved = Save(mainWindow, folder, settingsNames[i]) && saved;
   }
-  form.PageControl()->setCurrentIndex(1);
-  if (window::qt::LogPage* log = form.FindLogPage(1)) {
-    if (auto* tabs = form.findChild<QTabWidget*>("CommLogPages")) tabs->setCurrentWidget(log);
+  mainWindow.PageTabs()->setCurrentIndex(1);
+  if (window::qt::LogPage* log = mainWindow.FindLogPage(1)) {
+    if (auto* tabs = mainWindow.findChild<QTabWidget*>("CommLogPages")) tabs->setCurrentWidget(log);
   }
-  saved = Save(form, folder, "comm-log") && saved;
-  form.PageControl()->setCurrentWidget(lobby);
-  saved = Save(form, folder, "channel") && saved;
+  saved = Save(mainWindow, folder, "comm-log") && saved;
+  mainWindow.PageTabs()->setCurrentWidget(lobby);
+  saved = Save(mainWindow, folder, "channel") && saved;
   return saved ? 0 : 1;
 }
 

@@ -21,7 +21,7 @@ std::vector<std::string> Rows(QListWidget* list) {
 class BanGroup : public ::testing::Test {
  protected:
   void Click(const char* button) {
-    fixture_.Form().findChild<QPushButton*>(QString::fromLatin1(button))->click();
+    fixture_.Window().findChild<QPushButton*>(QString::fromLatin1(button))->click();
   }
   void Type(const std::string& text) { entry_->setText(window::qt::ToQt(text)); }
   void ClickRow(int row) {
@@ -31,8 +31,8 @@ class BanGroup : public ::testing::Test {
 
   WindowFixture fixture_{
       {{"BanList.Count", "3"}, {"BanList.Ip0", "10.0.0.*"}, {"BanList.Ip2", "192.168.1.5"}}};
-  QListWidget* list_ = fixture_.Form().findChild<QListWidget*>("ListBox2");
-  QLineEdit* entry_ = fixture_.Form().findChild<QLineEdit*>("EditBan");
+  QListWidget* list_ = fixture_.Window().findChild<QListWidget*>("ListBox2");
+  QLineEdit* entry_ = fixture_.Window().findChild<QLineEdit*>("EditBan");
 };
 
 TEST_F(BanGroup, ShowsTheFilesPatternsInOrder) {
@@ -43,7 +43,7 @@ TEST_F(BanGroup, ShowsTheFilesPatternsInOrder) {
 TEST_F(BanGroup, AddsOverwritesAndDeletesTheLiveList) {
   ASSERT_TRUE(fixture_.Started()) << fixture_.StartError();
   config::BanList& bans = fixture_.Server().protocol.banList;
-  fixture_.Form().SettingsPane()->Pages()->setCurrentIndex(1);  // the server page, with the group
+  fixture_.Window().SettingsPane()->Pages()->setCurrentIndex(1);  // the server page, with the group
 
   // Click-to-copy.
   ClickRow(2);
@@ -75,7 +75,7 @@ TEST_F(BanGroup, AddsOverwritesAndDeletesTheLiveList) {
 
   const std::string file = fixture_.SettingsFile();
   EXPECT_EQ(IniValue(file, "BanList", "Count"), "3");
-  fixture_.Form().SettingsPane()->SaveButton()->click();
+  fixture_.Window().SettingsPane()->SaveButton()->click();
   EXPECT_EQ(IniValue(file, "BanList", "Count"), "5");
   EXPECT_EQ(IniValue(file, "BanList", "Ip1"), "192.168.2.*");
   EXPECT_EQ(IniValue(file, "BanList", "Ip4"), "");
@@ -83,7 +83,7 @@ TEST_F(BanGroup, AddsOverwritesAndDeletesTheLiveList) {
 
 TEST_F(BanGroup, EveryChangeReachesTheNextAdmission) {
   ASSERT_TRUE(fixture_.Started()) << fixture_.StartError();
-  window::qt::SettingsPages* pane = fixture_.Form().SettingsPane();
+  window::qt::SettingsPages* pane = fixture_.Window().SettingsPane();
   // The missing Ip1 loaded as "*.*.*.*": nobody gets in.
   EXPECT_TRUE(fixture_.Connect()->ClosedWithoutData());
   pane->SelectBanRow(1);

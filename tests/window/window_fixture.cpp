@@ -10,20 +10,20 @@ namespace zelkord::testing {
 
 WindowFixture::WindowFixture(const SettingsMap& settings, bool withOperator) {
   const std::string file = dir_.Write("zelkord.INI", TestInstanceIni(settings));
-  form_ = std::make_unique<window::qt::TForm1>();
-  server_ = std::make_unique<server::Server>(*form_, config::PathsForConfig(file));
+  window_ = std::make_unique<window::qt::MainWindow>();
+  server_ = std::make_unique<server::Server>(*window_, config::PathsForConfig(file));
   server_->startOperatorClient = withOperator;
   server_->sweepInterval = std::chrono::milliseconds(0);
-  form_->AttachServer(server_.get());
-  started_ = form_->StartServer();
-  form_->show();
+  window_->AttachServer(server_.get());
+  started_ = window_->StartServer();
+  window_->show();
 }
 
 WindowFixture::~WindowFixture() {
   (void)Close();
   server_.reset();
-  form_->AttachServer(nullptr);
-  form_.reset();
+  window_->AttachServer(nullptr);
+  window_.reset();
 }
 
 std::unique_ptr<TestClient> WindowFixture::Registered(const std::string& nick) {
@@ -34,22 +34,23 @@ std::unique_ptr<TestClient> WindowFixture::Registered(const std::string& nick) {
 
 bool WindowFixture::WaitUserRows(const std::vector<std::string>& rows) {
   return WaitFor([&] {
-    return form_->UserRows() == rows && form_->UserList()->count() == static_cast<int>(rows.size());
+    return window_->UserRows() == rows &&
+           window_->UserList()->count() == static_cast<int>(rows.size());
   });
 }
 
 window::qt::ChannelPage* WindowFixture::WaitChannelPage(const std::string& name) {
   window::qt::ChannelPage* page = nullptr;
-  (void)WaitFor([&] { return (page = form_->FindChannelPage(name)) != nullptr; });
+  (void)WaitFor([&] { return (page = window_->FindChannelPage(name)) != nullptr; });
   return page;
 }
 
 bool WindowFixture::Close() {
-  if (!form_->isVisible()) return true;
-  form_->close();
+  if (!window_->isVisible()) return true;
+  window_->close();
   return WaitFor([&] {
-    if (form_->isVisible()) form_->close();
-    return !form_->isVisible();
+    if (window_->isVisible()) window_->close();
+    return !window_->isVisible();
   });
 }
 

@@ -40,7 +40,7 @@ class WindowFixture {
 
   [[nodiscard]] bool Started() const { return started_.ok; }
   [[nodiscard]] const std::string& StartError() const { return started_.error; }
-  [[nodiscard]] window::qt::TForm1& Form() { return *form_; }
+  [[nodiscard]] window::qt::MainWindow& Window() { return *window_; }
   [[nodiscard]] server::Server& Server() { return *server_; }
   [[nodiscard]] TempDir& Dir() { return dir_; }
   [[nodiscard]] std::string SettingsFile() const { return dir_.Path() + "zelkord.INI"; }
@@ -60,7 +60,7 @@ class WindowFixture {
 
  private:
   TempDir dir_;
-  std::unique_ptr<window::qt::TForm1> form_;
+  std::unique_ptr<window::qt::MainWindow> window_;
   std::unique_ptr<server::Server> server_;
   server::StartResult started_;
 };

@@ -1,4 +1,4 @@
-// One channel's page of the main page control: the member list with its
+// One channel's page of the main window's page tabs: the member list with its
 // splitter on the right, the conversation view, the input line with "Join"
 // and "Part" beneath it, and the status bar with the mode, limit, key and
 // topic texts. The page only mirrors a snapshot of the channel; what the

@@ -61,7 +61,7 @@ void UserListBox::mousePressEvent(QMouseEvent* event) {
   emit otherPressed(event->globalPosition().toPoint());
 }
 
-TForm1::TForm1(QWidget* parent)
+MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent),
       webBack_(DefaultColor("clGray")),
       webFore_(DefaultColor("clWindowText")) {
@@ -74,65 +74,68 @@ TForm1::TForm1(QWidget* parent)
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(TopBand());
+  layout->addWidget(BuildTopBand());
 
-  pageControl1_ = new QTabWidget(central);
-  pageControl1_->setObjectName(QStringLiteral("PageControl1"));
+  // The widgets keep the object names they have always had, whatever their
+  // members are called: lookups by name (tests, style sheets) rely on them.
+  pageTabs_ = new QTabWidget(central);
+  pageTabs_->setObjectName(QStringLiteral("PageControl1"));
   QFont pageFont(QStringLiteral("IPAGothic"));
   pageFont.setStyleHint(QFont::TypeWriter);
   pageFont.setFixedPitch(true);
   pageFont.setPixelSize(kPageFontPixels);
-  pageControl1_->setFont(pageFont);
-  settingsPages_ = new SettingsPages(pageControl1_);
-  pageControl1_->addTab(settingsPages_, QString::fromUtf8(kSettingsTab));
-  layout->addWidget(pageControl1_, 1);
+  pageTabs_->setFont(pageFont);
+  settingsPages_ = new SettingsPages(pageTabs_);
+  pageTabs_->addTab(settingsPages_, QString::fromUtf8(kSettingsTab));
+  layout->addWidget(pageTabs_, 1);
   setCentralWidget(central);
 
   homePage_ = FindHomePage();
   QPushButton* home = settingsPages_->HomePageButton();
   home->setToolTip(homePage_.isEmpty() ? QStringLiteral("README.md") : homePage_);
-  connect(home, &QPushButton::clicked, this, &TForm1::HomePagePressed);
-  connect(settingsPages_->SaveButton(), &QPushButton::clicked, this, &TForm1::SaveSettingsPressed);
+  connect(home, &QPushButton::clicked, this, &MainWindow::HomePagePressed);
+  connect(settingsPages_->SaveButton(), &QPushButton::clicked, this,
+          &MainWindow::SaveSettingsPressed);
   connect(settingsPages_->QuitButton(), &QPushButton::clicked, this, &QWidget::close);
   connect(settingsPages_, &SettingsPages::clientJoinClicked, this, [this] {
     if (server_ != nullptr) server_->Operator().Join(settingsPages_->ClientChannel());
   });
 
   menus_ = std::make_unique<PopupMenus>(*this);
-  connect(memo1_, &LineView::leftPressed, this,
+  connect(webView_, &LineView::leftPressed, this,
           [this](QPoint globalPos) { menus_->ShowWebViewMenu(globalPos); });
-  connect(listBox1_, &UserListBox::leftPressed, this, &TForm1::ShowSelectedUserDetails);
-  connect(listBox1_, &UserListBox::otherPressed, this, [this](QPoint globalPos) {
+  connect(userList_, &UserListBox::leftPressed, this, &MainWindow::ShowSelectedUserDetails);
+  connect(userList_, &UserListBox::otherPressed, this, [this](QPoint globalPos) {
     menus_->ShowUserListMenu(QPoint(globalPos.x(), frameGeometry().top() + kUserMenuDrop));
   });
 
-  timer1_.setParent(this);  // findable by name; the member still owns it
-  timer1_.setObjectName(QStringLiteral("Timer1"));
-  timer1_.setInterval(kTimer1Ms);
-  connect(&timer1_, &QTimer::timeout, this, [this] {
+  sweepTimer_.setParent(this);  // findable by name; the member still owns it
+  sweepTimer_.setObjectName(QStringLiteral("Timer1"));
+  sweepTimer_.setInterval(kSweepIntervalMs);
+  connect(&sweepTimer_, &QTimer::timeout, this, [this] {
     if (server_ != nullptr) server_->RequestSweep();
   });
-  timer1_.start();
+  sweepTimer_.start();
   refreshTimer_.setSingleShot(true);
-  connect(&refreshTimer_, &QTimer::timeout, this, &TForm1::Refresh);
+  connect(&refreshTimer_, &QTimer::timeout, this, &MainWindow::Refresh);
   drainTimer_.setInterval(kDrainRetryMs);
   connect(&drainTimer_, &QTimer::timeout, this, &QWidget::close);
   sinceRefresh_.start();
 }
 
-TForm1::~TForm1() = default;
+MainWindow::~MainWindow() = default;
 
-QWidget* TForm1::TopBand() {
+QWidget* MainWindow::BuildTopBand() {
   auto* band = new QSplitter(Qt::Horizontal);
   band->setObjectName(QStringLiteral("TopBand"));
   band->setFixedHeight(kTopBandHeight);
   band->setHandleWidth(kSplitterWidth);
   band->setChildrenCollapsible(false);
 
-  listBox1_ = new UserListBox(band);
-  listBox1_->setObjectName(QStringLiteral("ListBox1"));
-  listBox1_->setSelectionMode(QAbstractItemView::SingleSelection);
-  listBox1_->setContextMenuPolicy(Qt::NoContextMenu);  // its own menu comes on any press
+  userList_ = new UserListBox(band);
+  userList_->setObjectName(QStringLiteral("ListBox1"));
+  userList_->setSelectionMode(QAbstractItemView::SingleSelection);
+  userList_->setContextMenuPolicy(Qt::NoContextMenu);  // its own menu comes on any press
 
   auto* rest = new QWidget(band);
   auto* restLayout = new QHBoxLayout(rest);
@@ -154,14 +157,14 @@ QWidget* TForm1::TopBand() {
     detailPanels_[i] = panel;
   }
   restLayout->addWidget(details);
-  memo1_ = new LineView(rest);
-  memo1_->setObjectName(QStringLiteral("Memo1"));
-  memo1_->setFocusPolicy(Qt::ClickFocus);  // not reachable with the Tab key
-  memo1_->SetLeftPressMenu(true);
-  memo1_->SetColors(ToQColor(webBack_), ToQColor(webFore_));
-  restLayout->addWidget(memo1_, 1);
+  webView_ = new LineView(rest);
+  webView_->setObjectName(QStringLiteral("Memo1"));
+  webView_->setFocusPolicy(Qt::ClickFocus);  // not reachable with the Tab key
+  webView_->SetLeftPressMenu(true);
+  webView_->SetColors(ToQColor(webBack_), ToQColor(webFore_));
+  restLayout->addWidget(webView_, 1);
 
-  band->addWidget(listBox1_);
+  band->addWidget(userList_);
   band->addWidget(rest);
   band->setStretchFactor(0, 0);
   band->setStretchFactor(1, 1);
@@ -169,50 +172,50 @@ QWidget* TForm1::TopBand() {
   return band;
 }
 
-void TForm1::AttachServer(server::Server* server) {
+void MainWindow::AttachServer(server::Server* server) {
   server_ = server;
   settingsPages_->AttachBanList(server != nullptr ? &server->protocol.banList : nullptr);
 }
 
-server::StartResult TForm1::StartServer() {
+server::StartResult MainWindow::StartServer() {
   if (server_ == nullptr) return {false, "no server"};
   const server::StartResult started = server_->Start();
-  if (server_->protocol.commLog) AddCommLogSheet();
+  if (server_->protocol.commLog) AddCommLogPage();
   if (!started.ok) ShowError(started.error);
   // Start-up ran here, on the GUI thread: show its outcome at once.
   RefreshNow();
   return started;
 }
 
-void TForm1::AddCommLogSheet() {
-  if (commLogSheet_ != nullptr) return;
-  commLogSheet_ = new QWidget;
-  commLogSheet_->setObjectName(QStringLiteral("CommLogSheet"));
-  auto* layout = new QVBoxLayout(commLogSheet_);
+void MainWindow::AddCommLogPage() {
+  if (commLogPage_ != nullptr) return;
+  commLogPage_ = new QWidget;
+  commLogPage_->setObjectName(QStringLiteral("CommLogSheet"));
+  auto* layout = new QVBoxLayout(commLogPage_);
   layout->setContentsMargins(0, 0, 0, 0);
-  logTabs_ = new QTabWidget(commLogSheet_);
+  logTabs_ = new QTabWidget(commLogPage_);
   logTabs_->setObjectName(QStringLiteral("CommLogPages"));
   layout->addWidget(logTabs_);
   // Always right after the settings page, before any channel page.
-  pageControl1_->insertTab(1, commLogSheet_, QString::fromUtf8(kCommLogTab));
+  pageTabs_->insertTab(1, commLogPage_, QString::fromUtf8(kCommLogTab));
 }
 
 // --- Desk, main thread.
 
-void TForm1::ShowSettingsPage(const config::SettingsPage& page) {
+void MainWindow::ShowSettingsPage(const config::SettingsPage& page) {
   settingsPages_->Show(page);
 }
 
-config::SettingsPage TForm1::ReadSettingsPage() {
+config::SettingsPage MainWindow::ReadSettingsPage() {
   return settingsPages_->Read();
 }
 
-void TForm1::SetWindowGeometry(const config::WindowGeometry& geometry) {
+void MainWindow::SetWindowGeometry(const config::WindowGeometry& geometry) {
   move(geometry.left, geometry.top);
   resize(geometry.width, geometry.height);
 }
 
-config::WindowGeometry TForm1::WindowGeometry() {
+config::WindowGeometry MainWindow::WindowGeometry() {
   config::WindowGeometry geometry;
   geometry.top = y();
   geometry.left = x();
@@ -221,21 +224,21 @@ config::WindowGeometry TForm1::WindowGeometry() {
   return geometry;
 }
 
-void TForm1::SetWebViewColors(int back, int fore) {
+void MainWindow::SetWebViewColors(int back, int fore) {
   webBack_ = back;
   webFore_ = fore;
-  memo1_->SetColors(ToQColor(back), ToQColor(fore));
+  webView_->SetColors(ToQColor(back), ToQColor(fore));
 }
 
-void TForm1::SetCaption(std::string_view caption) {
+void MainWindow::SetCaption(std::string_view caption) {
   setWindowTitle(ToQt(caption));
 }
 
-void TForm1::DisableQuitButton() {
+void MainWindow::DisableQuitButton() {
   settingsPages_->QuitButton()->setEnabled(false);
 }
 
-void TForm1::ShowError(std::string_view text) {
+void MainWindow::ShowError(std::string_view text) {
   // Also on stderr: an error during the last shut-down has no window left.
   const std::string line = "zelkord: " + text::SjisToUtf8(text) + "\n";
   std::fputs(line.c_str(), stderr);
@@ -245,7 +248,7 @@ void TForm1::ShowError(std::string_view text) {
   if (isVisible()) ShowPendingErrors();
 }
 
-void TForm1::ShowPendingErrors() {
+void MainWindow::ShowPendingErrors() {
   for (const std::string& text : pendingErrors_) {
     // Not exec(): a message box must not hold up start-up or shut-down.
     auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kAppTitle), ToQt(text),
@@ -256,7 +259,7 @@ void TForm1::ShowPendingErrors() {
   pendingErrors_.clear();
 }
 
-void TForm1::ShowStatus(std::string_view text) {
+void MainWindow::ShowStatus(std::string_view text) {
   const std::string line = "zelkord: " + text::SjisToUtf8(text) + "\n";
   std::fputs(line.c_str(), stdout);
   std::fflush(stdout);
@@ -264,17 +267,17 @@ void TForm1::ShowStatus(std::string_view text) {
 
 // --- Notifications, any thread.
 
-void TForm1::UserListChanged(std::string_view, std::string_view) {
+void MainWindow::UserListChanged(std::string_view, std::string_view) {
   MarkDirty(kUsersDirty);
 }
 
-void TForm1::ChannelAdded(std::string_view) {
+void MainWindow::ChannelAdded(std::string_view) {
   MarkDirty(kChannelsDirty);
 }
 
-void TForm1::ChannelRemoved(std::string_view name) {
+void MainWindow::ChannelRemoved(std::string_view name) {
   {
-    std::lock_guard lock(dirtyMutex_);
+    base::MutexLock lock(pendingMutex_);
     // A page of this name that is still shown is stale, even when a channel
     // of the same name exists again by the time the window looks.
     if (removedChannels_.size() < kRemovedChannelsKept) {
@@ -286,49 +289,49 @@ void TForm1::ChannelRemoved(std::string_view name) {
   MarkDirty(kChannelsDirty);
 }
 
-void TForm1::MembersChanged(std::string_view) {
+void MainWindow::MembersChanged(std::string_view) {
   MarkDirty(kChannelsDirty);
 }
 
-void TForm1::TopicChanged(std::string_view, std::string_view) {
+void MainWindow::TopicChanged(std::string_view, std::string_view) {
   MarkDirty(kChannelsDirty);
 }
 
-void TForm1::ChannelLine(std::string_view, std::string_view) {
+void MainWindow::ChannelLine(std::string_view, std::string_view) {
   MarkDirty(kChannelsDirty);
 }
 
-void TForm1::LogPageOpened(int slot, std::string_view) {
+void MainWindow::LogPageOpened(int slot, std::string_view) {
   MarkLogSlot(slot, kSlotChanged | kSlotReopened);
 }
 
-void TForm1::LogPageClosed(int slot) {
+void MainWindow::LogPageClosed(int slot) {
   MarkLogSlot(slot, kSlotChanged);
 }
 
-void TForm1::LogPageCaption(int slot, std::string_view) {
+void MainWindow::LogPageCaption(int slot, std::string_view) {
   MarkLogSlot(slot, kSlotChanged);
 }
 
-void TForm1::TrafficLogged(int slot, irc::Traffic, std::string_view) {
+void MainWindow::TrafficLogged(int slot, irc::Traffic, std::string_view) {
   MarkLogSlot(slot, kSlotChanged);
 }
 
-void TForm1::WebRequestLogged(std::string_view) {
+void MainWindow::WebRequestLogged(std::string_view) {
   MarkDirty(kWebViewDirty);
 }
 
-void TForm1::BanListChanged() {
+void MainWindow::BanListChanged() {
   MarkDirty(kBanListDirty);
 }
 
-void TForm1::MarkLogSlot(int slot, unsigned char flags) {
+void MainWindow::MarkLogSlot(int slot, unsigned char flags) {
   if (slot < 0 || slot >= kTrackedLogSlots) {
     MarkDirty(kAllLogPagesDirty);
     return;
   }
   {
-    std::lock_guard lock(dirtyMutex_);
+    base::MutexLock lock(pendingMutex_);
     const auto index = static_cast<std::size_t>(slot);
     if (logSlots_.size() <= index) logSlots_.resize(index + 1, 0);
     logSlots_[index] |= flags;
@@ -336,35 +339,35 @@ void TForm1::MarkLogSlot(int slot, unsigned char flags) {
   MarkDirty(kLogPagesDirty);
 }
 
-void TForm1::MarkDirty(unsigned bits) {
+void MainWindow::MarkDirty(unsigned bits) {
   ++notifications_;
   // The bits first, then the post: a refresh that has already taken the
   // bits has also cleared refreshPosted_, so this change posts again.
   dirty_.fetch_or(bits);
   if (refreshPosted_.exchange(true)) return;
   ++posts_;
-  QMetaObject::invokeMethod(this, &TForm1::OnRefreshPosted, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, &MainWindow::OnRefreshPosted, Qt::QueuedConnection);
 }
 
-void TForm1::OnRefreshPosted() {
+void MainWindow::OnRefreshPosted() {
   if (refreshTimer_.isActive()) return;
   const qint64 waited = sinceRefresh_.elapsed();
   refreshTimer_.start(waited >= kRefreshMs ? 0 : static_cast<int>(kRefreshMs - waited));
 }
 
-void TForm1::RefreshNow() {
+void MainWindow::RefreshNow() {
   dirty_.fetch_or(kEverythingDirty);
   Refresh();
 }
 
-void TForm1::Refresh() {
+void MainWindow::Refresh() {
   refreshPosted_ = false;
   const unsigned bits = dirty_.exchange(0);
   std::set<std::string> removed;
   bool rebuild = false;
   std::vector<unsigned char> slotFlags;
   {
-    std::lock_guard lock(dirtyMutex_);
+    base::MutexLock lock(pendingMutex_);
     removed.swap(removedChannels_);
     rebuild = rebuildChannels_;
     rebuildChannels_ = false;
@@ -382,11 +385,11 @@ void TForm1::Refresh() {
   if ((bits & (kLogPagesDirty | kAllLogPagesDirty)) != 0 || !slotFlags.empty()) {
     SyncLogPages(slotFlags, (bits & kAllLogPagesDirty) != 0);
   }
-  if ((bits & kWebViewDirty) != 0) memo1_->SetLines(server_->webView.Snapshot());
+  if ((bits & kWebViewDirty) != 0) webView_->SetLines(server_->webView.Snapshot());
   if ((bits & kBanListDirty) != 0) settingsPages_->RefreshBanList();
 }
 
-void TForm1::SyncUserList() {
+void MainWindow::SyncUserList() {
   std::vector<std::string> rows = server::SnapshotUserList(server_->protocol);
   if (rows == userRows_) return;
   std::size_t differing = rows.size() + 1;
@@ -397,7 +400,7 @@ void TForm1::SyncUserList() {
   if (differing == 1) {
     // One row renamed in place: the selection stays on it.
     for (std::size_t i = 0; i < rows.size(); ++i) {
-      if (rows[i] != userRows_[i]) listBox1_->item(static_cast<int>(i))->setText(ToQt(rows[i]));
+      if (rows[i] != userRows_[i]) userList_->item(static_cast<int>(i))->setText(ToQt(rows[i]));
     }
     userRows_ = std::move(rows);
     return;
@@ -406,18 +409,18 @@ void TForm1::SyncUserList() {
   const std::string selectedText =
       selected >= 0 ? userRows_[static_cast<std::size_t>(selected)] : "";
   userRows_ = std::move(rows);
-  listBox1_->clear();
+  userList_->clear();
   int reselect = -1;
   for (std::size_t i = 0; i < userRows_.size(); ++i) {
-    listBox1_->addItem(ToQt(userRows_[i]));
+    userList_->addItem(ToQt(userRows_[i]));
     if (selected >= 0 && reselect < 0 && userRows_[i] == selectedText)
       reselect = static_cast<int>(i);
   }
   SelectUserRow(reselect);
 }
 
-ChannelPage* TForm1::AddChannelPage(const std::string& name) {
-  const auto color = [this](const std::string& text, const char* fallback) {
+ChannelPage* MainWindow::AddChannelPage(const std::string& name) {
+  const auto color = [](const std::string& text, const char* fallback) {
     return config::ColorFromText(text).value_or(DefaultColor(fallback));
   };
   auto* page = new ChannelPage(name, color(server_->protocol.settings.colorLogBack, "clWindow"),
@@ -437,20 +440,20 @@ ChannelPage* TForm1::AddChannelPage(const std::string& name) {
   });
   connect(page, &ChannelPage::viewMenuRequested, this,
           [this](QPoint globalPos) { menus_->ShowChannelViewMenu(globalPos); });
-  pageControl1_->addTab(page, TabText(page->Caption()));
+  pageTabs_->addTab(page, TabText(page->Caption()));
   channelPages_.push_back(page);
   return page;
 }
 
-void TForm1::RemoveChannelPage(ChannelPage* page) {
-  pageControl1_->removeTab(pageControl1_->indexOf(page));
+void MainWindow::RemoveChannelPage(ChannelPage* page) {
+  pageTabs_->removeTab(pageTabs_->indexOf(page));
   page->hide();
   channelPages_.erase(std::find(channelPages_.begin(), channelPages_.end(), page));
   // Later: the page may be the sender of the signal being handled.
   page->deleteLater();
 }
 
-void TForm1::SyncChannels(const std::set<std::string>& removed, bool rebuild) {
+void MainWindow::SyncChannels(const std::set<std::string>& removed, bool rebuild) {
   const std::vector<server::ChannelPageSnapshot> snapshots =
       server::SnapshotChannels(server_->protocol);
   for (ChannelPage* page : std::vector<ChannelPage*>(channelPages_)) {
@@ -470,7 +473,7 @@ void TForm1::SyncChannels(const std::set<std::string>& removed, bool rebuild) {
     AddChannelPage(snapshots[next].name)->Update(snapshots[next]);
 }
 
-void TForm1::SyncLogPages(const std::vector<unsigned char>& slotFlags, bool all) {
+void MainWindow::SyncLogPages(const std::vector<unsigned char>& slotFlags, bool all) {
   if (!server_->protocol.commLog || logTabs_ == nullptr) return;
   const auto flagsOf = [&slotFlags](int slot) -> unsigned char {
     const auto index = static_cast<std::size_t>(slot);
@@ -502,26 +505,26 @@ void TForm1::SyncLogPages(const std::vector<unsigned char>& slotFlags, bool all)
 
 // --- Window operations.
 
-int TForm1::SelectedUserRow() const {
-  const QList<QListWidgetItem*> selected = listBox1_->selectedItems();
-  return selected.isEmpty() ? -1 : listBox1_->row(selected.front());
+int MainWindow::SelectedUserRow() const {
+  const QList<QListWidgetItem*> selected = userList_->selectedItems();
+  return selected.isEmpty() ? -1 : userList_->row(selected.front());
 }
 
-std::string TForm1::UserRowText(int row) const {
+std::string MainWindow::UserRowText(int row) const {
   if (row < 0 || row >= static_cast<int>(userRows_.size())) return {};
   return userRows_[static_cast<std::size_t>(row)];
 }
 
-void TForm1::SelectUserRow(int row) {
-  if (row < 0 || row >= listBox1_->count()) {
-    listBox1_->clearSelection();
-    listBox1_->setCurrentRow(-1);
+void MainWindow::SelectUserRow(int row) {
+  if (row < 0 || row >= userList_->count()) {
+    userList_->clearSelection();
+    userList_->setCurrentRow(-1);
     return;
   }
-  listBox1_->setCurrentRow(row);
+  userList_->setCurrentRow(row);
 }
 
-void TForm1::ShowSelectedUserDetails() {
+void MainWindow::ShowSelectedUserDetails() {
   const int row = SelectedUserRow();
   if (row < 0 || server_ == nullptr) return;
   const server::UserDetails details = server::ShowUserDetails(server_->protocol, UserRowText(row));
@@ -539,58 +542,58 @@ void TForm1::ShowSelectedUserDetails() {
     ChannelPage* page = FindChannelPage(std::string_view(caption).substr(kMarkBytes));
     if (page == nullptr) continue;
     page->SetMark(std::string_view(caption).substr(0, kMarkBytes));
-    pageControl1_->setTabText(pageControl1_->indexOf(page), TabText(page->Caption()));
+    pageTabs_->setTabText(pageTabs_->indexOf(page), TabText(page->Caption()));
   }
 }
 
-QString TForm1::DetailText(int panel) const {
+QString MainWindow::DetailText(int panel) const {
   if (panel < 0 || panel >= static_cast<int>(detailPanels_.size())) return {};
   return detailPanels_[static_cast<std::size_t>(panel)]->text();
 }
 
-ChannelPage* TForm1::FindChannelPage(std::string_view name) const {
+ChannelPage* MainWindow::FindChannelPage(std::string_view name) const {
   for (ChannelPage* page : channelPages_) {
     if (page->Name() == name) return page;
   }
   return nullptr;
 }
 
-QString TForm1::TabCaption(QWidget* page) const {
-  return pageControl1_->tabText(pageControl1_->indexOf(page));
+QString MainWindow::TabCaption(QWidget* page) const {
+  return pageTabs_->tabText(pageTabs_->indexOf(page));
 }
 
-LogPage* TForm1::FindLogPage(int slot) const {
+LogPage* MainWindow::FindLogPage(int slot) const {
   for (LogPage* page : logPages_) {
     if (page->Slot() == slot) return page;
   }
   return nullptr;
 }
 
-QString TForm1::LogTabCaption(LogPage* page) const {
+QString MainWindow::LogTabCaption(LogPage* page) const {
   return logTabs_ == nullptr ? QString() : logTabs_->tabText(logTabs_->indexOf(page));
 }
 
-TForm1::RefreshCounts TForm1::Counts() {
+MainWindow::RefreshCounts MainWindow::Counts() {
   RefreshCounts counts;
   counts.notifications = notifications_.load();
   counts.posts = posts_.load();
   counts.refreshes = refreshes_;
   counts.posted = refreshPosted_.load();
-  std::lock_guard lock(dirtyMutex_);
+  base::MutexLock lock(pendingMutex_);
   counts.removedChannels = removedChannels_.size();
   return counts;
 }
 
 // --- Events.
 
-void TForm1::SaveSettingsPressed() {
+void MainWindow::SaveSettingsPressed() {
   if (server_ == nullptr || server_->SaveSettingsNow()) return;
   const int why = errno;
   ShowError("cannot write the settings file " + server_->paths.settingsFile + ": " +
             std::strerror(why));
 }
 
-void TForm1::HomePagePressed() {
+void MainWindow::HomePagePressed() {
   QPushButton* button = settingsPages_->HomePageButton();
   if (!homePage_.isEmpty()) {
     // A failing open is not reported, as nothing depends on it.
@@ -600,7 +603,7 @@ void TForm1::HomePagePressed() {
   QToolTip::showText(button->mapToGlobal(QPoint(0, button->height())), button->toolTip(), button);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (server_ == nullptr) {
     event->accept();
     return;
@@ -615,10 +618,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
   if (!drainTimer_.isActive()) drainTimer_.start();
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!pendingErrors_.empty()) {
-    QTimer::singleShot(0, this, &TForm1::ShowPendingErrors);
+    QTimer::singleShot(0, this, &MainWindow::ShowPendingErrors);
   }
 }
 

@@ -1,13 +1,14 @@
-// The main window, TForm1: the desk the core talks to, shown as the top
+// The main window: the irc::Desk the server core talks to, shown as the top
 // band (user list, the five user detail panels, the web request view) over
-// the main page control (settings, communication log, one page per
+// the page tabs (settings, communication log, one page per
 // channel). Notifications from protocol threads only mark what changed and
 // post at most one refresh to the GUI thread; the refresh, at most every
-// kRefreshMs, reads the core's snapshots and changes the widgets where they
-// differ. Nothing is queued per line, so memory stays bounded under any
-// load. The window also owns Timer1 (one liveness sweep a minute) and the
-// two-step close: the first close request shuts the server down, and the
-// window closes once every connection thread has ended.
+// kRefreshMs, reads the snapshots of server/desk_actions.h (and the log and
+// web views' own) and changes the widgets where they differ. Nothing is
+// queued per line, so memory stays bounded under any load. The window also
+// owns the sweep timer (one liveness sweep a minute) and the two-step close:
+// the first close request shuts the server down, and the window closes once
+// every connection thread has ended.
 #pragma once
 
 #include <QElapsedTimer>
@@ -20,11 +21,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "irc/desk.h"
 #include "server/server.h"
 #include "window/qt/channel_page.h"
@@ -45,7 +46,8 @@ inline constexpr int kDetailsWidth = 124;
 inline constexpr int kDetailPanelWidth = 117;
 inline constexpr int kDetailPanelHeight = 17;
 inline constexpr int kPageFontPixels = 12;
-inline constexpr int kTimer1Ms = 60000;
+// The sweep timer asks the server for a liveness sweep this often.
+inline constexpr int kSweepIntervalMs = 60000;
 // Repaints from the snapshots come at most this often.
 inline constexpr int kRefreshMs = 100;
 // How often a refused close is tried again while connections drain.
@@ -74,12 +76,12 @@ class UserListBox : public QListWidget {
   void mousePressEvent(QMouseEvent* event) override;
 };
 
-class TForm1 : public QMainWindow, public irc::Desk {
+class MainWindow : public QMainWindow, public irc::Desk {
   Q_OBJECT
 
  public:
-  explicit TForm1(QWidget* parent = nullptr);
-  ~TForm1() override;
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // The server this window fronts (nullptr: none). Set before Start and
   // cleared only after the server is destroyed. Main thread.
@@ -108,7 +110,7 @@ class TForm1 : public QMainWindow, public irc::Desk {
   // --- Desk notifications. Any thread; never block, never call the core.
   void UserListChanged(std::string_view what, std::string_view nick) override;
   void ChannelAdded(std::string_view name) override;
-  void ChannelRemoved(std::string_view name) override;
+  void ChannelRemoved(std::string_view name) override EXCLUDES(pendingMutex_);
   void MembersChanged(std::string_view channel) override;
   void TopicChanged(std::string_view channel, std::string_view topicText) override;
   void ChannelLine(std::string_view channel, std::string_view line) override;
@@ -141,11 +143,11 @@ class TForm1 : public QMainWindow, public irc::Desk {
   [[nodiscard]] const std::vector<LogPage*>& LogPages() const { return logPages_; }
   [[nodiscard]] LogPage* FindLogPage(int slot) const;
   [[nodiscard]] QString LogTabCaption(LogPage* page) const;
-  [[nodiscard]] LineView* WebView() const { return memo1_; }
-  [[nodiscard]] QTabWidget* PageControl() const { return pageControl1_; }
+  [[nodiscard]] LineView* WebView() const { return webView_; }
+  [[nodiscard]] QTabWidget* PageTabs() const { return pageTabs_; }
   [[nodiscard]] SettingsPages* SettingsPane() const { return settingsPages_; }
   [[nodiscard]] PopupMenus& Menus() const { return *menus_; }
-  [[nodiscard]] QListWidget* UserList() const { return listBox1_; }
+  [[nodiscard]] QListWidget* UserList() const { return userList_; }
   // The home-page address: the project's own documentation.
   [[nodiscard]] QString HomePageAddress() const { return homePage_; }
 
@@ -160,7 +162,7 @@ class TForm1 : public QMainWindow, public irc::Desk {
     bool posted = false;              // one refresh is on its way now
     std::size_t removedChannels = 0;  // removals remembered for the next refresh
   };
-  [[nodiscard]] RefreshCounts Counts();
+  [[nodiscard]] RefreshCounts Counts() EXCLUDES(pendingMutex_);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -179,15 +181,17 @@ class TForm1 : public QMainWindow, public irc::Desk {
   enum SlotFlag : unsigned char { kSlotChanged = 1, kSlotReopened = 2 };
   static constexpr std::size_t kErrorsKept = 16;
 
-  QWidget* TopBand();
+  // Creates the top band: user list, detail panels, web request view.
+  QWidget* BuildTopBand();
   void MarkDirty(unsigned bits);
-  void MarkLogSlot(int slot, unsigned char flags);
+  void MarkLogSlot(int slot, unsigned char flags) EXCLUDES(pendingMutex_);
   void OnRefreshPosted();
-  void Refresh();
+  void Refresh() EXCLUDES(pendingMutex_);
   void SyncUserList();
   void SyncChannels(const std::set<std::string>& removed, bool rebuild);
   void SyncLogPages(const std::vector<unsigned char>& slotFlags, bool all);
-  void AddCommLogSheet();
+  // The communication log page, which holds one LogPage per connection.
+  void AddCommLogPage();
   void RemoveChannelPage(ChannelPage* page);
   ChannelPage* AddChannelPage(const std::string& name);
   void SaveSettingsPressed();
@@ -195,13 +199,13 @@ class TForm1 : public QMainWindow, public irc::Desk {
   void ShowPendingErrors();
 
   server::Server* server_ = nullptr;
-  UserListBox* listBox1_;
+  UserListBox* userList_;
   std::vector<std::string> userRows_;
   std::array<QLabel*, 5> detailPanels_{};
-  LineView* memo1_;
-  QTabWidget* pageControl1_;
+  LineView* webView_;
+  QTabWidget* pageTabs_;
   SettingsPages* settingsPages_;
-  QWidget* commLogSheet_ = nullptr;
+  QWidget* commLogPage_ = nullptr;
   QTabWidget* logTabs_ = nullptr;
   std::vector<LogPage*> logPages_;
   std::vector<ChannelPage*> channelPages_;
@@ -212,7 +216,7 @@ class TForm1 : public QMainWindow, public irc::Desk {
   std::vector<std::string> errors_;
   std::vector<std::string> pendingErrors_;  // waiting for the window to show
 
-  QTimer timer1_;
+  QTimer sweepTimer_;
   QTimer refreshTimer_;
   QTimer drainTimer_;
   QElapsedTimer sinceRefresh_;
@@ -223,11 +227,14 @@ class TForm1 : public QMainWindow, public irc::Desk {
   std::atomic<std::uint64_t> notifications_{0};
   std::atomic<std::uint64_t> posts_{0};
   std::uint64_t refreshes_ = 0;  // main thread
-  // Held only to add to or swap out these two; never across anything else.
-  std::mutex dirtyMutex_;
-  std::set<std::string> removedChannels_;  // guarded by dirtyMutex_
-  bool rebuildChannels_ = false;           // guarded by dirtyMutex_
-  std::vector<unsigned char> logSlots_;    // guarded by dirtyMutex_
+  // The pending-event lock (see base/mutex.h for its place in the lock
+  // order): notifications take it, often under the protocol lock, only to
+  // add to the three fields below, and the refresh only to swap them out;
+  // no other lock is taken and nothing waits while it is held.
+  base::Mutex pendingMutex_;
+  std::set<std::string> removedChannels_ GUARDED_BY(pendingMutex_);
+  bool rebuildChannels_ GUARDED_BY(pendingMutex_) = false;
+  std::vector<unsigned char> logSlots_ GUARDED_BY(pendingMutex_);
 };
 
 }  // namespace zelkord::window::qt

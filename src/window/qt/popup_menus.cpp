@@ -13,16 +13,16 @@
 namespace zelkord::window::qt {
 namespace {
 
-std::unique_ptr<QMenu> Menu(TForm1& form, const char* objectName) {
-  auto menu = std::make_unique<QMenu>(&form);
+std::unique_ptr<QMenu> Menu(MainWindow& owner, const char* objectName) {
+  auto menu = std::make_unique<QMenu>(&owner);
   menu->setObjectName(QString::fromLatin1(objectName));
   return menu;
 }
 
 // The channel colour a page created now would take.
-int ChannelColor(TForm1& form, bool back) {
+int ChannelColor(MainWindow& mainWindow, bool back) {
   const std::string fallback = back ? "clWindow" : "clWindowText";
-  const server::Server* server = form.AttachedServer();
+  const server::Server* server = mainWindow.AttachedServer();
   const std::string text = server == nullptr ? fallback
                                              : (back ? server->protocol.settings.colorLogBack
                                                      : server->protocol.settings.colorLogFore);
@@ -31,11 +31,11 @@ int ChannelColor(TForm1& form, bool back) {
 
 }  // namespace
 
-PopupMenus::PopupMenus(TForm1& form)
-    : form_(form),
-      webViewMenu_(Menu(form, "WebViewMenu")),
-      channelViewMenu_(Menu(form, "ChannelViewMenu")),
-      userListMenu_(Menu(form, "UserListMenu")) {
+PopupMenus::PopupMenus(MainWindow& mainWindow)
+    : mainWindow_(mainWindow),
+      webViewMenu_(Menu(mainWindow, "WebViewMenu")),
+      channelViewMenu_(Menu(mainWindow, "ChannelViewMenu")),
+      userListMenu_(Menu(mainWindow, "UserListMenu")) {
   using Target = ColorTarget;
   webViewMenu_->addAction(QString::fromUtf8(kBackColor),
                           [this] { ChooseBackColor(Target::WebView); });
@@ -70,21 +70,21 @@ void PopupMenus::ChooseForeColor(ColorTarget target) {
 
 void PopupMenus::ChooseColor(ColorTarget target, bool back) {
   const QColor current = back ? CurrentBackColor(target) : CurrentForeColor(target);
-  const QColor chosen = QColorDialog::getColor(current, &form_);
+  const QColor chosen = QColorDialog::getColor(current, &mainWindow_);
   if (!chosen.isValid()) return;  // cancelled: nothing changes, nothing is written
   SetColor(target, chosen, back);
 }
 
 QColor PopupMenus::CurrentBackColor(ColorTarget target) const {
-  if (target == ColorTarget::WebView) return ToQColor(form_.WebViewBack());
-  const auto& pages = form_.ChannelPages();
-  return ToQColor(pages.empty() ? ChannelColor(form_, true) : pages.front()->BackValue());
+  if (target == ColorTarget::WebView) return ToQColor(mainWindow_.WebViewBack());
+  const auto& pages = mainWindow_.ChannelPages();
+  return ToQColor(pages.empty() ? ChannelColor(mainWindow_, true) : pages.front()->BackValue());
 }
 
 QColor PopupMenus::CurrentForeColor(ColorTarget target) const {
-  if (target == ColorTarget::WebView) return ToQColor(form_.WebViewFore());
-  const auto& pages = form_.ChannelPages();
-  return ToQColor(pages.empty() ? ChannelColor(form_, false) : pages.front()->ForeValue());
+  if (target == ColorTarget::WebView) return ToQColor(mainWindow_.WebViewFore());
+  const auto& pages = mainWindow_.ChannelPages();
+  return ToQColor(pages.empty() ? ChannelColor(mainWindow_, false) : pages.front()->ForeValue());
 }
 
 bool PopupMenus::SetBackColor(ColorTarget target, const QColor& color) {
@@ -97,15 +97,15 @@ bool PopupMenus::SetForeColor(ColorTarget target, const QColor& color) {
 
 bool PopupMenus::SetColor(ColorTarget target, const QColor& color, bool back) {
   const int value = ColorValue(color);
-  server::Server* server = form_.AttachedServer();
+  server::Server* server = mainWindow_.AttachedServer();
   if (target == ColorTarget::WebView) {
     if (back) {
-      form_.SetWebViewColors(value, form_.WebViewFore());
+      mainWindow_.SetWebViewColors(value, mainWindow_.WebViewFore());
     } else {
-      form_.SetWebViewColors(form_.WebViewBack(), value);
+      mainWindow_.SetWebViewColors(mainWindow_.WebViewBack(), value);
     }
   } else {
-    for (ChannelPage* page : form_.ChannelPages()) {
+    for (ChannelPage* page : mainWindow_.ChannelPages()) {
       page->SetColors(back ? value : page->BackValue(), back ? page->ForeValue() : value);
     }
     if (server != nullptr) {
@@ -116,23 +116,23 @@ bool PopupMenus::SetColor(ColorTarget target, const QColor& color, bool back) {
   if (server == nullptr) return false;
   if (server->SaveColorsNow()) return true;
   const int why = errno;
-  form_.ShowError("cannot write the settings file " + server->paths.settingsFile + ": " +
-                  std::strerror(why));
+  mainWindow_.ShowError("cannot write the settings file " + server->paths.settingsFile + ": " +
+                        std::strerror(why));
   return false;
 }
 
 bool PopupMenus::ForceDisconnect() {
-  server::Server* server = form_.AttachedServer();
+  server::Server* server = mainWindow_.AttachedServer();
   if (server == nullptr) return false;
-  const int row = form_.SelectedUserRow();
-  return server::ForceDisconnect(server->protocol, row, form_.UserRowText(row));
+  const int row = mainWindow_.SelectedUserRow();
+  return server::ForceDisconnect(server->protocol, row, mainWindow_.UserRowText(row));
 }
 
 bool PopupMenus::RefuseConnection() {
-  server::Server* server = form_.AttachedServer();
+  server::Server* server = mainWindow_.AttachedServer();
   if (server == nullptr) return false;
-  const int row = form_.SelectedUserRow();
-  return server::RefuseConnection(server->protocol, row, form_.UserRowText(row));
+  const int row = mainWindow_.SelectedUserRow();
+  return server::RefuseConnection(server->protocol, row, mainWindow_.UserRowText(row));
 }
 
 }  // namespace zelkord::window::qt

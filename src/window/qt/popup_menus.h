@@ -13,15 +13,15 @@
 
 namespace zelkord::window::qt {
 
-class TForm1;
+class MainWindow;
 
 class PopupMenus {
  public:
   // What a colour command acts on: the item that invoked it tells.
   enum class ColorTarget { WebView, ChannelViews };
 
-  // The menus, owned by the form. Main thread.
-  explicit PopupMenus(TForm1& form);
+  // The menus, owned by the main window. Main thread.
+  explicit PopupMenus(MainWindow& mainWindow);
   ~PopupMenus();
   PopupMenus(const PopupMenus&) = delete;
   PopupMenus& operator=(const PopupMenus&) = delete;
@@ -58,7 +58,7 @@ class PopupMenus {
   bool SetColor(ColorTarget target, const QColor& color, bool back);
   void ChooseColor(ColorTarget target, bool back);
 
-  TForm1& form_;
+  MainWindow& mainWindow_;
   // Declared in creation order, so they are destroyed in reverse: user
   // list menu, channel view menu, web view menu.
   std::unique_ptr<QMenu> webViewMenu_;

@@ -15,18 +15,19 @@ int RunWindow(int argc, char** argv, const config::InstancePaths& paths) {
   QApplication::setApplicationName(QString::fromUtf8(qt::kAppTitle));
   int status = 0;
   {
-    qt::TForm1 form;
+    qt::MainWindow mainWindow;
     {
-      server::Server server(form, paths);
-      // Timer1 asks for the sweeps; the sweeper keeps no timer of its own.
+      server::Server server(mainWindow, paths);
+      // The window's sweep timer asks for the sweeps; the sweeper keeps no
+      // timer of its own.
       server.sweepInterval = std::chrono::milliseconds(0);
-      form.AttachServer(&server);
-      (void)form.StartServer();  // a failure is shown in a message box; the window stays
-      form.show();
+      mainWindow.AttachServer(&server);
+      (void)mainWindow.StartServer();  // a failure is shown in a message box; the window stays
+      mainWindow.show();
       status = QApplication::exec();
       // Final clean-up: the window has closed, so every thread has ended.
     }
-    form.AttachServer(nullptr);
+    mainWindow.AttachServer(nullptr);
   }
   return status;
 }

@@ -57,11 +57,11 @@ SettingsPages::SettingsPages(QWidget* parent) : QWidget(parent) {
   layout->setSpacing(0);
   pages_ = new QTabWidget(this);
   pages_->setObjectName(QStringLiteral("SettingsPages"));
-  pages_->addTab(ProgramPage(), QString::fromUtf8(kProgramPage));
-  pages_->addTab(ServerPage(), QString::fromUtf8(kServerPage));
-  pages_->addTab(ClientPage(), QString::fromUtf8(kClientPage));
-  pages_->addTab(LogPage(), QString::fromUtf8(kLogPage));
-  pages_->addTab(WebPage(), QString::fromUtf8(kWebPage));
+  pages_->addTab(BuildProgramPage(), QString::fromUtf8(kProgramPage));
+  pages_->addTab(BuildServerPage(), QString::fromUtf8(kServerPage));
+  pages_->addTab(BuildClientPage(), QString::fromUtf8(kClientPage));
+  pages_->addTab(BuildLogPage(), QString::fromUtf8(kLogPage));
+  pages_->addTab(BuildWebPage(), QString::fromUtf8(kWebPage));
   layout->addWidget(pages_, 1);
 
   auto* bar = new QWidget(this);
@@ -81,7 +81,7 @@ SettingsPages::SettingsPages(QWidget* parent) : QWidget(parent) {
 
 SettingsPages::~SettingsPages() = default;
 
-QWidget* SettingsPages::ProgramPage() {
+QWidget* SettingsPages::BuildProgramPage() {
   auto* page = new QWidget;
   QGridLayout* grid = FieldGrid(page);
   version_ = Field(page, "EditVersion", true);
@@ -104,7 +104,7 @@ QWidget* SettingsPages::ProgramPage() {
   return page;
 }
 
-QWidget* SettingsPages::ServerPage() {
+QWidget* SettingsPages::BuildServerPage() {
   auto* page = new QWidget;
   QGridLayout* grid = FieldGrid(page);
   port_ = Field(page, "EditPort");
@@ -158,7 +158,7 @@ QWidget* SettingsPages::ServerPage() {
   return page;
 }
 
-QWidget* SettingsPages::ClientPage() {
+QWidget* SettingsPages::BuildClientPage() {
   auto* page = new QWidget;
   QGridLayout* grid = FieldGrid(page);
   nick_ = Field(page, "EditNick");
@@ -177,7 +177,7 @@ QWidget* SettingsPages::ClientPage() {
   return page;
 }
 
-QWidget* SettingsPages::LogPage() {
+QWidget* SettingsPages::BuildLogPage() {
   auto* page = new QWidget;
   QGridLayout* grid = FieldGrid(page);
   logLines_ = Field(page, "EditLogLines");
@@ -196,7 +196,7 @@ QWidget* SettingsPages::LogPage() {
   return page;
 }
 
-QWidget* SettingsPages::WebPage() {
+QWidget* SettingsPages::BuildWebPage() {
   auto* page = new QWidget;
   QGridLayout* grid = FieldGrid(page);
   webPort_ = Field(page, "EditWebPort");

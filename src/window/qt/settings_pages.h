@@ -3,7 +3,8 @@
 // buttons along the bottom. The fields only hold text: they are filled at
 // start-up, read when the settings are saved, and typing changes nothing
 // until then. The ban group edits the server's live ban list through the
-// core's BanPage; the browse buttons fill their fields from file dialogs.
+// toolkit-free window::BanPage; the browse buttons fill their fields from
+// file dialogs.
 #pragma once
 
 #include <QCheckBox>
@@ -59,11 +60,12 @@ class SettingsPages : public QWidget {
   void clientJoinClicked();
 
  private:
-  QWidget* ProgramPage();
-  QWidget* ServerPage();
-  QWidget* ClientPage();
-  QWidget* LogPage();
-  QWidget* WebPage();
+  // Each creates one inner page and the fields it holds.
+  QWidget* BuildProgramPage();
+  QWidget* BuildServerPage();
+  QWidget* BuildClientPage();
+  QWidget* BuildLogPage();
+  QWidget* BuildWebPage();
   // A file dialog titled title for field, default extension suffix.
   void ChooseFile(QLineEdit* field, const char* title, const char* suffix);
   void ChooseLogFolder();
