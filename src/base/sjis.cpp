@@ -52,4 +52,16 @@ bool EqualsFolded(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::size_t SjisPrefix(std::string_view text, std::size_t limit) {
+  if (limit >= text.size()) return text.size();
+  std::size_t i = 0;
+  while (i < limit) {
+    const bool pair = IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size();
+    const std::size_t next = i + (pair ? 2 : 1);
+    if (next > limit) break;
+    i = next;
+  }
+  return i;
+}
+
 }  // namespace zelkord::base

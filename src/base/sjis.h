@@ -27,4 +27,9 @@ void UpperCaseInPlace(std::string& text);
 // Any thread.
 [[nodiscard]] bool EqualsFolded(std::string_view a, std::string_view b);
 
+// The length of the longest prefix of text, at most limit bytes, that does
+// not end between a lead byte and its trail: a cut that would split a
+// double-byte character falls before it. Any thread.
+[[nodiscard]] std::size_t SjisPrefix(std::string_view text, std::size_t limit);
+
 }  // namespace zelkord::base

@@ -103,72 +103,76 @@ std::string ToWireText(std::string_view sjis) {
 void FromWireText(std::string_view wire, std::string& out) {
   out.clear();
   const std::string_view text = UpToNul(wire);
-  // 0 single-byte, 1 after ESC, 2 after ESC "$", 3 double-byte,
-  // 4 after ESC in double-byte, 5 after ESC "(" in double-byte.
-  int state = 0;
+  enum class Mode { Roman, Kanji, Katakana };
+  Mode mode = Mode::Roman;
   std::size_t i = 0;
   while (i < text.size()) {
     const char c = text[i];
-    switch (state) {
-      case 0:
-        if (c == kEsc) {
-          state = 1;
-        } else {
-          out.push_back(c);
-        }
-        break;
-      case 1:
-        if (c == '$') {
-          state = 2;
-        } else {
-          out.push_back(kEsc);
-          out.push_back(c);
-          state = 0;
-        }
-        break;
-      case 2:
-        if (c == 'B') {
-          state = 3;
-        } else {
-          out.push_back(kEsc);
-          out.push_back('$');
-          out.push_back(c);
-          state = 0;
-        }
-        break;
-      case 3:
-        if (c == kEsc) {
-          state = 4;
-        } else {
-          // A first byte at the end pairs with the terminating zero, as the
-          // zero-terminated text always did; the conversion stops there.
-          const bool last = i + 1 >= text.size();
-          const auto j2 = last ? 0 : static_cast<unsigned char>(text[i + 1]);
-          if (!AppendSjisPair(static_cast<unsigned char>(c), j2, out) || last) return;
-          ++i;
-        }
-        break;
-      case 4:
-        if (c == '(') {
-          state = 5;
-        } else {
-          out.push_back(kEsc);
-          out.push_back(c);
-          state = 0;
-        }
-        break;
-      default:  // 5
-        if (c == 'B') {
-          state = 0;
-        } else {
-          out.push_back(kEsc);
-          out.push_back('(');
-          out.push_back(c);
-          state = 0;
-        }
-        break;
+    if (c != kEsc && mode == Mode::Kanji) {
+      // A first byte at the end pairs with the terminating zero, as the
+      // zero-terminated text always did; the conversion stops there.
+      const bool last = i + 1 >= text.size();
+      const auto j2 = last ? 0 : static_cast<unsigned char>(text[i + 1]);
+      if (!AppendSjisPair(static_cast<unsigned char>(c), j2, out) || last) return;
+      i += 2;
+      continue;
     }
-    ++i;
+    if (c != kEsc) {
+      // 7-bit katakana are the 8-bit half-width katakana less 0x80.
+      const bool katakana = mode == Mode::Katakana && c >= 0x21 && c <= 0x5F;
+      out.push_back(katakana ? static_cast<char>(c + 0x80) : c);
+      ++i;
+      continue;
+    }
+    // An escape sequence; one left unfinished at the end is dropped.
+    if (i + 1 >= text.size()) return;
+    const char second = text[i + 1];
+    const char third = i + 2 < text.size() ? text[i + 2] : '\0';
+    if (second == '$' && mode != Mode::Kanji) {
+      if (third == '\0') return;
+      if (third == 'B' || third == '@') {  // JIS X 0208, 1983 or 1978
+        mode = Mode::Kanji;
+      } else {
+        out.push_back(kEsc);
+        out.push_back('$');
+        out.push_back(third);
+        mode = Mode::Roman;
+      }
+      i += 3;
+      continue;
+    }
+    if (second == '(') {
+      if (third == 'I') {
+        mode = Mode::Katakana;
+        i += 3;
+        continue;
+      }
+      if (third == 'J' || (third == 'B' && mode != Mode::Roman)) {
+        mode = Mode::Roman;
+        i += 3;
+        continue;
+      }
+      if (mode == Mode::Roman) {
+        // ESC ( B in single-byte mode, or an unknown set, passes through
+        // as text; the byte after it is read as text in its own right.
+        out.push_back(kEsc);
+        out.push_back('(');
+        i += 2;
+        continue;
+      }
+      if (third == '\0') return;
+      out.push_back(kEsc);
+      out.push_back('(');
+      out.push_back(third);
+      mode = Mode::Roman;
+      i += 3;
+      continue;
+    }
+    // Any other escape is copied through and leaves double-byte mode.
+    out.push_back(kEsc);
+    out.push_back(second);
+    mode = Mode::Roman;
+    i += 2;
   }
 }
 

@@ -17,9 +17,12 @@ namespace zelkord::text {
 void ToWireText(std::string_view sjis, std::string& out);
 [[nodiscard]] std::string ToWireText(std::string_view sjis);
 
-// Converts ISO-2022-JP to Shift_JIS: only ESC "$" "B" enters double-byte mode
-// and only ESC "(" "B" leaves it; any other escape sequence is copied through
-// and leaves single-byte mode. A double-byte first byte at the very end is
+// Converts ISO-2022-JP to Shift_JIS: ESC "$" "B" (or the older ESC "$" "@")
+// enters double-byte mode, ESC "(" "B" or ESC "(" "J" leaves it, and
+// ESC "(" "I" enters 7-bit katakana, whose bytes 0x21-0x5F become the 8-bit
+// half-width katakana. ESC "(" "B" in single-byte mode and any other escape
+// sequence are copied through and leave single-byte mode (ESC "$" "B" inside
+// double-byte mode included). A double-byte first byte at the very end is
 // paired with a zero byte, as a zero-terminated text would be. The input ends
 // at its first NUL byte, and the output ends before any zero byte the pair
 // arithmetic produces, so the result never holds a NUL. Writes into out

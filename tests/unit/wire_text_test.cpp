@@ -67,11 +67,14 @@ TEST(FromWireText, ExactBytes) {
       {"\x82\xA0", kIn + "\x24\x22"},  // still double-byte at the end
       {"\x82\x7E", kIn + "\x24"},      // J1 last: pairs with the zero
       {"\x83\x1F", kIn + "\x25"},
-      {"\x1B(Jab", "\x1B(Jab"},  // other escapes pass through
-      {"\x1B$@", "\x1B$@"},
-      {"\x1B(B", "\x1B(B"},  // ESC ( B in single-byte mode
+      {"ab", "\x1B(Jab"},            // JIS Roman is read as ASCII
+      {"\x81\x40", "\x1B$@!!"},      // the 1978 kanji set as the 1983 one
+      {"\xB1\xDF a", "\x1B(I1_ a"},  // 7-bit katakana as the 8-bit ones
+      {"\x1B(Xa", "\x1B(Xa"},        // other escapes pass through
+      {"\x1B(B", "\x1B(B"},          // ESC ( B in single-byte mode
       {"\x1B\x1Bq", "\x1B\x1Bq"},
-      {"\x1B(Jab", kIn + "\x1B(Jab"},  // leaves double-byte mode
+      {"ab", kIn + "\x1B(Jab"},  // leaves double-byte mode
+      {"\x81\x40\xB1", kIn + "!!\x1B(I1"},
       {"\x1B$B!!", kIn + "\x1B$B!!"},  // ... also for ESC $ B itself
       {"\x1Bq!!", kIn + "\x1Bq!!"},
       {"a", "a\x1B"},  // an unfinished escape is dropped
