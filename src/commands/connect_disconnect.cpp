@@ -10,16 +10,18 @@
 
 namespace zelkord::commands {
 
-using irc::ConnState;
-using irc::kNotFound;
-
 int AdmitConnection(irc::ProtocolState& protocol, std::shared_ptr<net::OutputQueue> output,
-                    std::string_view address, irc::ConnState& first) {
+                    std::string_view address, int port, irc::ConnState& first) {
   irc::ProtocolLock lock(protocol);
   // Refused in silence: no reply, no log line, no slot.
   if (protocol.shuttingDown || protocol.banList.IsBanned(address)) return irc::kNotFound;
   const int slot = protocol.users->ClaimSlot(std::move(output), address);
   if (slot == irc::kNotFound) return irc::kNotFound;
+  irc::UserSlot& user = protocol.users->Slot(slot);
+  const bool isOperator =
+      port >= 0 && port == protocol.operatorPort.load() && address == "127.0.0.1";
+  user.encoding = isOperator ? text::Encoding::Iso2022Jp : protocol.defaultEncoding;
+  user.encodingPinned = isOperator;
   protocol.commLog->OpenLogPage(slot, address);
   first = protocol.settings.serverPassWord.empty() ? irc::ConnState::AwaitingLogin
                                                    : irc::ConnState::AwaitingPass;

@@ -13,11 +13,13 @@ namespace zelkord::commands {
 // Vets a just-accepted connection under the protocol lock: a banned address,
 // a full table or a server shutting down yields irc::kNotFound (the caller closes
 // the socket; nothing is sent or logged); otherwise the slot index, with
-// first set to the state its first line is handled in. Takes the protocol
-// lock. Any connection thread.
+// first set to the state its first line is handled in. The connection
+// starts in the default encoding, except the operator client's (known by
+// its address and port), which stays ISO-2022-JP. Takes the protocol lock.
+// Any connection thread.
 [[nodiscard]] int AdmitConnection(irc::ProtocolState& protocol,
                                   std::shared_ptr<net::OutputQueue> output,
-                                  std::string_view address, irc::ConnState& first);
+                                  std::string_view address, int port, irc::ConnState& first);
 
 // Parts a registered connection from its channels (PART relays to the other
 // members, a disconnect line in each view), unregisters it, closes its log

@@ -1,4 +1,4 @@
-// The fourteen command handlers of a registered connection. Each takes the
+// The command handlers of a registered connection. Each takes the
 // protocol lock for its whole run, works on its own slot's line parameters,
 // and returns keep (QUIT returns closing). Connection thread only.
 #pragma once
@@ -11,10 +11,13 @@
 
 namespace zelkord::commands {
 
-#define ZELKORD_HANDLER(name)                                                     \
-  [[nodiscard]] irc::ConnState name(irc::ProtocolState& protocol, int slot,       \
-                                    std::string_view params, irc::ConnState keep, \
-                                    irc::ConnState closing)
+// params is the line's parameter text in Shift_JIS; utf8Params the same
+// text as a UTF-8 client sent it (empty for other clients), which PRIVMSG and
+// TOPIC relay to UTF-8 recipients unchanged.
+#define ZELKORD_HANDLER(name)                                                             \
+  [[nodiscard]] irc::ConnState name(irc::ProtocolState& protocol, int slot,               \
+                                    std::string_view params, std::string_view utf8Params, \
+                                    irc::ConnState keep, irc::ConnState closing)
 
 ZELKORD_HANDLER(HandleJoin);
 ZELKORD_HANDLER(HandlePart);
@@ -30,6 +33,7 @@ ZELKORD_HANDLER(HandleWho);
 ZELKORD_HANDLER(HandleLusers);
 ZELKORD_HANDLER(HandleNames);
 ZELKORD_HANDLER(HandleQuit);
+ZELKORD_HANDLER(HandleCharset);
 
 #undef ZELKORD_HANDLER
 

@@ -42,7 +42,7 @@ void SendNamesReply(irc::ProtocolState& protocol, int slot, std::string_view cha
 }
 
 irc::ConnState HandleJoin(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          irc::ConnState keep, irc::ConnState) {
+                          std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   (void)irc::SplitParams(params, fields);  // only the channel name is used
@@ -66,7 +66,7 @@ irc::ConnState HandleJoin(irc::ProtocolState& protocol, int slot, std::string_vi
 }
 
 irc::ConnState HandlePart(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          irc::ConnState keep, irc::ConnState) {
+                          std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   (void)irc::SplitParams(params, fields);  // a part message is never relayed

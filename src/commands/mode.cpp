@@ -25,7 +25,7 @@ std::string ModeField(std::string_view keyField) {
 }  // namespace
 
 irc::ConnState HandleMode(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          irc::ConnState keep, irc::ConnState) {
+                          std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   const int count = irc::SplitParams(params, fields);

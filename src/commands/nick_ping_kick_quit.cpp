@@ -18,7 +18,7 @@ const irc::JoinedChannel* FindJoined(const irc::UserSlot& user, std::string_view
 }  // namespace
 
 irc::ConnState HandleNick(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          irc::ConnState keep, irc::ConnState) {
+                          std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   (void)irc::SplitParams(params, fields);
@@ -54,7 +54,7 @@ irc::ConnState HandleNick(irc::ProtocolState& protocol, int slot, std::string_vi
 }
 
 irc::ConnState HandlePing(irc::ProtocolState& protocol, int slot, std::string_view,
-                          irc::ConnState keep, irc::ConnState) {
+                          std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   const irc::UserSlot& self = protocol.users->Slot(slot);
   std::string relay;
@@ -64,7 +64,7 @@ irc::ConnState HandlePing(irc::ProtocolState& protocol, int slot, std::string_vi
 }
 
 irc::ConnState HandleKick(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          irc::ConnState keep, irc::ConnState) {
+                          std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   (void)irc::SplitParams(params, fields);
@@ -105,7 +105,7 @@ irc::ConnState HandleKick(irc::ProtocolState& protocol, int slot, std::string_vi
 }
 
 irc::ConnState HandleQuit(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          irc::ConnState, irc::ConnState closing) {
+                          std::string_view, irc::ConnState, irc::ConnState closing) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   (void)irc::SplitParams(params, fields);

@@ -8,8 +8,20 @@
 
 namespace zelkord::commands {
 
+namespace {
+
+// The text field (the second) of the parameters as a UTF-8 client sent them.
+std::string Utf8TextField(std::string_view utf8Params) {
+  if (utf8Params.empty()) return {};
+  irc::ParamFields fields;
+  (void)irc::SplitParams(utf8Params, fields);
+  return fields[1];
+}
+
+}  // namespace
+
 irc::ConnState HandlePrivmsg(irc::ProtocolState& protocol, int slot, std::string_view params,
-                             irc::ConnState keep, irc::ConnState) {
+                             std::string_view utf8Params, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   (void)irc::SplitParams(params, fields);
@@ -22,10 +34,11 @@ irc::ConnState HandlePrivmsg(irc::ProtocolState& protocol, int slot, std::string
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayPrivmsg,
                    {self.Nick(), self.userName, self.address, target, text});
+  const std::string utf8Relay = irc::VerbatimRelay(relay, text, Utf8TextField(utf8Params));
   // A nick wins over a channel of the same name; one's own nick echoes back.
   const int recipient = users.FindUserByNick(target);
   if (recipient != irc::kNotFound) {
-    irc::SendLine(protocol, users.Slot(recipient).socket, relay);
+    irc::SendLine(protocol, users.Slot(recipient).socket, relay, utf8Relay);
     return keep;
   }
   const bool joined = std::any_of(self.channels.begin(), self.channels.end(),
@@ -38,12 +51,12 @@ irc::ConnState HandlePrivmsg(irc::ProtocolState& protocol, int slot, std::string
   channels.AppendLine(index, line);
   std::vector<int> sockets;
   channels.MemberSockets(index, users, sockets);
-  irc::SendToSockets(protocol, sockets, relay, self.socket);
+  irc::SendToSockets(protocol, sockets, relay, self.socket, utf8Relay);
   return keep;
 }
 
 irc::ConnState HandleTopic(irc::ProtocolState& protocol, int slot, std::string_view params,
-                           irc::ConnState keep, irc::ConnState) {
+                           std::string_view utf8Params, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   const int count = irc::SplitParams(params, fields);
@@ -70,9 +83,13 @@ irc::ConnState HandleTopic(irc::ProtocolState& protocol, int slot, std::string_v
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayTopic,
                    {self.Nick(), self.userName, self.address, name, topic});
+  // The topic text reads "<topic> by <nick>"; UTF-8 members get the topic as
+  // it was typed.
+  const std::string utf8Relay =
+      irc::VerbatimRelay(relay, fields[1], Utf8TextField(utf8Params), " by " + self.Nick());
   std::vector<int> sockets;
   channels.MemberSockets(index, users, sockets);
-  irc::SendToSockets(protocol, sockets, relay);
+  irc::SendToSockets(protocol, sockets, relay, -1, utf8Relay);
   channels.AppendLine(index, EventLine(topic));
   return keep;
 }

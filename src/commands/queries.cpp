@@ -30,7 +30,7 @@ void ListWhoMembers(irc::ProtocolState& protocol, int slot, int index) REQUIRES(
 }  // namespace
 
 irc::ConnState HandleList(irc::ProtocolState& protocol, int slot, std::string_view,
-                          irc::ConnState keep, irc::ConnState) {
+                          std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   const irc::ChannelTable& channels = *protocol.channels;
   irc::SendNumeric(protocol, slot, irc::kRplListStart, {});
@@ -44,7 +44,7 @@ irc::ConnState HandleList(irc::ProtocolState& protocol, int slot, std::string_vi
 }
 
 irc::ConnState HandleWhois(irc::ProtocolState& protocol, int slot, std::string_view params,
-                           irc::ConnState keep, irc::ConnState) {
+                           std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   irc::ParamFields fields;
   (void)irc::SplitParams(params, fields);
@@ -72,7 +72,7 @@ irc::ConnState HandleWhois(irc::ProtocolState& protocol, int slot, std::string_v
 }
 
 irc::ConnState HandleWho(irc::ProtocolState& protocol, int slot, std::string_view params,
-                         irc::ConnState keep, irc::ConnState) {
+                         std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   const irc::ChannelTable& channels = *protocol.channels;
   if (params.empty()) {
@@ -90,7 +90,7 @@ irc::ConnState HandleWho(irc::ProtocolState& protocol, int slot, std::string_vie
 }
 
 irc::ConnState HandleLusers(irc::ProtocolState& protocol, int slot, std::string_view,
-                            irc::ConnState keep, irc::ConnState) {
+                            std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   const int registered = protocol.users->RegisteredCount();
   irc::SendNumeric(protocol, slot, irc::kRplLuserClient, {registered, 0, 1});
@@ -102,7 +102,7 @@ irc::ConnState HandleLusers(irc::ProtocolState& protocol, int slot, std::string_
 }
 
 irc::ConnState HandleNames(irc::ProtocolState& protocol, int slot, std::string_view params,
-                           irc::ConnState keep, irc::ConnState) {
+                           std::string_view, irc::ConnState keep, irc::ConnState) {
   irc::ProtocolLock lock(protocol);
   const irc::ChannelTable& channels = *protocol.channels;
   if (params.empty()) {

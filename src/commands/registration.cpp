@@ -3,6 +3,7 @@
 
 #include "base/clock.h"
 #include "base/sjis.h"
+#include "commands/charset.h"
 
 namespace zelkord::commands {
 namespace {
@@ -57,6 +58,10 @@ irc::ConnState PasswordStep(irc::ProtocolState& protocol, int slotIndex,
                             const irc::SplitResult& line, irc::ConnState success,
                             irc::ConnState refusal) {
   const std::string command = base::UpperCase(line.command);
+  if (command == "CHARSET") {
+    return HandleCharset(protocol, slotIndex, line.params, {}, irc::ConnState::AwaitingPass,
+                         refusal);
+  }
   irc::ProtocolLock lock(protocol);
   if (command == "PASS") {
     // The whole parameter text, byte for byte: a leading ':' is part of it.
@@ -77,6 +82,10 @@ irc::ConnState PasswordStep(irc::ProtocolState& protocol, int slotIndex,
 irc::ConnState RegistrationStep(irc::ProtocolState& protocol, int slotIndex,
                                 const irc::SplitResult& line, irc::ConnState success) {
   const std::string command = base::UpperCase(line.command);
+  if (command == "CHARSET") {
+    return HandleCharset(protocol, slotIndex, line.params, {}, irc::ConnState::AwaitingLogin,
+                         irc::ConnState::Closing);
+  }
   irc::ProtocolLock lock(protocol);
   irc::UserSlot& slot = protocol.users->Slot(slotIndex);
   if (command == "NICK") {

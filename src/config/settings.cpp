@@ -232,6 +232,7 @@ Settings DefaultSettings(const InstancePaths& paths) {
   s.serverUserMode = "oirw";
   s.serverChanMode = "abiklmnopqstv";
   s.serverMotdPath = paths.motdFile;
+  s.serverCharset = "ISO-2022-JP";
   s.clientNick = "ZELKNIK";
   s.clientReal = "Zelkord Admin";
   s.logLines = "200";
@@ -260,6 +261,7 @@ SettingsPage PageFromSettings(const Settings& s) {
   page.name = s.serverName;
   page.information = s.serverInformation;
   page.motdPath = s.serverMotdPath;
+  page.charset = s.serverCharset;
   page.nick = s.clientNick;
   page.real = s.clientReal;
   page.logLines = s.logLines;
@@ -289,6 +291,7 @@ LoadedSettings LoadSettings(const InstancePaths& paths) {
   s.serverUserMode = ini.Read("Server", "UserMode", d.serverUserMode);
   s.serverChanMode = ini.Read("Server", "ChanMode", d.serverChanMode);
   s.serverMotdPath = ini.Read("Server", "MotdPath", d.serverMotdPath);
+  s.serverCharset = ini.Read("Server", "Charset", d.serverCharset);
   s.clientNick = ini.Read("Client", "Nick", d.clientNick);
   s.clientReal = ini.Read("Client", "Real", d.clientReal);
   s.logLines = ini.Read("Log", "Lines", d.logLines);
@@ -349,6 +352,7 @@ bool SaveSettings(const std::string& settingsFile, const SettingsPage& page,
     ini.Write("Server", "UserMode", page.userMode);
     ini.Write("Server", "ChanMode", page.chanMode);
     ini.Write("Server", "MotdPath", page.motdPath);
+    ini.Write("Server", "Charset", page.charset);
     ini.Write("Client", "Nick", page.nick);
     ini.Write("Client", "Real", page.real);
     ini.Write("Log", "Lines", page.logLines);

@@ -7,6 +7,7 @@
 // of it.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,7 @@
 #include "irc/desk.h"
 #include "irc/user_table.h"
 #include "net/output_queue.h"
+#include "text/encoding.h"
 
 namespace zelkord::irc {
 
@@ -57,6 +59,11 @@ struct ProtocolState {
   bool shuttingDown GUARDED_BY(mutex) = false;
   std::string ownAddress;     // set by start-up before any connection
   std::string startTimeText;  // set by start-up before any connection
+  // The encoding a new connection starts in; set by start-up.
+  text::Encoding defaultEncoding = text::Encoding::Iso2022Jp;
+  // The local port of the operator client's connection, known before it
+  // connects, so admission pins that connection to ISO-2022-JP; -1: none.
+  std::atomic<int> operatorPort{-1};
 };
 
 // Takes the protocol lock for one step of protocol work and, once it is

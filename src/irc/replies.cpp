@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <span>
 
+#include "base/sjis.h"
+
 namespace zelkord::irc {
 
 namespace {
@@ -51,6 +53,9 @@ constexpr std::array kNumericTable{
     FormatEntry{kErrChanOpPrivsNeeded, ":%s %03d %s %s :You're not channel operator"},
     FormatEntry{kErrNoMotd, ":%s %03d %s :MOTD File is missing"},
     FormatEntry{kRplChannelModeIs, ":%s %03d %s %s %s"},
+    FormatEntry{kRplCharset, ":%s %03d %s %s :is your charset now"},
+    FormatEntry{kErrUnknownCharset,
+                ":%s %03d %s %s :Unknown charset (ISO-2022-JP, UTF-8, Shift_JIS)"},
     FormatEntry{kTableEnd, ":%s %03d %s :Server Err (COMMAND Not Found)"},
 };
 
@@ -128,7 +133,9 @@ void AppendText(BoundedWriter& writer, std::string_view text, std::size_t width)
 void Fill(std::string& out, std::string_view format, std::span<const FormatArg> args,
           std::size_t limit) {
   out.clear();
-  BoundedWriter writer(out, limit);
+  // One byte past the limit shows whether the cut falls inside a
+  // double-byte character; the line then ends before that character.
+  BoundedWriter writer(out, limit + 1);
   std::size_t next = 0;
   std::size_t pos = 0;
   while (pos < format.size()) {
@@ -171,6 +178,7 @@ void Fill(std::string& out, std::string_view format, std::span<const FormatArg> 
     ++next;
     pos = cursor + 1;
   }
+  if (out.size() > limit) out.resize(base::SjisPrefix(out, limit));
 }
 
 std::size_t CountPlaceholders(std::string_view format) {

@@ -45,6 +45,8 @@ inline constexpr int kRplEndOfWho = 315;
 inline constexpr int kErrChanOpPrivsNeeded = 482;
 inline constexpr int kErrNoMotd = 422;
 inline constexpr int kRplChannelModeIs = 324;
+inline constexpr int kRplCharset = 222;
+inline constexpr int kErrUnknownCharset = 468;
 // The last entry of both tables; any code not listed yields its text.
 inline constexpr int kTableEnd = 9999;
 

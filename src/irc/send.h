@@ -4,6 +4,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,14 +14,25 @@
 namespace zelkord::irc {
 
 // Sends one line to a client socket: logged on that slot's sent view as
-// Shift_JIS, converted to the wire, queued with CR LF. Never blocks.
-// Requires the protocol lock.
-void SendLine(ProtocolState& protocol, int socket, std::string_view text) REQUIRES(protocol.mutex);
+// Shift_JIS, converted to the client's encoding, queued with CR LF. Never
+// blocks. utf8Text, when given, is the same line as it goes to a UTF-8
+// client (see VerbatimRelay). Requires the protocol lock.
+void SendLine(ProtocolState& protocol, int socket, std::string_view text,
+              std::string_view utf8Text = {}) REQUIRES(protocol.mutex);
 
-// Sends the same line to every socket but exceptSocket, converting it to
-// the wire once. Requires the protocol lock.
+// Sends the same line to every socket but exceptSocket, converting it once
+// per encoding in use; utf8Text as for SendLine. Requires the protocol lock.
 void SendToSockets(ProtocolState& protocol, const std::vector<int>& sockets, std::string_view text,
-                   int exceptSocket = -1) REQUIRES(protocol.mutex);
+                   int exceptSocket = -1, std::string_view utf8Text = {}) REQUIRES(protocol.mutex);
+
+// The relay line for UTF-8 recipients when a UTF-8 client's text is relayed
+// (PRIVMSG, TOPIC): relay is the Shift_JIS line, ending in sjisText and then
+// tail; the result is the same line with utf8Text, as the client sent it, in
+// place of sjisText, so UTF-8 clients get it byte for byte. Empty (convert
+// as usual) when utf8Text is empty or the relay may have been cut at its
+// limit. Any thread.
+[[nodiscard]] std::string VerbatimRelay(std::string_view relay, std::string_view sjisText,
+                                        std::string_view utf8Text, std::string_view tail = {});
 
 // Fills the numeric reply with the server name, the code and the slot's
 // nick, then values, and sends it to the slot's own socket. Requires the

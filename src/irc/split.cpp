@@ -1,6 +1,8 @@
 // Line and parameter splitting for the connection steps and the handlers.
 #include "irc/split.h"
 
+#include "base/sjis.h"
+
 namespace zelkord::irc {
 
 namespace {
@@ -17,7 +19,7 @@ std::size_t WordEnd(std::string_view text, std::size_t pos) {
 }
 
 void StoreField(std::string& field, std::string_view text, std::size_t maxBytes) {
-  field.assign(text.substr(0, maxBytes));
+  field.assign(text.substr(0, base::SjisPrefix(text, maxBytes)));  // never half a character
 }
 
 }  // namespace

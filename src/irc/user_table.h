@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "net/output_queue.h"
+#include "text/encoding.h"
 
 namespace zelkord::irc {
 
@@ -23,7 +24,7 @@ struct JoinedChannel {
   bool isOperator = false;
 };
 
-// Every field is guarded by the server's protocol lock, except alive.
+// Every field is guarded by the server's protocol lock, except the atomics.
 struct UserSlot {
   bool inUse = false;
   bool registered = false;
@@ -41,6 +42,12 @@ struct UserSlot {
   std::string realName;
   std::vector<JoinedChannel> channels;  // valid while registered; at most the channel capacity
   std::shared_ptr<net::OutputQueue> output;
+  // The wire encoding of the connection's lines, both ways. Set at
+  // admission; afterwards changed only by the connection's own thread (on
+  // evidence in a received line, or CHARSET, which pins it), and read by
+  // every thread that sends to it.
+  std::atomic<text::Encoding> encoding{text::Encoding::Iso2022Jp};
+  std::atomic<bool> encodingPinned{false};
 
   // The nickname exactly as the client gave it. Changed only through
   // UserTable::SetNick, which keeps the nick index in step.

@@ -71,19 +71,35 @@ int TcpBoundPort(int socket) {
   return ntohs(address.sin_port);
 }
 
-int TcpConnect(std::string_view address, int port) {
+int TcpConnect(std::string_view address, int port, const std::function<void(int)>& beforeConnect) {
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(static_cast<uint16_t>(port));
   if (inet_pton(AF_INET, std::string(address).c_str(), &peer.sin_addr) != 1) return kNoSocket;
   int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (socket < 0) return kNoSocket;
+  if (beforeConnect) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (bind(socket, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+      close(socket);
+      return kNoSocket;
+    }
+    beforeConnect(TcpBoundPort(socket));
+  }
   if (connect(socket, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
     close(socket);
     return kNoSocket;
   }
   SetNoDelay(socket);
   return socket;
+}
+
+int TcpPeerPort(int socket) {
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return -1;
+  return ntohs(peer.sin_port);
 }
 
 int TcpAccept(int listener, std::string& address) {

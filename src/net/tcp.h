@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,8 +35,15 @@ void TcpStartup(std::string& ownAddress);
 [[nodiscard]] int TcpBoundPort(int socket);
 
 // Connects to a dotted IPv4 address and port. Returns the socket (with
-// TCP_NODELAY) or kNoSocket. Any thread.
-[[nodiscard]] int TcpConnect(std::string_view address, int port);
+// TCP_NODELAY) or kNoSocket. When beforeConnect is given, the socket is bound
+// to a local port first and beforeConnect receives that port before the
+// connection is made, so the peer can know the connection when it arrives.
+// Any thread.
+[[nodiscard]] int TcpConnect(std::string_view address, int port,
+                             const std::function<void(int)>& beforeConnect = {});
+
+// The peer's port of a connected socket, or -1. Any thread.
+[[nodiscard]] int TcpPeerPort(int socket);
 
 // Accepts one connection, blocking. Writes the peer's dotted address to
 // address. Returns the new socket (with TCP_NODELAY) or kNoSocket when the

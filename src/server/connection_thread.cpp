@@ -3,15 +3,17 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "commands/charset.h"
 #include "commands/connect_disconnect.h"
 #include "commands/dispatch.h"
 #include "commands/registration.h"
 #include "irc/split.h"
 #include "net/tcp.h"
 #include "server/server.h"
-#include "text/wire_text.h"
+#include "text/encoding.h"
 
 namespace zelkord::server {
 namespace {
@@ -25,20 +27,36 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
   std::string raw;
   std::string line;
   irc::SplitResult parts;
-  // The slot array never moves; alive is atomic and written here without
-  // the lock, everything else of the slot only by the steps, under it.
-  std::atomic<bool>* alive = nullptr;
+  irc::SplitResult rawParts;
+  // The slot array never moves; its atomics (alive, the encoding) are read
+  // and written here without the lock, everything else of the slot only by
+  // the steps, under it.
+  irc::UserSlot* self = nullptr;
   {
     irc::ProtocolLock lock(protocol);
-    alive = &protocol.users->Slot(slotIndex).alive;
+    self = &protocol.users->Slot(slotIndex);
   }
   while (state != ConnState::Closing) {
     if (reader.ReceiveLine(raw, kReceiveLimit) < 0) break;
+    std::string_view utf8Params;
     if (!raw.empty()) {
-      text::FromWireText(raw, line);
+      if (!self->encodingPinned) {
+        const std::optional<text::Encoding> found = text::DetectEncoding(raw);
+        if (found && *found != self->encoding) {
+          irc::ProtocolLock lock(protocol);
+          commands::ChangeEncoding(protocol, slotIndex, *found, false, "detected");
+        }
+      }
+      const text::Encoding encoding = self->encoding;
+      text::DecodeLine(encoding, raw, line);
       protocol.commLog->LogTraffic(slotIndex, irc::Traffic::Received, line);
+      // What a UTF-8 client typed, for the relays that pass it on unchanged.
+      if (encoding == text::Encoding::Utf8 && text::IsStrictUtf8(raw) &&
+          irc::SplitLine(raw, rawParts) == 0) {
+        utf8Params = rawParts.params;
+      }
     }
-    *alive = true;
+    self->alive = true;
     // An empty line (or one that is empty up to a NUL byte) only proves the
     // client is alive.
     if (raw.empty() || irc::SplitLine(line, parts) != 0) continue;
@@ -51,8 +69,8 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
         state = commands::RegistrationStep(protocol, slotIndex, parts, ConnState::Serving);
         break;
       case ConnState::Serving:
-        state =
-            commands::Dispatch(protocol, slotIndex, parts, ConnState::Serving, ConnState::Closing);
+        state = commands::Dispatch(protocol, slotIndex, parts, utf8Params, ConnState::Serving,
+                                   ConnState::Closing);
         break;
       case ConnState::Closing:
         break;
@@ -73,7 +91,8 @@ void RunConnectionThread(Server& server) {
     const bool hasSuccessor = server.StartConnectionThread();
     auto output = std::make_shared<net::OutputQueue>(socket, server.writer);
     ConnState first = ConnState::Closing;
-    const int slot = commands::AdmitConnection(protocol, output, address, first);
+    const int slot =
+        commands::AdmitConnection(protocol, output, address, net::TcpPeerPort(socket), first);
     if (slot != irc::kNotFound) {
       Serve(protocol, slot, *output, first);
       commands::DisconnectCleanup(protocol, slot);

@@ -10,6 +10,7 @@
 #include "net/tcp.h"
 #include "server/connection_thread.h"
 #include "server/web_thread.h"
+#include "text/encoding.h"
 
 namespace zelkord::server {
 namespace {
@@ -73,6 +74,12 @@ StartResult Server::Start() {
     const int chanMax = config::ToInt("Program.ChanMax", settings.programChanMax);
     const int logLines = config::ToInt("Log.Lines", settings.logLines);
     const int port = config::ToInt("Server.Port", settings.serverPort);
+    const std::optional<text::Encoding> charset = text::ParseEncoding(settings.serverCharset);
+    if (!charset) {
+      return {false, "Settings value Server.Charset \"" + settings.serverCharset +
+                         "\" is not an encoding: use ISO-2022-JP, UTF-8 or Shift_JIS."};
+    }
+    protocol.defaultEncoding = *charset;
     protocol.commLog = std::make_unique<irc::CommLog>(userMax, desk_);
     irc::ChannelLogOptions logOptions;
     logOptions.lines = logLines > 0 ? static_cast<std::size_t>(logLines) : 0;
@@ -96,7 +103,7 @@ StartResult Server::Start() {
     ircPort_ = net::TcpBoundPort(listener);
     if (!StartConnectionThread()) return {false, "cannot start a connection thread"};
     sweeper_ = std::make_unique<services::Sweeper>(protocol, sweepInterval);
-    if (startOperatorClient) operator_.Start(ircPort_, settings);
+    if (startOperatorClient) operator_.Start(ircPort_, settings, protocol.operatorPort);
     // Only exactly "Enable" runs the web service.
     if (settings.webSend == "Enable") {
       StartResult web = StartWebService();

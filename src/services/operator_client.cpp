@@ -14,8 +14,8 @@ OperatorClient::~OperatorClient() {
   Stop();
 }
 
-void OperatorClient::Start(int port, const config::Settings& settings) {
-  socket_ = net::TcpConnect("127.0.0.1", port);
+void OperatorClient::Start(int port, const config::Settings& settings, std::atomic<int>& ownPort) {
+  socket_ = net::TcpConnect("127.0.0.1", port, [&](int localPort) { ownPort = localPort; });
   const int socket = socket_;
   // The reader only drains: the server's sends to the operator must never
   // back up, whatever their length.

@@ -5,6 +5,7 @@
 // reader only drains the socket.
 #pragma once
 
+#include <atomic>
 #include <string_view>
 #include <thread>
 
@@ -20,9 +21,11 @@ class OperatorClient {
   OperatorClient& operator=(const OperatorClient&) = delete;
 
   // Connects to 127.0.0.1 at port and logs in with the settings' password
-  // (when the server has one), Client.Nick and Client.Real. Nothing happens
-  // on a failed connect: the desk then simply cannot talk. Main thread, once.
-  void Start(int port, const config::Settings& settings);
+  // (when the server has one), Client.Nick and Client.Real. Its own local
+  // port goes to ownPort before it connects, so the server can tell its
+  // connection (which speaks ISO-2022-JP) from others. Nothing happens on a
+  // failed connect: the desk then simply cannot talk. Main thread, once.
+  void Start(int port, const config::Settings& settings, std::atomic<int>& ownPort);
   // Shuts the connection down and closes it. Later calls do nothing. Main thread.
   void Stop();
 

@@ -100,6 +100,10 @@ void HeadlessDesk::LogPageOpened(int slot, std::string_view address) {
   Post("connect", "slot " + std::to_string(slot) + " from " + std::string(address));
 }
 
+void HeadlessDesk::EncodingChanged(int slot, std::string_view text) {
+  Post("status", "slot " + std::to_string(slot) + " " + std::string(text));
+}
+
 void HeadlessDesk::LogPageClosed(int slot) {
   Post("close", "slot " + std::to_string(slot));
 }

@@ -54,6 +54,7 @@ class HeadlessDesk : public irc::Desk {
   void TrafficLogged(int slot, irc::Traffic direction, std::string_view text) override;
   void WebRequestLogged(std::string_view line) override;
   void BanListChanged() override {}
+  void EncodingChanged(int slot, std::string_view text) override;
 
   // Lines dropped because the queue was full. Any thread.
   [[nodiscard]] std::uint64_t DroppedLines();

@@ -38,6 +38,7 @@ TEST(ServerStart, FirstStartWritesEveryDefaultInOrder) {
                                         "UserMode=oirw",
                                         "ChanMode=abiklmnopqstv",
                                         "MotdPath=" + folder + "zelkord.MTD",
+                                        "Charset=ISO-2022-JP",
                                         "",
                                         "[Client]",
                                         "Nick=ZELKNIK",
@@ -155,10 +156,14 @@ TEST(ServerStart, ShutDownDrainsAndWritesWindowState) {
   EXPECT_NE(file.find("WebLogBack=clRed\r\nWebLogFore=$00123456\r\n"), std::string::npos);
 }
 
-TEST(ServerStart, BadNumberStopsStartUp) {
-  TestServer server(SettingsMap{{"Program.UserMax", "many"}});
-  EXPECT_FALSE(server.Started());
-  EXPECT_NE(server.StartError().find("Program.UserMax"), std::string::npos);
+TEST(ServerStart, BadNumberOrCharsetStopsStartUp) {
+  for (const auto& [key, value] :
+       {std::pair{"Program.UserMax", "many"}, std::pair{"Server.Charset", "EBCDIC"}}) {
+    TestServer server(SettingsMap{{key, value}});
+    EXPECT_FALSE(server.Started());
+    EXPECT_NE(server.StartError().find(std::string(key) + " \"" + value + "\""), std::string::npos)
+        << server.StartError();
+  }
 }
 
 TEST(Program, PortInUseExitsWithStatusOne) {

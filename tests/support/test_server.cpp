@@ -82,6 +82,10 @@ void RecordingDesk::ChannelRemoved(std::string_view name) {
   Record("channel- " + std::string(name));
 }
 
+void RecordingDesk::EncodingChanged(int slot, std::string_view text) {
+  Record("encoding " + std::to_string(slot) + " " + std::string(text));
+}
+
 void RecordingDesk::ShowError(std::string_view text) {
   std::lock_guard lock(mutex_);
   errors_.emplace_back(text);

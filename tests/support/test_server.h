@@ -49,6 +49,7 @@ class RecordingDesk : public window::HeadlessDesk {
   void UserListChanged(std::string_view what, std::string_view nick) override;
   void ChannelAdded(std::string_view name) override;
   void ChannelRemoved(std::string_view name) override;
+  void EncodingChanged(int slot, std::string_view text) override;
   void ShowError(std::string_view text) override;
   [[nodiscard]] std::vector<std::string> Events();
   [[nodiscard]] std::vector<std::string> Errors();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -111,6 +112,7 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
                          {"Client.Nick", "DESK"},
                          {"Log.Lines", "50"},
                          {"Log.Save", "Enable"},
+                         {"Server.Charset", "utf8"},
                          {"Web.Send", "enable"}});
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
   window::qt::MainWindow& mainWindow = fixture.Window();
@@ -129,8 +131,12 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
   // Only exactly "Enable" ticks a box.
   EXPECT_FALSE(mainWindow.findChild<QCheckBox*>("CheckWebSend")->isChecked());
   EXPECT_EQ(Shown(FieldOf(mainWindow, "EditLogPath")->text()), fixture.Dir().Path());
+  auto* charset = mainWindow.findChild<QComboBox*>("ComboCharset");
+  ASSERT_NE(charset, nullptr);
+  EXPECT_EQ(charset->currentText(), "utf8");  // the file's spelling, not a list entry
 
   const int listening = fixture.Port();
+  charset->setCurrentIndex(2);
   FieldOf(mainWindow, "EditPort")->setText("7000");
   FieldOf(mainWindow, "EditInformation")->setText(QString::fromUtf8("ｻｰﾊﾞｰ"));
   FieldOf(mainWindow, "EditLogPath")->setText("logs/chat/");
@@ -144,6 +150,7 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
   EXPECT_EQ(IniValue(file, "Log", "Path"), "logs/chat/");
   EXPECT_EQ(IniValue(file, "Log", "Save"), "Disable");
   EXPECT_EQ(IniValue(file, "Web", "Send"), "Enable");
+  EXPECT_EQ(IniValue(file, "Server", "Charset"), "Shift_JIS");
   // Saved values wait for the next start.
   EXPECT_EQ(fixture.Port(), listening);
   EXPECT_EQ(fixture.Server().protocol.settings.serverInformation, kana);

@@ -30,6 +30,7 @@ inline constexpr const char* kPassWord = "ﾊﾟｽﾜｰﾄﾞ";
 inline constexpr const char* kServerName = "ｻｰﾊﾞｰ名称";
 inline constexpr const char* kServerInformation = "ｻｰﾊﾞｰ情報";
 inline constexpr const char* kMotd = "挨拶文";
+inline constexpr const char* kCharset = "文字コード";
 inline constexpr const char* kBrowse = "ﾌﾞﾗｳｽﾞ";
 inline constexpr const char* kRefuseGroup = "接続拒否";
 inline constexpr const char* kBanAdd = "追加";

@@ -146,6 +146,14 @@ QWidget* SettingsPages::BuildServerPage() {
   grid->addWidget(Label(page, kMotd), 4, 0);
   grid->addWidget(motdPath_, 4, 1, 1, 3);
   grid->addWidget(browse, 4, 4);
+  // The encoding a new connection starts in, until its lines show another.
+  charset_ = new QComboBox(page);
+  charset_->setObjectName(QStringLiteral("ComboCharset"));
+  charset_->setEditable(true);
+  charset_->addItems(
+      {QStringLiteral("ISO-2022-JP"), QStringLiteral("UTF-8"), QStringLiteral("Shift_JIS")});
+  grid->addWidget(Label(page, kCharset), 5, 0);
+  grid->addWidget(charset_, 5, 1);
   FinishGrid(grid);
 
   connect(banList_, &QListWidget::itemClicked, this,
@@ -237,6 +245,7 @@ void SettingsPages::Show(const config::SettingsPage& page) {
   SetText(name_, page.name);
   SetText(information_, page.information);
   SetText(motdPath_, page.motdPath);
+  charset_->setCurrentText(ToQt(page.charset));
   SetText(nick_, page.nick);
   SetText(real_, page.real);
   SetText(logLines_, page.logLines);
@@ -261,6 +270,7 @@ config::SettingsPage SettingsPages::Read() const {
   page.name = FromQt(name_->text());
   page.information = FromQt(information_->text());
   page.motdPath = FromQt(motdPath_->text());
+  page.charset = FromQt(charset_->currentText());
   page.nick = FromQt(nick_->text());
   page.real = FromQt(real_->text());
   page.logLines = FromQt(logLines_->text());

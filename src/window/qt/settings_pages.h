@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -73,6 +74,7 @@ class SettingsPages : public QWidget {
   QTabWidget* pages_;
   QLineEdit *version_, *userMode_, *chanMode_, *userMax_, *chanMax_;
   QLineEdit *port_, *passWord_, *name_, *information_, *motdPath_;
+  QComboBox* charset_;  // editable: a name the file holds shows as it is
   QLineEdit* banEntry_;
   QListWidget* banList_;
   QLineEdit *nick_, *real_, *channel_;
