@@ -15,6 +15,22 @@
 namespace zelkord::fuzz {
 namespace {
 
+// A field as cut: at most limit bytes, never between a Shift_JIS lead byte
+// (0x81-0x9F, 0xE0-0xFC) and the byte after it.
+std::string_view Cut(std::string_view full, std::size_t limit) {
+  if (limit >= full.size()) return full;
+  std::size_t end = 0;
+  for (std::size_t i = 0; i < full.size();) {
+    const auto byte = static_cast<unsigned char>(full[i]);
+    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    const std::size_t width = lead && i + 1 < full.size() ? 2 : 1;
+    if (i + width > limit) break;
+    i += width;
+    end = i;
+  }
+  return full.substr(0, end);
+}
+
 constexpr std::array<std::size_t, 6> kFieldLimits = {std::string::npos, 0, 1, 8, 255, 510};
 
 std::size_t SkipSpaces(std::string_view text, std::size_t pos) {
@@ -84,7 +100,7 @@ void CheckSplitParams(std::string_view params, std::size_t limit) {
     if (pos < params.size() && params[pos] == ':') ++pos;
     std::string_view full = params.substr(pos);
     if (!rest) full = full.substr(0, full.find(' '));
-    ZELKORD_FUZZ_CHECK(fields[i] == full.substr(0, limit));
+    ZELKORD_FUZZ_CHECK(fields[i] == Cut(full, limit));
     if (rest) {
       ZELKORD_FUZZ_CHECK(i == begun - 1);
       if (i == irc::kParamFieldCount - 1) {
