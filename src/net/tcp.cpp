@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -115,6 +116,34 @@ int TcpAccept(int listener, std::string& address) {
     // A peer that reset before we accepted it, or a signal, is no reason to
     // end the chain of waiting threads; a closed listener is.
     if (errno != EINTR && errno != ECONNABORTED && errno != EPROTO) return kNoSocket;
+  }
+}
+
+int TcpAcceptRetrying(const std::function<int()>& listener, std::string& address,
+                      const std::function<void(int error)>& report) {
+  std::chrono::milliseconds pause{0};  // zero: not in a spell of failures
+  for (;;) {
+    const int open = listener();
+    const int socket = TcpAccept(open, address);
+    const int error = errno;
+    if (socket != kNoSocket) {
+      if (pause.count() > 0) report(0);
+      return socket;
+    }
+    if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) {
+      return kNoSocket;
+    }
+    if (pause.count() == 0) {
+      report(error);
+      pause = kAcceptBackoffFirst;
+    } else {
+      pause = std::min(pause * 2, kAcceptBackoffMax);
+    }
+    // Asking for no events still reports the hang-up of a shut-down
+    // listener, but not the connections waiting in its backlog, which
+    // are exactly what cannot be accepted now.
+    pollfd shutDown{open, 0, 0};
+    (void)poll(&shutDown, 1, static_cast<int>(pause.count()));
   }
 }
 

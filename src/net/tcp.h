@@ -5,6 +5,7 @@
 // LineReader, so buffering past the current line loses nothing.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -50,6 +51,22 @@ void TcpStartup(std::string& ownAddress);
 // accept fails, which is how a closed listener ends its waiting thread.
 // Interrupted calls are retried. Any thread.
 [[nodiscard]] int TcpAccept(int listener, std::string& address);
+
+// The first pause after an accept failed for lack of descriptors or memory,
+// and the longest one: each retry that fails again doubles it.
+inline constexpr std::chrono::milliseconds kAcceptBackoffFirst{100};
+inline constexpr std::chrono::milliseconds kAcceptBackoffMax{1000};
+
+// Accepts like TcpAccept on listener(), asked again before every try. An
+// accept that fails for lack of descriptors or memory (EMFILE, ENFILE,
+// ENOBUFS, ENOMEM) is passing: it is retried after a pause for as long as
+// the listener is open, and shutting the listener down ends the pause at
+// once. report(error) is called when such a spell starts (error is the
+// errno) and report(0) once a connection is accepted after it, so a spell
+// is told twice, not once per retry. Returns kNoSocket only when the
+// listener is closed or fails otherwise. Any thread.
+[[nodiscard]] int TcpAcceptRetrying(const std::function<int()>& listener, std::string& address,
+                                    const std::function<void(int error)>& report);
 
 // Closes the socket if it is one. Always returns kNoSocket. Owning thread only.
 int TcpClose(int socket);

@@ -2,6 +2,7 @@
 #include "server/connection_thread.h"
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,7 +85,16 @@ void RunConnectionThread(Server& server) {
   irc::ProtocolState& protocol = server.protocol;
   for (;;) {
     std::string address;
-    const int socket = net::TcpAccept(server.IrcListener(), address);
+    // Out of descriptors is passing: the accept waits and retries instead
+    // of ending the chain, and says so once per spell.
+    const int socket = net::TcpAcceptRetrying(
+        [&server] { return server.IrcListener(); }, address,
+        [&protocol](int error) {
+          protocol.desk.ShowStatus(error != 0
+                                       ? "cannot accept IRC connections (" +
+                                             std::string(std::strerror(error)) + "); retrying"
+                                       : "accepting IRC connections again");
+        });
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first, so the listener always has a thread waiting. If no
     // thread can be started now, this one goes back to accepting afterwards.

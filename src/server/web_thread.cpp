@@ -1,6 +1,7 @@
 // Web threads: accept, the cap on requests served at once, close.
 #include "server/web_thread.h"
 
+#include <cstring>
 #include <string>
 
 #include "net/tcp.h"
@@ -12,7 +13,15 @@ namespace zelkord::server {
 void RunWebThread(Server& server) {
   for (;;) {
     std::string address;
-    const int socket = net::TcpAccept(server.WebListener(), address);
+    // Out of descriptors is passing, as for the IRC listener.
+    const int socket = net::TcpAcceptRetrying(
+        [&server] { return server.WebListener(); }, address,
+        [&server](int error) {
+          server.protocol.desk.ShowStatus(error != 0 ? "cannot accept web requests (" +
+                                                           std::string(std::strerror(error)) +
+                                                           "); retrying"
+                                                     : "accepting web requests again");
+        });
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first; without one, this thread goes back to accepting.
     const bool hasSuccessor = server.StartWebThread();
