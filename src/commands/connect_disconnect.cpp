@@ -15,11 +15,16 @@ int AdmitConnection(irc::ProtocolState& protocol, std::shared_ptr<net::OutputQue
   irc::ProtocolLock lock(protocol);
   // Refused in silence: no reply, no log line, no slot.
   if (protocol.shuttingDown || protocol.banList.IsBanned(address)) return irc::kNotFound;
-  const int slot = protocol.users->ClaimSlot(std::move(output), address);
-  if (slot == irc::kNotFound) return irc::kNotFound;
-  irc::UserSlot& user = protocol.users->Slot(slot);
   const bool isOperator =
       port >= 0 && port == protocol.operatorPort.load() && address == "127.0.0.1";
+  // One host may not hold more than its share; the operator client is not counted.
+  if (!isOperator && protocol.addressMax > 0 &&
+      protocol.users->AddressCount(address) >= protocol.addressMax) {
+    return irc::kNotFound;
+  }
+  const int slot = protocol.users->ClaimSlot(std::move(output), address, !isOperator);
+  if (slot == irc::kNotFound) return irc::kNotFound;
+  irc::UserSlot& user = protocol.users->Slot(slot);
   user.encoding = isOperator ? text::Encoding::Iso2022Jp : protocol.defaultEncoding;
   user.encodingPinned = isOperator;
   protocol.commLog->OpenLogPage(slot, address);

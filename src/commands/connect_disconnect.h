@@ -11,8 +11,9 @@
 namespace zelkord::commands {
 
 // Vets a just-accepted connection under the protocol lock: a banned address,
-// a full table or a server shutting down yields irc::kNotFound (the caller closes
-// the socket; nothing is sent or logged); otherwise the slot index, with
+// a full table, an address at its connection limit or a server shutting
+// down yields irc::kNotFound (the caller closes the socket; nothing is sent
+// or logged); otherwise the slot index, with
 // first set to the state its first line is handled in. The connection
 // starts in the default encoding, except the operator client's (known by
 // its address and port), which stays ISO-2022-JP. Takes the protocol lock.

@@ -226,6 +226,8 @@ Settings DefaultSettings(const InstancePaths& paths) {
   s.programVersion = base::kVersion;
   s.programUserMax = "64";
   s.programChanMax = "10";
+  s.programAddressMax = "0";
+  s.programRegisterTimeout = "0";
   s.serverPort = "6667";
   s.serverName = "Zel.Server(^^";
   s.serverInformation = "Harbor City";
@@ -256,6 +258,8 @@ SettingsPage PageFromSettings(const Settings& s) {
   page.chanMode = s.serverChanMode;
   page.userMax = s.programUserMax;
   page.chanMax = s.programChanMax;
+  page.addressMax = s.programAddressMax;
+  page.registerTimeout = s.programRegisterTimeout;
   page.port = s.serverPort;
   page.passWord = s.serverPassWord;
   page.name = s.serverName;
@@ -284,6 +288,8 @@ LoadedSettings LoadSettings(const InstancePaths& paths) {
   s.programVersion = ini.Read("Program", "Version", d.programVersion);
   s.programUserMax = ini.Read("Program", "UserMax", d.programUserMax);
   s.programChanMax = ini.Read("Program", "ChanMax", d.programChanMax);
+  s.programAddressMax = ini.Read("Program", "AddressMax", d.programAddressMax);
+  s.programRegisterTimeout = ini.Read("Program", "RegisterTimeout", d.programRegisterTimeout);
   s.serverPort = ini.Read("Server", "Port", d.serverPort);
   s.serverPassWord = ini.Read("Server", "PassWord", d.serverPassWord);
   s.serverName = ini.Read("Server", "Name", d.serverName);
@@ -345,6 +351,8 @@ bool SaveSettings(const std::string& settingsFile, const SettingsPage& page,
     ini.Write("Program", "Version", page.version);
     ini.Write("Program", "UserMax", page.userMax);
     ini.Write("Program", "ChanMax", page.chanMax);
+    ini.Write("Program", "AddressMax", page.addressMax);
+    ini.Write("Program", "RegisterTimeout", page.registerTimeout);
     ini.Write("Server", "Port", page.port);
     ini.Write("Server", "PassWord", page.passWord);
     ini.Write("Server", "Name", page.name);

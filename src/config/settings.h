@@ -44,11 +44,12 @@ struct InstancePaths {
 // the message of the day and the folder derive from it. Any thread.
 [[nodiscard]] InstancePaths PathsForConfig(const std::string& configFile);
 
-// The twenty-five text values of the file's Program, Server, Client, Log, Web
+// The twenty-seven text values of the file's Program, Server, Client, Log, Web
 // and Color sections, each exactly as read or its default, and the message of
 // the day.
 struct Settings {
-  std::string programVersion, programUserMax, programChanMax;
+  std::string programVersion, programUserMax, programChanMax, programAddressMax,
+      programRegisterTimeout;
   std::string serverPort, serverPassWord, serverName, serverInformation, serverUserMode,
       serverChanMode, serverMotdPath, serverCharset;
   std::string clientNick, clientReal;
@@ -72,7 +73,7 @@ struct WindowGeometry {
 
 // What the settings pages show, and what SaveSettings writes.
 struct SettingsPage {
-  std::string version, userMode, chanMode, userMax, chanMax;
+  std::string version, userMode, chanMode, userMax, chanMax, addressMax, registerTimeout;
   std::string port, passWord, name, information, motdPath, charset;
   std::string nick, real;
   std::string logLines;

@@ -59,6 +59,11 @@ struct ProtocolState {
   bool shuttingDown GUARDED_BY(mutex) = false;
   std::string ownAddress;     // set by start-up before any connection
   std::string startTimeText;  // set by start-up before any connection
+  // The most connections one address may hold (0: no limit), and the
+  // time a connection has to register (0: only the liveness sweeps
+  // decide); set by start-up.
+  int addressMax = 0;
+  int registerTimeoutSeconds = 0;
   // The encoding a new connection starts in; set by start-up.
   text::Encoding defaultEncoding = text::Encoding::Iso2022Jp;
   // The local port of the operator client's connection, known before it

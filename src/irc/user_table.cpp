@@ -26,7 +26,13 @@ void UserTable::IndexRemove(int index) {
   if (holders.empty()) byNick_.erase(found);
 }
 
-int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address) {
+int UserTable::AddressCount(std::string_view address) const {
+  const auto found = perAddress_.find(address);
+  return found == perAddress_.end() ? 0 : found->second;
+}
+
+int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address,
+                         bool countAddress) {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     UserSlot& slot = slots_[i];
     if (slot.inUse) continue;
@@ -40,6 +46,8 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.socket = output ? output->Socket() : -1;
     slot.output = std::move(output);
     slot.address.assign(address.substr(0, 15));
+    slot.countsForAddress = countAddress;
+    if (countAddress) ++perAddress_[slot.address];
     slot.nick_.clear();
     slot.userName.clear();
     slot.hostName.clear();
@@ -62,6 +70,10 @@ void UserTable::ReleaseSlot(int index) {
   UserSlot& slot = Slot(index);
   if (slot.inUse) {
     IndexRemove(index);
+    if (slot.countsForAddress) {
+      const auto found = perAddress_.find(slot.address);
+      if (found != perAddress_.end() && --found->second <= 0) perAddress_.erase(found);
+    }
     if (slot.socket >= 0 && static_cast<std::size_t>(slot.socket) < bySocket_.size() &&
         bySocket_[static_cast<std::size_t>(slot.socket)] == index) {
       bySocket_[static_cast<std::size_t>(slot.socket)] = kNotFound;

@@ -42,6 +42,7 @@ struct UserSlot {
   std::string realName;
   std::vector<JoinedChannel> channels;  // valid while registered; at most the channel capacity
   std::shared_ptr<net::OutputQueue> output;
+  bool countsForAddress = false;  // claimed against its address's limit
   // The wire encoding of the connection's lines, both ways. Set at
   // admission; afterwards changed only by the connection's own thread (on
   // evidence in a received line, or CHARSET, which pins it), and read by
@@ -76,7 +77,11 @@ class UserTable {
   // registration data, nickname included (a new connection must not
   // inherit the previous holder's nick). Returns the index or kNotFound
   // when every slot is in use.
-  [[nodiscard]] int ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address);
+  [[nodiscard]] int ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address,
+                              bool countAddress = true);
+
+  // How many in-use slots claimed with countAddress hold the address.
+  [[nodiscard]] int AddressCount(std::string_view address) const;
 
   // Frees the slot; its connection reference is dropped.
   void ReleaseSlot(int index);
@@ -129,6 +134,8 @@ class UserTable {
   std::unordered_map<std::string, std::vector<int>, NickHash, std::equal_to<>> byNick_;
   // Socket number -> slot, for the in-use slots.
   std::vector<int> bySocket_;
+  // Address -> the in-use slots that count against its limit.
+  std::unordered_map<std::string, int, NickHash, std::equal_to<>> perAddress_;
   std::vector<std::string> userList_;
   int channelCapacity_;
   int registeredCount_ = 0;

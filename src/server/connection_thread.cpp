@@ -2,6 +2,7 @@
 #include "server/connection_thread.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -37,8 +38,20 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
     irc::ProtocolLock lock(protocol);
     self = &protocol.users->Slot(slotIndex);
   }
+  // A connection that has not registered in time ends like one the liveness
+  // sweep drops: closed, without a word.
+  using Clock = std::chrono::steady_clock;
+  const int registerSeconds = protocol.registerTimeoutSeconds;
+  const Clock::time_point registerBy = Clock::now() + std::chrono::seconds(registerSeconds);
   while (state != ConnState::Closing) {
-    if (reader.ReceiveLine(raw, kReceiveLimit) < 0) break;
+    int timeoutMs = -1;
+    if (registerSeconds > 0 && state != ConnState::Serving) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(registerBy - Clock::now()).count();
+      if (left <= 0) break;
+      timeoutMs = static_cast<int>(left);
+    }
+    if (reader.ReceiveLine(raw, kReceiveLimit, timeoutMs) < 0) break;
     std::string_view utf8Params;
     if (!raw.empty()) {
       if (!self->encodingPinned) {

@@ -74,6 +74,9 @@ StartResult Server::Start() {
     const int chanMax = config::ToInt("Program.ChanMax", settings.programChanMax);
     const int logLines = config::ToInt("Log.Lines", settings.logLines);
     const int port = config::ToInt("Server.Port", settings.serverPort);
+    protocol.addressMax = config::ToInt("Program.AddressMax", settings.programAddressMax);
+    protocol.registerTimeoutSeconds =
+        config::ToInt("Program.RegisterTimeout", settings.programRegisterTimeout);
     const std::optional<text::Encoding> charset = text::ParseEncoding(settings.serverCharset);
     if (!charset) {
       return {false, "Settings value Server.Charset \"" + settings.serverCharset +

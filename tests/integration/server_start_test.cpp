@@ -29,6 +29,8 @@ TEST(ServerStart, FirstStartWritesEveryDefaultInOrder) {
                                         "Version=" + std::string(base::kVersion),
                                         "UserMax=64",
                                         "ChanMax=10",
+                                        "AddressMax=0",
+                                        "RegisterTimeout=0",
                                         "",
                                         "[Server]",
                                         "Port=0",
@@ -124,6 +126,32 @@ TEST(ServerStart, FullTableClosesTheExtraConnectionWithoutData) {
   EXPECT_TRUE(WaitUntil([&] { return (next = server.Registered("bob")) != nullptr; }));
 }
 
+TEST(ServerStart, AddressMaxClosesTheExtraConnectionButNotTheOperators) {
+  TestServer server(SettingsMap{{"Program.AddressMax", "3"}}, true);
+  ASSERT_TRUE(server.Started());
+  ASSERT_TRUE(server.WaitRegistered(1));  // the operator client, from the same address
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (const char* nick : {"ann", "bob", "cid"}) clients.push_back(server.Registered(nick));
+  for (const auto& client : clients) ASSERT_NE(client, nullptr);
+  EXPECT_TRUE(server.Connect()->ClosedWithoutData());
+  clients[2]->Send("QUIT");
+  EXPECT_EQ(clients[2]->ReadLine(), "<closed>");
+  std::unique_ptr<TestClient> next;
+  EXPECT_TRUE(WaitUntil([&] { return (next = server.Registered("dan")) != nullptr; }));
+}
+
+TEST(ServerStart, RegisterTimeoutClosesOnlyTheSilentConnection) {
+  TestServer server(SettingsMap{{"Program.RegisterTimeout", "1"}});
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  ASSERT_NE(ann, nullptr);
+  auto silent = server.Connect();
+  silent->Send("NICK bob");  // a nick alone does not register
+  EXPECT_TRUE(silent->ClosedWithoutData());
+  ann->Send("PING x");
+  EXPECT_EQ(ann->ReadLine(), ":127.0.0.1 PONG 127.0.0.1 :" + server.Server().protocol.ownAddress);
+}
+
 TEST(ServerStart, BannedAddressIsClosedAndTakesNoSlot) {
   TestServer server(SettingsMap{{"Program.UserMax", "1"},
                                 {"BanList.Count", "2"},
@@ -158,7 +186,8 @@ TEST(ServerStart, ShutDownDrainsAndWritesWindowState) {
 
 TEST(ServerStart, BadNumberOrCharsetStopsStartUp) {
   for (const auto& [key, value] :
-       {std::pair{"Program.UserMax", "many"}, std::pair{"Server.Charset", "EBCDIC"}}) {
+       {std::pair{"Program.UserMax", "many"}, std::pair{"Program.AddressMax", "3x"},
+        std::pair{"Server.Charset", "EBCDIC"}}) {
     TestServer server(SettingsMap{{key, value}});
     EXPECT_FALSE(server.Started());
     EXPECT_NE(server.StartError().find(std::string(key) + " \"" + value + "\""), std::string::npos)

@@ -138,6 +138,7 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
   const int listening = fixture.Port();
   charset->setCurrentIndex(2);
   FieldOf(mainWindow, "EditPort")->setText("7000");
+  FieldOf(mainWindow, "EditAddressMax")->setText("3");
   FieldOf(mainWindow, "EditInformation")->setText(QString::fromUtf8("ｻｰﾊﾞｰ"));
   FieldOf(mainWindow, "EditLogPath")->setText("logs/chat/");
   mainWindow.findChild<QCheckBox*>("CheckLogSave")->setChecked(false);
@@ -151,6 +152,8 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
   EXPECT_EQ(IniValue(file, "Log", "Save"), "Disable");
   EXPECT_EQ(IniValue(file, "Web", "Send"), "Enable");
   EXPECT_EQ(IniValue(file, "Server", "Charset"), "Shift_JIS");
+  EXPECT_EQ(IniValue(file, "Program", "AddressMax"), "3");
+  EXPECT_EQ(IniValue(file, "Program", "RegisterTimeout"), "0");
   // Saved values wait for the next start.
   EXPECT_EQ(fixture.Port(), listening);
   EXPECT_EQ(fixture.Server().protocol.settings.serverInformation, kana);

@@ -89,6 +89,8 @@ QWidget* SettingsPages::BuildProgramPage() {
   chanMode_ = Field(page, "EditChanMode", true);
   userMax_ = Field(page, "EditUserMax");
   chanMax_ = Field(page, "EditChanMax");
+  addressMax_ = Field(page, "EditAddressMax");
+  registerTimeout_ = Field(page, "EditRegisterTimeout");
   grid->addWidget(Label(page, kVersion), 0, 0);
   grid->addWidget(version_, 0, 1);
   grid->addWidget(Label(page, kSupportMode), 1, 0);
@@ -100,6 +102,10 @@ QWidget* SettingsPages::BuildProgramPage() {
   grid->addWidget(userMax_, 2, 1);
   grid->addWidget(Label(page, kChanMax), 3, 0);
   grid->addWidget(chanMax_, 3, 1);
+  grid->addWidget(Label(page, kAddressMax), 4, 0);
+  grid->addWidget(addressMax_, 4, 1);
+  grid->addWidget(Label(page, kRegisterTimeout), 5, 0);
+  grid->addWidget(registerTimeout_, 5, 1);
   FinishGrid(grid);
   return page;
 }
@@ -240,6 +246,8 @@ void SettingsPages::Show(const config::SettingsPage& page) {
   SetText(chanMode_, page.chanMode);
   SetText(userMax_, page.userMax);
   SetText(chanMax_, page.chanMax);
+  SetText(addressMax_, page.addressMax);
+  SetText(registerTimeout_, page.registerTimeout);
   SetText(port_, page.port);
   SetText(passWord_, page.passWord);
   SetText(name_, page.name);
@@ -265,6 +273,8 @@ config::SettingsPage SettingsPages::Read() const {
   page.chanMode = FromQt(chanMode_->text());
   page.userMax = FromQt(userMax_->text());
   page.chanMax = FromQt(chanMax_->text());
+  page.addressMax = FromQt(addressMax_->text());
+  page.registerTimeout = FromQt(registerTimeout_->text());
   page.port = FromQt(port_->text());
   page.passWord = FromQt(passWord_->text());
   page.name = FromQt(name_->text());

@@ -72,7 +72,8 @@ class SettingsPages : public QWidget {
   void ChooseLogFolder();
 
   QTabWidget* pages_;
-  QLineEdit *version_, *userMode_, *chanMode_, *userMax_, *chanMax_;
+  QLineEdit *version_, *userMode_, *chanMode_, *userMax_, *chanMax_, *addressMax_,
+      *registerTimeout_;
   QLineEdit *port_, *passWord_, *name_, *information_, *motdPath_;
   QComboBox* charset_;  // editable: a name the file holds shows as it is
   QLineEdit* banEntry_;
