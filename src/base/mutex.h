@@ -10,7 +10,8 @@
 //      irc::ProtocolLock;
 //   2. what protocol work reaches under it: the ban list, the communication
 //      log, a desk's notification queue or pending-event set, one output
-//      queue (net::OutputQueue);
+//      queue (net::OutputQueue), the day-log writer's queue
+//      (base::FileWriter, released before it reports to the desk);
 //   3. the output writer's watch list, taken under an output queue's lock.
 // Every other lock is a leaf, taken with no other held and taking none: the
 // writer's ready list, the web request view, the sweeper's requests, a

@@ -2,10 +2,6 @@
 // channel names byte for byte.
 #include "irc/channel_table.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <ctime>
 
@@ -138,18 +134,14 @@ void ChannelTable::AppendLine(int index, std::string_view line) {
 void ChannelTable::WriteDayLog(const ChannelEntry& entry, std::string_view line) const {
   // A name that could leave the log folder is never used as a path; the
   // line stays in the view only.
-  if (!IsLoggableChannelName(entry.name)) return;
-  const std::string directory = options_.path + entry.name;
-  if (!directory.empty()) (void)mkdir(directory.c_str(), 0755);  // may exist already
-  const std::string file = directory + "/" + base::DayStamp(std::time(nullptr)) + ".TXT";
-  int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return;  // silently unlogged, as an unwritable log folder is
+  if (options_.writer == nullptr || !IsLoggableChannelName(entry.name)) return;
+  // The day is the one the line was said on, however long the write waits.
+  std::string file = options_.path + entry.name + "/" + base::DayStamp(std::time(nullptr)) + ".TXT";
   std::string record;
   record.reserve(line.size() + 2);
   record.append(line).append("\r\n");
-  // One write keeps a record whole; a short write (disk full) is not retried.
-  (void)!write(fd, record.data(), record.size());
-  close(fd);
+  // The writer creates the channel's folder, as the file's parent, when missing.
+  (void)options_.writer->Append(std::move(file), std::move(record));
 }
 
 void ChannelTable::RenameMember(std::string_view oldNick, std::string_view newNick) {

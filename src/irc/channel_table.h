@@ -2,11 +2,12 @@
 // last member leaves, in creation order, addressed by index (valid until the
 // next removal). Each channel keeps its members in join order, its topic
 // text, three fixed status texts and its bounded conversation view, and may
-// append each view line to a day log file. Membership has two halves kept
-// in step here: the channel's member list and the member slot's joined
-// channel list, which alone carries the operator flag. All of it is guarded
-// by the server's protocol lock; the table stores and looks up, it never
-// sends.
+// hand each view line to the day-log writer, which appends it to the day's
+// file on its own thread (never under the protocol lock). Membership has
+// two halves kept in step here: the channel's member list and the member
+// slot's joined channel list, which alone carries the operator flag. All of
+// it is guarded by the server's protocol lock; the table stores and looks
+// up, it never sends.
 #pragma once
 
 #include <string>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "base/bounded_lines.h"
+#include "base/file_writer.h"
 #include "irc/desk.h"
 #include "irc/user_table.h"
 
@@ -34,9 +36,12 @@ struct ChannelEntry {
 
 // What the day log needs to know, fixed at start-up.
 struct ChannelLogOptions {
-  std::size_t lines = 200;   // the view keeps lines + 1
-  bool save = false;         // write day log files
-  std::string path;          // folder of the day logs, ending in '/'
+  std::size_t lines = 200;  // the view keeps lines + 1
+  bool save = false;        // write day log files (through writer)
+  std::string path;         // folder of the day logs, ending in '/'
+  // The day-log writer, owned by the server and outliving every append;
+  // without one nothing is saved.
+  base::FileWriter* writer = nullptr;
   std::string operatorNick;  // the operator client's nick: operator wherever it joins
 };
 
@@ -78,7 +83,8 @@ class ChannelTable {
   [[nodiscard]] int MemberCount(int index) const;
   [[nodiscard]] std::string ChannelName(int index) const;
   [[nodiscard]] std::string MemberAt(int index, int position) const;
-  // Appends to the view (and the day log when saving); out of range: nothing.
+  // Appends to the view and, when saving, queues the line for the day log
+  // (dropped when the writer's queue is full); out of range: nothing.
   void AppendLine(int index, std::string_view line);
   // Replaces the first member folding equal to oldNick in every channel.
   void RenameMember(std::string_view oldNick, std::string_view newNick);

@@ -48,6 +48,10 @@ class Desk {
   virtual void TrafficLogged(int slot, Traffic direction, std::string_view text) = 0;
   virtual void WebRequestLogged(std::string_view line) = 0;
   virtual void BanListChanged() = 0;
+  // A condition the person should know of, found while serving (accepts
+  // failing for lack of resources, day-log lines dropped): a status line
+  // headless, and in the window also a line on the communication log page.
+  virtual void ShowWarning(std::string_view text) = 0;
   // A connection's wire encoding changed (text says to what and why). The
   // window shows it on the connection's communication-log page, which the
   // core has already written; the headless desk prints it as a status line.

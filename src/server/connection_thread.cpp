@@ -103,10 +103,10 @@ void RunConnectionThread(Server& server) {
     const int socket = net::TcpAcceptRetrying(
         [&server] { return server.IrcListener(); }, address,
         [&protocol](int error) {
-          protocol.desk.ShowStatus(error != 0
-                                       ? "cannot accept IRC connections (" +
-                                             std::string(std::strerror(error)) + "); retrying"
-                                       : "accepting IRC connections again");
+          protocol.desk.ShowWarning(error != 0
+                                        ? "cannot accept IRC connections (" +
+                                              std::string(std::strerror(error)) + "); retrying"
+                                        : "accepting IRC connections again");
         });
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first, so the listener always has a thread waiting. If no

@@ -32,6 +32,7 @@ Server::Server(irc::Desk& desk, config::InstancePaths pathsIn)
 Server::~Server() {
   ShutDown();
   WaitDrained();
+  dayLogWriter_.reset();
   // Listeners stay open (shut down) until no thread can be inside accept on
   // them, so their numbers cannot be reused under a waiting thread.
   net::TcpClose(closedIrcListener_);
@@ -89,6 +90,16 @@ StartResult Server::Start() {
     logOptions.save = settings.logSave != "Disable";
     logOptions.path = settings.logPath;
     logOptions.operatorNick = settings.clientNick;
+    if (logOptions.save) {
+      base::FileWriterOptions writerOptions;
+      // Once per episode of drops, on a protocol thread under the protocol
+      // lock, which a warning never blocks.
+      writerOptions.report = [this](std::string_view text) {
+        desk_.ShowWarning("day log: " + std::string(text));
+      };
+      dayLogWriter_ = std::make_unique<base::FileWriter>(std::move(writerOptions));
+      logOptions.writer = dayLogWriter_.get();
+    }
     {
       irc::ProtocolLock lock(protocol);
       protocol.users = std::make_unique<irc::UserTable>(userMax, chanMax);

@@ -5,9 +5,9 @@
 //
 // Threads: one detached connection thread per IRC connection and one per
 // web request (each a chain: a thread accepts one connection and starts its
-// successor), the output writer, the liveness sweeper and the operator
-// client's reader. All protocol work runs under the protocol lock of
-// irc::ProtocolState.
+// successor), the output writer, the day-log writer (when saving), the
+// liveness sweeper and the operator client's reader. All protocol work runs
+// under the protocol lock of irc::ProtocolState.
 #pragma once
 
 #include <atomic>
@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_writer.h"
 #include "base/mutex.h"
 #include "config/settings.h"
 #include "irc/desk.h"
@@ -105,6 +106,10 @@ class Server {
 
   irc::Desk& desk_;
   services::OperatorClient operator_;
+  // Created by Start when saving day logs; the channel table appends to it
+  // under the protocol lock. Ended at final clean-up, once no thread is left
+  // to append, which flushes what is queued.
+  std::unique_ptr<base::FileWriter> dayLogWriter_;
   std::unique_ptr<services::Sweeper> sweeper_;  // main thread creates and ends it
   std::atomic<int> webListener_{-1};
   int closedWebListener_ = -1;

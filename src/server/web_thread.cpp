@@ -17,10 +17,10 @@ void RunWebThread(Server& server) {
     const int socket = net::TcpAcceptRetrying(
         [&server] { return server.WebListener(); }, address,
         [&server](int error) {
-          server.protocol.desk.ShowStatus(error != 0 ? "cannot accept web requests (" +
-                                                           std::string(std::strerror(error)) +
-                                                           "); retrying"
-                                                     : "accepting web requests again");
+          server.protocol.desk.ShowWarning(error != 0 ? "cannot accept web requests (" +
+                                                            std::string(std::strerror(error)) +
+                                                            "); retrying"
+                                                      : "accepting web requests again");
         });
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first; without one, this thread goes back to accepting.

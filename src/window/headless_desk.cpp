@@ -76,6 +76,10 @@ void HeadlessDesk::ShowStatus(std::string_view text) {
   Post("status", std::string(text));
 }
 
+void HeadlessDesk::ShowWarning(std::string_view text) {
+  Post("status", std::string(text));
+}
+
 void HeadlessDesk::UserListChanged(std::string_view what, std::string_view nick) {
   Post("user", std::string(what) + " " + std::string(nick));
 }

@@ -41,6 +41,7 @@ class HeadlessDesk : public irc::Desk {
   void DisableQuitButton() override {}
   void ShowError(std::string_view text) override;
   void ShowStatus(std::string_view text) override;
+  void ShowWarning(std::string_view text) override;
 
   void UserListChanged(std::string_view what, std::string_view nick) override;
   void ChannelAdded(std::string_view name) override;

@@ -8,6 +8,7 @@
 #include "base/clock.h"
 #include "base/jp_text.h"
 #include "support/test_server.h"
+#include "support/wait.h"
 
 namespace zelkord::testing {
 namespace {
@@ -35,7 +36,10 @@ TEST(DayLog, ChannelLinesAreAppendedPerDay) {
   ann->Send("PRIVMSG #a :\x1b$B$3$s\x1b(B");
   ann->Send("PART #a");
   (void)ann->ReadUntil(" PART ");
-  EXPECT_EQ(LogLines(logs.Read("#a/" + Today() + ".TXT")),
+  // The writer appends on its own thread, soon after the lines are said.
+  const std::string file = "#a/" + Today() + ".TXT";
+  EXPECT_TRUE(WaitUntil([&] { return LogLines(logs.Read(file)).size() >= 3; }));
+  EXPECT_EQ(LogLines(logs.Read(file)),
             (std::vector<std::string>{"*** ann" + std::string(base::jp::kEntered),
                                       "ann> \x82\xb1\x82\xf1",
                                       "*** ann" + std::string(base::jp::kLeft)}));
@@ -83,7 +87,7 @@ TEST(DayLog, KanjiWithABackslashTrailByteIsStillLogged) {
   auto ann = server.Registered("ann");
   // "#表" is 0x95 0x5C in Shift_JIS, sent as ESC $ B 0x49 0x3D ESC ( B.
   ASSERT_TRUE(ann->Join("#\x1b$BI=\x1b(B"));
-  EXPECT_NE(logs.Read("#\x95\x5c/" + Today() + ".TXT"), "");
+  EXPECT_TRUE(WaitUntil([&] { return !logs.Read("#\x95\x5c/" + Today() + ".TXT").empty(); }));
 }
 
 }  // namespace

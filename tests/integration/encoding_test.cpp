@@ -68,9 +68,11 @@ TEST(Encodings, MixedChannelReadsInEachClientsOwnEncoding) {
   const std::vector<std::string> view = server.View(kSjisChannel);
   ASSERT_GE(view.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(view.end() - 3, view.end()), said);
-  const std::string log =
-      logs.Read(kSjisChannel + "/" + base::DayStamp(std::time(nullptr)) + ".TXT");
-  for (const std::string& line : said) EXPECT_NE(log.find(line + "\r\n"), std::string::npos);
+  const std::string file = kSjisChannel + "/" + base::DayStamp(std::time(nullptr)) + ".TXT";
+  for (const std::string& line : said) {
+    EXPECT_TRUE(WaitUntil([&] { return logs.Read(file).find(line + "\r\n") != std::string::npos; }))
+        << line;
+  }
 
   // Each switch is on the connection's page and told to the desk, once.
   const std::vector<std::string> events = server.Desk().Events();

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <thread>
 
 #include "base/jp_text.h"
 #include "window_fixture.h"
@@ -299,6 +300,17 @@ TEST(CommLogPages, OpenPerConnectionFollowTheNickAndClose) {
   ASSERT_TRUE(WaitFor([&] { return Shown(mainWindow.LogTabCaption(page)) == "anna"; }));
   client->Close();
   ASSERT_TRUE(WaitFor([&] { return mainWindow.LogPages().empty(); }));
+
+  // A warning from a service thread shows beneath the pages, the newest kept.
+  auto* warning = mainWindow.findChild<QLabel*>(QStringLiteral("CommLogWarning"));
+  ASSERT_NE(warning, nullptr);
+  EXPECT_TRUE(warning->isHidden());
+  std::thread([&] {
+    mainWindow.ShowWarning("day log: first");
+    mainWindow.ShowWarning("day log: behind");
+  }).join();
+  ASSERT_TRUE(WaitFor([&] { return !warning->isHidden(); }));
+  EXPECT_TRUE(warning->text().endsWith(QStringLiteral(" day log: behind")));
 }
 
 TEST(WebRequestView, ShowsEveryRequestLine) {

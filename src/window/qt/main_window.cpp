@@ -17,7 +17,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "base/clock.h"
 #include "server/desk_actions.h"
 #include "services/operator_client.h"
 #include "text/sjis_utf8.h"
@@ -196,6 +198,10 @@ void MainWindow::AddCommLogPage() {
   logTabs_ = new QTabWidget(commLogPage_);
   logTabs_->setObjectName(QStringLiteral("CommLogPages"));
   layout->addWidget(logTabs_);
+  commLogWarning_ = new QLabel(commLogPage_);
+  commLogWarning_->setObjectName(QStringLiteral("CommLogWarning"));
+  commLogWarning_->hide();
+  layout->addWidget(commLogWarning_);
   // Always right after the settings page, before any channel page.
   pageTabs_->insertTab(1, commLogPage_, QString::fromUtf8(kCommLogTab));
 }
@@ -266,6 +272,15 @@ void MainWindow::ShowStatus(std::string_view text) {
 }
 
 // --- Notifications, any thread.
+
+void MainWindow::ShowWarning(std::string_view text) {
+  {
+    base::MutexLock lock(pendingMutex_);
+    if (pendingWarnings_.size() >= kWarningsKept) pendingWarnings_.pop_front();
+    pendingWarnings_.push_back(base::ClockTime(std::time(nullptr)) + " " + std::string(text));
+  }
+  MarkDirty(kWarningsDirty);
+}
 
 void MainWindow::UserListChanged(std::string_view, std::string_view) {
   MarkDirty(kUsersDirty);
@@ -366,8 +381,10 @@ void MainWindow::Refresh() {
   std::set<std::string> removed;
   bool rebuild = false;
   std::vector<unsigned char> slotFlags;
+  std::deque<std::string> warnings;
   {
     base::MutexLock lock(pendingMutex_);
+    warnings.swap(pendingWarnings_);
     removed.swap(removedChannels_);
     rebuild = rebuildChannels_;
     rebuildChannels_ = false;
@@ -387,6 +404,11 @@ void MainWindow::Refresh() {
   }
   if ((bits & kWebViewDirty) != 0) webView_->SetLines(server_->webView.Snapshot());
   if ((bits & kBanListDirty) != 0) settingsPages_->RefreshBanList();
+  for (const std::string& warning : warnings) ShowStatus(warning);
+  if (!warnings.empty() && commLogWarning_ != nullptr) {
+    commLogWarning_->setText(ToQt(warnings.back()));
+    commLogWarning_->show();
+  }
 }
 
 void MainWindow::SyncUserList() {

@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <set>
 #include <string>
@@ -106,6 +107,7 @@ class MainWindow : public QMainWindow, public irc::Desk {
   void ShowError(std::string_view text) override;
   // Printed to standard output, as the console front end does.
   void ShowStatus(std::string_view text) override;
+  void ShowWarning(std::string_view text) override;
 
   // --- Desk notifications. Any thread; never block, never call the core.
   void UserListChanged(std::string_view what, std::string_view nick) override;
@@ -176,10 +178,12 @@ class MainWindow : public QMainWindow, public irc::Desk {
     kAllLogPagesDirty = 8,
     kWebViewDirty = 16,
     kBanListDirty = 32,
-    kEverythingDirty = 63,
+    kWarningsDirty = 64,
+    kEverythingDirty = 127,
   };
   enum SlotFlag : unsigned char { kSlotChanged = 1, kSlotReopened = 2 };
   static constexpr std::size_t kErrorsKept = 16;
+  static constexpr std::size_t kWarningsKept = 16;  // the newest, between two refreshes
 
   // Creates the top band: user list, detail panels, web request view.
   QWidget* BuildTopBand();
@@ -207,6 +211,7 @@ class MainWindow : public QMainWindow, public irc::Desk {
   SettingsPages* settingsPages_;
   QWidget* commLogPage_ = nullptr;
   QTabWidget* logTabs_ = nullptr;
+  QLabel* commLogWarning_ = nullptr;  // the newest warning, hidden until there is one
   std::vector<LogPage*> logPages_;
   std::vector<ChannelPage*> channelPages_;
   std::unique_ptr<PopupMenus> menus_;
@@ -229,12 +234,13 @@ class MainWindow : public QMainWindow, public irc::Desk {
   std::uint64_t refreshes_ = 0;  // main thread
   // The pending-event lock (see base/mutex.h for its place in the lock
   // order): notifications take it, often under the protocol lock, only to
-  // add to the three fields below, and the refresh only to swap them out;
+  // add to the fields below, and the refresh only to swap them out;
   // no other lock is taken and nothing waits while it is held.
   base::Mutex pendingMutex_;
   std::set<std::string> removedChannels_ GUARDED_BY(pendingMutex_);
   bool rebuildChannels_ GUARDED_BY(pendingMutex_) = false;
   std::vector<unsigned char> logSlots_ GUARDED_BY(pendingMutex_);
+  std::deque<std::string> pendingWarnings_ GUARDED_BY(pendingMutex_);
 };
 
 }  // namespace zelkord::window::qt
