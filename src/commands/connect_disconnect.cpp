@@ -22,7 +22,7 @@ int AdmitConnection(irc::ProtocolState& protocol, std::shared_ptr<net::OutputQue
       protocol.users->AddressCount(address) >= protocol.addressMax) {
     return irc::kNotFound;
   }
-  const int slot = protocol.users->ClaimSlot(std::move(output), address, !isOperator);
+  const int slot = protocol.users->ClaimSlot(std::move(output), address, isOperator);
   if (slot == irc::kNotFound) return irc::kNotFound;
   irc::UserSlot& user = protocol.users->Slot(slot);
   user.encoding = isOperator ? text::Encoding::Iso2022Jp : protocol.defaultEncoding;

@@ -228,6 +228,8 @@ Settings DefaultSettings(const InstancePaths& paths) {
   s.programChanMax = "10";
   s.programAddressMax = "0";
   s.programRegisterTimeout = "0";
+  s.programFloodBurst = "0";
+  s.programFloodRate = "1";
   s.serverPort = "6667";
   s.serverName = "Zel.Server(^^";
   s.serverInformation = "Harbor City";
@@ -260,6 +262,8 @@ SettingsPage PageFromSettings(const Settings& s) {
   page.chanMax = s.programChanMax;
   page.addressMax = s.programAddressMax;
   page.registerTimeout = s.programRegisterTimeout;
+  page.floodBurst = s.programFloodBurst;
+  page.floodRate = s.programFloodRate;
   page.port = s.serverPort;
   page.passWord = s.serverPassWord;
   page.name = s.serverName;
@@ -290,6 +294,8 @@ LoadedSettings LoadSettings(const InstancePaths& paths) {
   s.programChanMax = ini.Read("Program", "ChanMax", d.programChanMax);
   s.programAddressMax = ini.Read("Program", "AddressMax", d.programAddressMax);
   s.programRegisterTimeout = ini.Read("Program", "RegisterTimeout", d.programRegisterTimeout);
+  s.programFloodBurst = ini.Read("Program", "FloodBurst", d.programFloodBurst);
+  s.programFloodRate = ini.Read("Program", "FloodRate", d.programFloodRate);
   s.serverPort = ini.Read("Server", "Port", d.serverPort);
   s.serverPassWord = ini.Read("Server", "PassWord", d.serverPassWord);
   s.serverName = ini.Read("Server", "Name", d.serverName);
@@ -353,6 +359,8 @@ bool SaveSettings(const std::string& settingsFile, const SettingsPage& page,
     ini.Write("Program", "ChanMax", page.chanMax);
     ini.Write("Program", "AddressMax", page.addressMax);
     ini.Write("Program", "RegisterTimeout", page.registerTimeout);
+    ini.Write("Program", "FloodBurst", page.floodBurst);
+    ini.Write("Program", "FloodRate", page.floodRate);
     ini.Write("Server", "Port", page.port);
     ini.Write("Server", "PassWord", page.passWord);
     ini.Write("Server", "Name", page.name);

@@ -44,12 +44,12 @@ struct InstancePaths {
 // the message of the day and the folder derive from it. Any thread.
 [[nodiscard]] InstancePaths PathsForConfig(const std::string& configFile);
 
-// The twenty-seven text values of the file's Program, Server, Client, Log, Web
+// The text values of the file's Program, Server, Client, Log, Web
 // and Color sections, each exactly as read or its default, and the message of
 // the day.
 struct Settings {
   std::string programVersion, programUserMax, programChanMax, programAddressMax,
-      programRegisterTimeout;
+      programRegisterTimeout, programFloodBurst, programFloodRate;
   std::string serverPort, serverPassWord, serverName, serverInformation, serverUserMode,
       serverChanMode, serverMotdPath, serverCharset;
   std::string clientNick, clientReal;
@@ -73,7 +73,8 @@ struct WindowGeometry {
 
 // What the settings pages show, and what SaveSettings writes.
 struct SettingsPage {
-  std::string version, userMode, chanMode, userMax, chanMax, addressMax, registerTimeout;
+  std::string version, userMode, chanMode, userMax, chanMax, addressMax, registerTimeout,
+      floodBurst, floodRate;
   std::string port, passWord, name, information, motdPath, charset;
   std::string nick, real;
   std::string logLines;

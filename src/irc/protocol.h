@@ -64,6 +64,11 @@ struct ProtocolState {
   // decide); set by start-up.
   int addressMax = 0;
   int registerTimeoutSeconds = 0;
+  // Flood control, set by start-up: floodBurst lines of a registered
+  // client are handled at once, later ones at floodRate a second (0: no
+  // flood control).
+  int floodBurst = 0;
+  int floodRate = 1;
   // The encoding a new connection starts in; set by start-up.
   text::Encoding defaultEncoding = text::Encoding::Iso2022Jp;
   // The local port of the operator client's connection, known before it

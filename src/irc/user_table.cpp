@@ -32,7 +32,7 @@ int UserTable::AddressCount(std::string_view address) const {
 }
 
 int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address,
-                         bool countAddress) {
+                         bool operatorClient) {
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     UserSlot& slot = slots_[i];
     if (slot.inUse) continue;
@@ -46,8 +46,8 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.socket = output ? output->Socket() : -1;
     slot.output = std::move(output);
     slot.address.assign(address.substr(0, 15));
-    slot.countsForAddress = countAddress;
-    if (countAddress) ++perAddress_[slot.address];
+    slot.operatorClient = operatorClient;
+    if (!operatorClient) ++perAddress_[slot.address];
     slot.nick_.clear();
     slot.userName.clear();
     slot.hostName.clear();
@@ -70,7 +70,7 @@ void UserTable::ReleaseSlot(int index) {
   UserSlot& slot = Slot(index);
   if (slot.inUse) {
     IndexRemove(index);
-    if (slot.countsForAddress) {
+    if (!slot.operatorClient) {
       const auto found = perAddress_.find(slot.address);
       if (found != perAddress_.end() && --found->second <= 0) perAddress_.erase(found);
     }

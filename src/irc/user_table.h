@@ -42,7 +42,9 @@ struct UserSlot {
   std::string realName;
   std::vector<JoinedChannel> channels;  // valid while registered; at most the channel capacity
   std::shared_ptr<net::OutputQueue> output;
-  bool countsForAddress = false;  // claimed against its address's limit
+  // The desk's own operator client: not counted against its address's
+  // limit and not flood-limited.
+  bool operatorClient = false;
   // The wire encoding of the connection's lines, both ways. Set at
   // admission; afterwards changed only by the connection's own thread (on
   // evidence in a received line, or CHARSET, which pins it), and read by
@@ -78,9 +80,9 @@ class UserTable {
   // inherit the previous holder's nick). Returns the index or kNotFound
   // when every slot is in use.
   [[nodiscard]] int ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address,
-                              bool countAddress = true);
+                              bool operatorClient = false);
 
-  // How many in-use slots claimed with countAddress hold the address.
+  // How many in-use slots but the operator client's hold the address.
   [[nodiscard]] int AddressCount(std::string_view address) const;
 
   // Frees the slot; its connection reference is dropped.

@@ -180,7 +180,7 @@ LineReader::LineReader(int socket, std::size_t capacity)
       capacity_(capacity < 2 ? 2 : (capacity > kMaxLineLimit ? kMaxLineLimit : capacity)),
       buffer_(new char[capacity_]) {}
 
-bool LineReader::Fill(int timeoutMs) {
+LineReader::FillResult LineReader::Fill(int timeoutMs) {
   if (begin_ > 0) {
     std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
     end_ -= begin_;
@@ -191,15 +191,16 @@ bool LineReader::Fill(int timeoutMs) {
       pollfd waitFor{socket_, POLLIN, 0};
       int ready = poll(&waitFor, 1, timeoutMs);
       if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;
+      if (ready == 0) return FillResult::TimedOut;
+      if (ready < 0) return FillResult::Ended;
     }
     ssize_t got = recv(socket_, buffer_.get() + end_, capacity_ - end_, 0);
     if (got > 0) {
       end_ += static_cast<std::size_t>(got);
-      return true;
+      return FillResult::Filled;
     }
     if (got < 0 && errno == EINTR) continue;
-    return false;
+    return FillResult::Ended;
   }
 }
 
@@ -230,11 +231,16 @@ int LineReader::ReceiveLine(std::string& line, std::size_t limit, int timeoutMs)
     if (timeoutMs >= 0) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-      if (waitMs == 0) return -1;
+      if (waitMs == 0) return kTimedOut;
     }
-    if (!Fill(waitMs)) {
-      begin_ = end_ = 0;
-      return -1;
+    switch (Fill(waitMs)) {
+      case FillResult::Filled:
+        break;
+      case FillResult::TimedOut:
+        return kTimedOut;
+      case FillResult::Ended:
+        begin_ = end_ = 0;
+        return -1;
     }
   }
 }

@@ -94,14 +94,18 @@ class LineReader {
   LineReader& operator=(const LineReader&) = delete;
 
   // Reads one line into line (without CR LF). Returns its length (0 for an
-  // empty line) or -1. limit is taken as at most the capacity. timeoutMs < 0 waits
-  // for ever; otherwise a line not complete within the time gives -1.
+  // empty line), -1 when the connection closed, failed or sent an overlong
+  // line, or kTimedOut. limit is taken as at most the capacity. timeoutMs < 0
+  // waits for ever; otherwise a line not complete within the time gives
+  // kTimedOut, keeping what has arrived of it for the next call.
   // Owning thread only.
+  static constexpr int kTimedOut = -2;
   [[nodiscard]] int ReceiveLine(std::string& line, std::size_t limit, int timeoutMs = -1);
 
  private:
-  // Refills the buffer; false on close, error or timeout.
-  [[nodiscard]] bool Fill(int timeoutMs);
+  enum class FillResult { Filled, TimedOut, Ended };
+  // Refills the buffer.
+  [[nodiscard]] FillResult Fill(int timeoutMs);
 
   int socket_;
   std::size_t capacity_;

@@ -1,9 +1,11 @@
 // Connection threads: accept, admission, the receive loop, clean-up.
 #include "server/connection_thread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +14,7 @@
 #include "commands/connect_disconnect.h"
 #include "commands/dispatch.h"
 #include "commands/registration.h"
+#include "irc/send.h"
 #include "irc/split.h"
 #include "net/tcp.h"
 #include "server/server.h"
@@ -21,9 +24,42 @@ namespace zelkord::server {
 namespace {
 
 using irc::ConnState;
+using Clock = std::chrono::steady_clock;
+
+// Fake lag: burst lines pass at once, later ones at rate a second, as a
+// cell rate: each line handled moves the theoretical arrival time on by
+// one interval, and a line may be handled once that time is no more than
+// burst - 1 intervals ahead of now.
+class FloodGate {
+ public:
+  FloodGate(int burst, int rate)
+      : interval_(std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / rate),
+        ahead_(interval_ * (burst - 1)) {}
+
+  // When the next line may be handled.
+  [[nodiscard]] Clock::time_point OpensAt() const { return arrival_ - ahead_; }
+  // One line is handled now.
+  void Pass(Clock::time_point now) { arrival_ = std::max(arrival_, now) + interval_; }
+
+ private:
+  Clock::duration interval_;
+  Clock::duration ahead_;
+  Clock::time_point arrival_{};
+};
+
+// Milliseconds from now until when, rounded up, at least 0.
+int MillisecondsUntil(Clock::time_point when) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
 
 // Receives and handles lines until the state says to end or the receive
 // fails. The connection's own thread.
+//
+// Flood control holds a registered client's lines back once its burst is
+// spent: the thread goes on receiving them (so it sees how many wait) and
+// handles them as the gate opens. Lines still waiting when the client
+// closes are handled at once: it cannot add to them.
 void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output, ConnState state) {
   net::LineReader reader(output.Socket(), kReceiveLimit);
   std::string raw;
@@ -34,24 +70,56 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
   // and written here without the lock, everything else of the slot only by
   // the steps, under it.
   irc::UserSlot* self = nullptr;
+  bool limited = false;
   {
     irc::ProtocolLock lock(protocol);
     self = &protocol.users->Slot(slotIndex);
+    limited = protocol.floodBurst > 0 && !self->operatorClient;
   }
+  std::optional<FloodGate> gate;
+  if (limited) gate.emplace(protocol.floodBurst, protocol.floodRate);
+  const std::size_t waitingMax =
+      static_cast<std::size_t>(kFloodWaitingBursts) * static_cast<std::size_t>(protocol.floodBurst);
+  std::deque<std::string> waiting;  // received lines the gate holds back, oldest first
+  bool closed = false;              // the client has closed; only the waiting lines are left
   // A connection that has not registered in time ends like one the liveness
   // sweep drops: closed, without a word.
-  using Clock = std::chrono::steady_clock;
   const int registerSeconds = protocol.registerTimeoutSeconds;
   const Clock::time_point registerBy = Clock::now() + std::chrono::seconds(registerSeconds);
   while (state != ConnState::Closing) {
-    int timeoutMs = -1;
-    if (registerSeconds > 0 && state != ConnState::Serving) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(registerBy - Clock::now()).count();
-      if (left <= 0) break;
-      timeoutMs = static_cast<int>(left);
+    if (!waiting.empty() && (closed || gate->OpensAt() <= Clock::now())) {
+      raw = std::move(waiting.front());
+      waiting.pop_front();
+    } else {
+      if (closed) break;
+      int timeoutMs = -1;
+      if (registerSeconds > 0 && state != ConnState::Serving) {
+        timeoutMs = MillisecondsUntil(registerBy);
+        if (timeoutMs == 0) break;
+      }
+      if (!waiting.empty()) {
+        const int gateMs = MillisecondsUntil(gate->OpensAt());
+        if (timeoutMs < 0 || gateMs < timeoutMs) timeoutMs = gateMs;
+      }
+      const int got = reader.ReceiveLine(raw, kReceiveLimit, timeoutMs);
+      if (got == net::LineReader::kTimedOut) continue;
+      if (got < 0) {
+        closed = true;
+        continue;
+      }
+      self->alive = true;
+      if (gate && state == ConnState::Serving && !raw.empty() &&
+          (!waiting.empty() || gate->OpensAt() > Clock::now())) {
+        waiting.push_back(std::move(raw));
+        if (waiting.size() > waitingMax) {
+          irc::ProtocolLock lock(protocol);
+          irc::SendLine(protocol, output.Socket(), "ERROR :Closing Link: Excess Flood");
+          break;
+        }
+        continue;
+      }
     }
-    if (reader.ReceiveLine(raw, kReceiveLimit, timeoutMs) < 0) break;
+    if (gate && state == ConnState::Serving && !raw.empty()) gate->Pass(Clock::now());
     std::string_view utf8Params;
     if (!raw.empty()) {
       if (!self->encodingPinned) {
@@ -70,7 +138,6 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
         utf8Params = rawParts.params;
       }
     }
-    self->alive = true;
     // An empty line (or one that is empty up to a NUL byte) only proves the
     // client is alive.
     if (raw.empty() || irc::SplitLine(line, parts) != 0) continue;

@@ -78,6 +78,18 @@ StartResult Server::Start() {
     protocol.addressMax = config::ToInt("Program.AddressMax", settings.programAddressMax);
     protocol.registerTimeoutSeconds =
         config::ToInt("Program.RegisterTimeout", settings.programRegisterTimeout);
+    protocol.floodBurst = config::ToInt("Program.FloodBurst", settings.programFloodBurst);
+    protocol.floodRate = config::ToInt("Program.FloodRate", settings.programFloodRate);
+    if (protocol.floodBurst > kFloodBurstMax) {
+      return {false, "Settings value Program.FloodBurst \"" + settings.programFloodBurst +
+                         "\" is too large: write 0 (no flood control) or at most " +
+                         std::to_string(kFloodBurstMax) + "."};
+    }
+    if (protocol.floodBurst > 0 && protocol.floodRate < 1) {
+      return {false, "Settings value Program.FloodRate \"" + settings.programFloodRate +
+                         "\" is below 1: with Program.FloodBurst set, write the lines a client"
+                         " may send a second, at least 1."};
+    }
     const std::optional<text::Encoding> charset = text::ParseEncoding(settings.serverCharset);
     if (!charset) {
       return {false, "Settings value Server.Charset \"" + settings.serverCharset +

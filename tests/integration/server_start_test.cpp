@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include "base/version.h"
 #include "net/tcp.h"
@@ -31,6 +32,8 @@ TEST(ServerStart, FirstStartWritesEveryDefaultInOrder) {
                                         "ChanMax=10",
                                         "AddressMax=0",
                                         "RegisterTimeout=0",
+                                        "FloodBurst=0",
+                                        "FloodRate=1",
                                         "",
                                         "[Server]",
                                         "Port=0",
@@ -185,10 +188,14 @@ TEST(ServerStart, ShutDownDrainsAndWritesWindowState) {
 }
 
 TEST(ServerStart, BadNumberOrCharsetStopsStartUp) {
-  for (const auto& [key, value] :
-       {std::pair{"Program.UserMax", "many"}, std::pair{"Program.AddressMax", "3x"},
-        std::pair{"Server.Charset", "EBCDIC"}}) {
-    TestServer server(SettingsMap{{key, value}});
+  for (const auto& [key, value, other] :
+       {std::tuple{"Program.UserMax", "many", "Program.ChanMax"},
+        std::tuple{"Program.AddressMax", "3x", "Program.ChanMax"},
+        std::tuple{"Program.FloodBurst", "10001", "Program.FloodRate"},
+        std::tuple{"Program.FloodRate", "0", "Program.FloodBurst"},
+        std::tuple{"Server.Charset", "EBCDIC", "Program.ChanMax"}}) {
+    // other is a sound value that makes value bad.
+    TestServer server(SettingsMap{{key, value}, {other, "5"}});
     EXPECT_FALSE(server.Started());
     EXPECT_NE(server.StartError().find(std::string(key) + " \"" + value + "\""), std::string::npos)
         << server.StartError();

@@ -113,7 +113,8 @@ TEST(StartUpSequence, FirstStartWritesEveryDefaultInOrder) {
   const std::string folder = dir.File("");
   const std::string expected =
       "[Program]\r\nVersion=" + std::string(base::kVersion) +
-      "\r\nUserMax=64\r\nChanMax=10\r\nAddressMax=0\r\nRegisterTimeout=0\r\n\r\n"
+      "\r\nUserMax=64\r\nChanMax=10\r\nAddressMax=0\r\nRegisterTimeout=0\r\nFloodBurst=0\r\n"
+      "FloodRate=1\r\n\r\n"
       "[Server]\r\nPort=6667\r\nPassWord=\r\nName=" +
       std::string(testing::kServerName) +
       "\r\nInformation=Harbor City\r\n"

@@ -140,6 +140,7 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
   charset->setCurrentIndex(2);
   FieldOf(mainWindow, "EditPort")->setText("7000");
   FieldOf(mainWindow, "EditAddressMax")->setText("3");
+  FieldOf(mainWindow, "EditFloodBurst")->setText("5");
   FieldOf(mainWindow, "EditInformation")->setText(QString::fromUtf8("ｻｰﾊﾞｰ"));
   FieldOf(mainWindow, "EditLogPath")->setText("logs/chat/");
   mainWindow.findChild<QCheckBox*>("CheckLogSave")->setChecked(false);
@@ -155,6 +156,8 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
   EXPECT_EQ(IniValue(file, "Server", "Charset"), "Shift_JIS");
   EXPECT_EQ(IniValue(file, "Program", "AddressMax"), "3");
   EXPECT_EQ(IniValue(file, "Program", "RegisterTimeout"), "0");
+  EXPECT_EQ(IniValue(file, "Program", "FloodBurst"), "5");
+  EXPECT_EQ(IniValue(file, "Program", "FloodRate"), "1");
   // Saved values wait for the next start.
   EXPECT_EQ(fixture.Port(), listening);
   EXPECT_EQ(fixture.Server().protocol.settings.serverInformation, kana);

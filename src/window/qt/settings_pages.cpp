@@ -91,6 +91,8 @@ QWidget* SettingsPages::BuildProgramPage() {
   chanMax_ = Field(page, "EditChanMax");
   addressMax_ = Field(page, "EditAddressMax");
   registerTimeout_ = Field(page, "EditRegisterTimeout");
+  floodBurst_ = Field(page, "EditFloodBurst");
+  floodRate_ = Field(page, "EditFloodRate");
   grid->addWidget(Label(page, kVersion), 0, 0);
   grid->addWidget(version_, 0, 1);
   grid->addWidget(Label(page, kSupportMode), 1, 0);
@@ -106,6 +108,10 @@ QWidget* SettingsPages::BuildProgramPage() {
   grid->addWidget(addressMax_, 4, 1);
   grid->addWidget(Label(page, kRegisterTimeout), 5, 0);
   grid->addWidget(registerTimeout_, 5, 1);
+  grid->addWidget(Label(page, kFloodBurst), 6, 0);
+  grid->addWidget(floodBurst_, 6, 1);
+  grid->addWidget(Label(page, kFloodRate), 7, 0);
+  grid->addWidget(floodRate_, 7, 1);
   FinishGrid(grid);
   return page;
 }
@@ -248,6 +254,8 @@ void SettingsPages::Show(const config::SettingsPage& page) {
   SetText(chanMax_, page.chanMax);
   SetText(addressMax_, page.addressMax);
   SetText(registerTimeout_, page.registerTimeout);
+  SetText(floodBurst_, page.floodBurst);
+  SetText(floodRate_, page.floodRate);
   SetText(port_, page.port);
   SetText(passWord_, page.passWord);
   SetText(name_, page.name);
@@ -275,6 +283,8 @@ config::SettingsPage SettingsPages::Read() const {
   page.chanMax = FromQt(chanMax_->text());
   page.addressMax = FromQt(addressMax_->text());
   page.registerTimeout = FromQt(registerTimeout_->text());
+  page.floodBurst = FromQt(floodBurst_->text());
+  page.floodRate = FromQt(floodRate_->text());
   page.port = FromQt(port_->text());
   page.passWord = FromQt(passWord_->text());
   page.name = FromQt(name_->text());

@@ -73,7 +73,7 @@ class SettingsPages : public QWidget {
 
   QTabWidget* pages_;
   QLineEdit *version_, *userMode_, *chanMode_, *userMax_, *chanMax_, *addressMax_,
-      *registerTimeout_;
+      *registerTimeout_, *floodBurst_, *floodRate_;
   QLineEdit *port_, *passWord_, *name_, *information_, *motdPath_;
   QComboBox* charset_;  // editable: a name the file holds shows as it is
   QLineEdit* banEntry_;
