@@ -3,7 +3,7 @@
 # Sourced by the other scripts; pass extra package names as arguments.
 set -euo pipefail
 
-zelkord_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic "$@")
+zelkord_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev qt6-base-dev fonts-ipafont-gothic "$@")
 
 zelkord_install_packages() {
   local missing=()

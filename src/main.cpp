@@ -1,6 +1,7 @@
 // Program entry: reads the command line, finds the instance's files and
 // runs the server with the window, or headless when there is no display
-// (or when asked). Headless, SIGINT and SIGTERM are the close request.
+// (or when asked). Headless, SIGINT and SIGTERM are the close request and SIGHUP
+// loads the TLS certificate and key again.
 #include <signal.h>
 #include <unistd.h>
 
@@ -69,13 +70,14 @@ std::string ProgramFile(const char* argv0) {
 }
 
 int RunHeadless(const zelkord::config::InstancePaths& paths, bool verbose) {
-  // The close request arrives as a signal; every thread started from here
-  // on inherits the block, and only the wait below takes the signals.
-  sigset_t closeSignals;
-  sigemptyset(&closeSignals);
-  sigaddset(&closeSignals, SIGINT);
-  sigaddset(&closeSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &closeSignals, nullptr);
+  // The close and reload requests arrive as signals; every thread started
+  // from here on inherits the block, and only the wait below takes them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   zelkord::window::HeadlessDesk desk(stdout, stderr, verbose);
   int status = 0;
@@ -86,8 +88,11 @@ int RunHeadless(const zelkord::config::InstancePaths& paths, bool verbose) {
       desk.ShowError(started.error);
       status = 1;
     } else {
-      int signal = 0;
-      while (sigwait(&closeSignals, &signal) != 0) {
+      for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) continue;
+        if (signal != SIGHUP) break;
+        (void)server.ReloadTlsCredentials();
       }
     }
     server.ShutDown();

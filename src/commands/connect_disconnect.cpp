@@ -11,7 +11,8 @@
 namespace zelkord::commands {
 
 int AdmitConnection(irc::ProtocolState& protocol, std::shared_ptr<net::OutputQueue> output,
-                    std::string_view address, int port, irc::ConnState& first) {
+                    std::string_view address, int port, irc::ConnState& first,
+                    std::string_view fingerprint) {
   irc::ProtocolLock lock(protocol);
   // Refused in silence: no reply, no log line, no slot.
   if (protocol.shuttingDown || protocol.banList.IsBanned(address)) return irc::kNotFound;
@@ -27,6 +28,7 @@ int AdmitConnection(irc::ProtocolState& protocol, std::shared_ptr<net::OutputQue
   irc::UserSlot& user = protocol.users->Slot(slot);
   user.encoding = isOperator ? text::Encoding::Iso2022Jp : protocol.defaultEncoding;
   user.encodingPinned = isOperator;
+  user.certificateFingerprint = fingerprint;
   protocol.commLog->OpenLogPage(slot, address);
   first = protocol.settings.serverPassWord.empty() ? irc::ConnState::AwaitingLogin
                                                    : irc::ConnState::AwaitingPass;

@@ -16,11 +16,13 @@ namespace zelkord::commands {
 // or logged); otherwise the slot index, with
 // first set to the state its first line is handled in. The connection
 // starts in the default encoding, except the operator client's (known by
-// its address and port), which stays ISO-2022-JP. Takes the protocol lock.
-// Any connection thread.
+// its address and port), which stays ISO-2022-JP. fingerprint is that of
+// the client certificate offered over TLS (empty: none). Takes the protocol
+// lock. Any connection thread.
 [[nodiscard]] int AdmitConnection(irc::ProtocolState& protocol,
                                   std::shared_ptr<net::OutputQueue> output,
-                                  std::string_view address, int port, irc::ConnState& first);
+                                  std::string_view address, int port, irc::ConnState& first,
+                                  std::string_view fingerprint = {});
 
 // Parts a registered connection from its channels (PART relays to the other
 // members, a disconnect line in each view), unregisters it, closes its log

@@ -67,6 +67,10 @@ irc::ConnState HandleWhois(irc::ProtocolState& protocol, int slot, std::string_v
   irc::SendNumeric(protocol, slot, irc::kRplWhoisChannels, {asked, list});
   irc::SendNumeric(protocol, slot, irc::kRplWhoisServer,
                    {asked, protocol.settings.serverName, protocol.settings.serverInformation});
+  if (!user.certificateFingerprint.empty()) {
+    irc::SendNumeric(protocol, slot, irc::kRplWhoisCertificate,
+                     {asked, user.certificateFingerprint});
+  }
   irc::SendNumeric(protocol, slot, irc::kRplEndOfWhois, {asked});
   return keep;
 }

@@ -1,6 +1,6 @@
-// The ban list of IPv4 address patterns and the pattern match. The list has
-// its own lock because the window edits it while connection threads scan it
-// during admission.
+// The ban list of address patterns (IPv4 fields or IPv6 addresses and
+// ranges) and the pattern match. The list has its own lock because the
+// window edits it while connection threads scan it during admission.
 #pragma once
 
 #include <string>
@@ -11,12 +11,29 @@
 
 namespace zelkord::config {
 
-// True when the dotted address matches the pattern. Both texts are split into
-// four fields from the right (fewer dots give empty leading fields, extra dots
-// stay in the first field); a pattern field "*" matches any field, every other
-// field must be equal byte for byte (no numeric comparison, no partial
-// wildcards). Any thread.
+// True when the client address matches the pattern. Any thread.
+//
+// A pattern without ":" is an IPv4 pattern, matched only against an address
+// without ":". Both texts are split into four fields from the right (fewer
+// dots give empty leading fields, extra dots stay in the first field); a
+// pattern field "*" matches any field, every other field must be equal byte
+// for byte (no numeric comparison, no partial wildcards).
+//
+// A pattern with ":" is an IPv6 address or "address/prefix-length", matched
+// only against an IPv6 address, on the numeric value: one address matches
+// every spelling of itself, a range every address sharing its first
+// prefix-length bits. A pattern BanPatternProblem refuses never matches.
 [[nodiscard]] bool MatchBanPattern(std::string_view address, std::string_view pattern);
+
+// Empty when the pattern can be used, otherwise why not, in a sentence for
+// the person who typed it, quoting the pattern. Every IPv4 pattern (no ":")
+// is usable whatever its text; an IPv6 pattern must be an address, or an
+// address with a prefix length of 16 to 128. Any thread.
+[[nodiscard]] std::string BanPatternProblem(std::string_view pattern);
+
+// The number of patterns BanPatternProblem refuses: kept in the list, but
+// never matching. Any thread.
+[[nodiscard]] int CountUnusableBanPatterns(const std::vector<std::string>& patterns);
 
 // Most patterns the list holds; the settings file loads and saves no more.
 inline constexpr int kBanCapacity = 1024;

@@ -221,6 +221,11 @@ InstancePaths PathsForConfig(const std::string& configFile) {
   return paths;
 }
 
+std::string BesideSettings(const InstancePaths& paths, const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  return paths.folder + path;
+}
+
 Settings DefaultSettings(const InstancePaths& paths) {
   Settings s;
   s.programVersion = base::kVersion;
@@ -237,6 +242,9 @@ Settings DefaultSettings(const InstancePaths& paths) {
   s.serverChanMode = "abiklmnopqstv";
   s.serverMotdPath = paths.motdFile;
   s.serverCharset = "ISO-2022-JP";
+  s.serverTlsPort = "";  // no TLS listener
+  s.serverTlsCertificate = paths.folder + "zelkord.crt";
+  s.serverTlsKey = paths.folder + "zelkord.key";
   s.clientNick = "ZELKNIK";
   s.clientReal = "Zelkord Admin";
   s.logLines = "200";
@@ -270,6 +278,9 @@ SettingsPage PageFromSettings(const Settings& s) {
   page.information = s.serverInformation;
   page.motdPath = s.serverMotdPath;
   page.charset = s.serverCharset;
+  page.tlsPort = s.serverTlsPort;
+  page.tlsCertificate = s.serverTlsCertificate;
+  page.tlsKey = s.serverTlsKey;
   page.nick = s.clientNick;
   page.real = s.clientReal;
   page.logLines = s.logLines;
@@ -304,6 +315,9 @@ LoadedSettings LoadSettings(const InstancePaths& paths) {
   s.serverChanMode = ini.Read("Server", "ChanMode", d.serverChanMode);
   s.serverMotdPath = ini.Read("Server", "MotdPath", d.serverMotdPath);
   s.serverCharset = ini.Read("Server", "Charset", d.serverCharset);
+  s.serverTlsPort = ini.Read("Server", "TlsPort", d.serverTlsPort);
+  s.serverTlsCertificate = ini.Read("Server", "TlsCertificate", d.serverTlsCertificate);
+  s.serverTlsKey = ini.Read("Server", "TlsKey", d.serverTlsKey);
   s.clientNick = ini.Read("Client", "Nick", d.clientNick);
   s.clientReal = ini.Read("Client", "Real", d.clientReal);
   s.logLines = ini.Read("Log", "Lines", d.logLines);
@@ -369,6 +383,9 @@ bool SaveSettings(const std::string& settingsFile, const SettingsPage& page,
     ini.Write("Server", "ChanMode", page.chanMode);
     ini.Write("Server", "MotdPath", page.motdPath);
     ini.Write("Server", "Charset", page.charset);
+    ini.Write("Server", "TlsPort", page.tlsPort);
+    ini.Write("Server", "TlsCertificate", page.tlsCertificate);
+    ini.Write("Server", "TlsKey", page.tlsKey);
     ini.Write("Client", "Nick", page.nick);
     ini.Write("Client", "Real", page.real);
     ini.Write("Log", "Lines", page.logLines);

@@ -44,6 +44,10 @@ struct InstancePaths {
 // the message of the day and the folder derive from it. Any thread.
 [[nodiscard]] InstancePaths PathsForConfig(const std::string& configFile);
 
+// A path from the settings taken as relative to the settings file's folder
+// unless it is absolute (or empty). Any thread.
+[[nodiscard]] std::string BesideSettings(const InstancePaths& paths, const std::string& path);
+
 // The text values of the file's Program, Server, Client, Log, Web
 // and Color sections, each exactly as read or its default, and the message of
 // the day.
@@ -51,7 +55,8 @@ struct Settings {
   std::string programVersion, programUserMax, programChanMax, programAddressMax,
       programRegisterTimeout, programFloodBurst, programFloodRate;
   std::string serverPort, serverPassWord, serverName, serverInformation, serverUserMode,
-      serverChanMode, serverMotdPath, serverCharset;
+      serverChanMode, serverMotdPath, serverCharset, serverTlsPort, serverTlsCertificate,
+      serverTlsKey;
   std::string clientNick, clientReal;
   std::string logLines, logSave, logPath;
   std::string webPort, webPassWord, webSend, webIndexForm, webLogForm;
@@ -75,7 +80,7 @@ struct WindowGeometry {
 struct SettingsPage {
   std::string version, userMode, chanMode, userMax, chanMax, addressMax, registerTimeout,
       floodBurst, floodRate;
-  std::string port, passWord, name, information, motdPath, charset;
+  std::string port, passWord, name, information, motdPath, charset, tlsPort, tlsCertificate, tlsKey;
   std::string nick, real;
   std::string logLines;
   bool logSave = false;

@@ -48,6 +48,7 @@ constexpr std::array kNumericTable{
     FormatEntry{kRplWhoisChannels, ":%s %03d %s %s :%s"},
     FormatEntry{kRplWhoisServer, ":%s %03d %s %s %s :%s"},
     FormatEntry{kRplEndOfWhois, ":%s %03d %s %s :End of /WHOIS list"},
+    FormatEntry{kRplWhoisCertificate, ":%s %03d %s %s :has client certificate fingerprint %s"},
     FormatEntry{kRplWhoReply, ":%s %03d %s %s %s %s %s %s H%s :0 %s"},
     FormatEntry{kRplEndOfWho, ":%s %03d %s %s :End of /WHO list"},
     FormatEntry{kErrChanOpPrivsNeeded, ":%s %03d %s %s :You're not channel operator"},

@@ -40,6 +40,7 @@ inline constexpr int kRplWhoisUser = 311;
 inline constexpr int kRplWhoisChannels = 319;
 inline constexpr int kRplWhoisServer = 312;
 inline constexpr int kRplEndOfWhois = 318;
+inline constexpr int kRplWhoisCertificate = 276;
 inline constexpr int kRplWhoReply = 352;
 inline constexpr int kRplEndOfWho = 315;
 inline constexpr int kErrChanOpPrivsNeeded = 482;

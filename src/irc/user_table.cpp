@@ -45,7 +45,7 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.sweepsUnregistered = 0;
     slot.socket = output ? output->Socket() : -1;
     slot.output = std::move(output);
-    slot.address.assign(address.substr(0, 15));
+    slot.address.assign(address);
     slot.operatorClient = operatorClient;
     if (!operatorClient) ++perAddress_[slot.address];
     slot.nick_.clear();
@@ -53,6 +53,7 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.hostName.clear();
     slot.serverName.clear();
     slot.realName.clear();
+    slot.certificateFingerprint.clear();
     slot.channels.clear();
     IndexAdd(index);
     if (slot.socket >= 0) {

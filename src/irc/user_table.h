@@ -35,7 +35,10 @@ struct UserSlot {
   bool userGiven = false;
   int sweepsUnregistered = 0;  // liveness sweeps seen before registration
   int socket = -1;
-  std::string address;  // the peer's dotted IPv4 address
+  std::string address;  // the peer's address as shown: dotted IPv4, or IPv6 text ("0::1")
+  // The SHA-256 fingerprint (hex) of the client certificate offered over
+  // TLS; empty without one.
+  std::string certificateFingerprint;
   std::string userName;
   std::string hostName;
   std::string serverName;

@@ -31,6 +31,38 @@ std::string DottedAddress(const sockaddr_in& address) {
   return text;
 }
 
+// The port of a socket address of either family, or -1.
+int PortOf(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  }
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  }
+  return -1;
+}
+
+// A listener on the IPv6 wildcard that also takes IPv4 (as mapped
+// addresses), or kNoSocket where the machine has no IPv6.
+int DualStackListener(int port) {
+  const int listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener < 0) return kNoSocket;
+  int off = 0;
+  int on = 1;
+  (void)setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // restart binds at once
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_any;
+  address.sin6_port = htons(static_cast<uint16_t>(port));
+  if (setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) != 0 ||
+      bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, kListenBacklog) != 0) {
+    close(listener);
+    return kNoSocket;
+  }
+  return listener;
+}
+
 }  // namespace
 
 void TcpStartup(std::string& ownAddress) {
@@ -47,7 +79,29 @@ void TcpStartup(std::string& ownAddress) {
   freeaddrinfo(result);
 }
 
+std::string AddressText(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) {
+    return DottedAddress(reinterpret_cast<const sockaddr_in&>(address));
+  }
+  if (address.ss_family != AF_INET6) return {};
+  const in6_addr& bytes = reinterpret_cast<const sockaddr_in6&>(address).sin6_addr;
+  if (IN6_IS_ADDR_V4MAPPED(&bytes)) {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    std::memcpy(&v4.sin_addr, bytes.s6_addr + 12, 4);
+    return DottedAddress(v4);
+  }
+  char text[INET6_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET6, &bytes, text, sizeof text) == nullptr) return {};
+  // A field starting with ':' would be read as the trailing parameter.
+  return text[0] == ':' ? "0" + std::string(text) : std::string(text);
+}
+
 int TcpListen(int port) {
+  if (port < 0 || port > 65535) return kNoSocket;
+  const int dual = DualStackListener(port);
+  if (dual != kNoSocket) return dual;
+  // No IPv6 here (or the port is free only for IPv4): IPv4 alone.
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) return kNoSocket;
   int on = 1;
@@ -66,10 +120,10 @@ int TcpListen(int port) {
 }
 
 int TcpBoundPort(int socket) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) return -1;
-  return ntohs(address.sin_port);
+  return PortOf(address);
 }
 
 int TcpConnect(std::string_view address, int port, const std::function<void(int)>& beforeConnect) {
@@ -97,20 +151,20 @@ int TcpConnect(std::string_view address, int port, const std::function<void(int)
 }
 
 int TcpPeerPort(int socket) {
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t length = sizeof peer;
   if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return -1;
-  return ntohs(peer.sin_port);
+  return PortOf(peer);
 }
 
 int TcpAccept(int listener, std::string& address) {
   for (;;) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     int socket = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     if (socket >= 0) {
       SetNoDelay(socket);
-      address = DottedAddress(peer);
+      address = AddressText(peer);
       return socket;
     }
     // A peer that reset before we accepted it, or a signal, is no reason to

@@ -1,9 +1,12 @@
 // The thin socket layer: every network byte of the server passes through
-// here. Plain blocking IPv4 TCP sockets; -1 (kNoSocket) means no socket
+// here. Plain blocking TCP sockets, listening on IPv6 and IPv4 alike (IPv4
+// alone where the machine has no IPv6); -1 (kNoSocket) means no socket
 // throughout. Receiving is buffered but frames exactly as a reader that takes
 // one byte at a time would, and nothing else ever reads a socket that has a
 // LineReader, so buffering past the current line loses nothing.
 #pragma once
+
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstddef>
@@ -20,7 +23,6 @@ inline constexpr int kNoSocket = -1;
 // dropped and retried a second later.
 inline constexpr int kListenBacklog = 256;
 inline constexpr std::size_t kMaxLineLimit = 4096;
-inline constexpr std::size_t kAddressTextBytes = 16;
 
 // Ignores SIGPIPE process-wide and reads the own host's first IPv4 address
 // into ownAddress (left empty when the name does not resolve): neither can
@@ -28,9 +30,16 @@ inline constexpr std::size_t kAddressTextBytes = 16;
 void TcpStartup(std::string& ownAddress);
 
 // Creates a listening socket bound to all local addresses on port (0 lets
-// the kernel choose), with SO_REUSEADDR and a backlog of kListenBacklog. Returns the socket or
-// kNoSocket. Any thread.
+// the kernel choose), with SO_REUSEADDR and a backlog of kListenBacklog:
+// dual-stack where the machine has IPv6, else IPv4 alone. Returns the
+// socket or kNoSocket. Any thread.
 [[nodiscard]] int TcpListen(int port);
+
+// A peer's address as the server shows it: IPv4 dotted (also when it came
+// as an IPv4-mapped IPv6 address), IPv6 in its shortest text with a "0"
+// put before a leading ':' ("0::1"), since a field starting with ':' would
+// break an IRC line. Empty for other families. Any thread.
+[[nodiscard]] std::string AddressText(const sockaddr_storage& address);
 
 // The port a listening socket is bound to, or -1. Any thread.
 [[nodiscard]] int TcpBoundPort(int socket);
@@ -46,8 +55,8 @@ void TcpStartup(std::string& ownAddress);
 // The peer's port of a connected socket, or -1. Any thread.
 [[nodiscard]] int TcpPeerPort(int socket);
 
-// Accepts one connection, blocking. Writes the peer's dotted address to
-// address. Returns the new socket (with TCP_NODELAY) or kNoSocket when the
+// Accepts one connection, blocking. Writes the peer's address (AddressText)
+// to address. Returns the new socket (with TCP_NODELAY) or kNoSocket when the
 // accept fails, which is how a closed listener ends its waiting thread.
 // Interrupted calls are retried. Any thread.
 [[nodiscard]] int TcpAccept(int listener, std::string& address);

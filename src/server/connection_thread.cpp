@@ -161,6 +161,21 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
 
 }  // namespace
 
+void ServeConnection(Server& server, int socket, const std::string& address, int port,
+                     const std::string& fingerprint) {
+  irc::ProtocolState& protocol = server.protocol;
+  auto output = std::make_shared<net::OutputQueue>(socket, server.writer);
+  ConnState first = ConnState::Closing;
+  const int slot = commands::AdmitConnection(protocol, output, address, port, first, fingerprint);
+  if (slot != irc::kNotFound) {
+    Serve(protocol, slot, *output, first);
+    commands::DisconnectCleanup(protocol, slot);
+    output->DrainAndClose();
+  } else {
+    output->DrainAndClose(0);  // refused: nothing was queued, nothing is sent
+  }
+}
+
 void RunConnectionThread(Server& server) {
   irc::ProtocolState& protocol = server.protocol;
   for (;;) {
@@ -179,18 +194,7 @@ void RunConnectionThread(Server& server) {
     // Successor first, so the listener always has a thread waiting. If no
     // thread can be started now, this one goes back to accepting afterwards.
     const bool hasSuccessor = server.StartConnectionThread();
-    auto output = std::make_shared<net::OutputQueue>(socket, server.writer);
-    ConnState first = ConnState::Closing;
-    const int slot =
-        commands::AdmitConnection(protocol, output, address, net::TcpPeerPort(socket), first);
-    if (slot != irc::kNotFound) {
-      Serve(protocol, slot, *output, first);
-      commands::DisconnectCleanup(protocol, slot);
-      output->DrainAndClose();
-    } else {
-      output->DrainAndClose(0);  // refused: nothing was queued, nothing is sent
-    }
-    output.reset();
+    ServeConnection(server, socket, address, net::TcpPeerPort(socket), {});
     if (hasSuccessor) break;
   }
   net::FlushPendingOutput();

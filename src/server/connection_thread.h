@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace zelkord::server {
 
@@ -18,6 +19,12 @@ inline constexpr int kFloodBurstMax = 10000;
 // A flood-limited client with more than this many times its burst waiting
 // is disconnected.
 inline constexpr int kFloodWaitingBursts = 4;
+
+// Admits an accepted connection, serves it, cleans up after it and closes
+// the socket. port is the peer's (-1 when not known); fingerprint that of
+// the client certificate offered over TLS. The calling connection thread.
+void ServeConnection(Server& server, int socket, const std::string& address, int port,
+                     const std::string& fingerprint);
 
 // The body of one connection thread. Counted in the server's live
 // connection threads by whoever started it; uncounts itself as its very

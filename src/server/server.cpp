@@ -9,6 +9,7 @@
 #include "base/version.h"
 #include "net/tcp.h"
 #include "server/connection_thread.h"
+#include "server/tls_thread.h"
 #include "server/web_thread.h"
 #include "text/encoding.h"
 
@@ -37,6 +38,7 @@ Server::~Server() {
   // them, so their numbers cannot be reused under a waiting thread.
   net::TcpClose(closedIrcListener_);
   net::TcpClose(closedWebListener_);
+  net::TcpClose(closedTlsListener_);
 }
 
 StartResult Server::LoadAndShowSettings() {
@@ -53,6 +55,11 @@ StartResult Server::LoadAndShowSettings() {
   desk_.BanListChanged();
   if (loaded.banListCut) {
     desk_.ShowStatus("the ban list holds more than 1024 patterns; only the first 1024 are used");
+  }
+  if (const int unusable = config::CountUnusableBanPatterns(protocol.banList.Snapshot())) {
+    desk_.ShowStatus("the ban list holds " + std::to_string(unusable) +
+                     " IPv6 patterns that are malformed or wider than /16; they are kept but"
+                     " ignored");
   }
   if (!config::SaveSettings(paths.settingsFile, desk_.ReadSettingsPage(),
                             protocol.banList.Snapshot()) ||
@@ -89,6 +96,21 @@ StartResult Server::Start() {
       return {false, "Settings value Program.FloodRate \"" + settings.programFloodRate +
                          "\" is below 1: with Program.FloodBurst set, write the lines a client"
                          " may send a second, at least 1."};
+    }
+    // TLS comes up whole or stops start-up: a listener that failed every
+    // handshake would look like a network fault to every client.
+    const int tlsPort = settings.serverTlsPort.empty()
+                            ? -1
+                            : config::ToInt("Server.TlsPort", settings.serverTlsPort);
+    if (!settings.serverTlsPort.empty()) {
+      tlsCertificateFile_ = config::BesideSettings(paths, settings.serverTlsCertificate);
+      tlsKeyFile_ = config::BesideSettings(paths, settings.serverTlsKey);
+      std::string error;
+      std::shared_ptr<const net::TlsCredentials> credentials =
+          net::TlsCredentials::Load(tlsCertificateFile_, tlsKeyFile_, error);
+      if (credentials == nullptr) return {false, error};
+      base::MutexLock lock(tlsMutex_);
+      tlsCredentials_ = std::move(credentials);
     }
     const std::optional<text::Encoding> charset = text::ParseEncoding(settings.serverCharset);
     if (!charset) {
@@ -128,6 +150,10 @@ StartResult Server::Start() {
     ircListener_ = listener;
     ircPort_ = net::TcpBoundPort(listener);
     if (!StartConnectionThread()) return {false, "cannot start a connection thread"};
+    if (!settings.serverTlsPort.empty()) {
+      StartResult tls = StartTlsService(tlsPort);
+      if (!tls.ok) return tls;
+    }
     sweeper_ = std::make_unique<services::Sweeper>(protocol, sweepInterval);
     if (startOperatorClient) operator_.Start(ircPort_, settings, protocol.operatorPort);
     // Only exactly "Enable" runs the web service.
@@ -143,6 +169,50 @@ StartResult Server::Start() {
   }
   desk_.ShowStatus("listening for IRC on port " + std::to_string(ircPort_));
   return {true, {}};
+}
+
+StartResult Server::StartTlsService(int port) {
+  const int listener = net::TcpListen(port);
+  if (listener == net::kNoSocket) {
+    return {false,
+            "cannot listen on TLS port " + std::to_string(port) + ": " + std::strerror(errno)};
+  }
+  tlsListener_ = listener;
+  tlsPort_ = net::TcpBoundPort(listener);
+  if (!StartTlsThread()) return {false, "cannot start a TLS thread"};
+  desk_.ShowStatus("listening for IRC over TLS on port " + std::to_string(tlsPort_));
+  return {true, {}};
+}
+
+bool Server::StartTlsThread() {
+  ++liveConnectionThreads;
+  if (base::StartDetachedThread([this] { RunTlsThread(*this); })) return true;
+  ThreadEnded(liveConnectionThreads);
+  return false;
+}
+
+std::shared_ptr<const net::TlsCredentials> Server::TlsCredentials() const {
+  base::MutexLock lock(tlsMutex_);
+  return tlsCredentials_;
+}
+
+bool Server::ReloadTlsCredentials() {
+  if (tlsListener_.load() == net::kNoSocket) return false;
+  std::string error;
+  std::shared_ptr<const net::TlsCredentials> credentials =
+      net::TlsCredentials::Load(tlsCertificateFile_, tlsKeyFile_, error);
+  if (credentials == nullptr) {
+    desk_.ShowError(error + "; the TLS port keeps the certificate it had");
+    return false;
+  }
+  {
+    base::MutexLock lock(tlsMutex_);
+    tlsCredentials_.swap(credentials);
+  }
+  // The old pair goes here, or with the last session that still uses it.
+  credentials.reset();
+  desk_.ShowStatus("TLS certificate and key loaded again");
+  return true;
 }
 
 StartResult Server::StartWebService() {
@@ -213,6 +283,11 @@ void Server::ShutDown() {
   if (webListener != net::kNoSocket) {
     net::TcpShutdown(webListener);  // fails the waiting web thread's accept
     closedWebListener_ = webListener;
+  }
+  const int tlsListener = tlsListener_.exchange(net::kNoSocket);
+  if (tlsListener != net::kNoSocket) {
+    net::TcpShutdown(tlsListener);  // fails the waiting TLS thread's accept
+    closedTlsListener_ = tlsListener;
   }
   const int listener = ircListener_.exchange(net::kNoSocket);
   if (listener != net::kNoSocket) {

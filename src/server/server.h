@@ -5,7 +5,9 @@
 //
 // Threads: one detached connection thread per IRC connection and one per
 // web request (each a chain: a thread accepts one connection and starts its
-// successor), the output writer, the day-log writer (when saving), the
+// successor), one TLS thread per TLS connection (a chain too, which then
+// relays the session to the connection thread serving its plain end), the
+// output writer, the day-log writer (when saving), the
 // liveness sweeper and the operator client's reader. All protocol work runs
 // under the protocol lock of irc::ProtocolState.
 #pragma once
@@ -22,6 +24,7 @@
 #include "irc/desk.h"
 #include "irc/protocol.h"
 #include "net/output_queue.h"
+#include "net/tls.h"
 #include "services/liveness.h"
 #include "services/operator_client.h"
 #include "services/status_pages.h"
@@ -65,6 +68,20 @@ class Server {
   // The IRC listener socket; kNoSocket once shut down. Any thread.
   [[nodiscard]] int IrcListener() const { return ircListener_.load(); }
 
+  // --- TLS threads (when [Server] TlsPort is set).
+  [[nodiscard]] bool StartTlsThread();
+  [[nodiscard]] int TlsListener() const { return tlsListener_.load(); }
+  // The bound TLS port, or -1 when there is no TLS listener.
+  [[nodiscard]] int TlsPort() const { return tlsPort_; }
+  // The certificate and key a new TLS connection gets. Any thread.
+  [[nodiscard]] std::shared_ptr<const net::TlsCredentials> TlsCredentials() const
+      EXCLUDES(tlsMutex_);
+  // Loads the certificate and key again from their files: new connections
+  // get the new pair, existing ones keep theirs. A pair that does not load
+  // is reported and the old one kept. false in that case, or without a TLS
+  // listener. Main thread.
+  bool ReloadTlsCredentials() EXCLUDES(tlsMutex_);
+
   // --- Web threads.
   [[nodiscard]] bool StartWebThread();
   [[nodiscard]] int WebListener() const { return webListener_.load(); }
@@ -103,6 +120,7 @@ class Server {
  private:
   [[nodiscard]] StartResult LoadAndShowSettings();
   [[nodiscard]] StartResult StartWebService();
+  [[nodiscard]] StartResult StartTlsService(int port);
 
   irc::Desk& desk_;
   services::OperatorClient operator_;
@@ -114,6 +132,15 @@ class Server {
   std::atomic<int> webListener_{-1};
   int closedWebListener_ = -1;
   int webPort_ = -1;
+  // The files of the TLS pair, resolved at start; the pair itself is
+  // replaced whole by a reload (a leaf lock).
+  std::string tlsCertificateFile_;
+  std::string tlsKeyFile_;
+  mutable base::Mutex tlsMutex_;
+  std::shared_ptr<const net::TlsCredentials> tlsCredentials_ GUARDED_BY(tlsMutex_);
+  std::atomic<int> tlsListener_{-1};
+  int closedTlsListener_ = -1;
+  int tlsPort_ = -1;
   std::atomic<int> ircListener_{-1};
   int closedIrcListener_ = -1;  // shut down, closed at final clean-up
   int ircPort_ = -1;

@@ -13,13 +13,22 @@ void BanPage::SelectBanEntry(int index) {
   entryText = entries[static_cast<std::size_t>(index)];
 }
 
-bool BanPage::AddBanEntry() {
-  return list_.Add(entryText);
+std::string BanPage::AddBanEntry() {
+  std::string problem = config::BanPatternProblem(entryText);
+  if (!problem.empty()) return problem;
+  if (!list_.Add(entryText)) {
+    return "The ban list already holds " + std::to_string(config::kBanCapacity) +
+           " patterns; delete one first";
+  }
+  return {};
 }
 
-void BanPage::ReplaceBanEntry() {
-  if (selected_ < 0) return;
+std::string BanPage::ReplaceBanEntry() {
+  if (selected_ < 0) return {};
+  std::string problem = config::BanPatternProblem(entryText);
+  if (!problem.empty()) return problem;
   (void)list_.ReplaceAt(selected_, entryText);  // a row gone meanwhile: nothing to replace
+  return {};
 }
 
 void BanPage::DeleteBanEntry() {

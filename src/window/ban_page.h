@@ -22,11 +22,14 @@ class BanPage {
   // field. Main thread.
   void SelectBanEntry(int index);
   // Appends the entry field's text unchanged, even empty or already listed.
-  // false when the list is full (nothing changes). Main thread.
-  [[nodiscard]] bool AddBanEntry();
-  // Overwrites the selected row with the entry text; nothing without a
-  // selection. Main thread.
-  void ReplaceBanEntry();
+  // Empty when added; otherwise, with nothing changed, a message for the
+  // person at the desk: the pattern's problem (config::BanPatternProblem) or
+  // that the list is full. Main thread.
+  [[nodiscard]] std::string AddBanEntry();
+  // Overwrites the selected row with the entry text. Empty when overwritten,
+  // and, silently on purpose, when no row is selected (nothing changes);
+  // otherwise the pattern's problem, with nothing changed. Main thread.
+  [[nodiscard]] std::string ReplaceBanEntry();
   // Removes the selected row; nothing without a selection. Main thread.
   void DeleteBanEntry();
   // The selected row, or -1.

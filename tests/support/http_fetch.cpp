@@ -21,8 +21,8 @@ std::string ReadToClose(TestClient& client, int timeoutMs) {
   return all;
 }
 
-std::string Fetch(int port, const std::string& request, int timeoutMs) {
-  TestClient client(port);
+std::string Fetch(int port, const std::string& request, int timeoutMs, const std::string& host) {
+  TestClient client(port, host);
   client.SendRaw(request);
   return ReadToClose(client, timeoutMs);
 }

@@ -17,9 +17,11 @@ extern const std::string kLogTemplate;
 
 // Everything the client receives until the server closes, as CR LF lines.
 [[nodiscard]] std::string ReadToClose(TestClient& client, int timeoutMs = kReadTimeoutMs);
-// Sends the request bytes as given on a new connection and reads to the close.
+// Sends the request bytes as given on a new connection to host and reads
+// to the close.
 [[nodiscard]] std::string Fetch(int port, const std::string& request,
-                                int timeoutMs = kReadTimeoutMs);
+                                int timeoutMs = kReadTimeoutMs,
+                                const std::string& host = "127.0.0.1");
 // A plain HTTP/1.0 GET of path.
 [[nodiscard]] std::string Get(int port, const std::string& path);
 

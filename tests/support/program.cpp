@@ -61,6 +61,10 @@ int Program::WebPort() const {
   return PortAfter("serving status pages on port ");
 }
 
+int Program::TlsPort() const {
+  return PortAfter("listening for IRC over TLS on port ");
+}
+
 bool Program::Exited(int timeoutMs) {
   if (pid_ <= 0) return false;
   return exited_ || WaitUntil(

@@ -33,6 +33,8 @@ class Program {
   [[nodiscard]] int WaitForPort(int timeoutMs = 10000);
   // The status pages' port from the start-up message so far, or -1.
   [[nodiscard]] int WebPort() const;
+  // The TLS port from the start-up message so far, or -1.
+  [[nodiscard]] int TlsPort() const;
 
   // true once the program has ended (its wait status is then in Status()).
   [[nodiscard]] bool Exited(int timeoutMs);

@@ -19,21 +19,35 @@ bool MakeSocketPair(int fds[2]) {
   return true;
 }
 
-TestClient::TestClient(int port) {
-  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (socket_ >= 0 &&
-      connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+TestClient::TestClient(int port, const std::string& host) {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+  if (inet_pton(AF_INET, host.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(static_cast<uint16_t>(port));
+    length = sizeof v4;
+  } else if (inet_pton(AF_INET6, host.c_str(), &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<uint16_t>(port));
+    length = sizeof v6;
+  } else {
+    return;
+  }
+  socket_ = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (socket_ >= 0 && connect(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     close(socket_);
     socket_ = -1;
   }
 }
 
+TestClient::TestClient(int socket, std::thread companion)
+    : socket_(socket), companion_(std::move(companion)) {}
+
 TestClient::~TestClient() {
   Close();
+  if (companion_.joinable()) companion_.join();
 }
 
 void TestClient::Close() {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace zelkord::testing {
@@ -18,8 +19,12 @@ inline constexpr int kSilenceMs = 300;
 
 class TestClient {
  public:
-  // Connects to 127.0.0.1:port; Connected() tells whether it worked.
-  explicit TestClient(int port);
+  // Connects to host (an IPv4 or IPv6 address) at port; Connected() tells
+  // whether it worked.
+  explicit TestClient(int port, const std::string& host = "127.0.0.1");
+  // Takes over a connected socket; companion, when given, is a thread that
+  // ends once the socket is closed (a TLS relay), joined at destruction.
+  TestClient(int socket, std::thread companion);
   ~TestClient();
   TestClient(const TestClient&) = delete;
   TestClient& operator=(const TestClient&) = delete;
@@ -50,6 +55,7 @@ class TestClient {
 
  private:
   int socket_ = -1;
+  std::thread companion_;
   std::string buffer_;
   bool closed_ = false;
 };

@@ -119,7 +119,8 @@ TEST(StartUpSequence, FirstStartWritesEveryDefaultInOrder) {
       std::string(testing::kServerName) +
       "\r\nInformation=Harbor City\r\n"
       "UserMode=oirw\r\nChanMode=abiklmnopqstv\r\nMotdPath=" +
-      folder + "zelkord.MTD\r\nCharset=ISO-2022-JP\r\n\r\n" +
+      folder + "zelkord.MTD\r\nCharset=ISO-2022-JP\r\nTlsPort=\r\nTlsCertificate=" + folder +
+      "zelkord.crt\r\nTlsKey=" + folder + "zelkord.key\r\n\r\n" +
       "[Client]\r\nNick=ZELKNIK\r\nReal=Zelkord Admin\r\n\r\n"
       "[Log]\r\nLines=200\r\nSave=Disable\r\nPath=" +
       folder + "\r\n\r\n" + "[Web]\r\nPort=80\r\nPassWord=\r\nSend=Disable\r\nIndexForm=" + folder +

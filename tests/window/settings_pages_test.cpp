@@ -1,10 +1,12 @@
 // The ban group of the settings pages over a real server's ban list: rows
 // from the file, click-to-copy, add, overwrite and delete, each seen by the
-// next admission at once and written only by "設定の保管".
+// next admission at once and written only by "設定の保管"; an unusable
+// pattern refused with its reason in a message box.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include "window_fixture.h"
@@ -27,6 +29,14 @@ class BanGroup : public ::testing::Test {
   void ClickRow(int row) {
     QTest::mouseClick(list_->viewport(), Qt::LeftButton, {},
                       list_->visualItemRect(list_->item(row)).center());
+  }
+  // The text of the message box the group opened, closing it; empty when none.
+  std::string TakeMessage() {
+    auto* box = fixture_.Window().findChild<QMessageBox*>();
+    if (box == nullptr) return {};
+    std::string text = Shown(box->text());
+    delete box;
+    return text;
   }
 
   WindowFixture fixture_{
@@ -98,6 +108,26 @@ TEST_F(BanGroup, EveryChangeReachesTheNextAdmission) {
   Type("127.0.0.2");
   Click("ButtonBanReplace");
   EXPECT_TRUE(fixture_.Registered("bob"));
+}
+
+TEST_F(BanGroup, RefusesAnUnusableIpv6PatternWithItsReason) {
+  ASSERT_TRUE(fixture_.Started()) << fixture_.StartError();
+  fixture_.Window().SettingsPane()->Pages()->setCurrentIndex(1);
+  const std::vector<std::string> before = Rows(list_);
+  Type("2001:db8::/8");
+  Click("ButtonBanAdd");
+  EXPECT_EQ(TakeMessage(), config::BanPatternProblem("2001:db8::/8"));
+  ClickRow(2);
+  Type("1::2::3");
+  Click("ButtonBanReplace");
+  EXPECT_EQ(TakeMessage(), config::BanPatternProblem("1::2::3"));
+  EXPECT_EQ(Rows(list_), before);
+  EXPECT_EQ(Shown(entry_->text()), "1::2::3");
+
+  Type("2001:db8::/32");
+  Click("ButtonBanReplace");
+  EXPECT_EQ(TakeMessage(), "");
+  EXPECT_EQ(Rows(list_), (std::vector<std::string>{"10.0.0.*", "*.*.*.*", "2001:db8::/32"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QVBoxLayout>
 
 #include "window/qt/captions.h"
@@ -47,6 +48,16 @@ void FinishGrid(QGridLayout* grid) {
 
 void SetText(QLineEdit* field, const std::string& sjis) {
   field->setText(ToQt(sjis));
+}
+
+// Says why the ban group changed nothing; the entry keeps the text for
+// mending. Not exec(), as the window's error boxes: the event loop runs on.
+void ShowBanRefusal(QWidget* parent, const std::string& text) {
+  if (text.empty()) return;
+  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kAppTitle), ToQt(text),
+                              QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 }  // namespace
@@ -166,6 +177,16 @@ QWidget* SettingsPages::BuildServerPage() {
       {QStringLiteral("ISO-2022-JP"), QStringLiteral("UTF-8"), QStringLiteral("Shift_JIS")});
   grid->addWidget(Label(page, kCharset), 5, 0);
   grid->addWidget(charset_, 5, 1);
+  // TLS: an empty port runs no TLS listener.
+  tlsPort_ = Field(page, "EditTlsPort");
+  tlsCertificate_ = Field(page, "EditTlsCertificate");
+  tlsKey_ = Field(page, "EditTlsKey");
+  grid->addWidget(Label(page, kTlsPort), 6, 0);
+  grid->addWidget(tlsPort_, 6, 1);
+  grid->addWidget(Label(page, kTlsCertificate), 7, 0);
+  grid->addWidget(tlsCertificate_, 7, 1, 1, 3);
+  grid->addWidget(Label(page, kTlsKey), 8, 0);
+  grid->addWidget(tlsKey_, 8, 1, 1, 3);
   FinishGrid(grid);
 
   connect(banList_, &QListWidget::itemClicked, this,
@@ -262,6 +283,9 @@ void SettingsPages::Show(const config::SettingsPage& page) {
   SetText(information_, page.information);
   SetText(motdPath_, page.motdPath);
   charset_->setCurrentText(ToQt(page.charset));
+  SetText(tlsPort_, page.tlsPort);
+  SetText(tlsCertificate_, page.tlsCertificate);
+  SetText(tlsKey_, page.tlsKey);
   SetText(nick_, page.nick);
   SetText(real_, page.real);
   SetText(logLines_, page.logLines);
@@ -291,6 +315,9 @@ config::SettingsPage SettingsPages::Read() const {
   page.information = FromQt(information_->text());
   page.motdPath = FromQt(motdPath_->text());
   page.charset = FromQt(charset_->currentText());
+  page.tlsPort = FromQt(tlsPort_->text());
+  page.tlsCertificate = FromQt(tlsCertificate_->text());
+  page.tlsKey = FromQt(tlsKey_->text());
   page.nick = FromQt(nick_->text());
   page.real = FromQt(real_->text());
   page.logLines = FromQt(logLines_->text());
@@ -340,15 +367,14 @@ void SettingsPages::SelectBanRow(int row) {
 void SettingsPages::AddBan() {
   if (!banPage_) return;
   banPage_->entryText = FromQt(banEntry_->text());
-  // A full list refuses the pattern; the list shows that nothing was added.
-  (void)banPage_->AddBanEntry();
+  ShowBanRefusal(window(), banPage_->AddBanEntry());
   RefreshBanList();
 }
 
 void SettingsPages::ReplaceBan() {
   if (!banPage_) return;
   banPage_->entryText = FromQt(banEntry_->text());
-  banPage_->ReplaceBanEntry();
+  ShowBanRefusal(window(), banPage_->ReplaceBanEntry());
   RefreshBanList();
 }
 

@@ -42,8 +42,8 @@ class SettingsPages : public QWidget {
   void AttachBanList(config::BanList* list);
   // Shows the ban list again, keeping the selected row. Main thread.
   void RefreshBanList();
-  // The ban group's actions, as clicks on its list and buttons do them.
-  // Main thread.
+  // The ban group's actions, as clicks on its list and buttons do them; a
+  // refused add or overwrite says why in a message box. Main thread.
   void SelectBanRow(int row);
   void AddBan();
   void ReplaceBan();
@@ -76,6 +76,7 @@ class SettingsPages : public QWidget {
       *registerTimeout_, *floodBurst_, *floodRate_;
   QLineEdit *port_, *passWord_, *name_, *information_, *motdPath_;
   QComboBox* charset_;  // editable: a name the file holds shows as it is
+  QLineEdit *tlsPort_, *tlsCertificate_, *tlsKey_;
   QLineEdit* banEntry_;
   QListWidget* banList_;
   QLineEdit *nick_, *real_, *channel_;

@@ -1,0 +1,247 @@
+// The TLS credentials, handshake and relay over OpenSSL, with non-blocking
+// sockets and poll, so one thread can wait on both sides of a relay.
+#include "net/tls.h"
+
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "net/tcp.h"
+
+namespace zelkord::net {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRelayChunk = 16 * 1024;  // one TLS record's worth
+constexpr int kHandshakeSliceMs = 100;  // how often a handshake asks keepGoing
+
+// The oldest error the library queued, as text, and the queue emptied.
+std::string LibraryError() {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  if (code == 0) return "unknown error";
+  std::array<char, 256> text{};
+  ERR_error_string_n(code, text.data(), text.size());
+  return text.data();
+}
+
+void SetNonBlocking(int socket) {
+  const int flags = fcntl(socket, F_GETFL);
+  if (flags >= 0) (void)fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+}
+
+// Milliseconds left until deadline, at least 0.
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// What an operation that returned result waits for: POLLIN or POLLOUT on
+// the TLS socket, or 0 when the session has failed or closed.
+short Wants(ssl_st* session, int result) {
+  switch (SSL_get_error(session, result)) {
+    case SSL_ERROR_WANT_READ:
+      return POLLIN;
+    case SSL_ERROR_WANT_WRITE:
+      return POLLOUT;
+    default:
+      return 0;
+  }
+}
+
+// The handshake on a non-blocking socket, in slices so keepGoing is asked.
+bool Handshake(ssl_st* session, int socket, const std::function<bool()>& keepGoing) {
+  const Clock::time_point deadline = Clock::now() + kTlsHandshakeTime;
+  for (;;) {
+    const int result = SSL_accept(session);
+    if (result == 1) return true;
+    const short wants = Wants(session, result);
+    if (wants == 0) return false;
+    for (;;) {
+      const int left = MillisecondsLeft(deadline);
+      if (left == 0 || !keepGoing()) return false;
+      pollfd waitFor{socket, wants, 0};
+      const int ready = poll(&waitFor, 1, std::min(left, kHandshakeSliceMs));
+      if (ready > 0) break;
+      if (ready < 0 && errno != EINTR) return false;
+    }
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const TlsCredentials> TlsCredentials::Load(const std::string& certificateFile,
+                                                           const std::string& keyFile,
+                                                           std::string& error) {
+  ERR_clear_error();
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (context == nullptr) {
+    error = "cannot set up TLS: " + LibraryError();
+    return nullptr;
+  }
+  std::shared_ptr<const TlsCredentials> credentials(new TlsCredentials(context));
+  (void)SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION);
+  // The relay hands SSL_write whatever part of its buffer is left.
+  SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Ask for a client certificate, take any: it is shown, never trusted.
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
+  if (SSL_CTX_use_certificate_chain_file(context, certificateFile.c_str()) != 1) {
+    error = "cannot load the TLS certificate " + certificateFile + ": " + LibraryError();
+    return nullptr;
+  }
+  const bool keyLoaded =
+      SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) == 1;
+  // A key that loads but does not fit is refused by the load itself.
+  if (!keyLoaded && ERR_GET_REASON(ERR_peek_last_error()) != X509_R_KEY_VALUES_MISMATCH) {
+    error = "cannot load the TLS key " + keyFile + ": " + LibraryError();
+    return nullptr;
+  }
+  if (!keyLoaded || SSL_CTX_check_private_key(context) != 1) {
+    ERR_clear_error();
+    error = "the TLS key " + keyFile + " does not belong to the certificate " + certificateFile;
+    return nullptr;
+  }
+  return credentials;
+}
+
+TlsCredentials::~TlsCredentials() {
+  SSL_CTX_free(context_);
+}
+
+std::string PeerFingerprint(ssl_st* session) {
+  X509* certificate = SSL_get1_peer_certificate(session);
+  if (certificate == nullptr) return {};
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned int length = 0;
+  std::string hex;
+  if (X509_digest(certificate, EVP_sha256(), digest.data(), &length) == 1) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    for (unsigned int i = 0; i < length; ++i) {
+      hex.push_back(kDigits[digest[i] >> 4]);
+      hex.push_back(kDigits[digest[i] & 15]);
+    }
+  }
+  X509_free(certificate);
+  return hex;
+}
+
+bool ServeTls(const TlsCredentials& credentials, int socket, const std::function<bool()>& keepGoing,
+              const std::function<int(const std::string& fingerprint)>& ready) {
+  SetNonBlocking(socket);
+  SSL* session = SSL_new(credentials.Context());
+  const bool shaken = session != nullptr && SSL_set_fd(session, socket) == 1 &&
+                      Handshake(session, socket, keepGoing);
+  if (shaken) {
+    const int plain = ready(PeerFingerprint(session));
+    if (plain != kNoSocket) {
+      RelayTls(session, socket, plain);
+      TcpClose(plain);
+    }
+  }
+  // The queue is per thread: a failed handshake leaves its errors behind.
+  ERR_clear_error();
+  SSL_free(session);
+  TcpClose(socket);
+  return shaken;
+}
+
+void RelayTls(ssl_st* session, int tlsSocket, int plainSocket) {
+  SetNonBlocking(tlsSocket);
+  SetNonBlocking(plainSocket);
+  std::array<char, kRelayChunk> fromTls{};
+  std::array<char, kRelayChunk> fromPlain{};
+  std::size_t toPlainBegin = 0, toPlainEnd = 0;  // fromTls bytes not yet passed on
+  std::size_t toTlsBegin = 0, toTlsEnd = 0;      // fromPlain bytes not yet passed on
+  bool plainOpen = true;                         // the plain side may send more
+  Clock::time_point drainBy{};
+  for (;;) {
+    bool progress = false;
+    short tlsEvents = 0;
+    short plainEvents = 0;
+    // TLS to plain, a chunk at a time: nothing more is read from the peer
+    // until the plain side has taken the last chunk. Once the server has
+    // closed, what the peer still says has nowhere to go.
+    if (plainOpen && toPlainBegin == toPlainEnd) {
+      const int got = SSL_read(session, fromTls.data(), kRelayChunk);
+      if (got <= 0) {
+        const short wants = Wants(session, got);
+        if (wants == 0) return;  // the peer closed or failed: the plain side sees its close
+        tlsEvents |= wants;
+      } else {
+        toPlainBegin = 0;
+        toPlainEnd = static_cast<std::size_t>(got);
+        progress = true;
+      }
+    }
+    if (plainOpen && toPlainBegin != toPlainEnd) {
+      const ssize_t sent =
+          send(plainSocket, fromTls.data() + toPlainBegin, toPlainEnd - toPlainBegin, MSG_NOSIGNAL);
+      if (sent > 0) {
+        toPlainBegin += static_cast<std::size_t>(sent);
+        progress = true;
+      } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        plainEvents |= POLLOUT;
+      } else if (sent < 0 && errno == EINTR) {
+        progress = true;
+      } else {
+        return;  // the server closed the connection
+      }
+    }
+    // Plain to TLS, likewise a chunk at a time.
+    if (plainOpen && toTlsBegin == toTlsEnd) {
+      const ssize_t got = recv(plainSocket, fromPlain.data(), kRelayChunk, 0);
+      if (got > 0) {
+        toTlsBegin = 0;
+        toTlsEnd = static_cast<std::size_t>(got);
+        progress = true;
+      } else if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        plainEvents |= POLLIN;
+      } else if (got < 0 && errno == EINTR) {
+        progress = true;
+      } else {
+        plainOpen = false;
+        drainBy = Clock::now() + kTlsDrainTime;
+        progress = true;
+      }
+    }
+    if (toTlsBegin != toTlsEnd) {
+      const int sent = SSL_write(session, fromPlain.data() + toTlsBegin,
+                                 static_cast<int>(toTlsEnd - toTlsBegin));
+      if (sent > 0) {
+        toTlsBegin += static_cast<std::size_t>(sent);
+        progress = true;
+      } else {
+        const short wants = Wants(session, sent);
+        if (wants == 0) return;
+        tlsEvents |= wants;
+      }
+    }
+    if (!plainOpen && toTlsBegin == toTlsEnd) {
+      (void)SSL_shutdown(session);  // best effort: the peer may have gone
+      return;
+    }
+    if (progress) continue;
+    // A side nothing is wanted from is left out, so its hang-up cannot spin
+    // the loop while the other side is waited for.
+    std::array<pollfd, 2> waitFor{pollfd{tlsEvents != 0 ? tlsSocket : -1, tlsEvents, 0},
+                                  pollfd{plainEvents != 0 ? plainSocket : -1, plainEvents, 0}};
+    const int timeout = plainOpen ? -1 : MillisecondsLeft(drainBy);
+    if (!plainOpen && timeout == 0) return;
+    const int ready = poll(waitFor.data(), waitFor.size(), timeout);
+    if (ready < 0 && errno != EINTR) return;
+  }
+}
+
+}  // namespace zelkord::net

@@ -1,0 +1,74 @@
+// TLS threads: accept, the ban check, the handshake, then the relay.
+#include "server/tls_thread.h"
+
+#include <sys/socket.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "base/threads.h"
+#include "net/tcp.h"
+#include "net/tls.h"
+#include "server/connection_thread.h"
+#include "server/server.h"
+
+namespace zelkord::server {
+namespace {
+
+// Serves the plain end of a relayed TLS connection on a thread of its own,
+// counted with the connection threads. kNoSocket when none can start; the
+// pair is then closed.
+int StartPlainSide(Server& server, const std::string& address, const std::string& fingerprint) {
+  int pair[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return net::kNoSocket;
+  ++server.liveConnectionThreads;
+  const int served = pair[0];
+  const bool started = base::StartDetachedThread([&server, served, address, fingerprint] {
+    ServeConnection(server, served, address, -1, fingerprint);
+    net::FlushPendingOutput();
+    server.ThreadEnded(server.liveConnectionThreads);
+  });
+  if (!started) {
+    server.ThreadEnded(server.liveConnectionThreads);
+    net::TcpClose(pair[0]);
+    net::TcpClose(pair[1]);
+    return net::kNoSocket;
+  }
+  return pair[1];
+}
+
+}  // namespace
+
+void RunTlsThread(Server& server) {
+  for (;;) {
+    std::string address;
+    const int socket = net::TcpAcceptRetrying(
+        [&server] { return server.TlsListener(); }, address,
+        [&server](int error) {
+          server.protocol.desk.ShowWarning(error != 0 ? "cannot accept TLS connections (" +
+                                                            std::string(std::strerror(error)) +
+                                                            "); retrying"
+                                                      : "accepting TLS connections again");
+        });
+    if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
+    // Successor first: a handshake that stalls holds up only this thread.
+    const bool hasSuccessor = server.StartTlsThread();
+    const std::shared_ptr<const net::TlsCredentials> credentials = server.TlsCredentials();
+    // A banned address is refused before any handshake work; admission
+    // checks again, with the slots, once the session is up.
+    if (credentials == nullptr || server.protocol.banList.IsBanned(address)) {
+      net::TcpClose(socket);
+    } else {
+      (void)net::ServeTls(
+          *credentials, socket, [&server] { return server.TlsListener() != net::kNoSocket; },
+          [&](const std::string& fingerprint) {
+            return StartPlainSide(server, address, fingerprint);
+          });
+    }
+    if (hasSuccessor) break;
+  }
+  server.ThreadEnded(server.liveConnectionThreads);
+}
+
+}  // namespace zelkord::server

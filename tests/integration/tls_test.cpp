@@ -1,0 +1,196 @@
+// The TLS port: the plain port's protocol and admission over TLS, client
+// certificate fingerprints in WHOIS, certificate reload on SIGHUP, a bad
+// pair stopping start-up, and connections that never complete a handshake
+// costing only themselves.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/program.h"
+#include "support/test_server.h"
+#include "support/tls_client.h"
+#include "support/wait.h"
+
+namespace zelkord::testing {
+namespace {
+
+// Writes a certificate and key as "name.crt" and "name.key" in dir.
+void WritePair(const TempDir& dir, const std::string& name, const TestCertificate& pair) {
+  (void)dir.Write(name + ".crt", pair.certificatePem);
+  (void)dir.Write(name + ".key", pair.keyPem);
+}
+
+// The settings of a TLS port on a kernel-chosen port, with the pair in
+// "server.crt" and "server.key" beside the settings file (relative paths).
+SettingsMap TlsSettings() {
+  return {{"Server.TlsPort", "0"},
+          {"Server.TlsCertificate", "server.crt"},
+          {"Server.TlsKey", "server.key"}};
+}
+
+// Registers a TLS client and reads its welcome burst.
+std::unique_ptr<TestClient> RegisteredTls(int port, const std::string& nick,
+                                          const TestCertificate* certificate = nullptr) {
+  auto client = ConnectTls(port, certificate);
+  if (client == nullptr || !client->Register(nick)) return nullptr;
+  return client;
+}
+
+TEST(Tls, ServesTheProtocolBesidePlainClientsAndShowsClientCertificates) {
+  // The pair must exist before start, beside the settings file; the test
+  // server's folder is only known once it runs, so it gets absolute paths.
+  TempDir keys;
+  WritePair(keys, "server", MakeCertificate(1, "zelkord test"));
+  SettingsMap settings = TlsSettings();
+  settings["Server.TlsCertificate"] = keys.File("server.crt");
+  settings["Server.TlsKey"] = keys.File("server.key");
+  TestServer server(settings);
+  ASSERT_TRUE(server.Started()) << server.StartError();
+  const int tlsPort = server.Server().TlsPort();
+  ASSERT_GT(tlsPort, 0);
+
+  const TestCertificate mine = MakeCertificate(7, "ann's client");
+  auto ann = RegisteredTls(tlsPort, "ann", &mine);
+  auto bob = server.Registered("bob");
+  auto cid = RegisteredTls(tlsPort, "cid");
+  ASSERT_TRUE(ann && bob && cid);
+  JoinAll({ann.get(), bob.get()}, "#a");
+  ann->Send("PRIVMSG #a :over TLS");
+  EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PRIVMSG #a :over TLS");
+  bob->Send("PRIVMSG #a :in the clear");
+  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PRIVMSG #a :in the clear");
+
+  // Only a client that offered a certificate has the extra WHOIS reply,
+  // just before the end.
+  bob->Send("WHOIS ann");
+  EXPECT_EQ(bob->ReadLines(4).back(), kServerPrefix +
+                                          "276 bob ann :has client certificate "
+                                          "fingerprint " +
+                                          mine.fingerprint);
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "318 bob ann :End of /WHOIS list");
+  bob->Send("WHOIS cid");
+  EXPECT_NE(bob->ReadUntil(" 318 ").find(" 318 "), std::string::npos);
+  bob->Send("WHOIS bob");
+  const std::vector<std::string> whois = bob->ReadLines(4);
+  EXPECT_EQ(whois.back(), kServerPrefix + "318 bob bob :End of /WHOIS list");
+
+  // A TLS client that quits is cleaned up like any other.
+  cid->Send("QUIT");
+  EXPECT_EQ(cid->ReadLine(), "<closed>");
+  EXPECT_TRUE(server.WaitRegistered(2));
+}
+
+TEST(Tls, HandshakesThatFailOrStallCostOnlyThemselves) {
+  TempDir keys;
+  WritePair(keys, "server", MakeCertificate(1, "zelkord test"));
+  SettingsMap settings = TlsSettings();
+  settings["Server.TlsCertificate"] = keys.File("server.crt");
+  settings["Server.TlsKey"] = keys.File("server.key");
+  settings["Program.UserMax"] = "4";
+  TestServer server(settings);
+  ASSERT_TRUE(server.Started()) << server.StartError();
+  const int tlsPort = server.Server().TlsPort();
+  auto watcher = server.Registered("watch");
+  ASSERT_NE(watcher, nullptr);
+
+  // Garbage and a plain IRC line end their handshake at once.
+  for (const std::string& opening : {std::string("\x00\xff garbage \x01\x02", 14),
+                                     std::string("NICK plain\r\nUSER u h s :r\r\n")}) {
+    TestClient bad(tlsPort);
+    bad.SendRaw(opening);
+    EXPECT_EQ(bad.ReadUntil("\n"), "<closed>");  // perhaps after an alert
+  }
+  // Half a ClientHello stalls until the handshake's time is up; one that
+  // resets after it; 500 connections that never say a word.
+  const std::string halfHello("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11);
+  TestClient stalled(tlsPort);
+  stalled.SendRaw(halfHello);
+  {
+    const int reset = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(tlsPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(reset, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(send(reset, halfHello.data(), halfHello.size(), 0),
+              static_cast<ssize_t>(halfHello.size()));
+    const linger abort{1, 0};
+    (void)setsockopt(reset, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    close(reset);
+  }
+  std::vector<std::unique_ptr<TestClient>> silent;
+  for (int i = 0; i < 500; ++i) silent.push_back(std::make_unique<TestClient>(tlsPort));
+  for (const auto& client : silent) ASSERT_TRUE(client->Connected());
+
+  // Throughout, the plain port answers, and the slots were never taken:
+  // three more clients (UserMax 4) still register, one of them over TLS.
+  watcher->Send("PING :still here");
+  EXPECT_NE(watcher->ReadUntil(" PONG ", 1000), "<timeout>");
+  auto tls = RegisteredTls(tlsPort, "tls");
+  auto more = server.Registered("more");
+  auto last = server.Registered("last");
+  EXPECT_TRUE(tls && more && last);
+  EXPECT_EQ(stalled.ReadUntil("\n", 15000), "<closed>");
+  silent.clear();
+}
+
+// The real program: a key that does not belong to the certificate stops
+// start-up; a reload on SIGHUP serves a renewed certificate to new clients
+// while old ones stay connected, and keeps it when the files go bad.
+TEST(Program, TlsPairIsCheckedAtStartAndReloadedOnSighup) {
+  TempDir dir;
+  const TestCertificate first = MakeCertificate(1, "first");
+  const TestCertificate second = MakeCertificate(2, "second");
+  (void)dir.Write("server.crt", first.certificatePem);
+  (void)dir.Write("server.key", second.keyPem);
+  const std::string config = dir.Write("zelkord.INI", TestInstanceIni(TlsSettings()));
+  {
+    Program mismatched(config);
+    ASSERT_TRUE(mismatched.Started());
+    ASSERT_TRUE(mismatched.Exited(10000));
+    EXPECT_TRUE(mismatched.ExitedWith(1)) << mismatched.Status();
+    EXPECT_NE(mismatched.Stderr().find("does not belong to the certificate"), std::string::npos)
+        << mismatched.Stderr();
+  }
+
+  WritePair(dir, "server", first);
+  Program program(config);
+  ASSERT_GT(program.WaitForPort(), 0) << program.Stderr();
+  const int tlsPort = program.TlsPort();
+  ASSERT_GT(tlsPort, 0);
+  TlsPeer seen;
+  auto old = ConnectTls(tlsPort, nullptr, &seen);
+  ASSERT_NE(old, nullptr);
+  EXPECT_EQ(seen.serial, 1);
+  ASSERT_TRUE(old->Register("old"));
+
+  WritePair(dir, "server", second);
+  program.Signal(SIGHUP);
+  EXPECT_TRUE(WaitUntil([&] {
+    auto fresh = ConnectTls(tlsPort, nullptr, &seen);
+    return fresh != nullptr && seen.serial == 2;
+  }));
+  old->Send("PING :x");
+  EXPECT_NE(old->ReadUntil(" PONG "), "<timeout>");
+
+  // A broken pair is reported; the port keeps the certificate it had.
+  (void)dir.Write("server.key", first.keyPem);
+  program.Signal(SIGHUP);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return program.Stderr().find("keeps the certificate it had") != std::string::npos; }));
+  auto after = ConnectTls(tlsPort, nullptr, &seen);
+  ASSERT_NE(after, nullptr);
+  EXPECT_EQ(seen.serial, 2);
+  program.Signal(SIGTERM);
+  ASSERT_TRUE(program.Exited(20000));
+  EXPECT_TRUE(program.ExitedWith(0)) << program.Status();
+}
+
+}  // namespace
+}  // namespace zelkord::testing
