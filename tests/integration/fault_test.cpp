@@ -30,6 +30,7 @@
 #include "support/http_fetch.h"
 #include "support/program.h"
 #include "support/test_server.h"
+#include "support/tls_client.h"
 #include "support/wait.h"
 
 namespace zelkord::testing {
@@ -74,12 +75,30 @@ bool Barrier(TestClient& client, int timeoutMs = 10000) {
 
 // --- A client that never reads.
 
-TEST(SlowReader, IsDroppedOnOverflowWhileEveryoneElseIsServed) {
-  TestServer server(SettingsMap{{"Log.Lines", "10"}});
-  ASSERT_TRUE(server.Started());
-  auto sink = server.Registered("sink");
+// The sink and the observer connect in clear text, or over TLS, where the
+// relay must pass the same backpressure on.
+class SlowReader : public ::testing::TestWithParam<bool> {};
+
+TEST_P(SlowReader, IsDroppedOnOverflowWhileEveryoneElseIsServed) {
+  const bool tls = GetParam();
+  TempDir keys;
+  SettingsMap settings{{"Log.Lines", "10"}};
+  if (tls) {
+    const TestCertificate pair = MakeCertificate(1, "slow reader");
+    settings["Server.TlsPort"] = "0";
+    settings["Server.TlsCertificate"] = keys.Write("server.crt", pair.certificatePem);
+    settings["Server.TlsKey"] = keys.Write("server.key", pair.keyPem);
+  }
+  TestServer server(settings);
+  ASSERT_TRUE(server.Started()) << server.StartError();
+  const auto registered = [&](const std::string& nick) -> std::unique_ptr<TestClient> {
+    if (!tls) return server.Registered(nick);
+    auto client = ConnectTls(server.Server().TlsPort());
+    return client && client->Register(nick) ? std::move(client) : nullptr;
+  };
+  auto sink = registered("sink");
   auto sender = server.Registered("sender");
-  auto observer = server.Registered("observer");
+  auto observer = registered("observer");
   auto bystander = server.Registered("bystander");
   ASSERT_TRUE(sink && sender && observer && bystander);
   for (TestClient* client : {sink.get(), sender.get(), observer.get()}) {
@@ -143,9 +162,11 @@ TEST(SlowReader, IsDroppedOnOverflowWhileEveryoneElseIsServed) {
   EXPECT_TRUE(WaitUntil([&] { return InUseSlots(server) == 3; }));
   const std::size_t lineBytes =
       std::string(":sender!user@127.0.0.1 PRIVMSG #flood :n10000 \r\n").size() + padding.size();
-  std::printf("slow reader: dropped after %ld lines of about %zu bytes; worst ping %.1f ms\n", sent,
-              lineBytes, worstPingMs);
+  std::printf("slow reader%s: dropped after %ld lines of about %zu bytes; worst ping %.1f ms\n",
+              tls ? " over TLS" : "", sent, lineBytes, worstPingMs);
 }
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, SlowReader, ::testing::Bool());
 
 // --- Connections beyond the table.
 

@@ -141,6 +141,7 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
   FieldOf(mainWindow, "EditPort")->setText("7000");
   FieldOf(mainWindow, "EditAddressMax")->setText("3");
   FieldOf(mainWindow, "EditFloodBurst")->setText("5");
+  FieldOf(mainWindow, "EditTlsPort")->setText("6697");
   FieldOf(mainWindow, "EditInformation")->setText(QString::fromUtf8("ｻｰﾊﾞｰ"));
   FieldOf(mainWindow, "EditLogPath")->setText("logs/chat/");
   mainWindow.findChild<QCheckBox*>("CheckLogSave")->setChecked(false);
@@ -158,6 +159,7 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
   EXPECT_EQ(IniValue(file, "Program", "RegisterTimeout"), "0");
   EXPECT_EQ(IniValue(file, "Program", "FloodBurst"), "5");
   EXPECT_EQ(IniValue(file, "Program", "FloodRate"), "1");
+  EXPECT_EQ(IniValue(file, "Server", "TlsPort"), "6697");
   // Saved values wait for the next start.
   EXPECT_EQ(fixture.Port(), listening);
   EXPECT_EQ(fixture.Server().protocol.settings.serverInformation, kana);
