@@ -15,8 +15,8 @@
 # Exits non-zero when any target finds a crash or a broken property.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/packages.sh clang libclang-rt-14-dev
-zelkord_install_packages
+source scripts/packages.sh
+zelkord_install_packages clang libclang-rt-14-dev
 
 seconds=120
 mode=fuzz

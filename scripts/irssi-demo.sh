@@ -10,8 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 keep=0
 [ "${1:-}" = "--keep" ] && keep=1
-source scripts/packages.sh irssi tmux
-zelkord_install_packages
+source scripts/packages.sh
+zelkord_install_packages irssi tmux
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j 2 --target zelkord >/dev/null
 

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
-# Sourced by the other scripts; pass extra package names as arguments.
+# Sourced by the other scripts, which then call zelkord_install_packages
+# with any extra package names. Sourcing takes no arguments: a script's own
+# arguments must never be read as package names.
 set -euo pipefail
 
-zelkord_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev qt6-base-dev fonts-ipafont-gothic "$@")
+zelkord_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev qt6-base-dev fonts-ipafont-gothic)
 
 zelkord_install_packages() {
   local missing=()
-  for package in "${zelkord_packages[@]}"; do
+  for package in "${zelkord_packages[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
       missing+=("$package")
   done

@@ -5,8 +5,8 @@
 # clients talk (Japanese included), then stops everything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/packages.sh chromium fonts-ipafont-gothic
-zelkord_install_packages
+source scripts/packages.sh
+zelkord_install_packages chromium fonts-ipafont-gothic
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j 2 --target zelkord
 
