@@ -1,8 +1,10 @@
 // Program entry: reads the command line, finds the instance's files and
 // runs the server with the window, or headless when there is no display
-// (or when asked). Headless, SIGINT and SIGTERM are the close request and SIGHUP
-// loads the TLS certificate and key again.
+// (or when asked). Headless, SIGINT and SIGTERM are the close request and
+// SIGHUP reloads the settings file.
 #include <signal.h>
+#include <systemd/sd-daemon.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <climits>
@@ -28,7 +30,48 @@ constexpr const char* kUsage =
     "  --verbose      headless: also print every line sent and received\n"
     "  --config FILE  use FILE as the settings file; the other files default beside it\n"
     "  --help         show this text\n"
-    "  --version      show the version\n";
+    "  --version      show the version\n"
+    "\n"
+    "signals (headless):\n"
+    "  SIGTERM, SIGINT  stop: close the listeners, end every connection, exit 0\n"
+    "  SIGHUP           reload the settings file: the message of the day, the ban list,\n"
+    "                   the web switch, password and templates, and the TLS pair apply\n"
+    "                   at once; other changes wait for the next start\n"
+    "\n"
+    "files (FOLDER is the settings file's folder):\n"
+    "  zelkord.INI beside the program, or FILE      the settings\n"
+    "  FOLDER/zelkord.MTD (FILE's name with .MTD)   the message of the day\n"
+    "  FOLDER/IndexForm.html, FOLDER/LogForm.html   the status page templates\n"
+    "  FOLDER/<channel>/yyyymmdd.TXT                the day logs (Log.Path)\n"
+    "  a missing message of the day or template at its default place is copied\n"
+    "  at start from share/zelkord/ of an installed program\n"
+    "\n"
+    "settings (section.key, default):\n"
+    "  Program.UserMax 64          connections at once\n"
+    "  Program.ChanMax 10          channels one user may join\n"
+    "  Program.AddressMax 0        connections one address may hold (0: no limit)\n"
+    "  Program.RegisterTimeout 0   seconds to register (0: the liveness sweeps decide)\n"
+    "  Program.FloodBurst 0        lines a client may send at once (0: no flood control)\n"
+    "  Program.FloodRate 1         lines a second after the burst\n"
+    "  Server.Port 6667            the IRC port\n"
+    "  Server.PassWord (empty)     the connection password\n"
+    "  Server.Name Zel.Server(^^   the server's name\n"
+    "  Server.Information Harbor City\n"
+    "  Server.UserMode oirw, Server.ChanMode abiklmnopqstv\n"
+    "  Server.MotdPath FOLDER/zelkord.MTD\n"
+    "  Server.Charset ISO-2022-JP  a new connection's encoding (or UTF-8, Shift_JIS)\n"
+    "  Server.TlsPort (empty)      the TLS port (empty: none)\n"
+    "  Server.TlsCertificate FOLDER/zelkord.crt, Server.TlsKey FOLDER/zelkord.key\n"
+    "  Client.Nick ZELKNIK, Client.Real Zelkord Admin   the operator client\n"
+    "  Log.Lines 200               lines a channel view keeps\n"
+    "  Log.Save Disable            Enable writes the day logs\n"
+    "  Log.Path FOLDER/            the day logs' folder\n"
+    "  Web.Port 80, Web.PassWord (empty), Web.Send Disable\n"
+    "  Web.IndexForm FOLDER/IndexForm.html, Web.LogForm FOLDER/LogForm.html\n"
+    "  Color.WebLogBack clGray, Color.WebLogFore clWindowText,\n"
+    "  Color.LogBack clWindow, Color.LogFore clWindowText\n"
+    "  Position.Top 100, Position.Left 100, Position.Height 386, Position.Width 546\n"
+    "  BanList.Count 0, BanList.Ip0 ... the ban patterns\n";
 
 struct Options {
   bool headless = false;
@@ -69,6 +112,26 @@ std::string ProgramFile(const char* argv0) {
   return argv0;
 }
 
+// How often the service manager's status line is brought up to date.
+constexpr timespec kStatusEvery{10, 0};
+
+// Tells the service manager, when one started the program (NOTIFY_SOCKET);
+// nothing otherwise.
+void NotifyServiceManager(const std::string& state) {
+  (void)sd_notify(0, state.c_str());
+}
+
+std::string CountsStatus(zelkord::server::Server& server) {
+  const auto [users, channels] = server.UserAndChannelCounts();
+  return "STATUS=" + std::to_string(users) + " users, " + std::to_string(channels) + " channels";
+}
+
+long long MonotonicMicroseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 int RunHeadless(const zelkord::config::InstancePaths& paths, bool verbose) {
   // The close and reload requests arrive as signals; every thread started
   // from here on inherits the block, and only the wait below takes them.
@@ -88,12 +151,22 @@ int RunHeadless(const zelkord::config::InstancePaths& paths, bool verbose) {
       desk.ShowError(started.error);
       status = 1;
     } else {
+      // The service manager (when there is one) hears of the listeners
+      // bound, each reload, the counts now and then, and the stop.
+      NotifyServiceManager("READY=1\n" + CountsStatus(server));
       for (;;) {
-        int signal = 0;
-        if (sigwait(&signals, &signal) != 0) continue;
+        const int signal = sigtimedwait(&signals, nullptr, &kStatusEvery);
+        if (signal < 0) {
+          NotifyServiceManager(CountsStatus(server));
+          continue;
+        }
         if (signal != SIGHUP) break;
-        (void)server.ReloadTlsCredentials();
+        NotifyServiceManager("RELOADING=1\nMONOTONIC_USEC=" +
+                             std::to_string(MonotonicMicroseconds()));
+        (void)server.Reload();
+        NotifyServiceManager("READY=1\n" + CountsStatus(server));
       }
+      NotifyServiceManager("STOPPING=1\nSTATUS=stopping");
     }
     server.ShutDown();
     server.WaitDrained();

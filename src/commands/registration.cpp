@@ -41,12 +41,12 @@ void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.
   SendNumeric(protocol, slotIndex, irc::kRplLuserChannels, {protocol.channels->Count()});
   SendNumeric(protocol, slotIndex, irc::kRplLuserMe, {users.RegisteredCount(), 0});
   SendNumeric(protocol, slotIndex, irc::kRplTime, {settings.serverName, base::LongDateTime()});
-  if (settings.motdLines.empty()) {
+  if (protocol.live.motdLines.empty()) {
     SendNumeric(protocol, slotIndex, irc::kErrNoMotd, {});
     return;
   }
   SendNumeric(protocol, slotIndex, irc::kRplMotdStart, {settings.serverName});
-  for (const std::string& line : settings.motdLines) {
+  for (const std::string& line : protocol.live.motdLines) {
     SendNumeric(protocol, slotIndex, irc::kRplMotd, {line});
   }
   SendNumeric(protocol, slotIndex, irc::kRplEndOfMotd, {});

@@ -2,12 +2,17 @@
 // the number conversion and the colour texts.
 #include "config/settings.h"
 
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <utility>
 
 #include "base/version.h"
 #include "config/ini_file.h"
@@ -221,6 +226,42 @@ InstancePaths PathsForConfig(const std::string& configFile) {
   return paths;
 }
 
+std::string ShippedFolder() {
+  char program[PATH_MAX] = {};
+  const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+  if (length <= 0) return {};
+  std::string folder(program, static_cast<std::size_t>(length));
+  folder.erase(folder.rfind('/') + 1);
+  folder += "../share/zelkord/";
+  struct stat info {};
+  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? folder : std::string();
+}
+
+std::vector<std::string> PlaceShippedFiles(const InstancePaths& paths, const Settings& settings,
+                                           const std::string& shippedFolder) {
+  std::vector<std::string> placed;
+  if (shippedFolder.empty()) return placed;
+  const Settings defaults = DefaultSettings(paths);
+  const std::pair<const std::string*, const std::string*> files[] = {
+      {&settings.serverMotdPath, &defaults.serverMotdPath},
+      {&settings.webIndexForm, &defaults.webIndexForm},
+      {&settings.webLogForm, &defaults.webLogForm}};
+  for (const auto& [configured, standard] : files) {
+    struct stat info {};
+    if (*configured != *standard || stat(standard->c_str(), &info) == 0) continue;
+    // The shipped names: the message of the day is always zelkord.MTD there.
+    const std::string name = standard == &defaults.serverMotdPath
+                                 ? std::string("zelkord.MTD")
+                                 : standard->substr(standard->rfind('/') + 1);
+    std::ifstream from(shippedFolder + name, std::ios::binary);
+    if (!from) continue;
+    std::ofstream to(*standard, std::ios::binary);
+    to << from.rdbuf();
+    if (to.flush()) placed.push_back(*standard);
+  }
+  return placed;
+}
+
 std::string BesideSettings(const InstancePaths& paths, const std::string& path) {
   if (path.empty() || path.front() == '/') return path;
   return paths.folder + path;
@@ -242,7 +283,7 @@ Settings DefaultSettings(const InstancePaths& paths) {
   s.serverChanMode = "abiklmnopqstv";
   s.serverMotdPath = paths.motdFile;
   s.serverCharset = "ISO-2022-JP";
-  s.serverTlsPort = "";  // no TLS listener
+  // serverTlsPort stays empty: no TLS listener.
   s.serverTlsCertificate = paths.folder + "zelkord.crt";
   s.serverTlsKey = paths.folder + "zelkord.key";
   s.clientNick = "ZELKNIK";

@@ -150,6 +150,18 @@ struct LoadedSettings {
 // thread.
 [[nodiscard]] std::vector<std::string> LoadMotd(const std::string& path);
 
+// The folder of the files an installed program ships (share/zelkord beside
+// its bin or sbin folder), ending in '/'; empty when the program is not
+// installed that way. Any thread.
+[[nodiscard]] std::string ShippedFolder();
+
+// Puts the shipped message of the day and templates in place for an
+// instance: each of them that the settings name at its default place beside
+// the settings file, and that is missing there, is copied from
+// shippedFolder. Returns the paths written. Any thread.
+std::vector<std::string> PlaceShippedFiles(const InstancePaths& paths, const Settings& settings,
+                                           const std::string& shippedFolder);
+
 // The toolkit's colour identifiers, matched without regard to ASCII letter
 // case, "$" and one to eight hexadecimal digits, or a decimal int; the colour
 // value (0x00BBGGRR, 0xFF000000 plus an index for a system colour), or

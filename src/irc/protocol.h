@@ -37,6 +37,14 @@ class CAPABILITY("mutex") ProtocolMutex {
   std::mutex mutex_;
 };
 
+// The settings a reload may change while everybody stays connected.
+struct LiveSettings {
+  std::vector<std::string> motdLines;
+  std::string webPassWord;
+  std::string webIndexForm;
+  std::string webLogForm;
+};
+
 struct ProtocolState {
   ProtocolState(Desk& deskIn, config::Settings settingsIn)
       : desk(deskIn), settings(std::move(settingsIn)) {}
@@ -46,7 +54,8 @@ struct ProtocolState {
   Desk& desk;
   // Filled by start-up before the first connection thread; protocol threads
   // only read it. The window changes the two channel-view colours (main
-  // thread), which no protocol step reads.
+  // thread), which no protocol step reads. A reload leaves it as it is and
+  // changes only live.
   config::Settings settings;
   config::BanList banList;  // own lock
   ProtocolMutex mutex;
@@ -57,6 +66,8 @@ struct ProtocolState {
   // Set by shut-down: a connection accepted just before the listener closed
   // is refused at admission instead of outliving the shut-down sweep.
   bool shuttingDown GUARDED_BY(mutex) = false;
+  // Set by start-up from settings, replaced by a reload.
+  LiveSettings live GUARDED_BY(mutex);
   std::string ownAddress;     // set by start-up before any connection
   std::string startTimeText;  // set by start-up before any connection
   // The most connections one address may hold (0: no limit), and the

@@ -7,6 +7,7 @@
 #include "base/clock.h"
 #include "base/threads.h"
 #include "base/version.h"
+#include "config/ini_file.h"
 #include "net/tcp.h"
 #include "server/connection_thread.h"
 #include "server/tls_thread.h"
@@ -37,9 +38,17 @@ Server::~Server() {
   // Listeners stay open (shut down) until no thread can be inside accept on
   // them, so their numbers cannot be reused under a waiting thread.
   net::TcpClose(closedIrcListener_);
-  net::TcpClose(closedWebListener_);
+  for (const int listener : closedWebListeners_) net::TcpClose(listener);
   net::TcpClose(closedTlsListener_);
 }
+
+namespace {
+
+irc::LiveSettings LiveFrom(const config::Settings& settings) {
+  return {settings.motdLines, settings.webPassWord, settings.webIndexForm, settings.webLogForm};
+}
+
+}  // namespace
 
 StartResult Server::LoadAndShowSettings() {
   config::LoadedSettings loaded = config::LoadSettings(paths);  // throws SettingsNumberError
@@ -48,6 +57,11 @@ StartResult Server::LoadAndShowSettings() {
   }
   config::Settings& settings = protocol.settings;
   settings = std::move(loaded.settings);
+  for (const std::string& placed :
+       config::PlaceShippedFiles(paths, settings, config::ShippedFolder())) {
+    desk_.ShowStatus("placed the shipped " + placed);
+    if (placed == settings.serverMotdPath) settings.motdLines = config::LoadMotd(placed);
+  }
   protocol.banList.Assign(std::move(loaded.banList));
   desk_.SetWindowGeometry(loaded.geometry);
   desk_.SetWebViewColors(loaded.webLogBack, loaded.webLogFore);
@@ -136,6 +150,7 @@ StartResult Server::Start() {
     }
     {
       irc::ProtocolLock lock(protocol);
+      protocol.live = LiveFrom(settings);
       protocol.users = std::make_unique<irc::UserTable>(userMax, chanMax);
       protocol.channels = std::make_unique<irc::ChannelTable>(chanMax, logOptions, desk_);
     }
@@ -158,7 +173,7 @@ StartResult Server::Start() {
     if (startOperatorClient) operator_.Start(ircPort_, settings, protocol.operatorPort);
     // Only exactly "Enable" runs the web service.
     if (settings.webSend == "Enable") {
-      StartResult web = StartWebService();
+      StartResult web = StartWebService(settings.webPort);
       if (!web.ok) {
         // Not fatal: IRC is served; the person is told the pages are not.
         desk_.ShowError(web.error + "; the status pages are not served");
@@ -169,6 +184,119 @@ StartResult Server::Start() {
   }
   desk_.ShowStatus("listening for IRC on port " + std::to_string(ircPort_));
   return {true, {}};
+}
+
+void Server::StopWebService() {
+  const int webListener = webListener_.exchange(net::kNoSocket);
+  if (webListener == net::kNoSocket) return;
+  net::TcpShutdown(webListener);  // fails the waiting web thread's accept
+  closedWebListeners_.push_back(webListener);
+  webPort_ = -1;
+}
+
+bool Server::Reload() {
+  const config::Settings& running = protocol.settings;
+  config::LoadedSettings loaded;
+  std::string error;
+  try {
+    // A file that lost its sections (replaced by junk, emptied, gone) would
+    // reload as all defaults: it is refused instead.
+    const config::IniFile file = config::IniFile::Load(paths.settingsFile);
+    bool known = false;
+    for (const char* section :
+         {"Program", "Server", "Client", "Log", "Web", "Color", "Position", "BanList"}) {
+      known = known || file.HasSection(section);
+    }
+    if (!known) {
+      throw config::SettingsNumberError(paths.settingsFile +
+                                        " is missing or holds no settings section");
+    }
+    loaded = config::LoadSettings(paths);
+    const config::Settings& next = loaded.settings;
+    // The numbers Start converts, converted alike, so a file that could not
+    // start the server does not reload either.
+    for (const auto& [name, text] : {std::pair{"Program.UserMax", next.programUserMax},
+                                     {"Program.ChanMax", next.programChanMax},
+                                     {"Program.AddressMax", next.programAddressMax},
+                                     {"Program.RegisterTimeout", next.programRegisterTimeout},
+                                     {"Program.FloodBurst", next.programFloodBurst},
+                                     {"Program.FloodRate", next.programFloodRate},
+                                     {"Log.Lines", next.logLines},
+                                     {"Server.Port", next.serverPort},
+                                     {"Web.Port", next.webPort}}) {
+      (void)config::ToInt(name, text);
+    }
+    if (!next.serverTlsPort.empty()) (void)config::ToInt("Server.TlsPort", next.serverTlsPort);
+  } catch (const config::SettingsNumberError& failure) {
+    error = failure.what();
+  }
+  const config::Settings& next = loaded.settings;
+  // What can fail is tried before anything changes: the new TLS pair and a
+  // web listener switched on.
+  std::shared_ptr<const net::TlsCredentials> credentials;
+  const bool tlsRunning = tlsListener_.load() != net::kNoSocket;
+  if (error.empty() && tlsRunning) {
+    credentials =
+        net::TlsCredentials::Load(config::BesideSettings(paths, next.serverTlsCertificate),
+                                  config::BesideSettings(paths, next.serverTlsKey), error);
+  }
+  const bool webRunning = webListener_.load() != net::kNoSocket;
+  const bool webWanted = next.webSend == "Enable";
+  if (error.empty() && webWanted && !webRunning) {
+    StartResult web = StartWebService(next.webPort);
+    if (!web.ok) error = web.error;
+  }
+  if (!error.empty()) {
+    desk_.ShowError("the settings were not reloaded, nothing changed: " + error);
+    return false;
+  }
+
+  if (!webWanted && webRunning) StopWebService();
+  {
+    irc::ProtocolLock lock(protocol);
+    protocol.live = LiveFrom(next);
+  }
+  protocol.banList.Assign(loaded.banList);
+  desk_.BanListChanged();
+  if (credentials != nullptr) {
+    tlsCertificateFile_ = config::BesideSettings(paths, next.serverTlsCertificate);
+    tlsKeyFile_ = config::BesideSettings(paths, next.serverTlsKey);
+    base::MutexLock lock(tlsMutex_);
+    tlsCredentials_.swap(credentials);
+  }
+
+  // Everything else takes effect at the next start.
+  std::string waiting;
+  const auto note = [&](const char* name, const std::string& was, const std::string& now) {
+    if (was != now) waiting.append(waiting.empty() ? "" : ", ").append(name);
+  };
+  note("Program.UserMax", running.programUserMax, next.programUserMax);
+  note("Program.ChanMax", running.programChanMax, next.programChanMax);
+  note("Program.AddressMax", running.programAddressMax, next.programAddressMax);
+  note("Program.RegisterTimeout", running.programRegisterTimeout, next.programRegisterTimeout);
+  note("Program.FloodBurst", running.programFloodBurst, next.programFloodBurst);
+  note("Program.FloodRate", running.programFloodRate, next.programFloodRate);
+  note("Server.Port", running.serverPort, next.serverPort);
+  note("Server.PassWord", running.serverPassWord, next.serverPassWord);
+  note("Server.Name", running.serverName, next.serverName);
+  note("Server.Information", running.serverInformation, next.serverInformation);
+  note("Server.UserMode", running.serverUserMode, next.serverUserMode);
+  note("Server.ChanMode", running.serverChanMode, next.serverChanMode);
+  note("Server.Charset", running.serverCharset, next.serverCharset);
+  note("Server.TlsPort", running.serverTlsPort, next.serverTlsPort);
+  if (!tlsRunning) {
+    note("Server.TlsCertificate", running.serverTlsCertificate, next.serverTlsCertificate);
+    note("Server.TlsKey", running.serverTlsKey, next.serverTlsKey);
+  }
+  note("Client.Nick", running.clientNick, next.clientNick);
+  note("Client.Real", running.clientReal, next.clientReal);
+  note("Log.Lines", running.logLines, next.logLines);
+  note("Log.Save", running.logSave, next.logSave);
+  note("Log.Path", running.logPath, next.logPath);
+  if (webWanted && webRunning) note("Web.Port", webPortText_, next.webPort);
+  desk_.ShowStatus(waiting.empty() ? "settings reloaded"
+                                   : "settings reloaded; waiting for the next start: " + waiting);
+  return true;
 }
 
 StartResult Server::StartTlsService(int port) {
@@ -191,32 +319,19 @@ bool Server::StartTlsThread() {
   return false;
 }
 
+std::pair<int, int> Server::UserAndChannelCounts() {
+  irc::ProtocolLock lock(protocol);
+  if (!protocol.users || !protocol.channels) return {0, 0};
+  return {protocol.users->RegisteredCount(), protocol.channels->Count()};
+}
+
 std::shared_ptr<const net::TlsCredentials> Server::TlsCredentials() const {
   base::MutexLock lock(tlsMutex_);
   return tlsCredentials_;
 }
 
-bool Server::ReloadTlsCredentials() {
-  if (tlsListener_.load() == net::kNoSocket) return false;
-  std::string error;
-  std::shared_ptr<const net::TlsCredentials> credentials =
-      net::TlsCredentials::Load(tlsCertificateFile_, tlsKeyFile_, error);
-  if (credentials == nullptr) {
-    desk_.ShowError(error + "; the TLS port keeps the certificate it had");
-    return false;
-  }
-  {
-    base::MutexLock lock(tlsMutex_);
-    tlsCredentials_.swap(credentials);
-  }
-  // The old pair goes here, or with the last session that still uses it.
-  credentials.reset();
-  desk_.ShowStatus("TLS certificate and key loaded again");
-  return true;
-}
-
-StartResult Server::StartWebService() {
-  const int webPort = config::ToInt("Web.Port", protocol.settings.webPort);
+StartResult Server::StartWebService(const std::string& portText) {
+  const int webPort = config::ToInt("Web.Port", portText);
   const int webListener = net::TcpListen(webPort);
   if (webListener == net::kNoSocket) {
     return {false,
@@ -224,6 +339,7 @@ StartResult Server::StartWebService() {
   }
   webListener_ = webListener;
   webPort_ = net::TcpBoundPort(webListener);
+  webPortText_ = portText;
   if (StartWebThread())
     desk_.ShowStatus("serving status pages on port " + std::to_string(webPort_));
   return {true, {}};
@@ -279,11 +395,7 @@ void Server::ShutDown() {
   desk_.DisableQuitButton();
   sweeper_.reset();
   operator_.Stop();
-  const int webListener = webListener_.exchange(net::kNoSocket);
-  if (webListener != net::kNoSocket) {
-    net::TcpShutdown(webListener);  // fails the waiting web thread's accept
-    closedWebListener_ = webListener;
-  }
+  StopWebService();
   const int tlsListener = tlsListener_.exchange(net::kNoSocket);
   if (tlsListener != net::kNoSocket) {
     net::TcpShutdown(tlsListener);  // fails the waiting TLS thread's accept

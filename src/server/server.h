@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/file_writer.h"
 #include "base/mutex.h"
@@ -76,11 +78,6 @@ class Server {
   // The certificate and key a new TLS connection gets. Any thread.
   [[nodiscard]] std::shared_ptr<const net::TlsCredentials> TlsCredentials() const
       EXCLUDES(tlsMutex_);
-  // Loads the certificate and key again from their files: new connections
-  // get the new pair, existing ones keep theirs. A pair that does not load
-  // is reported and the old one kept. false in that case, or without a TLS
-  // listener. Main thread.
-  bool ReloadTlsCredentials() EXCLUDES(tlsMutex_);
 
   // --- Web threads.
   [[nodiscard]] bool StartWebThread();
@@ -90,6 +87,18 @@ class Server {
 
   // A thread of the chain counted in counter ends; its very last step. Any thread.
   void ThreadEnded(std::atomic<int>& counter);
+
+  // Registered users and channels now, for a status line. Any thread.
+  [[nodiscard]] std::pair<int, int> UserAndChannelCounts();
+
+  // Reads the settings file again and applies at once what can change
+  // without dropping anybody: the message of the day, the ban list, the web
+  // switch, password and templates, and the TLS certificate and key. Every
+  // other changed setting is reported as waiting for the next start. A file
+  // that no longer loads (or whose new TLS pair or web port fails) is
+  // reported and changes nothing. false in that case. Main thread (the
+  // headless SIGHUP).
+  bool Reload() EXCLUDES(tlsMutex_);
 
   // --- Desk actions. Main thread.
   // The operator client, for the desk's join, part and input lines.
@@ -119,7 +128,9 @@ class Server {
 
  private:
   [[nodiscard]] StartResult LoadAndShowSettings();
-  [[nodiscard]] StartResult StartWebService();
+  [[nodiscard]] StartResult StartWebService(const std::string& portText);
+  // Shuts the web listener down, if open; its chain of threads ends.
+  void StopWebService();
   [[nodiscard]] StartResult StartTlsService(int port);
 
   irc::Desk& desk_;
@@ -130,8 +141,9 @@ class Server {
   std::unique_ptr<base::FileWriter> dayLogWriter_;
   std::unique_ptr<services::Sweeper> sweeper_;  // main thread creates and ends it
   std::atomic<int> webListener_{-1};
-  int closedWebListener_ = -1;
+  std::vector<int> closedWebListeners_;  // main thread; closed at final clean-up
   int webPort_ = -1;
+  std::string webPortText_;  // the Web.Port the listener was opened with
   // The files of the TLS pair, resolved at start; the pair itself is
   // replaced whole by a reload (a leaf lock).
   std::string tlsCertificateFile_;

@@ -110,8 +110,16 @@ void HandleRequest(irc::ProtocolState& protocol, WebRequestView& requests, int s
   std::string line;
   if (reader.ReceiveLine(line, kRequestLineLimit, leftMs()) < 0) return;
   requests.Append(address, line);
+  // Copied once: a reload may replace them meanwhile.
+  std::string passWord, indexForm, logForm;
+  {
+    irc::ProtocolLock lock(protocol);
+    passWord = protocol.live.webPassWord;
+    indexForm = protocol.live.webIndexForm;
+    logForm = protocol.live.webLogForm;
+  }
   std::string document;
-  if (!DocumentName(line, RequestPrefix(protocol.settings.webPassWord), document)) return;
+  if (!DocumentName(line, RequestPrefix(passWord), document)) return;
 
   const bool index = document.empty() || base::EqualsFolded(document, "INDEX.HTML");
   std::vector<std::string> view;
@@ -131,12 +139,11 @@ void HandleRequest(irc::ProtocolState& protocol, WebRequestView& requests, int s
     if (length == 0) break;
   }
   if (index) {
-    ServePage(protocol, socket, protocol.settings.webIndexForm, kListMarker,
-              IndexPart(ChannelRows(protocol)));
+    ServePage(protocol, socket, indexForm, kListMarker, IndexPart(ChannelRows(protocol)));
   } else {
     // Read again at sending time: the page shows the view as it is now.
     if (!ChannelView(protocol, "#" + document, view)) view.clear();
-    ServePage(protocol, socket, protocol.settings.webLogForm, kLogMarker, LogPart(view));
+    ServePage(protocol, socket, logForm, kLogMarker, LogPart(view));
   }
 }
 
