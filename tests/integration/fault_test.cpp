@@ -82,19 +82,12 @@ class SlowReader : public ::testing::TestWithParam<bool> {};
 TEST_P(SlowReader, IsDroppedOnOverflowWhileEveryoneElseIsServed) {
   const bool tls = GetParam();
   TempDir keys;
-  SettingsMap settings{{"Log.Lines", "10"}};
-  if (tls) {
-    const TestCertificate pair = MakeCertificate(1, "slow reader");
-    settings["Server.TlsPort"] = "0";
-    settings["Server.TlsCertificate"] = keys.Write("server.crt", pair.certificatePem);
-    settings["Server.TlsKey"] = keys.Write("server.key", pair.keyPem);
-  }
+  SettingsMap settings = tls ? TlsPortSettings(keys) : SettingsMap{};
+  settings["Log.Lines"] = "10";
   TestServer server(settings);
   ASSERT_TRUE(server.Started()) << server.StartError();
-  const auto registered = [&](const std::string& nick) -> std::unique_ptr<TestClient> {
-    if (!tls) return server.Registered(nick);
-    auto client = ConnectTls(server.Server().TlsPort());
-    return client && client->Register(nick) ? std::move(client) : nullptr;
+  const auto registered = [&](const std::string& nick) {
+    return tls ? RegisteredTls(server.Server().TlsPort(), nick) : server.Registered(nick);
   };
   auto sink = registered("sink");
   auto sender = server.Registered("sender");

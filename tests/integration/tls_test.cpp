@@ -34,23 +34,9 @@ SettingsMap TlsSettings() {
           {"Server.TlsKey", "server.key"}};
 }
 
-// Registers a TLS client and reads its welcome burst.
-std::unique_ptr<TestClient> RegisteredTls(int port, const std::string& nick,
-                                          const TestCertificate* certificate = nullptr) {
-  auto client = ConnectTls(port, certificate);
-  if (client == nullptr || !client->Register(nick)) return nullptr;
-  return client;
-}
-
 TEST(Tls, ServesTheProtocolBesidePlainClientsAndShowsClientCertificates) {
-  // The pair must exist before start, beside the settings file; the test
-  // server's folder is only known once it runs, so it gets absolute paths.
   TempDir keys;
-  WritePair(keys, "server", MakeCertificate(1, "zelkord test"));
-  SettingsMap settings = TlsSettings();
-  settings["Server.TlsCertificate"] = keys.File("server.crt");
-  settings["Server.TlsKey"] = keys.File("server.key");
-  TestServer server(settings);
+  TestServer server(TlsPortSettings(keys));
   ASSERT_TRUE(server.Started()) << server.StartError();
   const int tlsPort = server.Server().TlsPort();
   ASSERT_GT(tlsPort, 0);
@@ -88,10 +74,7 @@ TEST(Tls, ServesTheProtocolBesidePlainClientsAndShowsClientCertificates) {
 
 TEST(Tls, HandshakesThatFailOrStallCostOnlyThemselves) {
   TempDir keys;
-  WritePair(keys, "server", MakeCertificate(1, "zelkord test"));
-  SettingsMap settings = TlsSettings();
-  settings["Server.TlsCertificate"] = keys.File("server.crt");
-  settings["Server.TlsKey"] = keys.File("server.key");
+  SettingsMap settings = TlsPortSettings(keys);
   settings["Program.UserMax"] = "4";
   TestServer server(settings);
   ASSERT_TRUE(server.Started()) << server.StartError();

@@ -123,4 +123,18 @@ std::unique_ptr<TestClient> ConnectTls(int port, const TestCertificate* clientCe
   return std::make_unique<TestClient>(pair[0], std::move(relay));
 }
 
+std::unique_ptr<TestClient> RegisteredTls(int port, const std::string& nick,
+                                          const TestCertificate* certificate) {
+  auto client = ConnectTls(port, certificate);
+  if (client == nullptr || !client->Register(nick)) return nullptr;
+  return client;
+}
+
+SettingsMap TlsPortSettings(const TempDir& keys) {
+  const TestCertificate pair = MakeCertificate(1, "zelkord test");
+  return {{"Server.TlsPort", "0"},
+          {"Server.TlsCertificate", keys.Write("server.crt", pair.certificatePem)},
+          {"Server.TlsKey", keys.Write("server.key", pair.keyPem)}};
+}
+
 }  // namespace zelkord::testing

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/test_client.h"
+#include "support/test_server.h"
 
 namespace zelkord::testing {
 
@@ -32,5 +33,15 @@ struct TlsPeer {
 [[nodiscard]] std::unique_ptr<TestClient> ConnectTls(
     int port, const TestCertificate* clientCertificate = nullptr, TlsPeer* peer = nullptr,
     int maxVersion = 0);
+
+// Connects over TLS and registers (reading the welcome burst); nullptr when
+// either fails.
+[[nodiscard]] std::unique_ptr<TestClient> RegisteredTls(
+    int port, const std::string& nick, const TestCertificate* certificate = nullptr);
+
+// The settings of a TLS port chosen by the kernel, with a new pair written
+// into keys (absolute paths: a test server's own folder exists only once
+// it runs).
+[[nodiscard]] SettingsMap TlsPortSettings(const TempDir& keys);
 
 }  // namespace zelkord::testing
