@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -177,19 +176,11 @@ void ServeConnection(Server& server, int socket, const std::string& address, int
 }
 
 void RunConnectionThread(Server& server) {
-  irc::ProtocolState& protocol = server.protocol;
   for (;;) {
     std::string address;
     // Out of descriptors is passing: the accept waits and retries instead
-    // of ending the chain, and says so once per spell.
-    const int socket = net::TcpAcceptRetrying(
-        [&server] { return server.IrcListener(); }, address,
-        [&protocol](int error) {
-          protocol.desk.ShowWarning(error != 0
-                                        ? "cannot accept IRC connections (" +
-                                              std::string(std::strerror(error)) + "); retrying"
-                                        : "accepting IRC connections again");
-        });
+    // of ending the chain.
+    const int socket = server.AcceptForChain(&Server::IrcListener, "IRC connections", address);
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first, so the listener always has a thread waiting. If no
     // thread can be started now, this one goes back to accepting afterwards.

@@ -373,6 +373,17 @@ bool Server::StartConnectionThread() {
   return false;
 }
 
+int Server::AcceptForChain(int (Server::*listener)() const, std::string_view what,
+                           std::string& address) {
+  return net::TcpAcceptRetrying(
+      [this, listener] { return (this->*listener)(); }, address,
+      [this, what](int error) {
+        desk_.ShowWarning(error != 0 ? "cannot accept " + std::string(what) + " (" +
+                                           std::string(std::strerror(error)) + "); retrying"
+                                     : "accepting " + std::string(what) + " again");
+      });
+}
+
 void Server::ThreadEnded(std::atomic<int>& counter) {
   // Notified under the mutex: once the waiter sees zero it may destroy this
   // object, so nothing of it may be touched after the unlock.

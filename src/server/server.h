@@ -85,6 +85,14 @@ class Server {
   // The bound web port, or -1 when the web service does not run.
   [[nodiscard]] int WebPort() const { return webPort_; }
 
+  // Accepts for a chain of threads on listener() (IrcListener, TlsListener
+  // or WebListener), writing the peer's address. Out of descriptors or
+  // memory it waits and retries, warning the desk once per spell that it
+  // cannot accept what (for example "IRC connections"). kNoSocket once the
+  // listener is closed. Any thread.
+  [[nodiscard]] int AcceptForChain(int (Server::*listener)() const, std::string_view what,
+                                   std::string& address);
+
   // A thread of the chain counted in counter ends; its very last step. Any thread.
   void ThreadEnded(std::atomic<int>& counter);
 

@@ -3,7 +3,6 @@
 
 #include <sys/socket.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -43,14 +42,7 @@ int StartPlainSide(Server& server, const std::string& address, const std::string
 void RunTlsThread(Server& server) {
   for (;;) {
     std::string address;
-    const int socket = net::TcpAcceptRetrying(
-        [&server] { return server.TlsListener(); }, address,
-        [&server](int error) {
-          server.protocol.desk.ShowWarning(error != 0 ? "cannot accept TLS connections (" +
-                                                            std::string(std::strerror(error)) +
-                                                            "); retrying"
-                                                      : "accepting TLS connections again");
-        });
+    const int socket = server.AcceptForChain(&Server::TlsListener, "TLS connections", address);
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first: a handshake that stalls holds up only this thread.
     const bool hasSuccessor = server.StartTlsThread();

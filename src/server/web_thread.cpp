@@ -1,7 +1,6 @@
 // Web threads: accept, the cap on requests served at once, close.
 #include "server/web_thread.h"
 
-#include <cstring>
 #include <string>
 
 #include "net/tcp.h"
@@ -14,14 +13,7 @@ void RunWebThread(Server& server) {
   for (;;) {
     std::string address;
     // Out of descriptors is passing, as for the IRC listener.
-    const int socket = net::TcpAcceptRetrying(
-        [&server] { return server.WebListener(); }, address,
-        [&server](int error) {
-          server.protocol.desk.ShowWarning(error != 0 ? "cannot accept web requests (" +
-                                                            std::string(std::strerror(error)) +
-                                                            "); retrying"
-                                                      : "accepting web requests again");
-        });
+    const int socket = server.AcceptForChain(&Server::WebListener, "web requests", address);
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first; without one, this thread goes back to accepting.
     const bool hasSuccessor = server.StartWebThread();
