@@ -39,6 +39,11 @@ int SaveScreenshots(const std::string& folder) {
     return 1;
   }
   window::qt::MainWindow& mainWindow = fixture.Window();
+  // The desk's client first, so that the rows come in a fixed order.
+  if (!fixture.WaitUserRows({"ZELKNIK"})) {
+    std::fprintf(stderr, "the desk's client did not register\n");
+    return 1;
+  }
   auto hanako = fixture.Registered("hanako");
   auto taro = fixture.Registered("taro");
   if (!hanako || !taro || !fixture.WaitUserRows({"ZELKNIK", "hanako", "taro"})) {
