@@ -1,21 +1,39 @@
 #!/usr/bin/env bash
-# Compares our server with two peer IRC daemons under the same load: installs
-# the peers from Debian's packages if missing, builds our server and the load
-# generator (Release), writes a loopback-only configuration for each daemon
-# into a temporary folder, and runs zelkord-loadgen's workloads A, B and C
-# against each one, starting a fresh daemon for every run so that no run
-# inherits another's memory. Prints one table of medians with ratios to ours
-# and writes it into docs/performance.md. Every daemon it started is stopped
-# on exit.
+# Compares our server with peer IRC daemons and a bare relay under the same
+# load: installs the peers from Debian's packages if missing, builds our
+# server (with its Qt window), the relay and the load generator (Release),
+# writes a loopback-only configuration for each daemon into a temporary
+# folder, and runs zelkord-loadgen's workloads A, B and C against each one,
+# starting a fresh daemon for every run so that no run inherits another's
+# memory. Prints one table of medians with ratios to the first daemon and
+# writes it into docs/performance.md. Every daemon it started is stopped on
+# exit.
 #
-#   bench/compare.sh [--quick] [--reps N] [--daemons "zelkord ngircd inspircd"]
+#   bench/compare.sh [--quick] [--reps N] [--daemons "zelkord relay ngircd"]
 #                    [--no-doc] [--keep]
 #
 #   --quick    one short repetition (A 5 s, B 3 s, C 200 clients idle 3 s)
-#   --reps N   repetitions of the full workloads (default 3)
+#   --reps N   repetitions of the full workloads (default 2)
 #   --daemons  which daemons to run, in order; the first is the ratio base
+#              (default "zelkord zelkord-logsave zelkord-window relay hybrid
+#              ngircd inspircd")
 #   --no-doc   leave docs/performance.md alone
 #   --keep     keep the temporary folder (configurations, logs, raw results)
+#
+# The daemons:
+#   zelkord          our server, headless
+#   zelkord-logsave  the same with the day logs written (workload B only)
+#   zelkord-window   the same with its window open on Qt's offscreen platform
+#                    (workload B only; skipped when the build has no window)
+#   relay            zelkord-relay (bench/relay.cpp): the floor, forwarding
+#                    and nothing else
+#   hybrid           ircd-hybrid, unpacked from Debian's package into the build
+#                    folder (it conflicts with ngircd, so it is not installed)
+#                    and run as nobody with bench/resolver_stub.py as its DNS
+#   ngircd, inspircd Debian's packages, installed when missing
+#
+# Every run also records the daemon's peak resident memory (VmHWM) just
+# before it is stopped; the table shows workload B's.
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
@@ -24,8 +42,8 @@ doc="$repo/docs/performance.md"
 command_line="bench/compare.sh $*"
 
 quick=0
-reps=3
-daemons="zelkord ngircd inspircd"
+reps=2
+daemons="zelkord zelkord-logsave zelkord-window relay hybrid ngircd inspircd"
 write_doc=1
 keep=0
 while [ $# -gt 0 ]; do
@@ -35,7 +53,7 @@ while [ $# -gt 0 ]; do
     --daemons) daemons="$2"; shift ;;
     --no-doc) write_doc=0 ;;
     --keep) keep=1 ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,36p' "$0"; exit 0 ;;
     *) echo "compare.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
   shift
@@ -64,18 +82,32 @@ stop_limit_tenths=100
 log() { printf '%s\n' "$*" >&2; }
 
 # --- packages --------------------------------------------------------------
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
+
 need=()
 for daemon in $daemons; do
   case "$daemon" in
-    zelkord) ;;
+    zelkord|zelkord-logsave|zelkord-window|relay) ;;
     ngircd) [ -x /usr/sbin/ngircd ] || need+=(ngircd) ;;
     inspircd) [ -x /usr/sbin/inspircd ] || need+=(inspircd) ;;
+    hybrid)
+      # Run from its unpacked package, so only its libraries are installed,
+      # and Python for the resolver stub.
+      for package in libgnutls30 libltdl7 libcrypt1; do
+        installed "$package" || need+=("$package")
+      done
+      command -v python3 >/dev/null || need+=(python3)
+      if [ "$(id -u)" != 0 ]; then
+        echo "compare.sh: hybrid needs root (a mount namespace of its own)" >&2
+        exit 2
+      fi
+      ;;
     *) echo "compare.sh: unknown daemon '$daemon'" >&2; exit 2 ;;
   esac
 done
+if [ "$(id -u)" = 0 ]; then sudo_cmd=(); else sudo_cmd=(sudo); fi
 if [ ${#need[@]} -gt 0 ]; then
   log "installing ${need[*]}"
-  if [ "$(id -u)" = 0 ]; then sudo_cmd=(); else sudo_cmd=(sudo); fi
   "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" >&2 ||
     { "${sudo_cmd[@]}" apt-get update -q >&2 &&
       "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" >&2; }
@@ -84,11 +116,33 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # --- build -----------------------------------------------------------------
+# With the window, so that one binary serves the headless and the window runs.
 log "building $build (Release)"
-cmake -S "$repo" -B "$build" -G Ninja -DZELKORD_BENCH=ON -DZELKORD_WINDOW=OFF \
+cmake -S "$repo" -B "$build" -G Ninja -DZELKORD_BENCH=ON -DZELKORD_WINDOW=ON \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j 2 --target zelkord zelkord-loadgen >&2
+cmake --build "$build" -j 2 --target zelkord zelkord-loadgen zelkord-relay >&2
 loadgen="$build/zelkord-loadgen"
+
+skipped=""
+if [[ " $daemons " == *" zelkord-window "* ]] && ! ldd "$build/zelkord" | grep -q libQt6Widgets; then
+  skipped="zelkord-window skipped: this build has no window (Qt6 Widgets not found)."
+  log "$skipped"
+  daemons="$(tr ' ' '\n' <<<"$daemons" | grep -vx zelkord-window | paste -sd ' ')"
+  [ -n "$daemons" ] || exit 1
+fi
+
+# ircd-hybrid's package is unpacked into the build folder once and run from
+# there.
+hybrid_root="$build/peers/ircd-hybrid"
+if [[ " $daemons " == *" hybrid "* ]] && [ ! -x "$hybrid_root/usr/sbin/ircd-hybrid" ]; then
+  log "unpacking ircd-hybrid into $hybrid_root"
+  mkdir -p "$build/peers"
+  rm -f "$build/peers"/ircd-hybrid_*.deb
+  (cd "$build/peers" && { apt-get download -q ircd-hybrid >&2 ||
+    { "${sudo_cmd[@]}" apt-get update -q >&2 && apt-get download -q ircd-hybrid >&2; }; })
+  rm -rf "$hybrid_root"
+  dpkg-deb -x "$build/peers"/ircd-hybrid_*.deb "$hybrid_root"
+fi
 
 # --- the run folder and clean-up -------------------------------------------
 work="$(mktemp -d "${TMPDIR:-/tmp}/zelkord-compare.XXXXXX")"
@@ -96,6 +150,7 @@ chmod 755 "$work"
 results="$work/results.txt"
 : >"$results"
 daemon_pid=""
+resolver_pid=""
 
 stop_daemon() {
   [ -n "$daemon_pid" ] || return 0
@@ -116,6 +171,10 @@ stop_daemon() {
 
 cleanup() {
   stop_daemon
+  if [ -n "$resolver_pid" ]; then
+    kill -TERM "$resolver_pid" 2>/dev/null || true
+    wait "$resolver_pid" 2>/dev/null || true
+  fi
   if [ "$keep" = 1 ]; then log "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
@@ -142,6 +201,34 @@ free_port() {
   return 1
 }
 
+# ircd-hybrid looks up every client's hostname in the resolvers of
+# /etc/resolv.conf. It is given a resolv.conf of its own that names this
+# stub, which answers at once, on a loopback address of its own (port 53 is
+# fixed); the machine's resolver setting stays untouched.
+start_resolver() {
+  local address
+  for _ in $(seq 20); do
+    address="127.$((RANDOM % 200 + 20)).$((RANDOM % 250 + 1)).53"
+    python3 "$repo/bench/resolver_stub.py" "$address" >"$work/resolver.log" 2>&1 &
+    resolver_pid=$!
+    for _ in $(seq 50); do
+      if grep -q '^resolver_stub: answering' "$work/resolver.log"; then
+        echo "nameserver $address" >"$work/resolv.conf"
+        chmod 644 "$work/resolv.conf"
+        return 0
+      fi
+      kill -0 "$resolver_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -TERM "$resolver_pid" 2>/dev/null || true
+    wait "$resolver_pid" 2>/dev/null || true
+    resolver_pid=""
+  done
+  log "compare.sh: the resolver stub did not start; its log:"
+  cat "$work/resolver.log" >&2
+  return 1
+}
+
 # Writes the daemon's configuration into folder dir for port, starts it in
 # the foreground (in the background of this shell) and sets daemon_pid.
 start_daemon() {
@@ -149,11 +236,46 @@ start_daemon() {
   mkdir -p "$dir"
   chmod 755 "$dir"
   case "$daemon" in
-    zelkord)
+    zelkord|zelkord-logsave|zelkord-window)
       # The settings file is CR LF text; the template already is.
-      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/zelkord.INI.in" \
-        >"$dir/zelkord.INI"
-      "$build/zelkord" --headless --config "$dir/zelkord.INI" >"$dir/daemon.log" 2>&1 &
+      local save=Disable
+      [ "$daemon" = zelkord-logsave ] && save=Enable
+      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" -e "s|^Save=Disable|Save=$save|" \
+        "$repo/bench/peers/zelkord.INI.in" >"$dir/zelkord.INI"
+      if [ "$daemon" = zelkord-window ]; then
+        # The window opens only when a display is named; the offscreen
+        # platform draws into memory and never connects to it.
+        mkdir -m 700 "$dir/runtime"
+        env DISPLAY="${DISPLAY:-:0}" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$dir/runtime" \
+          "$build/zelkord" --config "$dir/zelkord.INI" >"$dir/daemon.log" 2>&1 &
+      else
+        "$build/zelkord" --headless --config "$dir/zelkord.INI" >"$dir/daemon.log" 2>&1 &
+      fi
+      ;;
+    relay)
+      "$build/zelkord-relay" --port "$port" >"$dir/daemon.log" 2>&1 &
+      ;;
+    hybrid)
+      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/ircd-hybrid.conf.in" \
+        >"$dir/ircd-hybrid.conf"
+      : >"$dir/ircd-hybrid.motd"
+      # It refuses to run as root, so it runs as nobody and writes its logs,
+      # pid and ban files into a folder nobody owns. Its module folders are
+      # built into it as /usr/lib/ircd-hybrid/..., so the unpacked /usr is
+      # laid over the real one in a mount namespace of its own, together
+      # with the stub's resolv.conf; outside it nothing changes. Each step
+      # execs the next, so the pid is the daemon's.
+      chown nobody:nogroup "$dir"
+      # shellcheck disable=SC2016 # the inner shell expands its own arguments
+      unshare --mount sh -c '
+        mount -t overlay overlay -o "lowerdir=$1/usr:/usr" /usr &&
+        mount --bind "$2" /etc/resolv.conf &&
+        exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
+          /usr/sbin/ircd-hybrid -foreground -configfile "$3/ircd-hybrid.conf" \
+          -pidfile "$3/ircd-hybrid.pid" -logfile "$3/ircd-hybrid.log" \
+          -klinefile "$3/kline.db" -dlinefile "$3/dline.db" \
+          -xlinefile "$3/xline.db" -resvfile "$3/resv.db"' \
+        sh "$hybrid_root" "$work/resolv.conf" "$dir" >"$dir/daemon.log" 2>&1 &
       ;;
     ngircd)
       sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/ngircd.conf.in" \
@@ -190,22 +312,48 @@ version_of() {
     zelkord) echo "zelkord $("$build/zelkord" --version | awk '{print $2}')" \
       "($(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(
         git -C "$repo" diff --quiet HEAD 2>/dev/null || echo ', with local changes'))" ;;
+    zelkord-logsave) echo "zelkord-logsave (the same with Log.Save = Enable)" ;;
+    zelkord-window) echo "zelkord-window (the same with its Qt window, offscreen platform)" ;;
+    relay) echo "relay (bench/relay.cpp, minimal single-threaded epoll relay)" ;;
+    hybrid) echo "ircd-hybrid $(dpkg-deb -f "$build/peers"/ircd-hybrid_*.deb Version 2>/dev/null ||
+      echo unknown)" ;;
     ngircd) /usr/sbin/ngircd --version 2>/dev/null | head -n 1 | awk '{print "ngircd " $2}' ;;
     inspircd) dpkg-query -W -f='inspircd ${Version}\n' inspircd 2>/dev/null || echo inspircd ;;
   esac
 }
 
+# The variants of our server differ from it in the path of a relayed line
+# only, so they run the throughput workload alone.
+workloads_of() {
+  case "$1" in
+    zelkord-logsave|zelkord-window) echo B ;;
+    *) echo A B C ;;
+  esac
+}
+
 # --- the runs ----------------------------------------------------------------
+if [[ " $daemons " == *" hybrid "* ]]; then
+  start_resolver
+fi
+
 run_index=0
 for rep in $(seq "$reps"); do
   for workload in A B C; do
     for daemon in $daemons; do
+      [[ " $(workloads_of "$daemon") " == *" $workload "* ]] || continue
       run_index=$((run_index + 1))
       dir="$work/run$run_index-$daemon-$workload"
       port="$(free_port)"
       log "[rep $rep/$reps] workload $workload on $daemon (port $port)"
       if ! start_daemon "$daemon" "$dir" "$port"; then
         echo "daemon=$daemon rep=$rep workload=$workload failed=start" >>"$results"
+        stop_daemon
+        continue
+      fi
+      # Qt loads its platform plugin only when the window opens.
+      if [ "$daemon" = zelkord-window ] && ! grep -q qoffscreen "/proc/$daemon_pid/maps"; then
+        log "  zelkord-window is listening without its window"
+        echo "daemon=$daemon rep=$rep workload=$workload failed=no-window" >>"$results"
         stop_daemon
         continue
       fi
@@ -220,10 +368,13 @@ for rep in $(seq "$reps"); do
         >"$dir/loadgen.out" 2>&1 || status=$?
       sed -n '/^RESULT /!p' "$dir/loadgen.out" >&2
       result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1)"
+      # The peak resident memory over the whole run, read while the daemon
+      # still runs.
+      peak_kib="$(awk '/^VmHWM:/ { print $2 }' "/proc/$daemon_pid/status" 2>/dev/null || true)"
       if [ -z "$result" ]; then
         echo "daemon=$daemon rep=$rep workload=$workload failed=loadgen-$status" >>"$results"
       else
-        echo "daemon=$daemon rep=$rep $result" >>"$results"
+        echo "daemon=$daemon rep=$rep $result peak_rss_kib=${peak_kib:-na}" >>"$results"
       fi
       if ! kill -0 "$daemon_pid" 2>/dev/null; then
         log "  !! $daemon died during workload $workload; its log ends:"
@@ -231,6 +382,14 @@ for rep in $(seq "$reps"); do
         echo "daemon=$daemon rep=$rep workload=$workload failed=daemon-died" >>"$results"
       fi
       stop_daemon
+      if [ "$daemon" = zelkord-logsave ]; then
+        day_log_kib="$(find "$dir" -name '*.TXT' -type f -print0 | du -ck --files0-from=- 2>/dev/null |
+          awk 'END { print $1 + 0 }')"
+        log "  day logs written: $day_log_kib KiB"
+        if [ "$day_log_kib" = 0 ]; then
+          echo "daemon=$daemon rep=$rep workload=$workload failed=no-day-log" >>"$results"
+        fi
+      fi
     done
   done
 done
@@ -270,30 +429,43 @@ cell() {
   echo "$text"
 }
 
+kib_to_mib() {
+  case "$1" in
+    ''|na) echo "$1" ;;
+    *) awk -v k="$1" 'BEGIN { print k / 1024 }' ;;
+  esac
+}
+
 base_daemon="${daemons%% *}"
 declare -A base
-for key in A:cpu_s_per_m_lines A:lat_p99_ms B:lines_per_s C:conn_per_s C:kib_per_conn; do
+for key in A:cpu_s_per_m_lines A:lat_p99_ms B:lines_per_s B:cpu_s_per_m_lines \
+  B:peak_rss_kib C:conn_per_s C:kib_per_conn; do
   base[$key]="$(values "$base_daemon" "${key%%:*}" "${key#*:}" | median)"
 done
 
 table="$work/table.md"
 {
-  echo "| daemon | A CPU-s/M lines | A p99 ms | B lines/s | B lost/reordered | C conn/s | C KiB/idle conn |"
-  echo "|---|---|---|---|---|---|---|"
+  echo "| daemon | A CPU-s/M lines | A p99 ms | B lines/s | B CPU-s/M lines | B lost/reordered" \
+    "| B peak RSS MiB | C conn/s | C KiB/idle conn |"
+  echo "|---|---|---|---|---|---|---|---|---|"
   for daemon in $daemons; do
     ratio() { [ "$daemon" = "$base_daemon" ] && echo "" || echo "${base[$1]}"; }
     a_cpu="$(values "$daemon" A cpu_s_per_m_lines | median)"
     a_p99="$(values "$daemon" A lat_p99_ms | median)"
     b_rate="$(values "$daemon" B lines_per_s | median)"
+    b_cpu="$(values "$daemon" B cpu_s_per_m_lines | median)"
+    b_peak="$(values "$daemon" B peak_rss_kib | median)"
     b_lost="$(values "$daemon" B lost | median)"
     b_reordered="$(values "$daemon" B reordered | median)"
     c_rate="$(values "$daemon" C conn_per_s | median)"
     c_kib="$(values "$daemon" C kib_per_conn | median)"
-    printf '| %s | %s | %s | %s | %s/%s | %s | %s |\n' "$daemon" \
+    printf '| %s | %s | %s | %s | %s | %s/%s | %s | %s | %s |\n' "$daemon" \
       "$(cell "$a_cpu" "$(ratio A:cpu_s_per_m_lines)" 2)" \
       "$(cell "$a_p99" "$(ratio A:lat_p99_ms)" 2)" \
       "$(cell "$b_rate" "$(ratio B:lines_per_s)" 0)" \
+      "$(cell "$b_cpu" "$(ratio B:cpu_s_per_m_lines)" 2)" \
       "$(cell "$b_lost" "" 0)" "$(cell "$b_reordered" "" 0)" \
+      "$(cell "$(kib_to_mib "$b_peak")" "$(kib_to_mib "$(ratio B:peak_rss_kib)")" 1)" \
       "$(cell "$c_rate" "$(ratio C:conn_per_s)" 1)" \
       "$(cell "$c_kib" "$(ratio C:kib_per_conn)" 1)"
   done
@@ -328,6 +500,10 @@ done <"$results"
 
 echo
 cat "$table"
+if [ -n "$skipped" ]; then
+  echo
+  echo "$skipped"
+fi
 if [ -s "$problems" ]; then
   echo
   echo "Problems:"
@@ -352,9 +528,17 @@ block="$work/block.md"
     echo "Full run: A 64 clients x 10 lines/s x 20 s; B 64 clients, window 32, 10 s;" \
       "C 1000 clients, 50 at a time, idle 10 s."
   fi
+  if [[ " $daemons " == *" zelkord-logsave "* || " $daemons " == *" zelkord-window "* ]]; then
+    echo "zelkord-logsave and zelkord-window run workload B only."
+  fi
+  echo "B peak RSS is the daemon's peak resident memory (VmHWM) read just before it was stopped."
   echo
   cat "$table"
   echo
+  if [ -n "$skipped" ]; then
+    echo "$skipped"
+    echo
+  fi
   if [ -s "$problems" ]; then
     echo "Problems seen in these runs:"
     echo
