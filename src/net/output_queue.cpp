@@ -19,6 +19,13 @@ thread_local std::vector<std::shared_ptr<OutputQueue>> tCongested;
 
 constexpr int kMaxEvents = 64;
 constexpr std::size_t kQueueFirstBytes = 1024;
+// A queue drained again within this time of its last drain is busy and keeps
+// its buffers; a lone burst (a welcome, a NAMES reply) gives them back at
+// once, so that many new connections do not each hold one.
+constexpr std::chrono::milliseconds kBusyWithin{20};
+// A queue that has sent nothing for this long gives its buffers back, so an
+// idle connection holds none; the writer looks at most this often.
+constexpr std::chrono::milliseconds kReleaseBuffersAfter{1000};
 
 }  // namespace
 
@@ -191,9 +198,33 @@ void OutputWriter::Forget(OutputQueue* connection) {
 
 void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
   OutputQueue& c = *connectionPtr;
-  for (;;) {
+  // What the last send did, accounted under the same taking of the lock that
+  // decides the next one: one lock per send, not two.
+  bool sentBefore = false;
+  ssize_t sent = 0;
+  int error = 0;
+  for (;; sentBefore = true) {
     {
       base::MutexLock lock(c.mutex_);
+      c.sending_ = false;
+      if (sent > 0) {
+        c.outgoingSent_ += static_cast<std::size_t>(sent);
+        c.pending_ -= static_cast<std::size_t>(sent);
+        c.lastSend_ = std::chrono::steady_clock::now();
+        if (c.progressWaiters_ > 0) c.changed_.notify_all();
+      } else if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+        Watch(connectionPtr);  // stays scheduled: the socket's writable edge resumes it
+        if (c.closed_) c.changed_.notify_all();
+        return;
+      } else if (sentBefore && !(sent < 0 && error == EINTR)) {
+        // The peer is gone; its receive fails too and its thread cleans up.
+        c.dead_ = true;
+        c.scheduled_ = false;
+        c.queue_.clear();
+        c.pending_ = 0;
+        c.changed_.notify_all();
+        return;
+      }
       if (c.closed_ || c.dead_) {
         c.scheduled_ = false;
         c.outgoing_.clear();
@@ -203,11 +234,22 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
       }
       if (c.outgoingSent_ == c.outgoing_.size()) {
         if (c.queue_.empty()) {
-          // All sent. The buffers go back, so idle connections stay small.
+          // All sent. A busy connection keeps the emptied buffer for its
+          // next lines until the idle release; otherwise it goes back now.
           c.scheduled_ = false;
-          std::string().swap(c.outgoing_);
           c.outgoingSent_ = 0;
           c.changed_.notify_all();
+          const bool busy = c.lastSend_ - c.lastDrained_ < kBusyWithin;
+          c.lastDrained_ = c.lastSend_;
+          if (!busy && !c.holdsBuffers_) {
+            std::string().swap(c.outgoing_);
+            return;
+          }
+          c.outgoing_.clear();
+          if (!c.holdsBuffers_) {
+            c.holdsBuffers_ = true;
+            holding_.push_back(connectionPtr);
+          }
           return;
         }
         c.outgoing_.clear();
@@ -216,43 +258,47 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
       }
       c.sending_ = true;
     }
-    const ssize_t sent = send(c.socket_, c.outgoing_.data() + c.outgoingSent_,
-                              c.outgoing_.size() - c.outgoingSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
-    const int error = errno;
-    base::MutexLock lock(c.mutex_);
-    c.sending_ = false;
-    if (sent > 0) {
-      c.outgoingSent_ += static_cast<std::size_t>(sent);
-      c.pending_ -= static_cast<std::size_t>(sent);
-      c.lastSend_ = std::chrono::steady_clock::now();
-      if (c.progressWaiters_ > 0) c.changed_.notify_all();
-      continue;
-    }
-    if (sent < 0 && error == EINTR) continue;
-    if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
-      Watch(connectionPtr);  // stays scheduled: the socket's writable edge resumes it
-      if (c.closed_) c.changed_.notify_all();
-      return;
-    }
-    // The peer is gone; its receive fails too and its thread cleans up.
-    c.dead_ = true;
-    c.scheduled_ = false;
-    c.queue_.clear();
-    c.pending_ = 0;
-    c.changed_.notify_all();
-    return;
+    sent = send(c.socket_, c.outgoing_.data() + c.outgoingSent_,
+                c.outgoing_.size() - c.outgoingSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
+    error = errno;
   }
+}
+
+void OutputWriter::ReleaseIdleBuffers(std::chrono::steady_clock::time_point now) {
+  lastRelease_ = now;
+  std::size_t kept = 0;
+  for (auto& weak : holding_) {
+    const std::shared_ptr<OutputQueue> connection = weak.lock();
+    if (!connection) continue;
+    OutputQueue& c = *connection;
+    {
+      base::MutexLock lock(c.mutex_);
+      // Not scheduled means nothing is queued, and the writer is the only
+      // one who touches outgoing_.
+      if (c.scheduled_ || now - c.lastSend_ < kReleaseBuffersAfter) {
+        holding_[kept++] = std::move(weak);
+        continue;
+      }
+      std::string().swap(c.queue_);
+    }
+    std::string().swap(c.outgoing_);
+    c.holdsBuffers_ = false;
+  }
+  holding_.resize(kept);
 }
 
 void OutputWriter::Loop() {
   epoll_event events[kMaxEvents];
   std::vector<std::shared_ptr<OutputQueue>> ready;
   for (;;) {
-    const int count = epoll_wait(epoll_, events, kMaxEvents, -1);
+    const int timeoutMs = holding_.empty() ? -1 : static_cast<int>(kReleaseBuffersAfter.count());
+    const int count = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);
     if (count < 0) {
       if (errno == EINTR) continue;
       return;
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (!holding_.empty() && now - lastRelease_ >= kReleaseBuffersAfter) ReleaseIdleBuffers(now);
     for (int i = 0; i < count; ++i) {
       if (events[i].data.ptr == nullptr) {
         uint64_t ticks = 0;

@@ -82,9 +82,12 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   bool closed_ GUARDED_BY(mutex_) = false;      // the socket is closed
   int progressWaiters_ GUARDED_BY(mutex_) = 0;  // threads in AwaitProgress
   std::chrono::steady_clock::time_point lastSend_ GUARDED_BY(mutex_);  // last bytes taken
-  // The writer thread's own: the bytes it took and how far it got.
+  // The writer thread's own: the bytes it took and how far it got, and
+  // whether it keeps this queue's two buffers for the next lines.
   std::string outgoing_;
   std::size_t outgoingSent_ = 0;
+  bool holdsBuffers_ = false;
+  std::chrono::steady_clock::time_point lastDrained_;
 };
 
 // Hands the connections this thread queued into since its last call to the
@@ -114,6 +117,8 @@ class OutputWriter {
   void Pump(const std::shared_ptr<OutputQueue>& connection);
   void Watch(const std::shared_ptr<OutputQueue>& connection);
   void Forget(OutputQueue* connection);
+  // Gives back the buffers of queues that have sent nothing for a while.
+  void ReleaseIdleBuffers(std::chrono::steady_clock::time_point now);
   void Loop();
 
   int epoll_ = -1;
@@ -125,6 +130,11 @@ class OutputWriter {
   // adds and takes them; a closing connection's thread forgets its own.
   base::Mutex watchMutex_;
   std::unordered_map<OutputQueue*, std::shared_ptr<OutputQueue>> watched_ GUARDED_BY(watchMutex_);
+  // The writer thread's own: queues whose emptied buffers it kept, so a
+  // connection that keeps receiving reuses them instead of allocating and
+  // freeing (and faulting in) a buffer for every burst.
+  std::vector<std::weak_ptr<OutputQueue>> holding_;
+  std::chrono::steady_clock::time_point lastRelease_;
   std::thread thread_;
 };
 
