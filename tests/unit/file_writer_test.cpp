@@ -87,9 +87,10 @@ TEST(FileWriter, StuckFileDropsAndReportsOnceAndDestructionStillReturns) {
   ASSERT_TRUE(writer->Append(fifo, "0\r\n"));
   int accepted = 1;
   for (int i = 1; i < 20; ++i) accepted += writer->Append(fifo, std::to_string(i) + "\r\n") ? 1 : 0;
-  // Four wait; one more when the thread took the first before the rest came.
+  // Four wait, besides the batch the thread took before it stuck: none yet,
+  // one line, or up to four when it started late (a sanitizer build).
   EXPECT_GE(accepted, 4);
-  EXPECT_LE(accepted, 5);
+  EXPECT_LE(accepted, 8);
   EXPECT_EQ(writer->Dropped(), static_cast<std::uint64_t>(20 - accepted));
   {
     std::lock_guard<std::mutex> lock(mutex);
