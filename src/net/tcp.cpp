@@ -94,7 +94,8 @@ std::string AddressText(const sockaddr_storage& address) {
   char text[INET6_ADDRSTRLEN] = {};
   if (inet_ntop(AF_INET6, &bytes, text, sizeof text) == nullptr) return {};
   // A field starting with ':' would be read as the trailing parameter.
-  return text[0] == ':' ? "0" + std::string(text) : std::string(text);
+  std::string shown = text[0] == ':' ? "0" : "";
+  return shown.append(text);
 }
 
 int TcpListen(int port) {
