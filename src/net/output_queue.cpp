@@ -16,6 +16,7 @@ namespace {
 // and those it pushed past the backpressure mark.
 thread_local std::vector<std::shared_ptr<OutputQueue>> tPending;
 thread_local std::vector<std::shared_ptr<OutputQueue>> tCongested;
+thread_local bool tInlineSends = true;
 
 constexpr int kMaxEvents = 64;
 constexpr std::size_t kQueueFirstBytes = 1024;
@@ -29,6 +30,10 @@ constexpr std::chrono::milliseconds kReleaseBuffersAfter{1000};
 
 }  // namespace
 
+void AllowInlineSends(bool allow) {
+  tInlineSends = allow;
+}
+
 void FlushPendingOutput() {
   if (tPending.empty() && tCongested.empty()) return;
   std::vector<std::shared_ptr<OutputQueue>> pending;
@@ -39,7 +44,13 @@ void FlushPendingOutput() {
   for (std::size_t i = 0; i < pending.size(); ++i) {
     batch.push_back(std::move(pending[i]));
     if (i + 1 == pending.size() || &pending[i + 1]->writer_ != &batch.front()->writer_) {
-      batch.front()->writer_.Schedule(batch);
+      OutputWriter& writer = batch.front()->writer_;
+      if (!writer.Schedule(batch, tInlineSends)) {
+        // The writer is idle: this thread sends the lines itself, as an
+        // event loop would, instead of paying for a hand-over and a wake-up.
+        for (const auto& connection : batch) writer.Pump(connection);
+        writer.DonePumping();
+      }
       batch.clear();
     }
   }
@@ -165,17 +176,42 @@ OutputWriter::~OutputWriter() {
   close(wake_);
 }
 
-void OutputWriter::Schedule(std::vector<std::shared_ptr<OutputQueue>>& connections) {
+bool OutputWriter::Schedule(std::vector<std::shared_ptr<OutputQueue>>& connections,
+                            bool mayPumpHere) {
   bool wasIdle = false;
   {
     base::MutexLock lock(mutex_);
+    if (mayPumpHere && ready_.empty() && pumping_ == 0 && !stopping_) {
+      ++pumping_;
+      return false;
+    }
     wasIdle = ready_.empty();
     for (auto& connection : connections) ready_.push_back(std::move(connection));
   }
-  if (wasIdle && epoll_ >= 0) {
-    uint64_t one = 1;
-    (void)!write(wake_, &one, sizeof one);  // a full counter still wakes the loop
+  if (wasIdle) Wake();
+  return true;
+}
+
+void OutputWriter::DonePumping() {
+  base::MutexLock lock(mutex_);
+  --pumping_;
+}
+
+void OutputWriter::Wake() {
+  if (epoll_ < 0) return;
+  uint64_t one = 1;
+  (void)!write(wake_, &one, sizeof one);  // a full counter still wakes the loop
+}
+
+void OutputWriter::Hold(const std::shared_ptr<OutputQueue>& connection) {
+  bool first = false;
+  {
+    base::MutexLock lock(holdMutex_);
+    first = holding_.empty();
+    holding_.push_back(connection);
   }
+  // The loop sleeps without a timeout while nothing is held.
+  if (first) Wake();
 }
 
 void OutputWriter::Watch(const std::shared_ptr<OutputQueue>& connection) {
@@ -203,6 +239,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
   bool sentBefore = false;
   ssize_t sent = 0;
   int error = 0;
+  bool hold = false;
   for (;; sentBefore = true) {
     {
       base::MutexLock lock(c.mutex_);
@@ -246,11 +283,10 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
             return;
           }
           c.outgoing_.clear();
-          if (!c.holdsBuffers_) {
-            c.holdsBuffers_ = true;
-            holding_.push_back(connectionPtr);
-          }
-          return;
+          if (c.holdsBuffers_) return;
+          c.holdsBuffers_ = true;
+          hold = true;
+          break;
         }
         c.outgoing_.clear();
         c.outgoing_.swap(c.queue_);
@@ -262,43 +298,55 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
                 c.outgoing_.size() - c.outgoingSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
     error = errno;
   }
+  if (hold) Hold(connectionPtr);  // outside the queue's lock: the list's lock is innermost
 }
 
 void OutputWriter::ReleaseIdleBuffers(std::chrono::steady_clock::time_point now) {
   lastRelease_ = now;
+  std::vector<std::weak_ptr<OutputQueue>> held;
+  {
+    base::MutexLock lock(holdMutex_);
+    held.swap(holding_);
+  }
   std::size_t kept = 0;
-  for (auto& weak : holding_) {
+  for (auto& weak : held) {
     const std::shared_ptr<OutputQueue> connection = weak.lock();
     if (!connection) continue;
     OutputQueue& c = *connection;
-    {
-      base::MutexLock lock(c.mutex_);
-      // Not scheduled means nothing is queued, and the writer is the only
-      // one who touches outgoing_.
-      if (c.scheduled_ || now - c.lastSend_ < kReleaseBuffersAfter) {
-        holding_[kept++] = std::move(weak);
-        continue;
-      }
-      std::string().swap(c.queue_);
+    base::MutexLock lock(c.mutex_);
+    // Not scheduled means nothing is queued and nobody is sending, and no
+    // one can start without this lock.
+    if (c.scheduled_ || now - c.lastSend_ < kReleaseBuffersAfter) {
+      held[kept++] = std::move(weak);
+      continue;
     }
+    std::string().swap(c.queue_);
     std::string().swap(c.outgoing_);
     c.holdsBuffers_ = false;
   }
-  holding_.resize(kept);
+  held.resize(kept);
+  base::MutexLock lock(holdMutex_);
+  for (auto& weak : held) holding_.push_back(std::move(weak));
+}
+
+bool OutputWriter::Holding() {
+  base::MutexLock lock(holdMutex_);
+  return !holding_.empty();
 }
 
 void OutputWriter::Loop() {
   epoll_event events[kMaxEvents];
   std::vector<std::shared_ptr<OutputQueue>> ready;
   for (;;) {
-    const int timeoutMs = holding_.empty() ? -1 : static_cast<int>(kReleaseBuffersAfter.count());
+    const bool holding = Holding();
+    const int timeoutMs = holding ? static_cast<int>(kReleaseBuffersAfter.count()) : -1;
     const int count = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);
     if (count < 0) {
       if (errno == EINTR) continue;
       return;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (!holding_.empty() && now - lastRelease_ >= kReleaseBuffersAfter) ReleaseIdleBuffers(now);
+    if (holding && now - lastRelease_ >= kReleaseBuffersAfter) ReleaseIdleBuffers(now);
     for (int i = 0; i < count; ++i) {
       if (events[i].data.ptr == nullptr) {
         uint64_t ticks = 0;
@@ -307,9 +355,11 @@ void OutputWriter::Loop() {
           base::MutexLock lock(mutex_);
           if (stopping_) return;
           ready.swap(ready_);
+          ++pumping_;
         }
         for (const auto& connection : ready) Pump(connection);
         ready.clear();
+        DonePumping();
         continue;
       }
       std::shared_ptr<OutputQueue> connection;

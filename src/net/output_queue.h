@@ -1,12 +1,15 @@
 // One accepted socket and its bounded output queue. Sending a line appends
 // it to the queue and never blocks, so a thread holding the protocol lock
-// never waits for a peer or a system call. The queues are sent by one
-// writer thread: the threads that queued lines hand their connections over
-// once they have released the protocol lock, and the writer takes the whole
-// queue of a connection at a time, so under load one send carries many
-// lines. A socket whose kernel buffer is full is waited for with epoll. A
-// queue that outgrows its bound shuts the socket down: the connection's own
-// thread then sees its receive fail and runs the normal disconnect clean-up.
+// never waits for a peer or a system call. Once the protocol lock is
+// released, the queued connections are sent: by the thread that queued
+// them when the writer thread is idle and that thread has no more input
+// waiting (a lone line goes out at once, with no hand-over or wake-up), by
+// the writer thread otherwise, which takes the whole queue of a connection
+// at a time, so under load one send carries many lines. Sends never wait: a
+// socket whose kernel buffer is full is left to the writer, which waits for
+// it with epoll. A queue that outgrows its bound shuts the socket down: the
+// connection's own thread then sees its receive fail and runs the normal
+// disconnect clean-up.
 #pragma once
 
 #include <chrono>
@@ -82,13 +85,19 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   bool closed_ GUARDED_BY(mutex_) = false;      // the socket is closed
   int progressWaiters_ GUARDED_BY(mutex_) = 0;  // threads in AwaitProgress
   std::chrono::steady_clock::time_point lastSend_ GUARDED_BY(mutex_);  // last bytes taken
-  // The writer thread's own: the bytes it took and how far it got, and
-  // whether it keeps this queue's two buffers for the next lines.
+  // Owned by whoever sends the queue now (scheduled_ hands that right from
+  // the thread that queued to the one that sends, under mutex_): the bytes
+  // taken and how far they got, and whether the two buffers are kept.
   std::string outgoing_;
   std::size_t outgoingSent_ = 0;
-  bool holdsBuffers_ = false;
-  std::chrono::steady_clock::time_point lastDrained_;
+  bool holdsBuffers_ GUARDED_BY(mutex_) = false;
+  std::chrono::steady_clock::time_point lastDrained_ GUARDED_BY(mutex_);
 };
+
+// Whether this thread may send its queued lines itself when the writer is
+// idle (the default). A thread that has more input waiting says no, so that
+// its next lines join the writer's pass and share its sends. This thread only.
+void AllowInlineSends(bool allow);
 
 // Hands the connections this thread queued into since its last call to the
 // writer, then waits for any of them it pushed past the backpressure mark.
@@ -111,8 +120,16 @@ class OutputWriter {
   friend class OutputQueue;
   friend void FlushPendingOutput();
 
-  // Queues connections for sending and wakes the thread if it was idle.
-  void Schedule(std::vector<std::shared_ptr<OutputQueue>>& connections);
+  // Queues connections for sending and wakes the thread if it was idle;
+  // false, taking none, when mayPumpHere and nobody is sending: the caller
+  // then pumps them itself and calls DonePumping.
+  [[nodiscard]] bool Schedule(std::vector<std::shared_ptr<OutputQueue>>& connections,
+                              bool mayPumpHere);
+  void DonePumping();
+  void Wake();
+  // Keeps a connection's emptied buffers until it goes quiet.
+  void Hold(const std::shared_ptr<OutputQueue>& connection);
+  [[nodiscard]] bool Holding();
   // Sends what the connection has; waits for writable when the kernel is full.
   void Pump(const std::shared_ptr<OutputQueue>& connection);
   void Watch(const std::shared_ptr<OutputQueue>& connection);
@@ -126,15 +143,17 @@ class OutputWriter {
   base::Mutex mutex_;
   std::vector<std::shared_ptr<OutputQueue>> ready_ GUARDED_BY(mutex_);
   bool stopping_ GUARDED_BY(mutex_) = false;
+  int pumping_ GUARDED_BY(mutex_) = 0;  // threads sending now, this one or others
   // Queues waiting for their socket to become writable. The writer thread
   // adds and takes them; a closing connection's thread forgets its own.
   base::Mutex watchMutex_;
   std::unordered_map<OutputQueue*, std::shared_ptr<OutputQueue>> watched_ GUARDED_BY(watchMutex_);
-  // The writer thread's own: queues whose emptied buffers it kept, so a
-  // connection that keeps receiving reuses them instead of allocating and
-  // freeing (and faulting in) a buffer for every burst.
-  std::vector<std::weak_ptr<OutputQueue>> holding_;
-  std::chrono::steady_clock::time_point lastRelease_;
+  // Queues that kept their emptied buffers, so a connection that keeps
+  // receiving reuses them instead of allocating and freeing (and faulting
+  // in) a buffer for every burst. The innermost lock.
+  base::Mutex holdMutex_;
+  std::vector<std::weak_ptr<OutputQueue>> holding_ GUARDED_BY(holdMutex_);
+  std::chrono::steady_clock::time_point lastRelease_;  // the writer thread's own
   std::thread thread_;
 };
 

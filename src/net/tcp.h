@@ -111,6 +111,9 @@ class LineReader {
   static constexpr int kTimedOut = -2;
   [[nodiscard]] int ReceiveLine(std::string& line, std::size_t limit, int timeoutMs = -1);
 
+  // true when bytes already received wait to be read. Owning thread only.
+  [[nodiscard]] bool HasBuffered() const { return end_ > begin_; }
+
  private:
   enum class FillResult { Filled, TimedOut, Ended };
   // Refills the buffer.

@@ -15,6 +15,7 @@
 #include "commands/registration.h"
 #include "irc/send.h"
 #include "irc/split.h"
+#include "net/output_queue.h"
 #include "net/tcp.h"
 #include "server/server.h"
 #include "text/encoding.h"
@@ -101,6 +102,9 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
         if (timeoutMs < 0 || gateMs < timeoutMs) timeoutMs = gateMs;
       }
       const int got = reader.ReceiveLine(raw, kReceiveLimit, timeoutMs);
+      // A lone line is sent on from here at once; one of a burst leaves the
+      // sending to the writer, which then carries several lines per send.
+      net::AllowInlineSends(!reader.HasBuffered());
       if (got == net::LineReader::kTimedOut) continue;
       if (got < 0) {
         closed = true;
