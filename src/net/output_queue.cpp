@@ -48,7 +48,7 @@ void FlushPendingOutput() {
       if (!writer.Schedule(batch, tInlineSends)) {
         // The writer is idle: this thread sends the lines itself, as an
         // event loop would, instead of paying for a hand-over and a wake-up.
-        for (const auto& connection : batch) writer.Pump(connection);
+        for (const auto& connection : batch) writer.Pump(connection, false);
         writer.DonePumping();
       }
       batch.clear();
@@ -232,7 +232,7 @@ void OutputWriter::Forget(OutputQueue* connection) {
   }
 }
 
-void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
+void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool onWriter) {
   OutputQueue& c = *connectionPtr;
   // What the last send did, accounted under the same taking of the lock that
   // decides the next one: one lock per send, not two.
@@ -240,6 +240,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
   ssize_t sent = 0;
   int error = 0;
   bool hold = false;
+  std::string spent;  // a lone burst's buffer, for the writer to free
   for (;; sentBefore = true) {
     {
       base::MutexLock lock(c.mutex_);
@@ -279,8 +280,10 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
           const bool busy = c.lastSend_ - c.lastDrained_ < kBusyWithin;
           c.lastDrained_ = c.lastSend_;
           if (!busy && !c.holdsBuffers_) {
-            std::string().swap(c.outgoing_);
-            return;
+            // Freed on the writer thread: freed here, a connection thread
+            // would keep it in its malloc cache for as long as it idles.
+            spent.swap(c.outgoing_);
+            break;
           }
           c.outgoing_.clear();
           if (c.holdsBuffers_) return;
@@ -299,6 +302,17 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr) {
     error = errno;
   }
   if (hold) Hold(connectionPtr);  // outside the queue's lock: the list's lock is innermost
+  if (!onWriter && spent.capacity() > 0) Discard(std::move(spent));
+}
+
+void OutputWriter::Discard(std::string&& buffer) {
+  bool first = false;
+  {
+    base::MutexLock lock(holdMutex_);
+    first = discarded_.empty();
+    discarded_.push_back(std::move(buffer));
+  }
+  if (first) Wake();
 }
 
 void OutputWriter::ReleaseIdleBuffers(std::chrono::steady_clock::time_point now) {
@@ -347,6 +361,13 @@ void OutputWriter::Loop() {
     }
     const auto now = std::chrono::steady_clock::now();
     if (holding && now - lastRelease_ >= kReleaseBuffersAfter) ReleaseIdleBuffers(now);
+    {
+      std::vector<std::string> spent;
+      {
+        base::MutexLock lock(holdMutex_);
+        spent.swap(discarded_);
+      }
+    }
     for (int i = 0; i < count; ++i) {
       if (events[i].data.ptr == nullptr) {
         uint64_t ticks = 0;
@@ -357,7 +378,7 @@ void OutputWriter::Loop() {
           ready.swap(ready_);
           ++pumping_;
         }
-        for (const auto& connection : ready) Pump(connection);
+        for (const auto& connection : ready) Pump(connection, true);
         ready.clear();
         DonePumping();
         continue;
@@ -370,7 +391,7 @@ void OutputWriter::Loop() {
         connection = std::move(found->second);
         watched_.erase(found);
       }
-      Pump(connection);
+      Pump(connection, true);
     }
   }
 }

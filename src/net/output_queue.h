@@ -131,7 +131,9 @@ class OutputWriter {
   void Hold(const std::shared_ptr<OutputQueue>& connection);
   [[nodiscard]] bool Holding();
   // Sends what the connection has; waits for writable when the kernel is full.
-  void Pump(const std::shared_ptr<OutputQueue>& connection);
+  void Pump(const std::shared_ptr<OutputQueue>& connection, bool onWriter);
+  // Hands a buffer to the writer thread to free.
+  void Discard(std::string&& buffer);
   void Watch(const std::shared_ptr<OutputQueue>& connection);
   void Forget(OutputQueue* connection);
   // Gives back the buffers of queues that have sent nothing for a while.
@@ -153,6 +155,7 @@ class OutputWriter {
   // in) a buffer for every burst. The innermost lock.
   base::Mutex holdMutex_;
   std::vector<std::weak_ptr<OutputQueue>> holding_ GUARDED_BY(holdMutex_);
+  std::vector<std::string> discarded_ GUARDED_BY(holdMutex_);
   std::chrono::steady_clock::time_point lastRelease_;  // the writer thread's own
   std::thread thread_;
 };
