@@ -5,6 +5,7 @@ namespace zelkord::irc {
 
 CommLog::CommLog(int pages, irc::Desk& desk)
     : desk_(desk),
+      keepLines_(desk.ShowsTrafficLines()),
       pageCount_(pages > 0 ? pages : 0),
       pages_(static_cast<std::size_t>(pageCount_)) {}
 
@@ -56,13 +57,13 @@ void CommLog::LogTraffic(int slot, irc::Traffic direction, std::string_view text
     if (slot < 0 || slot >= static_cast<int>(pages_.size())) return;
     Page& page = pages_[static_cast<std::size_t>(slot)];
     if (!page.open) return;
-    (direction == irc::Traffic::Received ? page.received : page.sent).Append(text);
+    if (keepLines_) (direction == irc::Traffic::Received ? page.received : page.sent).Append(text);
   }
   desk_.TrafficLogged(slot, direction, text);
 }
 
 void CommLog::LogSent(const std::vector<int>& slots, std::string_view text) {
-  {
+  if (keepLines_) {
     base::MutexLock lock(mutex_);
     for (int slot : slots) {
       if (slot < 0 || slot >= pageCount_) continue;

@@ -55,6 +55,7 @@ class CommLog {
     base::BoundedLines sent{kLogViewBound};
   };
   irc::Desk& desk_;
+  const bool keepLines_;  // the desk shows the pages' lines
   const int pageCount_;
   base::Mutex mutex_;
   std::vector<Page> pages_ GUARDED_BY(mutex_);

@@ -56,6 +56,10 @@ class Desk {
   // window shows it on the connection's communication-log page, which the
   // core has already written; the headless desk prints it as a status line.
   virtual void EncodingChanged(int /*slot*/, std::string_view /*text*/) {}
+  // Whether the desk shows the lines of the communication-log pages. A desk
+  // that never shows them spares the log keeping them; pages, captions and
+  // TrafficLogged go on as before. Asked once, when the log is made.
+  [[nodiscard]] virtual bool ShowsTrafficLines() const { return true; }
 };
 
 }  // namespace zelkord::irc

@@ -30,6 +30,9 @@ class HeadlessDesk : public irc::Desk {
   HeadlessDesk(const HeadlessDesk&) = delete;
   HeadlessDesk& operator=(const HeadlessDesk&) = delete;
 
+  // No pages are shown headless (verbose prints each line as it passes).
+  [[nodiscard]] bool ShowsTrafficLines() const override { return false; }
+
   void ShowSettingsPage(const config::SettingsPage& page) override;
   [[nodiscard]] config::SettingsPage ReadSettingsPage() override;
   void SetWindowGeometry(const config::WindowGeometry& geometry) override;

@@ -46,6 +46,8 @@ class TempDir {
 class RecordingDesk : public window::HeadlessDesk {
  public:
   RecordingDesk() : HeadlessDesk(nullptr, nullptr, false) {}
+  // Keeps the pages' lines, as the window does, so tests can read them.
+  [[nodiscard]] bool ShowsTrafficLines() const override { return true; }
   void UserListChanged(std::string_view what, std::string_view nick) override;
   void ChannelAdded(std::string_view name) override;
   void ChannelRemoved(std::string_view name) override;
