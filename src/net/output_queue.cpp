@@ -343,31 +343,27 @@ void OutputWriter::ReleaseIdleBuffers(std::chrono::steady_clock::time_point now)
   for (auto& weak : held) holding_.push_back(std::move(weak));
 }
 
-bool OutputWriter::Holding() {
-  base::MutexLock lock(holdMutex_);
-  return !holding_.empty();
-}
-
 void OutputWriter::Loop() {
   epoll_event events[kMaxEvents];
   std::vector<std::shared_ptr<OutputQueue>> ready;
+  // A Hold that makes the list non-empty wakes the loop, so this can only
+  // be stale towards holding, which costs one timed wake-up.
+  bool holding = false;
   for (;;) {
-    const bool holding = Holding();
     const int timeoutMs = holding ? static_cast<int>(kReleaseBuffersAfter.count()) : -1;
     const int count = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);
     if (count < 0) {
       if (errno == EINTR) continue;
       return;
     }
+    std::vector<std::string> spent;  // freed here, on this thread
+    {
+      base::MutexLock lock(holdMutex_);
+      spent.swap(discarded_);
+      holding = !holding_.empty();
+    }
     const auto now = std::chrono::steady_clock::now();
     if (holding && now - lastRelease_ >= kReleaseBuffersAfter) ReleaseIdleBuffers(now);
-    {
-      std::vector<std::string> spent;
-      {
-        base::MutexLock lock(holdMutex_);
-        spent.swap(discarded_);
-      }
-    }
     for (int i = 0; i < count; ++i) {
       if (events[i].data.ptr == nullptr) {
         uint64_t ticks = 0;

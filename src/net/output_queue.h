@@ -129,7 +129,6 @@ class OutputWriter {
   void Wake();
   // Keeps a connection's emptied buffers until it goes quiet.
   void Hold(const std::shared_ptr<OutputQueue>& connection);
-  [[nodiscard]] bool Holding();
   // Sends what the connection has; waits for writable when the kernel is full.
   void Pump(const std::shared_ptr<OutputQueue>& connection, bool onWriter);
   // Hands a buffer to the writer thread to free.
