@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 
 namespace zelkord::net {
 namespace {
@@ -27,6 +28,16 @@ constexpr std::chrono::milliseconds kBusyWithin{20};
 // A queue that has sent nothing for this long gives its buffers back, so an
 // idle connection holds none; the writer looks at most this often.
 constexpr std::chrono::milliseconds kReleaseBuffersAfter{1000};
+// Buffers handed over to be freed wait this long for company, so that a run
+// of registrations wakes the writer once, not once per connection.
+constexpr std::chrono::milliseconds kFreeDiscardedAfter{50};
+
+// Milliseconds from now to when, rounded up so the wake is never early.
+int MillisecondsUntil(std::chrono::steady_clock::time_point when) {
+  const auto left = when - std::chrono::steady_clock::now();
+  if (left <= left.zero()) return 0;
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
 
 }  // namespace
 
@@ -349,20 +360,34 @@ void OutputWriter::Loop() {
   // A Hold that makes the list non-empty wakes the loop, so this can only
   // be stale towards holding, which costs one timed wake-up.
   bool holding = false;
+  // When the discarded buffers seen waiting are freed. Only a Discard into
+  // an empty list wakes the loop, so until then the others come quietly.
+  std::optional<std::chrono::steady_clock::time_point> freeAt;
   for (;;) {
-    const int timeoutMs = holding ? static_cast<int>(kReleaseBuffersAfter.count()) : -1;
+    int timeoutMs = holding ? static_cast<int>(kReleaseBuffersAfter.count()) : -1;
+    if (freeAt) {
+      const int untilFree = MillisecondsUntil(*freeAt);
+      if (timeoutMs < 0 || untilFree < timeoutMs) timeoutMs = untilFree;
+    }
     const int count = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);
     if (count < 0) {
       if (errno == EINTR) continue;
       return;
     }
+    const auto now = std::chrono::steady_clock::now();
     std::vector<std::string> spent;  // freed here, on this thread
     {
       base::MutexLock lock(holdMutex_);
-      spent.swap(discarded_);
+      if (discarded_.empty()) {
+        freeAt.reset();
+      } else if (!freeAt) {
+        freeAt = now + kFreeDiscardedAfter;
+      } else if (now >= *freeAt) {
+        spent.swap(discarded_);
+        freeAt.reset();
+      }
       holding = !holding_.empty();
     }
-    const auto now = std::chrono::steady_clock::now();
     if (holding && now - lastRelease_ >= kReleaseBuffersAfter) ReleaseIdleBuffers(now);
     for (int i = 0; i < count; ++i) {
       if (events[i].data.ptr == nullptr) {
