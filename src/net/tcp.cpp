@@ -233,11 +233,17 @@ bool TcpSendLine(int socket, std::string_view text) {
 LineReader::LineReader(int socket, std::size_t capacity)
     : socket_(socket),
       capacity_(capacity < 2 ? 2 : (capacity > kMaxLineLimit ? kMaxLineLimit : capacity)),
-      buffer_(new char[capacity_]) {}
+      owned_(new char[capacity_]),
+      buffer_(owned_.get()) {}
+
+LineReader::LineReader(int socket, std::span<char> storage)
+    : socket_(socket),
+      capacity_(storage.size() > kMaxLineLimit ? kMaxLineLimit : storage.size()),
+      buffer_(storage.data()) {}
 
 LineReader::FillResult LineReader::Fill(int timeoutMs) {
   if (begin_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
   }
@@ -249,7 +255,7 @@ LineReader::FillResult LineReader::Fill(int timeoutMs) {
       if (ready == 0) return FillResult::TimedOut;
       if (ready < 0) return FillResult::Ended;
     }
-    ssize_t got = recv(socket_, buffer_.get() + end_, capacity_ - end_, 0);
+    ssize_t got = recv(socket_, buffer_ + end_, capacity_ - end_, 0);
     if (got > 0) {
       end_ += static_cast<std::size_t>(got);
       return FillResult::Filled;
@@ -270,7 +276,7 @@ int LineReader::ReceiveLine(std::string& line, std::size_t limit, int timeoutMs)
     const std::size_t window = held < limit ? held : limit;
     for (std::size_t i = scanned < 1 ? 1 : scanned; i < window; ++i) {
       if (buffer_[begin_ + i] == '\n' && buffer_[begin_ + i - 1] == '\r') {
-        line.assign(buffer_.get() + begin_, i - 1);
+        line.assign(buffer_ + begin_, i - 1);
         begin_ += i + 1;
         return static_cast<int>(i - 1);
       }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -99,6 +100,10 @@ class LineReader {
   // capacity is the longest line it will ever be asked for (at most 4096);
   // an IRC connection needs 512, so an idle connection holds little.
   explicit LineReader(int socket, std::size_t capacity = kMaxLineLimit);
+  // The same over the caller's storage (at least 2 bytes), which must
+  // outlive the reader: a connection thread keeps it on its stack, in a page
+  // it touches anyway, rather than on the heap for as long as it idles.
+  LineReader(int socket, std::span<char> storage);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
@@ -121,7 +126,8 @@ class LineReader {
 
   int socket_;
   std::size_t capacity_;
-  std::unique_ptr<char[]> buffer_;
+  std::unique_ptr<char[]> owned_;  // empty over the caller's storage
+  char* buffer_;
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // one past the last received byte
 };

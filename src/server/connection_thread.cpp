@@ -2,6 +2,7 @@
 #include "server/connection_thread.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -61,7 +62,8 @@ int MillisecondsUntil(Clock::time_point when) {
 // handles them as the gate opens. Lines still waiting when the client
 // closes are handled at once: it cannot add to them.
 void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output, ConnState state) {
-  net::LineReader reader(output.Socket(), kReceiveLimit);
+  std::array<char, kReceiveLimit> received;
+  net::LineReader reader(output.Socket(), received);
   std::string raw;
   std::string line;
   irc::SplitResult parts;
