@@ -5,7 +5,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <deque>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,8 +82,10 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
   if (limited) gate.emplace(protocol.floodBurst, protocol.floodRate);
   const std::size_t waitingMax =
       static_cast<std::size_t>(kFloodWaitingBursts) * static_cast<std::size_t>(protocol.floodBurst);
-  std::deque<std::string> waiting;  // received lines the gate holds back, oldest first
-  bool closed = false;              // the client has closed; only the waiting lines are left
+  // Received lines the gate holds back, oldest first. A list, because an
+  // empty deque already holds half a kilobyte for every idle connection.
+  std::list<std::string> waiting;
+  bool closed = false;  // the client has closed; only the waiting lines are left
   // A connection that has not registered in time ends like one the liveness
   // sweep drops: closed, without a word.
   const int registerSeconds = protocol.registerTimeoutSeconds;
