@@ -71,7 +71,7 @@ void CommLog::LogSent(const std::vector<int>& slots, std::string_view text) {
       if (page.open) page.sent.Append(text);
     }
   }
-  for (int slot : slots) desk_.TrafficLogged(slot, irc::Traffic::Sent, text);
+  desk_.SentLogged(slots, text);
 }
 
 LogPageSnapshot CommLog::Snapshot(int slot) {

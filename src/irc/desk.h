@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/settings.h"
 
@@ -46,6 +47,11 @@ class Desk {
   virtual void LogPageClosed(int slot) = 0;
   virtual void LogPageCaption(int slot, std::string_view caption) = 0;
   virtual void TrafficLogged(int slot, Traffic direction, std::string_view text) = 0;
+  // One line sent to each of the pages: TrafficLogged for each, unless the desk
+  // takes them at once (a channel line reaches every member's page).
+  virtual void SentLogged(const std::vector<int>& pages, std::string_view text) {
+    for (int slot : pages) TrafficLogged(slot, Traffic::Sent, text);
+  }
   virtual void WebRequestLogged(std::string_view line) = 0;
   virtual void BanListChanged() = 0;
   // A condition the person should know of, found while serving (accepts

@@ -303,6 +303,28 @@ TEST(CommLogPages, OpenPerConnectionFollowTheNickAndClose) {
   }));
   client->Send("NICK anna");
   ASSERT_TRUE(WaitFor([&] { return Shown(mainWindow.LogTabCaption(page)) == "anna"; }));
+  // A channel line goes to every other member at once; each one's page shows it.
+  auto bob = fixture.Registered("bob");
+  auto cid = fixture.Registered("cid");
+  ASSERT_TRUE(bob && cid && bob->Join("#x") && cid->Join("#x") && client->Join("#x"));
+  const auto membersShow = [&](const std::string& text) {
+    for (int slot : {1, 2}) {
+      if (!WaitFor([&] {
+            LogPage* member = mainWindow.FindLogPage(slot);
+            return member != nullptr && !member->Sent()->Lines().empty() &&
+                   member->Sent()->Lines().back() == ":anna!user@127.0.0.1 PRIVMSG #x :" + text;
+          }))
+        return false;
+    }
+    return true;
+  };
+  client->Send("PRIVMSG #x :hello");
+  ASSERT_TRUE(membersShow("hello"));
+  // No refresh is due now, so only the relay's own notice can bring this up.
+  client->Send("PRIVMSG #x :again");
+  EXPECT_TRUE(membersShow("again"));
+  bob->Close();
+  cid->Close();
   client->Close();
   ASSERT_TRUE(WaitFor([&] { return mainWindow.LogPages().empty(); }));
 

@@ -332,6 +332,10 @@ void MainWindow::TrafficLogged(int slot, irc::Traffic, std::string_view) {
   MarkLogSlot(slot, kSlotChanged);
 }
 
+void MainWindow::SentLogged(const std::vector<int>& pages, std::string_view) {
+  MarkLogSlots(pages, kSlotChanged);
+}
+
 void MainWindow::WebRequestLogged(std::string_view) {
   MarkDirty(kWebViewDirty);
 }
@@ -341,17 +345,25 @@ void MainWindow::BanListChanged() {
 }
 
 void MainWindow::MarkLogSlot(int slot, unsigned char flags) {
-  if (slot < 0 || slot >= kTrackedLogSlots) {
-    MarkDirty(kAllLogPagesDirty);
-    return;
-  }
+  MarkLogSlots({&slot, 1}, flags);
+}
+
+void MainWindow::MarkLogSlots(std::span<const int> pages, unsigned char flags) {
+  unsigned bits = 0;
   {
     base::MutexLock lock(pendingMutex_);
-    const auto index = static_cast<std::size_t>(slot);
-    if (logSlots_.size() <= index) logSlots_.resize(index + 1, 0);
-    logSlots_[index] |= flags;
+    for (int slot : pages) {
+      if (slot < 0 || slot >= kTrackedLogSlots) {
+        bits |= kAllLogPagesDirty;
+        continue;
+      }
+      const auto index = static_cast<std::size_t>(slot);
+      if (logSlots_.size() <= index) logSlots_.resize(index + 1, 0);
+      logSlots_[index] |= flags;
+      bits |= kLogPagesDirty;
+    }
   }
-  MarkDirty(kLogPagesDirty);
+  if (bits != 0) MarkDirty(bits);
 }
 
 void MainWindow::MarkDirty(unsigned bits) {

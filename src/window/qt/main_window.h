@@ -23,6 +23,7 @@
 #include <deque>
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,8 @@ class MainWindow : public QMainWindow, public irc::Desk {
   void LogPageClosed(int slot) override;
   void LogPageCaption(int slot, std::string_view caption) override;
   void TrafficLogged(int slot, irc::Traffic direction, std::string_view text) override;
+  void SentLogged(const std::vector<int>& pages, std::string_view text) override
+      EXCLUDES(pendingMutex_);
   void WebRequestLogged(std::string_view line) override;
   void BanListChanged() override;
 
@@ -189,6 +192,8 @@ class MainWindow : public QMainWindow, public irc::Desk {
   QWidget* BuildTopBand();
   void MarkDirty(unsigned bits);
   void MarkLogSlot(int slot, unsigned char flags) EXCLUDES(pendingMutex_);
+  // Marks the pages' slots changed under one taking of the lock and one MarkDirty.
+  void MarkLogSlots(std::span<const int> pages, unsigned char flags) EXCLUDES(pendingMutex_);
   void OnRefreshPosted();
   void Refresh() EXCLUDES(pendingMutex_);
   void SyncUserList();
