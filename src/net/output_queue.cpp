@@ -10,6 +10,8 @@
 #include <chrono>
 #include <optional>
 
+#include "base/deadline.h"
+
 namespace zelkord::net {
 namespace {
 
@@ -31,13 +33,6 @@ constexpr std::chrono::milliseconds kReleaseBuffersAfter{1000};
 // Buffers handed over to be freed wait this long for company, so that a run
 // of registrations wakes the writer once, not once per connection.
 constexpr std::chrono::milliseconds kFreeDiscardedAfter{50};
-
-// Milliseconds from now to when, rounded up so the wake is never early.
-int MillisecondsUntil(std::chrono::steady_clock::time_point when) {
-  const auto left = when - std::chrono::steady_clock::now();
-  if (left <= left.zero()) return 0;
-  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
 
 }  // namespace
 
@@ -366,7 +361,7 @@ void OutputWriter::Loop() {
   for (;;) {
     int timeoutMs = holding ? static_cast<int>(kReleaseBuffersAfter.count()) : -1;
     if (freeAt) {
-      const int untilFree = MillisecondsUntil(*freeAt);
+      const int untilFree = base::MillisecondsUntil(*freeAt);
       if (timeoutMs < 0 || untilFree < timeoutMs) timeoutMs = untilFree;
     }
     const int count = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/deadline.h"
 #include "net/tcp.h"
 
 namespace zelkord::net {
@@ -41,12 +42,6 @@ void SetNonBlocking(int socket) {
   if (flags >= 0) (void)fcntl(socket, F_SETFL, flags | O_NONBLOCK);
 }
 
-// Milliseconds left until deadline, at least 0.
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
 // What an operation that returned result waits for: POLLIN or POLLOUT on
 // the TLS socket, or 0 when the session has failed or closed.
 short Wants(ssl_st* session, int result) {
@@ -69,7 +64,7 @@ bool Handshake(ssl_st* session, int socket, const std::function<bool()>& keepGoi
     const short wants = Wants(session, result);
     if (wants == 0) return false;
     for (;;) {
-      const int left = MillisecondsLeft(deadline);
+      const int left = base::MillisecondsUntil(deadline);
       if (left == 0 || !keepGoing()) return false;
       pollfd waitFor{socket, wants, 0};
       const int ready = poll(&waitFor, 1, std::min(left, kHandshakeSliceMs));
@@ -237,7 +232,7 @@ void RelayTls(ssl_st* session, int tlsSocket, int plainSocket) {
     // the loop while the other side is waited for.
     std::array<pollfd, 2> waitFor{pollfd{tlsEvents != 0 ? tlsSocket : -1, tlsEvents, 0},
                                   pollfd{plainEvents != 0 ? plainSocket : -1, plainEvents, 0}};
-    const int timeout = plainOpen ? -1 : MillisecondsLeft(drainBy);
+    const int timeout = plainOpen ? -1 : base::MillisecondsUntil(drainBy);
     if (!plainOpen && timeout == 0) return;
     const int ready = poll(waitFor.data(), waitFor.size(), timeout);
     if (ready < 0 && errno != EINTR) return;

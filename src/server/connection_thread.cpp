@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "base/deadline.h"
 #include "commands/charset.h"
 #include "commands/connect_disconnect.h"
 #include "commands/dispatch.h"
@@ -47,12 +48,6 @@ class FloodGate {
   Clock::duration ahead_;
   Clock::time_point arrival_{};
 };
-
-// Milliseconds from now until when, rounded up, at least 0.
-int MillisecondsUntil(Clock::time_point when) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // Receives and handles lines until the state says to end or the receive
 // fails. The connection's own thread.
@@ -98,11 +93,11 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
       if (closed) break;
       int timeoutMs = -1;
       if (registerSeconds > 0 && state != ConnState::Serving) {
-        timeoutMs = MillisecondsUntil(registerBy);
+        timeoutMs = base::MillisecondsUntil(registerBy);
         if (timeoutMs == 0) break;
       }
       if (!waiting.empty()) {
-        const int gateMs = MillisecondsUntil(gate->OpensAt());
+        const int gateMs = base::MillisecondsUntil(gate->OpensAt());
         if (timeoutMs < 0 || gateMs < timeoutMs) timeoutMs = gateMs;
       }
       const int got = reader.ReceiveLine(raw, kReceiveLimit, timeoutMs);
