@@ -47,6 +47,7 @@ void FlushPendingOutput() {
   // Normally every connection belongs to the same server, and so the same
   // writer: one hand-over for all of them.
   std::vector<std::shared_ptr<OutputQueue>> batch;
+  batch.reserve(pending.size());
   for (std::size_t i = 0; i < pending.size(); ++i) {
     batch.push_back(std::move(pending[i]));
     if (i + 1 == pending.size() || &pending[i + 1]->writer_ != &batch.front()->writer_) {
@@ -60,6 +61,10 @@ void FlushPendingOutput() {
       batch.clear();
     }
   }
+  // The list keeps its storage: a thread queues to much the same members
+  // line after line, and would otherwise grow it afresh for each.
+  pending.clear();
+  if (tPending.empty()) tPending.swap(pending);
   std::vector<std::shared_ptr<OutputQueue>> congested;
   congested.swap(tCongested);
   for (const auto& connection : congested) connection->AwaitProgress();
