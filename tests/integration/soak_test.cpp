@@ -843,7 +843,11 @@ TEST(Soak, ManyClientsKeepTheTablesConsistentAndLoseNoLine) {
   RaiseDescriptorLimit(plan.stable + plan.churn);
   // A sanitizer runtime starts a helper thread along with the first thread
   // of the process; one is started and ended here so the count excludes it.
-  std::thread([] {}).join();
+  // A joined thread can still be listed for a moment: wait until it is not.
+  pid_t probe = 0;
+  std::thread([&probe] { probe = gettid(); }).join();
+  ASSERT_TRUE(WaitUntil(
+      [&] { return access(("/proc/self/task/" + std::to_string(probe)).c_str(), F_OK) != 0; }));
   const int threadsBefore = ThreadCount();
   const int fdsBefore = FdCount();
   const std::size_t heapBefore = mallinfo2().uordblks;
