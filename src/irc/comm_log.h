@@ -4,6 +4,7 @@
 // has its own lock; the window reads it through Snapshot.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,7 @@ class CommLog {
  public:
   // One page per connection slot; desk is told of every change.
   CommLog(int pages, irc::Desk& desk);
+  ~CommLog();
   CommLog(const CommLog&) = delete;
   CommLog& operator=(const CommLog&) = delete;
 
@@ -48,17 +50,35 @@ class CommLog {
   [[nodiscard]] int Pages() const { return pageCount_; }
 
  private:
+  // A line on the sent views. A line relayed to a channel is kept once and
+  // shared by every member's page, instead of copied onto each; its count
+  // of pages is kept under mutex_.
+  struct SentLine {
+    int pages = 0;
+    std::string text;
+  };
   struct Page {
     bool open = false;
     std::string caption;
     base::BoundedLines received{kLogViewBound};
-    base::BoundedLines sent{kLogViewBound};
+    base::BoundedRing<SentLine*> sent{kLogViewBound};
   };
+
+  // A line for the sent views holding text, counting no pages yet.
+  SentLine* NewSentLine(std::string_view text) REQUIRES(mutex_);
+  // Puts line on the page's sent view, dropping its oldest line if full.
+  void AppendSent(Page& page, SentLine* line) REQUIRES(mutex_);
+  // Lowers line's count of pages; a line on no page is kept for reuse.
+  void Unref(SentLine* line) REQUIRES(mutex_);
+  void ClearPage(Page& page) REQUIRES(mutex_);
+
   irc::Desk& desk_;
   const bool keepLines_;  // the desk shows the pages' lines
   const int pageCount_;
   base::Mutex mutex_;
   std::vector<Page> pages_ GUARDED_BY(mutex_);
+  // Lines no page holds any more, with their storage, for the next ones.
+  std::vector<std::unique_ptr<SentLine>> spareLines_ GUARDED_BY(mutex_);
 };
 
 }  // namespace zelkord::irc

@@ -60,6 +60,26 @@ TEST(CommLog, ViewsKeepTheLast201Lines) {
   EXPECT_EQ(page.received.size(), 201u);
   EXPECT_EQ(page.received.back(), "LUSERS");
   EXPECT_EQ(page.sent.size(), 201u);
+
+  // A channel line is kept once for all its recipients: each page still
+  // holds its own last 201, in order, after another page has gone.
+  auto bob = server.Registered("bob");
+  auto cy = server.Registered("cy");
+  for (TestClient* member : {ann.get(), bob.get(), cy.get()}) {
+    member->Send("JOIN #c");
+    ASSERT_NE(member->ReadUntil(" 366 "), "<timeout>");
+  }
+  for (int i = 0; i < 300; ++i) ann->Send("PRIVMSG #c :" + std::to_string(i));
+  ASSERT_NE(cy->ReadUntil("PRIVMSG #c :299"), "<timeout>");
+  ASSERT_NE(bob->ReadUntil("PRIVMSG #c :299"), "<timeout>");
+  bob->Close();
+  ASSERT_TRUE(WaitUntil([&] { return !server.Server().protocol.commLog->Snapshot(1).open; }));
+  const auto cyPage = server.Server().protocol.commLog->Snapshot(2);
+  ASSERT_EQ(cyPage.sent.size(), 201u);
+  for (std::size_t i = 0; i < 200; ++i) {
+    EXPECT_EQ(cyPage.sent[i], ":ann!user@127.0.0.1 PRIVMSG #c :" + std::to_string(100 + i));
+  }
+  EXPECT_EQ(cyPage.sent.back(), ":bob!user@127.0.0.1 PART #c");  // its connection closed
 }
 
 }  // namespace
