@@ -44,6 +44,7 @@ void SendToSockets(ProtocolState& protocol, const std::vector<int>& sockets, std
     const int slot = protocol.users->FindSlotBySocket(socket);
     if (slot != kNotFound) slots.push_back(slot);  // members' sockets belong to live slots
   }
+  for (int slot : slots) protocol.users->Slot(slot).output->PrefetchForAppend();
   protocol.commLog->LogSent(slots, text);
   // Converted once per encoding in use, not once per recipient.
   std::array<std::string, text::kEncodingCount> wire;

@@ -101,6 +101,7 @@ bool OutputQueue::Enqueue(std::string_view wireLine) {
     // this thread and kept in its malloc cache while the connection idles.
     if (queue_.empty() && queue_.capacity() < kQueueFirstBytes) queue_.reserve(kQueueFirstBytes);
     queue_.append(wireLine).append("\r\n");
+    appendAt_.store(queue_.data() + queue_.size(), std::memory_order_relaxed);
     pending_ += wireLine.size() + 2;
     if (!scheduled_) {
       scheduled_ = true;
@@ -304,6 +305,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
         }
         c.outgoing_.clear();
         c.outgoing_.swap(c.queue_);
+        c.appendAt_.store(c.queue_.data(), std::memory_order_relaxed);
         c.outgoingSent_ = 0;
       }
       c.sending_ = true;

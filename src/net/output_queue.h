@@ -12,8 +12,10 @@
 // disconnect clean-up.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,6 +57,22 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   // down). Any thread.
   bool Enqueue(std::string_view wireLine);
 
+  // Starts fetching what the next Enqueue writes: the queue's own fields
+  // and the end of its buffer, which the thread that last sent it may hold.
+  // A thread about to queue one line to many connections asks for them all
+  // first, so that the fetches overlap instead of each waiting in turn. A
+  // hint only; any thread, no lock.
+  void PrefetchForAppend() const {
+    __builtin_prefetch(&mutex_, 1);
+    __builtin_prefetch(&closed_, 1);
+    // As a number: the line may run into the next cache line, past the
+    // buffer's end, and a prefetch never faults.
+    const auto at = reinterpret_cast<std::uintptr_t>(appendAt_.load(std::memory_order_relaxed));
+    if (at == 0) return;
+    __builtin_prefetch(reinterpret_cast<const void*>(at), 1);
+    __builtin_prefetch(reinterpret_cast<const void*>(at + 64), 1);
+  }
+
   // Shuts both directions down so the owning thread's receive fails; later
   // lines are dropped. Any thread.
   void Shutdown();
@@ -75,8 +93,9 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   const int socket_;
   const std::size_t capacity_;
   OutputWriter& writer_;
+  // What Enqueue touches comes first, so that it spans as few cache lines
+  // as the layout allows.
   base::Mutex mutex_;
-  base::CondVar changed_;                       // pending_, sending_ changed
   std::string queue_ GUARDED_BY(mutex_);        // lines not yet taken by the writer
   std::size_t pending_ GUARDED_BY(mutex_) = 0;  // bytes queued or taken, not yet sent
   bool scheduled_ GUARDED_BY(mutex_) = false;   // handed to the writer, not finished
@@ -84,6 +103,10 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   bool dead_ GUARDED_BY(mutex_) = false;        // nothing more will be sent
   bool closed_ GUARDED_BY(mutex_) = false;      // the socket is closed
   int progressWaiters_ GUARDED_BY(mutex_) = 0;  // threads in AwaitProgress
+  // Where the next line will be copied to: a hint for PrefetchForAppend,
+  // never read through.
+  std::atomic<const char*> appendAt_{nullptr};
+  base::CondVar changed_;                                              // pending_, sending_ changed
   std::chrono::steady_clock::time_point lastSend_ GUARDED_BY(mutex_);  // last bytes taken
   // Owned by whoever sends the queue now (scheduled_ hands that right from
   // the thread that queued to the one that sends, under mutex_): the bytes
