@@ -40,7 +40,7 @@ void DisconnectCleanup(irc::ProtocolState& protocol, int slotIndex) {
   irc::UserTable& users = *protocol.users;
   irc::ChannelTable& channels = *protocol.channels;
   irc::UserSlot& slot = users.Slot(slotIndex);
-  if (slot.registered) {
+  if (slot.Registered()) {
     // A copy: leaving the channels below shrinks the slot's own list.
     const std::vector<irc::JoinedChannel> joined = slot.channels;
     std::vector<int> sockets;

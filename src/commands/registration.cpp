@@ -16,9 +16,9 @@ bool TakeNick(irc::ProtocolState& protocol, int slotIndex, const std::string& pa
     REQUIRES(protocol.mutex) {
   irc::UserSlot& slot = protocol.users->Slot(slotIndex);
   protocol.users->SetNick(slotIndex, params);
-  slot.nickAccepted = protocol.users->IsNickFree(slotIndex);
-  if (!slot.nickAccepted) SendNumeric(protocol, slotIndex, irc::kErrNicknameInUse, {});
-  return slot.nickAccepted;
+  protocol.users->SetNickAccepted(slotIndex, protocol.users->IsNickFree(slotIndex));
+  if (!slot.NickAccepted()) SendNumeric(protocol, slotIndex, irc::kErrNicknameInUse, {});
+  return slot.NickAccepted();
 }
 
 void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex) {
@@ -99,7 +99,7 @@ irc::ConnState RegistrationStep(irc::ProtocolState& protocol, int slotIndex,
     slot.realName = fields[3];
     slot.userGiven = true;
   }
-  if (!slot.nickAccepted || !slot.userGiven) return irc::ConnState::AwaitingLogin;
+  if (!slot.NickAccepted() || !slot.userGiven) return irc::ConnState::AwaitingLogin;
   SendWelcome(protocol, slotIndex);
   return success;
 }

@@ -61,6 +61,7 @@ int ChannelTable::AddMember(irc::UserSlot& user, std::string_view name) {
   }
   entry.members.push_back(user.Nick());
   entry.folded.push_back(std::move(folded));
+  ++memberChanges_;
   user.channels.push_back({std::string(name), firstMember || user.Nick() == options_.operatorNick});
   desk_.MembersChanged(name);
   return index;
@@ -74,6 +75,7 @@ int ChannelTable::RemoveMember(irc::UserSlot& user, std::string_view name) {
   if (member == entry.folded.end()) return irc::kNotFound;
   entry.members.erase(entry.members.begin() + (member - entry.folded.begin()));
   entry.folded.erase(member);
+  ++memberChanges_;
   auto joined = std::find_if(user.channels.begin(), user.channels.end(),
                              [&](const irc::JoinedChannel& c) { return c.name == name; });
   if (joined != user.channels.end()) user.channels.erase(joined);
@@ -151,6 +153,7 @@ void ChannelTable::RenameMember(std::string_view oldNick, std::string_view newNi
     if (member == entry.folded.end()) continue;
     entry.members[static_cast<std::size_t>(member - entry.folded.begin())].assign(newNick);
     *member = base::UpperCase(newNick);
+    ++memberChanges_;
     desk_.MembersChanged(entry.name);
   }
 }
@@ -179,10 +182,20 @@ int ChannelTable::MemberSockets(int index, const irc::UserTable& users,
                                 std::vector<int>& sockets) const {
   sockets.clear();
   if (!InRange(index)) return 0;
-  for (const std::string& folded : Entry(index).folded) {
-    const int slot = users.FindUserByFoldedNick(folded);
-    if (slot != irc::kNotFound) sockets.push_back(users.Slot(slot).socket);
+  const ChannelEntry& entry = Entry(index);
+  // A line to a channel looks its members up again only when a member list
+  // or a nick's holder has changed since the last: between such changes the
+  // lookups give the same slots.
+  const std::pair now{memberChanges_, users.HolderChanges()};
+  if (entry.memberSlotsFoundAt != now) {
+    entry.memberSlots.clear();
+    for (const std::string& folded : entry.folded) {
+      const int slot = users.FindUserByFoldedNick(folded);
+      if (slot != irc::kNotFound) entry.memberSlots.push_back(slot);
+    }
+    entry.memberSlotsFoundAt = now;
   }
+  for (int slot : entry.memberSlots) sockets.push_back(users.Slot(slot).socket);
   return static_cast<int>(sockets.size());
 }
 

@@ -10,8 +10,10 @@
 // up, it never sends.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/bounded_lines.h"
@@ -32,6 +34,10 @@ struct ChannelEntry {
   std::vector<std::string> folded;   // the same nicks upper-cased, for lookups
   std::string topicText{kTopicPrefix};
   base::BoundedLines view;
+  // The members' slots as MemberSockets last found them, and the change
+  // counts (the channel table's, the user table's) they were found at.
+  mutable std::vector<int> memberSlots;
+  mutable std::pair<std::uint64_t, std::uint64_t> memberSlotsFoundAt{0, 0};
 };
 
 // What the day log needs to know, fixed at start-up.
@@ -103,6 +109,7 @@ class ChannelTable {
   ChannelLogOptions options_;
   irc::Desk& desk_;
   std::vector<ChannelEntry> entries_;
+  std::uint64_t memberChanges_ = 1;  // counts every change to any member list
 };
 
 }  // namespace zelkord::irc

@@ -16,9 +16,11 @@ UserTable::UserTable(int capacity, int channelCapacity)
 void UserTable::IndexAdd(int index) {
   std::vector<int>& holders = byNick_[base::UpperCase(Slot(index).nick_)];
   holders.insert(std::lower_bound(holders.begin(), holders.end(), index), index);
+  ++holderChanges_;
 }
 
 void UserTable::IndexRemove(int index) {
+  ++holderChanges_;
   auto found = byNick_.find(base::UpperCase(Slot(index).nick_));
   if (found == byNick_.end()) return;
   std::vector<int>& holders = found->second;
@@ -38,9 +40,9 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     if (slot.inUse) continue;
     const int index = static_cast<int>(i);
     slot.inUse = true;
-    slot.registered = false;
+    slot.registered_ = false;
     slot.alive = true;
-    slot.nickAccepted = false;
+    slot.nickAccepted_ = false;
     slot.userGiven = false;
     slot.sweepsUnregistered = 0;
     slot.socket = output ? output->Socket() : -1;
@@ -91,6 +93,11 @@ void UserTable::SetNick(int index, std::string_view nick) {
   if (slot.inUse) IndexAdd(index);
 }
 
+void UserTable::SetNickAccepted(int index, bool accepted) {
+  Slot(index).nickAccepted_ = accepted;
+  ++holderChanges_;
+}
+
 bool UserTable::IsNickFree(int index) const {
   const UserSlot& self = Slot(index);
   if (self.nick_.empty()) return false;
@@ -105,7 +112,8 @@ bool UserTable::IsNickFree(int index) const {
 void UserTable::RegisterUser(int index) {
   UserSlot& slot = Slot(index);
   slot.channels.clear();
-  slot.registered = true;
+  slot.registered_ = true;
+  ++holderChanges_;
   slot.alive = true;
   ++registeredCount_;
   userList_.push_back(slot.nick_);
@@ -120,7 +128,8 @@ void UserTable::UnregisterUser(int index) {
     }
   }
   slot.channels.clear();
-  slot.registered = false;
+  slot.registered_ = false;
+  ++holderChanges_;
   --registeredCount_;
 }
 
@@ -134,7 +143,7 @@ int UserTable::FindUserByFoldedNick(std::string_view folded) const {
   // A nick refused at registration stays stored but is not held: that slot
   // must never receive what is meant for the user who holds the nick.
   for (int holder : found->second) {
-    if (Slot(holder).registered || Slot(holder).nickAccepted) return holder;
+    if (Slot(holder).registered_ || Slot(holder).nickAccepted_) return holder;
   }
   return kNotFound;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,11 +28,9 @@ struct JoinedChannel {
 // Every field is guarded by the server's protocol lock, except the atomics.
 struct UserSlot {
   bool inUse = false;
-  bool registered = false;
   // Written by the connection's own thread after each receive, without the
   // protocol lock; cleared by the liveness sweep under it.
   std::atomic<bool> alive{false};
-  bool nickAccepted = false;
   bool userGiven = false;
   int sweepsUnregistered = 0;  // liveness sweeps seen before registration
   int socket = -1;
@@ -58,10 +57,17 @@ struct UserSlot {
   // The nickname exactly as the client gave it. Changed only through
   // UserTable::SetNick, which keeps the nick index in step.
   [[nodiscard]] const std::string& Nick() const { return nick_; }
+  // Whether the slot holds a registered user, and whether its nick was free
+  // when it was given. Changed only through UserTable, which counts every
+  // change to which slot a nick lookup finds.
+  [[nodiscard]] bool Registered() const { return registered_; }
+  [[nodiscard]] bool NickAccepted() const { return nickAccepted_; }
 
  private:
   friend class UserTable;
   std::string nick_;
+  bool registered_ = false;
+  bool nickAccepted_ = false;
 };
 
 class UserTable {
@@ -115,6 +121,13 @@ class UserTable {
 
   // Sets the slot's nick, keeping the lookups by nick exact.
   void SetNick(int index, std::string_view nick);
+  // Records whether the slot's nick was free when given.
+  void SetNickAccepted(int index, bool accepted);
+
+  // Changes whenever a lookup by nick may find another slot than before
+  // (a nick given or dropped, a slot registered or not, a nick accepted or
+  // not), so that what a lookup found can be kept until then.
+  [[nodiscard]] std::uint64_t HolderChanges() const { return holderChanges_; }
 
   // FindUserByNick for a nick already upper-cased.
   [[nodiscard]] int FindUserByFoldedNick(std::string_view folded) const;
@@ -142,6 +155,7 @@ class UserTable {
   // Address -> the in-use slots that count against its limit.
   std::unordered_map<std::string, int, NickHash, std::equal_to<>> perAddress_;
   std::vector<std::string> userList_;
+  std::uint64_t holderChanges_ = 1;
   int channelCapacity_;
   int registeredCount_ = 0;
 };

@@ -14,7 +14,7 @@ void LivenessSweep(irc::ProtocolState& protocol) {
   for (int index = 1; index < users.Capacity(); ++index) {
     irc::UserSlot& slot = users.Slot(index);
     if (!slot.inUse) continue;
-    if (!slot.registered) {
+    if (!slot.Registered()) {
       if (++slot.sweepsUnregistered >= kUnregisteredSweepLimit && slot.output) {
         slot.output->Shutdown();  // silently: it never told us who it is
       }

@@ -129,7 +129,7 @@ TableCensus TakeCensus(server::Server& server) {
     const irc::UserSlot& slot = users.Slot(i);
     if (!slot.inUse) continue;
     ++census.inUse;
-    if (!slot.registered) {
+    if (!slot.Registered()) {
       if (!slot.channels.empty()) problem("unregistered slot " + slot.Nick() + " has channels");
       continue;
     }
@@ -179,7 +179,7 @@ TableCensus TakeCensus(server::Server& server) {
         problem(member + " listed twice in " + entry.name);
       }
       const int slot = users.FindUserByNick(member);
-      if (slot < 0 || !users.Slot(slot).registered) {
+      if (slot < 0 || !users.Slot(slot).Registered()) {
         problem("member " + member + " of " + entry.name + " is not a registered user");
         continue;
       }

@@ -3,7 +3,12 @@
 // day-log name check.
 #include "irc/channel_table.h"
 
+#include <sys/eventfd.h>
+
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
 
 #include "support/test_server.h"
 
@@ -114,6 +119,62 @@ TEST_F(ChannelTableTest, RenameFollowsTheFoldedNick) {
   ASSERT_EQ(table_.AddMember(ann, "#a"), 0);
   table_.RenameMember("ANN", "zed");
   EXPECT_EQ(table_.MemberAt(0, 0), "zed");
+}
+
+// A channel keeps its members' slots between lines: whatever changes nicks,
+// registration, slots or members in any order, its member sockets must be
+// exactly what fresh lookups give.
+TEST_F(ChannelTableTest, MemberSocketsFollowEveryChange) {
+  net::OutputWriter writer;
+  const std::vector<std::string> nicks{"ann", "ANN", "bob", "cy"};
+  std::mt19937 random(7);
+  const auto pick = [&](std::size_t count) {
+    return static_cast<int>(std::uniform_int_distribution<std::size_t>(0, count - 1)(random));
+  };
+  std::vector<int> sockets;
+  for (int step = 0; step < 3000; ++step) {
+    const int slot = pick(static_cast<std::size_t>(users_.Capacity()));
+    irc::UserSlot& user = users_.Slot(slot);
+    const std::string& nick = nicks[static_cast<std::size_t>(pick(nicks.size()))];
+    switch (pick(7)) {
+      case 0:
+        if (user.inUse) {
+          users_.ReleaseSlot(slot);  // its nick may stay behind in the channel
+        } else {
+          (void)users_.ClaimSlot(std::make_shared<net::OutputQueue>(eventfd(0, 0), writer), "h");
+        }
+        break;
+      case 1:
+        if (!user.inUse) break;
+        if (pick(2) == 0) users_.SetNick(slot, nick);  // or only look again: others changed
+        users_.SetNickAccepted(slot, users_.IsNickFree(slot));
+        break;
+      case 2:
+        if (user.inUse && !user.Registered()) users_.RegisterUser(slot);
+        break;
+      case 3:
+        if (user.Registered()) users_.UnregisterUser(slot);
+        break;
+      case 4:
+        if (user.inUse) (void)table_.AddMember(user, "#a");
+        break;
+      case 5:
+        if (user.inUse) (void)table_.RemoveMember(user, "#a");
+        break;
+      default:
+        table_.RenameMember(nick, nicks[static_cast<std::size_t>(pick(nicks.size()))]);
+    }
+    const int index = table_.FindChannel("#a");
+    if (index == irc::kNotFound) continue;
+    std::vector<int> expected;
+    for (const std::string& folded : table_.Entry(index).folded) {
+      const int holder = users_.FindUserByFoldedNick(folded);
+      if (holder != irc::kNotFound) expected.push_back(users_.Slot(holder).socket);
+    }
+    table_.MemberSockets(index, users_, sockets);
+    ASSERT_EQ(sockets, expected) << "after step " << step;
+  }
+  for (int slot = 0; slot < users_.Capacity(); ++slot) users_.ReleaseSlot(slot);
 }
 
 TEST(IsLoggableChannelName, RefusesNamesThatCouldLeaveTheFolder) {
