@@ -195,6 +195,7 @@ int ChannelTable::MemberSockets(int index, const irc::UserTable& users,
     }
     entry.memberSlotsFoundAt = now;
   }
+  sockets.reserve(entry.memberSlots.size());
   for (int slot : entry.memberSlots) sockets.push_back(users.Slot(slot).socket);
   return static_cast<int>(sockets.size());
 }
