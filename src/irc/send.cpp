@@ -42,9 +42,11 @@ void SendToSockets(ProtocolState& protocol, const std::vector<int>& sockets, std
   for (int socket : sockets) {
     if (socket == exceptSocket) continue;
     const int slot = protocol.users->FindSlotBySocket(socket);
-    if (slot != kNotFound) slots.push_back(slot);  // members' sockets belong to live slots
+    if (slot == kNotFound) continue;  // not a live connection of ours
+    slots.push_back(slot);
+    // Its queue is asked for now and appended to last, after the log.
+    protocol.users->Slot(slot).output->PrefetchForAppend();
   }
-  for (int slot : slots) protocol.users->Slot(slot).output->PrefetchForAppend();
   protocol.commLog->LogSent(slots, text);
   // Converted once per encoding in use, not once per recipient.
   std::array<std::string, text::kEncodingCount> wire;
