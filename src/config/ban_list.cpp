@@ -127,7 +127,9 @@ bool MatchBanPattern(std::string_view address, std::string_view pattern) {
 
 std::string BanPatternProblem(std::string_view pattern) {
   if (!IsIpv6Text(pattern)) return {};
-  const std::string quoted = "\"" + std::string(pattern) + "\"";
+  // Appended, not added: the optimizer misreads the sum as an overlapping copy.
+  std::string quoted = "\"";
+  quoted.append(pattern).push_back('"');
   const std::string rangeRule = "; an IPv6 range must have a prefix length of " +
                                 std::to_string(kWidestIpv6Prefix) + " to " +
                                 std::to_string(kIpv6Bits);
