@@ -265,6 +265,19 @@ LineReader::FillResult LineReader::Fill(int timeoutMs) {
   }
 }
 
+bool LineReader::HasLine() const {
+  if (end_ - begin_ >= capacity_) return true;
+  const char* at = buffer_ + begin_;
+  const char* const end = buffer_ + end_;
+  while (at != end) {
+    const char* const lf = static_cast<const char*>(std::memchr(at, '\n', end - at));
+    if (lf == nullptr) return false;
+    if (lf != buffer_ + begin_ && lf[-1] == '\r') return true;
+    at = lf + 1;
+  }
+  return false;
+}
+
 int LineReader::ReceiveLine(std::string& line, std::size_t limit, int timeoutMs) {
   if (limit > capacity_) limit = capacity_;
   if (limit < 2) limit = 2;

@@ -119,6 +119,11 @@ class LineReader {
   // true when bytes already received wait to be read. Owning thread only.
   [[nodiscard]] bool HasBuffered() const { return end_ > begin_; }
 
+  // true when the next ReceiveLine returns without reading from the socket:
+  // a whole line, or one already too long for the capacity, is buffered.
+  // Owning thread only.
+  [[nodiscard]] bool HasLine() const;
+
  private:
   enum class FillResult { Filled, TimedOut, Ended };
   // Refills the buffer.

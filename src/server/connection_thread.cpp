@@ -28,6 +28,9 @@ namespace {
 using irc::ConnState;
 using Clock = std::chrono::steady_clock;
 
+// The most lines one taking of the protocol lock handles.
+constexpr int kRunSteps = 16;
+
 // Fake lag: burst lines pass at once, later ones at rate a second, as a
 // cell rate: each line handled moves the theoretical arrival time on by
 // one interval, and a line may be handled once that time is no more than
@@ -85,7 +88,12 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
   // sweep drops: closed, without a word.
   const int registerSeconds = protocol.registerTimeoutSeconds;
   const Clock::time_point registerBy = Clock::now() + std::chrono::seconds(registerSeconds);
+  // Lines already received are handled under one taking of the lock; it is
+  // let go before the socket is read again, and after kRunSteps lines so
+  // that others are not kept waiting long.
+  irc::ProtocolRun run(protocol);
   while (state != ConnState::Closing) {
+    if (run.Steps() > 0 && (run.Steps() >= kRunSteps || !reader.HasLine())) run.End();
     if (!waiting.empty() && (closed || gate->OpensAt() <= Clock::now())) {
       raw = std::move(waiting.front());
       waiting.pop_front();
@@ -143,6 +151,7 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
     // An empty line (or one that is empty up to a NUL byte) only proves the
     // client is alive.
     if (raw.empty() || irc::SplitLine(line, parts) != 0) continue;
+    if (run.Steps() > 0 || reader.HasLine()) run.Step();
     switch (state) {
       case ConnState::AwaitingPass:
         state = commands::PasswordStep(protocol, slotIndex, parts, ConnState::AwaitingLogin,

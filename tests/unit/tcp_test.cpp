@@ -63,12 +63,16 @@ TEST(LineReader, LoneCrAndLfStayInTheLine) {
   net::LineReader reader(pair.Reader());
   pair.Write("a\nb\rc\r\r\n\r\nnext\r\n");
   std::string line;
+  EXPECT_FALSE(reader.HasLine());  // nothing read yet
   EXPECT_EQ(reader.ReceiveLine(line, 512), 6);
   EXPECT_EQ(line, "a\nb\rc\r");
+  EXPECT_TRUE(reader.HasLine());
   EXPECT_EQ(reader.ReceiveLine(line, 512), 0);
   EXPECT_EQ(line, "");
+  EXPECT_TRUE(reader.HasLine());
   EXPECT_EQ(reader.ReceiveLine(line, 512), 4);
   EXPECT_EQ(line, "next");
+  EXPECT_FALSE(reader.HasLine());
 }
 
 TEST(LineReader, LfOnlyLinesAreRejectedAtTheLimit) {
@@ -105,6 +109,8 @@ TEST(LineReader, CloseMidLineLosesThePartialLine) {
   pair.CloseWriter();
   std::string line;
   EXPECT_EQ(reader.ReceiveLine(line, 512), 5);
+  EXPECT_TRUE(reader.HasBuffered());
+  EXPECT_FALSE(reader.HasLine());  // half a line is no line
   EXPECT_EQ(Pair::Refused(reader, 512), -1);
 }
 
