@@ -164,7 +164,9 @@ StartResult Server::Start() {
     }
     ircListener_ = listener;
     ircPort_ = net::TcpBoundPort(listener);
-    if (!StartConnectionThread()) return {false, "cannot start a connection thread"};
+    for (int i = 0; i < kWaitingAcceptors; ++i) {
+      if (!StartConnectionThread()) return {false, "cannot start a connection thread"};
+    }
     if (!settings.serverTlsPort.empty()) {
       StartResult tls = StartTlsService(tlsPort);
       if (!tls.ok) return tls;

@@ -33,6 +33,11 @@
 
 namespace zelkord::server {
 
+// Threads waiting in accept on the IRC port at any time: with more than one,
+// a burst of connections does not queue behind the start of each one's
+// successor.
+inline constexpr int kWaitingAcceptors = 2;
+
 struct StartResult {
   bool ok = false;
   std::string error;  // what a person must act on, when !ok
