@@ -43,13 +43,13 @@ void DisconnectCleanup(irc::ProtocolState& protocol, int slotIndex) {
   if (slot.Registered()) {
     // A copy: leaving the channels below shrinks the slot's own list.
     const std::vector<irc::JoinedChannel> joined = slot.channels;
-    std::vector<int> sockets;
+    std::vector<int> members;
     std::string relay;
     for (const irc::JoinedChannel& channel : joined) {
       irc::FormatRelay(relay, irc::kRelayPart,
                        {slot.Nick(), slot.userName, slot.address, channel.name});
-      channels.MemberSockets(channels.FindChannel(channel.name), users, sockets);
-      irc::SendToSockets(protocol, sockets, relay, slot.socket);
+      channels.MemberSlots(channels.FindChannel(channel.name), users, members);
+      irc::SendToSlots(protocol, members, relay, slotIndex);
     }
     for (const irc::JoinedChannel& channel : joined) {
       std::string line = base::ConversationStamp();

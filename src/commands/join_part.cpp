@@ -56,9 +56,9 @@ irc::ConnState HandleJoin(irc::ProtocolState& protocol, int slot, std::string_vi
 
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayJoin, {self.Nick(), self.userName, self.address, name});
-  std::vector<int> sockets;
-  channels.MemberSockets(index, users, sockets);
-  irc::SendToSockets(protocol, sockets, relay);
+  std::vector<int> members;
+  channels.MemberSlots(index, users, members);
+  irc::SendToSlots(protocol, members, relay);
   SendNamesReply(protocol, slot, name, index);
   irc::SendNumeric(protocol, slot, irc::kRplEndOfNames, {name});
   channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kEntered)));
@@ -81,10 +81,10 @@ irc::ConnState HandlePart(irc::ProtocolState& protocol, int slot, std::string_vi
   channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kLeft)));
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayPart, {self.Nick(), self.userName, self.address, name});
-  std::vector<int> sockets;
-  channels.MemberSockets(index, users, sockets);  // the leaver included
+  std::vector<int> members;
+  channels.MemberSlots(index, users, members);  // the leaver included
   if (channels.RemoveMember(self, name) == irc::kNotFound) return keep;
-  irc::SendToSockets(protocol, sockets, relay);
+  irc::SendToSlots(protocol, members, relay);
   return keep;
 }
 

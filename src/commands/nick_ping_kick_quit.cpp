@@ -42,13 +42,13 @@ irc::ConnState HandleNick(irc::ProtocolState& protocol, int slot, std::string_vi
   users.SetNick(slot, newNick);
 
   std::string line;
-  std::vector<int> sockets;
+  std::vector<int> members;
   for (const irc::JoinedChannel& joined : self.channels) {
     const int index = channels.FindChannel(joined.name);
     line.assign(base::jp::kNickChange).append(oldNick).append(" > ").append(newNick);
     channels.AppendLine(index, EventLine(line));
-    channels.MemberSockets(index, users, sockets);
-    irc::SendToSockets(protocol, sockets, relay);  // once per shared channel, by design
+    channels.MemberSlots(index, users, members);
+    irc::SendToSlots(protocol, members, relay);  // once per shared channel, by design
   }
   return keep;
 }
@@ -97,9 +97,9 @@ irc::ConnState HandleKick(irc::ProtocolState& protocol, int slot, std::string_vi
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayKick,
                    {self.Nick(), self.userName, self.address, name, target, comment});
-  std::vector<int> sockets;
-  channels.MemberSockets(index, users, sockets);
-  irc::SendToSockets(protocol, sockets, relay);
+  std::vector<int> members;
+  channels.MemberSlots(index, users, members);
+  irc::SendToSlots(protocol, members, relay);
   (void)channels.RemoveMember(users.Slot(victim), name);  // a member: cannot fail
   return keep;
 }
@@ -117,13 +117,13 @@ irc::ConnState HandleQuit(irc::ProtocolState& protocol, int slot, std::string_vi
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayQuit, {self.Nick(), self.userName, self.address, message});
   std::string line;
-  std::vector<int> sockets;
+  std::vector<int> members;
   for (const irc::JoinedChannel& joined : self.channels) {
     const int index = channels.FindChannel(joined.name);
     line.assign(self.Nick()).append(base::jp::kQuitLeft).append(message);
     channels.AppendLine(index, EventLine(line));
-    channels.MemberSockets(index, users, sockets);
-    irc::SendToSockets(protocol, sockets, relay);
+    channels.MemberSlots(index, users, members);
+    irc::SendToSlots(protocol, members, relay);
   }
   // Membership is left to the disconnect clean-up, which parts every channel.
   return closing;

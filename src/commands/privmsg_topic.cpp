@@ -49,9 +49,9 @@ irc::ConnState HandlePrivmsg(irc::ProtocolState& protocol, int slot, std::string
   std::string line = base::ConversationStamp();
   line.append(self.Nick()).append("> ").append(text);
   channels.AppendLine(index, line);
-  std::vector<int> sockets;
-  channels.MemberSockets(index, users, sockets);
-  irc::SendToSockets(protocol, sockets, relay, self.socket, utf8Relay);
+  std::vector<int> members;
+  channels.MemberSlots(index, users, members);
+  irc::SendToSlots(protocol, members, relay, slot, utf8Relay);
   return keep;
 }
 
@@ -87,9 +87,9 @@ irc::ConnState HandleTopic(irc::ProtocolState& protocol, int slot, std::string_v
   // it was typed.
   const std::string utf8Relay =
       irc::VerbatimRelay(relay, fields[1], Utf8TextField(utf8Params), " by " + self.Nick());
-  std::vector<int> sockets;
-  channels.MemberSockets(index, users, sockets);
-  irc::SendToSockets(protocol, sockets, relay, -1, utf8Relay);
+  std::vector<int> members;
+  channels.MemberSlots(index, users, members);
+  irc::SendToSlots(protocol, members, relay, irc::kNotFound, utf8Relay);
   channels.AppendLine(index, EventLine(topic));
   return keep;
 }

@@ -178,9 +178,9 @@ std::string ChannelTable::NamesText(int index, const irc::UserTable& users) cons
   return text;
 }
 
-int ChannelTable::MemberSockets(int index, const irc::UserTable& users,
-                                std::vector<int>& sockets) const {
-  sockets.clear();
+int ChannelTable::MemberSlots(int index, const irc::UserTable& users,
+                              std::vector<int>& members) const {
+  members.clear();
   if (!InRange(index)) return 0;
   const ChannelEntry& entry = Entry(index);
   // A line to a channel looks its members up again only when a member list
@@ -195,9 +195,8 @@ int ChannelTable::MemberSockets(int index, const irc::UserTable& users,
     }
     entry.memberSlotsFoundAt = now;
   }
-  sockets.reserve(entry.memberSlots.size());
-  for (int slot : entry.memberSlots) sockets.push_back(users.Slot(slot).socket);
-  return static_cast<int>(sockets.size());
+  members = entry.memberSlots;
+  return static_cast<int>(members.size());
 }
 
 }  // namespace zelkord::irc

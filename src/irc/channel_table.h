@@ -34,7 +34,7 @@ struct ChannelEntry {
   std::vector<std::string> folded;   // the same nicks upper-cased, for lookups
   std::string topicText{kTopicPrefix};
   base::BoundedLines view;
-  // The members' slots as MemberSockets last found them, and the change
+  // The members' slots as MemberSlots last found them, and the change
   // counts (the channel table's, the user table's) they were found at.
   mutable std::vector<int> memberSlots;
   mutable std::pair<std::uint64_t, std::uint64_t> memberSlotsFoundAt{0, 0};
@@ -98,8 +98,8 @@ class ChannelTable {
   [[nodiscard]] std::string NamesText(int index, const irc::UserTable& users) const;
   // The same names one by one, so a long list can be split between names.
   [[nodiscard]] std::vector<std::string> NamesList(int index, const irc::UserTable& users) const;
-  // Sockets of the members' live slots, in member order; returns the count.
-  int MemberSockets(int index, const irc::UserTable& users, std::vector<int>& sockets) const;
+  // The members' live slots, in member order; returns the count.
+  int MemberSlots(int index, const irc::UserTable& users, std::vector<int>& members) const;
 
  private:
   [[nodiscard]] bool InRange(int index) const { return index >= 0 && index < Count(); }

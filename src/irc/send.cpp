@@ -35,17 +35,17 @@ void SendLine(ProtocolState& protocol, int socket, std::string_view text,
   (void)user.output->Enqueue(wire);
 }
 
-void SendToSockets(ProtocolState& protocol, const std::vector<int>& sockets, std::string_view text,
-                   int exceptSocket, std::string_view utf8Text) {
+void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::string_view text,
+                 int exceptSlot, std::string_view utf8Text) {
   std::vector<int> slots;
-  slots.reserve(sockets.size());
-  for (int socket : sockets) {
-    if (socket == exceptSocket) continue;
-    const int slot = protocol.users->FindSlotBySocket(socket);
-    if (slot == kNotFound) continue;  // not a live connection of ours
+  slots.reserve(members.size());
+  for (int slot : members) {
+    if (slot == exceptSlot) continue;
+    const UserSlot& user = protocol.users->Slot(slot);
+    if (!user.inUse || !user.output) continue;  // not a live connection of ours
     slots.push_back(slot);
     // Its queue is asked for now and appended to last, after the log.
-    protocol.users->Slot(slot).output->PrefetchForAppend();
+    user.output->PrefetchForAppend();
   }
   protocol.commLog->LogSent(slots, text);
   // Converted once per encoding in use, not once per recipient.

@@ -20,10 +20,12 @@ namespace zelkord::irc {
 void SendLine(ProtocolState& protocol, int socket, std::string_view text,
               std::string_view utf8Text = {}) REQUIRES(protocol.mutex);
 
-// Sends the same line to every socket but exceptSocket, converting it once
-// per encoding in use; utf8Text as for SendLine. Requires the protocol lock.
-void SendToSockets(ProtocolState& protocol, const std::vector<int>& sockets, std::string_view text,
-                   int exceptSocket = -1, std::string_view utf8Text = {}) REQUIRES(protocol.mutex);
+// Sends the same line to every slot of a live connection among members but
+// exceptSlot, converting it once per encoding in use; utf8Text as for
+// SendLine. Requires the protocol lock.
+void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::string_view text,
+                 int exceptSlot = kNotFound, std::string_view utf8Text = {})
+    REQUIRES(protocol.mutex);
 
 // The relay line for UTF-8 recipients when a UTF-8 client's text is relayed
 // (PRIVMSG, TOPIC): relay is the Shift_JIS line, ending in sjisText and then

@@ -104,9 +104,9 @@ TEST_F(ChannelTableTest, ViewKeepsLinesPlusOne) {
 }
 
 TEST_F(ChannelTableTest, IndexOutOfRangeYieldsNothing) {
-  std::vector<int> sockets{1, 2};
-  EXPECT_EQ(table_.MemberSockets(-1, users_, sockets), 0);
-  EXPECT_TRUE(sockets.empty());
+  std::vector<int> members{1, 2};
+  EXPECT_EQ(table_.MemberSlots(-1, users_, members), 0);
+  EXPECT_TRUE(members.empty());
   EXPECT_EQ(table_.MemberCount(5), 0);
   EXPECT_EQ(table_.ChannelName(-1), "");
   EXPECT_EQ(table_.MemberAt(0, 0), "");
@@ -122,16 +122,16 @@ TEST_F(ChannelTableTest, RenameFollowsTheFoldedNick) {
 }
 
 // A channel keeps its members' slots between lines: whatever changes nicks,
-// registration, slots or members in any order, its member sockets must be
+// registration, slots or members in any order, its member slots must be
 // exactly what fresh lookups give.
-TEST_F(ChannelTableTest, MemberSocketsFollowEveryChange) {
+TEST_F(ChannelTableTest, MemberSlotsFollowEveryChange) {
   net::OutputWriter writer;
   const std::vector<std::string> nicks{"ann", "ANN", "bob", "cy"};
   std::mt19937 random(7);
   const auto pick = [&](std::size_t count) {
     return static_cast<int>(std::uniform_int_distribution<std::size_t>(0, count - 1)(random));
   };
-  std::vector<int> sockets;
+  std::vector<int> members;
   for (int step = 0; step < 3000; ++step) {
     const int slot = pick(static_cast<std::size_t>(users_.Capacity()));
     irc::UserSlot& user = users_.Slot(slot);
@@ -169,10 +169,10 @@ TEST_F(ChannelTableTest, MemberSocketsFollowEveryChange) {
     std::vector<int> expected;
     for (const std::string& folded : table_.Entry(index).folded) {
       const int holder = users_.FindUserByFoldedNick(folded);
-      if (holder != irc::kNotFound) expected.push_back(users_.Slot(holder).socket);
+      if (holder != irc::kNotFound) expected.push_back(holder);
     }
-    table_.MemberSockets(index, users_, sockets);
-    ASSERT_EQ(sockets, expected) << "after step " << step;
+    table_.MemberSlots(index, users_, members);
+    ASSERT_EQ(members, expected) << "after step " << step;
   }
   for (int slot = 0; slot < users_.Capacity(); ++slot) users_.ReleaseSlot(slot);
 }
