@@ -73,7 +73,7 @@ void FlushPendingOutput() {
 OutputQueue::OutputQueue(int socket, OutputWriter& writer, std::size_t capacity)
     : socket_(socket), capacity_(capacity), writer_(writer) {
   base::MutexLock lock(mutex_);
-  lastSend_ = std::chrono::steady_clock::now();
+  lastSend_ = base::CoarseClock::now();
 }
 
 OutputQueue::~OutputQueue() {
@@ -117,7 +117,7 @@ bool OutputQueue::Enqueue(std::string_view wireLine) {
 }
 
 void OutputQueue::AwaitProgress() {
-  using Clock = std::chrono::steady_clock;
+  using Clock = base::CoarseClock;
   base::MutexLock lock(mutex_);
   const auto deadline = Clock::now() + kBackpressureMaxWait;
   ++progressWaiters_;
@@ -146,6 +146,7 @@ void OutputQueue::DrainAndClose(int timeoutMs) {
     base::MutexLock lock(mutex_);
     if (closed_) return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    draining_ = true;
     while (!dead_ && (pending_ > 0 || scheduled_)) {
       if (changed_.wait_until(mutex_, deadline) == std::cv_status::timeout) break;
     }
@@ -260,7 +261,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
       if (sent > 0) {
         c.outgoingSent_ += static_cast<std::size_t>(sent);
         c.pending_ -= static_cast<std::size_t>(sent);
-        c.lastSend_ = std::chrono::steady_clock::now();
+        c.lastSend_ = base::CoarseClock::now();
         if (c.progressWaiters_ > 0) c.changed_.notify_all();
       } else if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
         Watch(connectionPtr);  // stays scheduled: the socket's writable edge resumes it
@@ -288,7 +289,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
           // next lines until the idle release; otherwise it goes back now.
           c.scheduled_ = false;
           c.outgoingSent_ = 0;
-          c.changed_.notify_all();
+          if (c.progressWaiters_ > 0 || c.draining_) c.changed_.notify_all();
           const bool busy = c.lastSend_ - c.lastDrained_ < kBusyWithin;
           c.lastDrained_ = c.lastSend_;
           if (!busy && !c.holdsBuffers_) {
@@ -312,7 +313,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
     }
     sent = send(c.socket_, c.outgoing_.data() + c.outgoingSent_,
                 c.outgoing_.size() - c.outgoingSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
-    error = errno;
+    if (sent < 0) error = errno;
   }
   if (hold) Hold(connectionPtr);  // outside the queue's lock: the list's lock is innermost
   if (!onWriter && spent.capacity() > 0) Discard(std::move(spent));
@@ -328,7 +329,7 @@ void OutputWriter::Discard(std::string&& buffer) {
   if (first) Wake();
 }
 
-void OutputWriter::ReleaseIdleBuffers(std::chrono::steady_clock::time_point now) {
+void OutputWriter::ReleaseIdleBuffers(base::CoarseClock::time_point now) {
   lastRelease_ = now;
   std::vector<std::weak_ptr<OutputQueue>> held;
   {
@@ -390,7 +391,10 @@ void OutputWriter::Loop() {
       }
       holding = !holding_.empty();
     }
-    if (holding && now - lastRelease_ >= kReleaseBuffersAfter) ReleaseIdleBuffers(now);
+    if (holding) {
+      const auto coarseNow = base::CoarseClock::now();
+      if (coarseNow - lastRelease_ >= kReleaseBuffersAfter) ReleaseIdleBuffers(coarseNow);
+    }
     for (int i = 0; i < count; ++i) {
       if (events[i].data.ptr == nullptr) {
         uint64_t ticks = 0;

@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/deadline.h"
 #include "base/mutex.h"
 
 namespace zelkord::net {
@@ -103,18 +104,19 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   bool dead_ GUARDED_BY(mutex_) = false;        // nothing more will be sent
   bool closed_ GUARDED_BY(mutex_) = false;      // the socket is closed
   int progressWaiters_ GUARDED_BY(mutex_) = 0;  // threads in AwaitProgress
+  bool draining_ GUARDED_BY(mutex_) = false;    // the owner waits in DrainAndClose
   // Where the next line will be copied to: a hint for PrefetchForAppend,
   // never read through.
   std::atomic<const char*> appendAt_{nullptr};
-  base::CondVar changed_;                                              // pending_, sending_ changed
-  std::chrono::steady_clock::time_point lastSend_ GUARDED_BY(mutex_);  // last bytes taken
+  base::CondVar changed_;                                      // pending_, sending_ changed
+  base::CoarseClock::time_point lastSend_ GUARDED_BY(mutex_);  // last bytes taken
   // Owned by whoever sends the queue now (scheduled_ hands that right from
   // the thread that queued to the one that sends, under mutex_): the bytes
   // taken and how far they got, and whether the two buffers are kept.
   std::string outgoing_;
   std::size_t outgoingSent_ = 0;
   bool holdsBuffers_ GUARDED_BY(mutex_) = false;
-  std::chrono::steady_clock::time_point lastDrained_ GUARDED_BY(mutex_);
+  base::CoarseClock::time_point lastDrained_ GUARDED_BY(mutex_);
 };
 
 // Whether this thread may send its queued lines itself when the writer is
@@ -159,7 +161,7 @@ class OutputWriter {
   void Watch(const std::shared_ptr<OutputQueue>& connection);
   void Forget(OutputQueue* connection);
   // Gives back the buffers of queues that have sent nothing for a while.
-  void ReleaseIdleBuffers(std::chrono::steady_clock::time_point now);
+  void ReleaseIdleBuffers(base::CoarseClock::time_point now);
   void Loop();
 
   int epoll_ = -1;
@@ -178,7 +180,7 @@ class OutputWriter {
   base::Mutex holdMutex_;
   std::vector<std::weak_ptr<OutputQueue>> holding_ GUARDED_BY(holdMutex_);
   std::vector<std::string> discarded_ GUARDED_BY(holdMutex_);
-  std::chrono::steady_clock::time_point lastRelease_;  // the writer thread's own
+  base::CoarseClock::time_point lastRelease_;  // the writer thread's own
   std::thread thread_;
 };
 
