@@ -1,6 +1,9 @@
 // Output queues and the writer thread that sends them.
 #include "net/output_queue.h"
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -34,7 +37,18 @@ constexpr std::chrono::milliseconds kReleaseBuffersAfter{1000};
 // of registrations wakes the writer once, not once per connection.
 constexpr std::chrono::milliseconds kFreeDiscardedAfter{50};
 
+bool DetectPrefetchForWrite() {
+#if defined(__x86_64__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __get_cpuid(0x80000001, &a, &b, &c, &d) != 0 && (c & bit_PRFCHW) != 0;
+#else
+  return false;
+#endif
+}
+
 }  // namespace
+
+const bool kHasPrefetchForWrite = DetectPrefetchForWrite();
 
 void AllowInlineSends(bool allow) {
   tInlineSends = allow;
