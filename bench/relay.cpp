@@ -168,7 +168,12 @@ class Relay {
 #if defined(ZELKORD_RELAY_URING)
   void CompleteBatch(unsigned& queued) {
     if (queued == 0) return;
-    (void)io_uring_submit_and_wait(&ring_, queued);
+    // An entry left unsubmitted would go out with a later line's batch
+    // beneath it: stop instead.
+    if (io_uring_submit_and_wait(&ring_, queued) != static_cast<int>(queued)) {
+      std::fprintf(stderr, "zelkord-relay: io_uring submission failed\n");
+      std::exit(1);
+    }
     io_uring_cqe* cqe = nullptr;
     unsigned head = 0;
     unsigned seen = 0;
