@@ -7,7 +7,8 @@
 // list, and never waits for I/O, the GUI thread or another thread while
 // holding any of them:
 //   1. the protocol lock (irc::ProtocolMutex), taken only through
-//      irc::ProtocolLock;
+//      irc::ProtocolLock; or a listener's accept spell (net::AcceptSpell),
+//      under which only a desk's notification queue is reached;
 //   2. what protocol work reaches under it: the ban list, the communication
 //      log, a desk's notification queue or pending-event set, one output
 //      queue (net::OutputQueue), the day-log writer's queue

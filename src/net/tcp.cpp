@@ -174,26 +174,40 @@ int TcpAccept(int listener, std::string& address) {
   }
 }
 
+void AcceptSpell::Failed(int error, std::uint64_t beforeTry) {
+  base::MutexLock lock(mutex_);
+  if (accepted_.load() != beforeTry || failing_) return;
+  failing_ = true;
+  report_(error);
+}
+
+void AcceptSpell::Accepted() {
+  base::MutexLock lock(mutex_);
+  accepted_.fetch_add(1);
+  if (!failing_) return;
+  failing_ = false;
+  report_(0);
+}
+
 int TcpAcceptRetrying(const std::function<int()>& listener, std::string& address,
-                      const std::function<void(int error)>& report) {
-  std::chrono::milliseconds pause{0};  // zero: not in a spell of failures
+                      AcceptSpell& spell) {
+  // This thread's own pause; the spell itself is the listener's, since
+  // another thread may end it while this one still waits.
+  std::chrono::milliseconds pause{0};
   for (;;) {
     const int open = listener();
+    const std::uint64_t beforeTry = spell.BeforeTry();
     const int socket = TcpAccept(open, address);
     const int error = errno;
     if (socket != kNoSocket) {
-      if (pause.count() > 0) report(0);
+      spell.Accepted();
       return socket;
     }
     if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) {
       return kNoSocket;
     }
-    if (pause.count() == 0) {
-      report(error);
-      pause = kAcceptBackoffFirst;
-    } else {
-      pause = std::min(pause * 2, kAcceptBackoffMax);
-    }
+    spell.Failed(error, beforeTry);
+    pause = pause.count() == 0 ? kAcceptBackoffFirst : std::min(pause * 2, kAcceptBackoffMax);
     // Asking for no events still reports the hang-up of a shut-down
     // listener, but not the connections waiting in its backlog, which
     // are exactly what cannot be accepted now.

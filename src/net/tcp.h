@@ -8,13 +8,17 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "base/mutex.h"
 
 namespace zelkord::net {
 
@@ -67,16 +71,43 @@ void TcpStartup(std::string& ownAddress);
 inline constexpr std::chrono::milliseconds kAcceptBackoffFirst{100};
 inline constexpr std::chrono::milliseconds kAcceptBackoffMax{1000};
 
+// One listener's spell of accepts failing for lack of descriptors or memory,
+// shared by every thread waiting on that listener: however many of them
+// meet the spell, it is told once as it starts and once as it ends. Any
+// thread.
+class AcceptSpell {
+ public:
+  // report(error) tells the start of a spell (error is the errno) and
+  // report(0) its end. It is called under the spell's lock, so it may only
+  // queue the news.
+  explicit AcceptSpell(std::function<void(int error)> report) : report_(std::move(report)) {}
+
+  // Taken before each try and handed to Failed when the try fails.
+  [[nodiscard]] std::uint64_t BeforeTry() const { return accepted_.load(); }
+  void Failed(int error, std::uint64_t beforeTry) EXCLUDES(mutex_);
+  void Accepted() EXCLUDES(mutex_);
+
+ private:
+  const std::function<void(int error)> report_;
+  // Held while the state changes and is told, so that the desk hears of a
+  // start and an end met by two threads at once in the order they happened.
+  base::Mutex mutex_;
+  bool failing_ GUARDED_BY(mutex_) = false;
+  // Connections accepted so far; written under mutex_. A failure whose try
+  // began before another thread's accept is stale and not told, or it
+  // would be the last word while the listener accepts again.
+  std::atomic<std::uint64_t> accepted_{0};
+};
+
 // Accepts like TcpAccept on listener(), asked again before every try. An
 // accept that fails for lack of descriptors or memory (EMFILE, ENFILE,
 // ENOBUFS, ENOMEM) is passing: it is retried after a pause for as long as
 // the listener is open, and shutting the listener down ends the pause at
-// once. report(error) is called when such a spell starts (error is the
-// errno) and report(0) once a connection is accepted after it, so a spell
-// is told twice, not once per retry. Returns kNoSocket only when the
-// listener is closed or fails otherwise. Any thread.
+// once. Every such failure and every accepted connection is told to spell,
+// which the threads accepting on the same listener share. Returns kNoSocket
+// only when the listener is closed or fails otherwise. Any thread.
 [[nodiscard]] int TcpAcceptRetrying(const std::function<int()>& listener, std::string& address,
-                                    const std::function<void(int error)>& report);
+                                    AcceptSpell& spell);
 
 // Closes the socket if it is one. Always returns kNoSocket. Owning thread only.
 int TcpClose(int socket);

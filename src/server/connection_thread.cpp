@@ -192,7 +192,7 @@ void RunConnectionThread(Server& server) {
     std::string address;
     // Out of descriptors is passing: the accept waits and retries instead
     // of ending the chain.
-    const int socket = server.AcceptForChain(&Server::IrcListener, "IRC connections", address);
+    const int socket = server.AcceptForChain(&Server::IrcListener, address);
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first, so the listener always has a thread waiting. If no
     // thread can be started now, this one goes back to accepting afterwards.

@@ -375,15 +375,19 @@ bool Server::StartConnectionThread() {
   return false;
 }
 
-int Server::AcceptForChain(int (Server::*listener)() const, std::string_view what,
-                           std::string& address) {
-  return net::TcpAcceptRetrying(
-      [this, listener] { return (this->*listener)(); }, address,
-      [this, what](int error) {
-        desk_.ShowWarning(error != 0 ? "cannot accept " + std::string(what) + " (" +
-                                           std::string(std::strerror(error)) + "); retrying"
-                                     : "accepting " + std::string(what) + " again");
-      });
+std::function<void(int error)> Server::ReportAcceptSpell(std::string_view what) {
+  return [this, what](int error) {
+    desk_.ShowWarning(error != 0 ? "cannot accept " + std::string(what) + " (" +
+                                       std::string(std::strerror(error)) + "); retrying"
+                                 : "accepting " + std::string(what) + " again");
+  };
+}
+
+int Server::AcceptForChain(int (Server::*listener)() const, std::string& address) {
+  net::AcceptSpell& spell = listener == &Server::IrcListener   ? ircAcceptSpell_
+                            : listener == &Server::TlsListener ? tlsAcceptSpell_
+                                                               : webAcceptSpell_;
+  return net::TcpAcceptRetrying([this, listener] { return (this->*listener)(); }, address, spell);
 }
 
 void Server::ThreadEnded(std::atomic<int>& counter) {

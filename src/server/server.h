@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +27,7 @@
 #include "irc/desk.h"
 #include "irc/protocol.h"
 #include "net/output_queue.h"
+#include "net/tcp.h"
 #include "net/tls.h"
 #include "services/liveness.h"
 #include "services/operator_client.h"
@@ -92,11 +94,11 @@ class Server {
 
   // Accepts for a chain of threads on listener() (IrcListener, TlsListener
   // or WebListener), writing the peer's address. Out of descriptors or
-  // memory it waits and retries, warning the desk once per spell that it
-  // cannot accept what (for example "IRC connections"). kNoSocket once the
-  // listener is closed. Any thread.
-  [[nodiscard]] int AcceptForChain(int (Server::*listener)() const, std::string_view what,
-                                   std::string& address);
+  // memory it waits and retries; the desk hears once when that listener's
+  // accepts start failing and once when they work again, however many of
+  // its threads met the failure. kNoSocket once the listener is closed. Any
+  // thread.
+  [[nodiscard]] int AcceptForChain(int (Server::*listener)() const, std::string& address);
 
   // A thread of the chain counted in counter ends; its very last step. Any thread.
   void ThreadEnded(std::atomic<int>& counter);
@@ -145,6 +147,9 @@ class Server {
   // Shuts the web listener down, if open; its chain of threads ends.
   void StopWebService();
   [[nodiscard]] StartResult StartTlsService(int port);
+  // What tells the desk of a listener's failing accepts: what is, for
+  // example, "IRC connections".
+  [[nodiscard]] std::function<void(int error)> ReportAcceptSpell(std::string_view what);
 
   irc::Desk& desk_;
   services::OperatorClient operator_;
@@ -167,6 +172,11 @@ class Server {
   int closedTlsListener_ = -1;
   int tlsPort_ = -1;
   std::atomic<int> ircListener_{-1};
+  // Each listener's spell of failing accepts; one per listener, not per
+  // thread, since several threads wait on the IRC listener at once.
+  net::AcceptSpell ircAcceptSpell_{ReportAcceptSpell("IRC connections")};
+  net::AcceptSpell tlsAcceptSpell_{ReportAcceptSpell("TLS connections")};
+  net::AcceptSpell webAcceptSpell_{ReportAcceptSpell("web requests")};
   int closedIrcListener_ = -1;  // shut down, closed at final clean-up
   int ircPort_ = -1;
   bool settingsLoaded_ = false;  // main thread: the window state came from the file

@@ -42,7 +42,7 @@ int StartPlainSide(Server& server, const std::string& address, const std::string
 void RunTlsThread(Server& server) {
   for (;;) {
     std::string address;
-    const int socket = server.AcceptForChain(&Server::TlsListener, "TLS connections", address);
+    const int socket = server.AcceptForChain(&Server::TlsListener, address);
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first: a handshake that stalls holds up only this thread.
     const bool hasSuccessor = server.StartTlsThread();

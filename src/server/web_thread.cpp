@@ -13,7 +13,7 @@ void RunWebThread(Server& server) {
   for (;;) {
     std::string address;
     // Out of descriptors is passing, as for the IRC listener.
-    const int socket = server.AcceptForChain(&Server::WebListener, "web requests", address);
+    const int socket = server.AcceptForChain(&Server::WebListener, address);
     if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
     // Successor first; without one, this thread goes back to accepting.
     const bool hasSuccessor = server.StartWebThread();

@@ -3,13 +3,22 @@
 #include "net/tcp.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <map>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "support/test_client.h"
+#include "support/wait.h"
 
 namespace zelkord::net {
 namespace {
@@ -162,6 +171,70 @@ TEST(TcpConnect, BadAddressOrNoListenerGivesNoSocket) {
   const int port = net::TcpBoundPort(listener);
   net::TcpClose(listener);
   EXPECT_EQ(net::TcpConnect("127.0.0.1", port), net::kNoSocket);
+}
+
+// Two threads waiting on one listener run out of descriptors together; one
+// of them takes the next connection and the other goes back to waiting.
+// The spell is told once each way, not once per thread, or the last word
+// would be that the listener cannot accept while it does.
+TEST(TcpAcceptRetrying, ThreadsOfOneListenerShareTheSpell) {
+  const int listener = net::TcpListen(0);
+  ASSERT_NE(listener, net::kNoSocket);
+  std::mutex mutex;
+  std::vector<int> told;
+  std::map<std::thread::id, int> tries;
+  net::AcceptSpell spell([&](int error) {
+    std::lock_guard lock(mutex);
+    told.push_back(error);
+  });
+  // A thread's second try means its first one failed.
+  const auto bothRetried = [&] {
+    std::lock_guard lock(mutex);
+    return tries.size() == 2 && std::all_of(tries.begin(), tries.end(),
+                                            [](const auto& each) { return each.second >= 2; });
+  };
+
+  // Started before the limit is lowered (a sanitizer's checks of a new
+  // thread need a descriptor), they try only once it is.
+  std::atomic<bool> limited{false};
+  std::atomic<int> accepted{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 2; ++i) {
+    threads.emplace_back([&] {
+      std::string address;
+      const int socket = net::TcpAcceptRetrying(
+          [&] {
+            while (!limited.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::lock_guard lock(mutex);
+            ++tries[std::this_thread::get_id()];
+            return listener;
+          },
+          address, spell);
+      if (socket != net::kNoSocket) ++accepted;
+      net::TcpClose(socket);
+    });
+  }
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // The first free number as the limit: no new descriptor fits under it.
+  const int firstFree = dup(listener);
+  ASSERT_GE(firstFree, 0);
+  close(firstFree);
+  rlimit none = saved;
+  none.rlim_cur = static_cast<rlim_t>(firstFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  limited = true;
+  const bool bothFailed = testing::WaitUntil(bothRetried);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_TRUE(bothFailed);
+
+  const int client = net::TcpConnect("127.0.0.1", net::TcpBoundPort(listener));
+  EXPECT_TRUE(testing::WaitUntil([&] { return accepted.load() == 1; }));
+  net::TcpShutdown(listener);
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(told, (std::vector<int>{EMFILE, 0}));
+  net::TcpClose(client);
+  net::TcpClose(listener);
 }
 
 }  // namespace
