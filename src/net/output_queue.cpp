@@ -4,13 +4,17 @@
 #if defined(__x86_64__)
 #include <cpuid.h>
 #endif
+#include <liburing.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 
 #include "base/deadline.h"
@@ -36,6 +40,15 @@ constexpr std::chrono::milliseconds kReleaseBuffersAfter{1000};
 // Buffers handed over to be freed wait this long for company, so that a run
 // of registrations wakes the writer once, not once per connection.
 constexpr std::chrono::milliseconds kFreeDiscardedAfter{50};
+
+// Entries of a send ring: a line to a channel of this many members goes to
+// the kernel in one submission, a larger channel in several.
+constexpr unsigned kRingEntries = 64;
+// The rings kept: as many as threads that can send at once, at most this.
+constexpr unsigned kMostRings = 8;
+// Fewer connections than this are sent one send() each: a submission and
+// its completions cost more than a send or two.
+constexpr std::size_t kLeastBatch = 2;
 
 bool DetectPrefetchForWrite() {
 #if defined(__x86_64__)
@@ -69,12 +82,7 @@ void FlushPendingOutput() {
       if (!writer.Schedule(batch, tInlineSends)) {
         // The writer is idle: this thread sends the lines itself, as an
         // event loop would, instead of paying for a hand-over and a wake-up.
-        for (std::size_t k = 0; k < batch.size(); ++k) {
-          // This thread has just written the queues' first fields; the
-          // sender's own arrive while the kernel takes the previous bytes.
-          if (k + 1 < batch.size()) batch[k + 1]->PrefetchForSend();
-          writer.Pump(batch[k], false);
-        }
+        writer.PumpAll(batch, false);
         writer.DonePumping();
       }
       batch.clear();
@@ -179,7 +187,25 @@ void OutputQueue::DrainAndClose(int timeoutMs) {
   close(socket_);
 }
 
+struct OutputWriter::SendRing {
+  io_uring ring{};
+  // Owned by one thread from TakeRing to GiveBack. Nobody ever waits for
+  // it: a thread that finds every ring taken sends without one.
+  std::atomic_flag taken = ATOMIC_FLAG_INIT;
+};
+
 OutputWriter::OutputWriter() {
+  // ZELKORD_BATCHED_SENDS=0 keeps to one send() per connection, to compare.
+  const char* batched = std::getenv("ZELKORD_BATCHED_SENDS");
+  if (batched == nullptr || std::string_view(batched) != "0") {
+    const unsigned wanted = std::clamp(std::thread::hardware_concurrency(), 1U, kMostRings);
+    for (unsigned i = 0; i < wanted; ++i) {
+      auto ring = std::make_unique<SendRing>();
+      // Fails where the kernel or a container's policy has io_uring off.
+      if (io_uring_queue_init(kRingEntries, &ring->ring, 0) != 0) break;
+      rings_.push_back(std::move(ring));
+    }
+  }
   epoll_ = epoll_create1(EPOLL_CLOEXEC);
   wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (epoll_ < 0 || wake_ < 0) {
@@ -196,6 +222,7 @@ OutputWriter::OutputWriter() {
 }
 
 OutputWriter::~OutputWriter() {
+  for (const auto& ring : rings_) io_uring_queue_exit(&ring->ring);
   if (epoll_ < 0) return;
   {
     base::MutexLock lock(mutex_);
@@ -264,13 +291,14 @@ void OutputWriter::Forget(OutputQueue* connection) {
   }
 }
 
-void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool onWriter) {
+void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool onWriter,
+                        const SendResult* first) {
   OutputQueue& c = *connectionPtr;
   // What the last send did, accounted under the same taking of the lock that
   // decides the next one: one lock per send, not two.
-  bool sentBefore = false;
-  ssize_t sent = 0;
-  int error = 0;
+  bool sentBefore = first != nullptr;
+  ssize_t sent = first != nullptr ? first->sent : 0;
+  int error = first != nullptr ? first->error : 0;
   bool hold = false;
   std::string spent;  // a lone burst's buffer, for the writer to free
   for (;; sentBefore = true) {
@@ -323,10 +351,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
           hold = true;
           break;
         }
-        c.outgoing_.clear();
-        c.outgoing_.swap(c.queue_);
-        c.appendAt_.store(c.queue_.data(), std::memory_order_relaxed);
-        c.outgoingSent_ = 0;
+        TakeQueued(c);
       }
       c.sending_ = true;
     }
@@ -336,6 +361,115 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
   }
   if (hold) Hold(connectionPtr);  // outside the queue's lock: the list's lock is innermost
   if (!onWriter && spent.capacity() > 0) Discard(std::move(spent));
+}
+
+bool OutputWriter::TakeQueued(OutputQueue& c) {
+  if (c.outgoingSent_ != c.outgoing_.size()) return true;
+  if (c.queue_.empty()) return false;
+  c.outgoing_.clear();
+  c.outgoing_.swap(c.queue_);
+  c.appendAt_.store(c.queue_.data(), std::memory_order_relaxed);
+  c.outgoingSent_ = 0;
+  return true;
+}
+
+bool OutputWriter::BeginSend(OutputQueue& c) {
+  base::MutexLock lock(c.mutex_);
+  if (c.closed_ || c.dead_ || !TakeQueued(c)) return false;
+  c.sending_ = true;
+  return true;
+}
+
+OutputWriter::SendRing* OutputWriter::TakeRing() {
+  for (const auto& ring : rings_) {
+    if (!ring->taken.test_and_set(std::memory_order_acquire)) return ring.get();
+  }
+  return nullptr;
+}
+
+void OutputWriter::GiveBack(SendRing& ring) {
+  ring.taken.clear(std::memory_order_release);
+}
+
+void OutputWriter::PumpAll(const std::vector<std::shared_ptr<OutputQueue>>& connections,
+                           bool onWriter) {
+  SendRing* ring = connections.size() >= kLeastBatch ? TakeRing() : nullptr;
+  if (ring == nullptr) {
+    for (std::size_t k = 0; k < connections.size(); ++k) {
+      // This thread has just written the queues' first fields; the
+      // sender's own arrive while the kernel takes the previous bytes.
+      if (k + 1 < connections.size()) connections[k + 1]->PrefetchForSend();
+      Pump(connections[k], onWriter);
+    }
+    return;
+  }
+  // Pump takes "interrupted" as "not sent, send again".
+  static constexpr SendResult kNotSent{-1, EINTR};
+  bool ringSound = true;                        // false once an entry may be left in the ring
+  std::array<std::size_t, kRingEntries> begun;  // the connection each entry sends for
+  std::array<bool, kRingEntries> accounted;
+  for (std::size_t start = 0; start < connections.size(); start += kRingEntries) {
+    const std::size_t end = std::min(connections.size(), start + kRingEntries);
+    std::size_t entries = 0;
+    for (std::size_t k = start; k < end; ++k) {
+      OutputQueue& c = *connections[k];
+      if (!ringSound || !BeginSend(c)) {
+        Pump(connections[k], onWriter);  // nothing to send, closed, or no ring
+        continue;
+      }
+      // Never null: the ring is empty at the start of a chunk, which is no
+      // longer than the ring.
+      io_uring_sqe* entry = io_uring_get_sqe(&ring->ring);
+      if (entry == nullptr) {
+        Pump(connections[k], onWriter, &kNotSent);
+        continue;
+      }
+      // The bytes stay put while sending_ is set: only their sender moves
+      // them, and a closing owner waits for it.
+      io_uring_prep_send(entry, c.socket_, c.outgoing_.data() + c.outgoingSent_,
+                         c.outgoing_.size() - c.outgoingSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
+      io_uring_sqe_set_data64(entry, entries);
+      accounted[entries] = false;
+      begun[entries++] = k;
+    }
+    if (entries == 0) continue;
+    // MSG_DONTWAIT: each send completes within the submission, and a full
+    // socket reports EAGAIN as send() does, so the wait ends at once.
+    const int submitted = io_uring_submit_and_wait(&ring->ring, static_cast<unsigned>(entries));
+    const std::size_t taken = submitted > 0 ? static_cast<std::size_t>(submitted) : 0;
+    for (std::size_t done = 0; done < taken;) {
+      io_uring_cqe* completion = nullptr;
+      const int waited = io_uring_wait_cqe(&ring->ring, &completion);
+      if (waited == -EINTR) continue;
+      if (waited < 0) break;
+      const std::uint64_t entry = io_uring_cqe_get_data64(completion);
+      const SendResult result =
+          completion->res >= 0 ? SendResult{completion->res, 0} : SendResult{-1, -completion->res};
+      io_uring_cqe_seen(&ring->ring, completion);
+      ++done;
+      if (entry >= entries || accounted[entry]) continue;
+      accounted[entry] = true;
+      Pump(connections[begun[entry]], onWriter, &result);
+    }
+    for (std::size_t entry = 0; entry < entries; ++entry) {
+      if (accounted[entry]) continue;
+      // The kernel took the entries in order: one it did not take is sent
+      // again without the ring, which is never used again since it may
+      // still hold the entry. One it took without a completion may or may
+      // not have gone out; the connection is dropped rather than risk
+      // losing or repeating lines.
+      ringSound = false;
+      const std::shared_ptr<OutputQueue>& connection = connections[begun[entry]];
+      if (entry < taken) {
+        connection->Shutdown();
+        static constexpr SendResult kUnknown{-1, EIO};
+        Pump(connection, onWriter, &kUnknown);
+      } else {
+        Pump(connection, onWriter, &kNotSent);
+      }
+    }
+  }
+  if (ringSound) GiveBack(*ring);
 }
 
 void OutputWriter::Discard(std::string&& buffer) {
@@ -424,7 +558,7 @@ void OutputWriter::Loop() {
           ready.swap(ready_);
           ++pumping_;
         }
-        for (const auto& connection : ready) Pump(connection, true);
+        PumpAll(ready, true);
         ready.clear();
         DonePumping();
         continue;

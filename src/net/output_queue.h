@@ -7,10 +7,14 @@
 // the writer thread otherwise, which takes the whole queue of a connection
 // at a time, so under load one send carries many lines. Sends never wait: a
 // socket whose kernel buffer is full is left to the writer, which waits for
-// it with epoll. A queue that outgrows its bound shuts the socket down: the
-// connection's own thread then sees its receive fail and runs the normal
-// disconnect clean-up.
+// it with epoll. A line queued to many connections at once (a channel's
+// members) reaches the kernel as one io_uring submission of their sends,
+// not one system call each, where the kernel allows io_uring. A queue that
+// outgrows its bound shuts the socket down: the connection's own thread
+// then sees its receive fail and runs the normal disconnect clean-up.
 #pragma once
+
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
@@ -182,8 +186,27 @@ class OutputWriter {
   void Wake();
   // Keeps a connection's emptied buffers until it goes quiet.
   void Hold(const std::shared_ptr<OutputQueue>& connection);
-  // Sends what the connection has; waits for writable when the kernel is full.
-  void Pump(const std::shared_ptr<OutputQueue>& connection, bool onWriter);
+  // What a send already made for the connection returned: sent bytes, or
+  // -1 and the errno.
+  struct SendResult {
+    ssize_t sent = 0;
+    int error = 0;
+  };
+  // Sends what the connection has; waits for writable when the kernel is
+  // full. With first, the first send was already made (see BeginSend) and
+  // this accounts for it before going on.
+  void Pump(const std::shared_ptr<OutputQueue>& connection, bool onWriter,
+            const SendResult* first = nullptr);
+  // Pumps every connection. Where the kernel has io_uring and a ring is
+  // free, their first sends go to the kernel as one submission per batch
+  // instead of one system call each; the rest is sent as Pump sends.
+  void PumpAll(const std::vector<std::shared_ptr<OutputQueue>>& connections, bool onWriter);
+  // Readies the connection's next send, as Pump would, and marks it under
+  // way; false when there is nothing to send now.
+  [[nodiscard]] static bool BeginSend(OutputQueue& connection);
+  // Makes the queued lines the bytes to send when the last ones are all
+  // sent; false when nothing is left to send.
+  static bool TakeQueued(OutputQueue& connection) REQUIRES(connection.mutex_);
   // Hands a buffer to the writer thread to free.
   void Discard(std::string&& buffer);
   void Watch(const std::shared_ptr<OutputQueue>& connection);
@@ -192,8 +215,17 @@ class OutputWriter {
   void ReleaseIdleBuffers(base::CoarseClock::time_point now);
   void Loop();
 
+  struct SendRing;
+  // A ring to send a batch with, or nullptr when all are taken or there
+  // are none; given back with GiveBack.
+  [[nodiscard]] SendRing* TakeRing();
+  static void GiveBack(SendRing& ring);
+
   int epoll_ = -1;
   int wake_ = -1;  // eventfd: work was scheduled, or the loop should end
+  // The io_uring rings batches are sent through, each taken by one thread
+  // at a time; none where the kernel has io_uring off.
+  std::vector<std::unique_ptr<SendRing>> rings_;
   base::Mutex mutex_;
   std::vector<std::shared_ptr<OutputQueue>> ready_ GUARDED_BY(mutex_);
   bool stopping_ GUARDED_BY(mutex_) = false;
