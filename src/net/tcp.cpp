@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -225,6 +226,11 @@ void TcpShutdown(int socket) {
   if (socket >= 0) shutdown(socket, SHUT_RDWR);
 }
 
+bool TcpSetReceiveTimeout(int socket, int ms) {
+  timeval timeout{ms / 1000, (ms % 1000) * 1000};
+  return setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
+}
+
 bool TcpSend(int socket, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t sent = send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -275,6 +281,7 @@ LineReader::FillResult LineReader::Fill(int timeoutMs) {
       return FillResult::Filled;
     }
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return FillResult::TimedOut;
     return FillResult::Ended;
   }
 }

@@ -116,6 +116,12 @@ int TcpClose(int socket);
 // Any thread; the socket stays open until its owner closes it.
 void TcpShutdown(int socket);
 
+// Makes a blocking receive on the socket give up after ms milliseconds (0:
+// never), which LineReader reports as kTimedOut: a wait with a timeout at
+// the cost of the receive alone. false when the socket refuses it.
+// Owning thread only.
+[[nodiscard]] bool TcpSetReceiveTimeout(int socket, int ms);
+
 // Sends all bytes, blocking; returns false on failure. Never raises SIGPIPE.
 // Any thread that owns the socket's sending side.
 [[nodiscard]] bool TcpSend(int socket, std::string_view bytes);
@@ -141,8 +147,9 @@ class LineReader {
   // Reads one line into line (without CR LF). Returns its length (0 for an
   // empty line), -1 when the connection closed, failed or sent an overlong
   // line, or kTimedOut. limit is taken as at most the capacity. timeoutMs < 0
-  // waits for ever; otherwise a line not complete within the time gives
-  // kTimedOut, keeping what has arrived of it for the next call.
+  // waits for ever (or for the socket's receive timeout); otherwise a line
+  // not complete within the time gives kTimedOut, keeping what has arrived
+  // of it for the next call.
   // Owning thread only.
   static constexpr int kTimedOut = -2;
   [[nodiscard]] int ReceiveLine(std::string& line, std::size_t limit, int timeoutMs = -1);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/deadline.h"
+#include "base/threads.h"
 #include "commands/charset.h"
 #include "commands/connect_disconnect.h"
 #include "commands/dispatch.h"
@@ -18,6 +19,7 @@
 #include "irc/send.h"
 #include "irc/split.h"
 #include "net/output_queue.h"
+#include "net/parking_lot.h"
 #include "net/tcp.h"
 #include "server/server.h"
 #include "text/encoding.h"
@@ -52,16 +54,32 @@ class FloodGate {
   Clock::time_point arrival_{};
 };
 
+// What of a connection outlives the thread serving it while it is parked.
+struct Session {
+  int slot = irc::kNotFound;
+  std::shared_ptr<net::OutputQueue> output;
+  ConnState state = ConnState::Closing;
+  std::optional<FloodGate> gate;  // only for a flood-limited client
+};
+
+enum class Served { Ended, Idle };
+
 // Receives and handles lines until the state says to end or the receive
-// fails. The connection's own thread.
+// fails (Ended), or, when mayIdle, until a registered client has been
+// silent for the socket's receive timeout with nothing of it held here
+// (Idle): no partial line, no line waiting for the flood gate. The
+// connection's own thread.
 //
 // Flood control holds a registered client's lines back once its burst is
 // spent: the thread goes on receiving them (so it sees how many wait) and
 // handles them as the gate opens. Lines still waiting when the client
 // closes are handled at once: it cannot add to them.
-void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output, ConnState state) {
+Served Serve(irc::ProtocolState& protocol, Session& session, bool mayIdle) {
+  const int slotIndex = session.slot;
+  ConnState& state = session.state;
+  std::optional<FloodGate>& gate = session.gate;
   std::array<char, kReceiveLimit> received;
-  net::LineReader reader(output.Socket(), received);
+  net::LineReader reader(session.output->Socket(), received);
   std::string raw;
   std::string line;
   irc::SplitResult parts;
@@ -70,14 +88,10 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
   // and written here without the lock, everything else of the slot only by
   // the steps, under it.
   irc::UserSlot* self = nullptr;
-  bool limited = false;
   {
     irc::ProtocolLock lock(protocol);
     self = &protocol.users->Slot(slotIndex);
-    limited = protocol.floodBurst > 0 && !self->operatorClient;
   }
-  std::optional<FloodGate> gate;
-  if (limited) gate.emplace(protocol.floodBurst, protocol.floodRate);
   const std::size_t waitingMax =
       static_cast<std::size_t>(kFloodWaitingBursts) * static_cast<std::size_t>(protocol.floodBurst);
   // Received lines the gate holds back, oldest first. A list, because an
@@ -112,7 +126,12 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
       // A lone line is sent on from here at once; one of a burst leaves the
       // sending to the writer, which then carries several lines per send.
       net::AllowInlineSends(!reader.HasBuffered());
-      if (got == net::LineReader::kTimedOut) continue;
+      if (got == net::LineReader::kTimedOut) {
+        if (mayIdle && state == ConnState::Serving && waiting.empty() && !reader.HasBuffered()) {
+          return Served::Idle;
+        }
+        continue;
+      }
       if (got < 0) {
         closed = true;
         continue;
@@ -123,7 +142,7 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
         waiting.push_back(std::move(raw));
         if (waiting.size() > waitingMax) {
           irc::ProtocolLock lock(protocol);
-          irc::SendLine(protocol, output.Socket(), "ERROR :Closing Link: Excess Flood");
+          irc::SendLine(protocol, session.output->Socket(), "ERROR :Closing Link: Excess Flood");
           break;
         }
         continue;
@@ -168,6 +187,42 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
         break;
     }
   }
+  return Served::Ended;
+}
+
+bool Continue(Server& server, Session& session);
+
+// Serves a parked session again on the thread that resumes it, which the
+// parked session was counted as until now.
+void Resume(Server& server, Session session) {
+  (void)Continue(server, session);
+  net::FlushPendingOutput();
+  server.ThreadEnded(server.liveConnectionThreads);
+}
+
+// Hands an idle session to the parking lot, counted as a connection thread
+// of its own until a thread resumes it. false when the lot cannot take it.
+bool Park(Server& server, const Session& session) {
+  ++server.liveConnectionThreads;
+  const bool parked = server.parking.Park(session.output->Socket(), [&server, session] {
+    return base::StartDetachedThread([&server, session] { Resume(server, session); });
+  });
+  if (!parked) server.ThreadEnded(server.liveConnectionThreads);
+  return parked;
+}
+
+// Serves an admitted session until it ends, then cleans up after it, or
+// until it is parked: true then, and it is no longer this thread's.
+bool Continue(Server& server, Session& session) {
+  const bool mayIdle = server.parkAfter.count() > 0 && server.parking.Ready();
+  while (Serve(server.protocol, session, mayIdle) == Served::Idle) {
+    // What this thread queued is handed over before another may run it.
+    net::FlushPendingOutput();
+    if (Park(server, session)) return true;
+  }
+  commands::DisconnectCleanup(server.protocol, session.slot);
+  session.output->DrainAndClose();
+  return false;
 }
 
 }  // namespace
@@ -175,16 +230,26 @@ void Serve(irc::ProtocolState& protocol, int slotIndex, net::OutputQueue& output
 void ServeConnection(Server& server, int socket, const std::string& address, int port,
                      const std::string& fingerprint) {
   irc::ProtocolState& protocol = server.protocol;
-  auto output = std::make_shared<net::OutputQueue>(socket, server.writer);
-  ConnState first = ConnState::Closing;
-  const int slot = commands::AdmitConnection(protocol, output, address, port, first, fingerprint);
-  if (slot != irc::kNotFound) {
-    Serve(protocol, slot, *output, first);
-    commands::DisconnectCleanup(protocol, slot);
-    output->DrainAndClose();
-  } else {
-    output->DrainAndClose(0);  // refused: nothing was queued, nothing is sent
+  Session session;
+  session.output = std::make_shared<net::OutputQueue>(socket, server.writer);
+  session.slot = commands::AdmitConnection(protocol, session.output, address, port, session.state,
+                                           fingerprint);
+  if (session.slot == irc::kNotFound) {
+    session.output->DrainAndClose(0);  // refused: nothing was queued, nothing is sent
+    return;
   }
+  bool limited = false;
+  {
+    irc::ProtocolLock lock(protocol);
+    limited = protocol.floodBurst > 0 && !protocol.users->Slot(session.slot).operatorClient;
+  }
+  if (limited) session.gate.emplace(protocol.floodBurst, protocol.floodRate);
+  // A silent client's receive gives up after the idle time, so its thread
+  // can park it without an extra system call on every receive.
+  if (server.parkAfter.count() > 0 && server.parking.Ready()) {
+    (void)net::TcpSetReceiveTimeout(socket, static_cast<int>(server.parkAfter.count()));
+  }
+  (void)Continue(server, session);
 }
 
 void RunConnectionThread(Server& server) {

@@ -27,6 +27,7 @@
 #include "irc/desk.h"
 #include "irc/protocol.h"
 #include "net/output_queue.h"
+#include "net/parking_lot.h"
 #include "net/tcp.h"
 #include "net/tls.h"
 #include "services/liveness.h"
@@ -39,6 +40,11 @@ namespace zelkord::server {
 // a burst of connections does not queue behind the start of each one's
 // successor.
 inline constexpr int kWaitingAcceptors = 2;
+// How long a registered client may say nothing before its connection gives
+// its thread back and waits in the parking lot. Long enough that a client
+// in a conversation keeps its thread; a thread is started again (some tens
+// of microseconds) for the first line after a silence.
+inline constexpr std::chrono::milliseconds kParkIdleAfter{2000};
 
 struct StartResult {
   bool ok = false;
@@ -132,11 +138,18 @@ class Server {
   // The liveness sweeper's own timer; zero when the window's timer asks
   // for the sweeps instead (RequestSweep).
   std::chrono::milliseconds sweepInterval{services::kSweepInterval};
+  // How long a registered client is silent before its connection is parked;
+  // zero keeps a thread on every connection. The environment's
+  // ZELKORD_PARK_AFTER_MS sets it (0 to compare without parking).
+  std::chrono::milliseconds parkAfter{kParkIdleAfter};
 
   const config::InstancePaths paths;
   irc::ProtocolState protocol;
   services::WebRequestView webView;  // own lock
   net::OutputWriter writer;
+  // Silent connections, between their threads. After the writer, so that it
+  // ends first.
+  net::ParkingLot parking;
   std::atomic<int> servingWebRequests{0};
   std::atomic<int> liveConnectionThreads{0};
   std::atomic<int> liveWebThreads{0};

@@ -79,5 +79,36 @@ TEST(Liveness, TableOfOneSlotIsNeverSwept) {
   EXPECT_TRUE(ann->Silent(100));
 }
 
+// Silent registered clients give their threads back and are served again
+// from their next line; a partial line keeps its thread, so no byte of it
+// is lost; a client that leaves while parked is cleaned up after.
+TEST(Liveness, SilentClientsAreParkedAndServedAgain) {
+  TestServer server;
+  ASSERT_TRUE(server.Started());
+  auto ann = server.Registered("ann");
+  auto bob = server.Registered("bob");
+  auto cid = server.Registered("cid");
+  JoinAll({ann.get(), bob.get(), cid.get()}, "#c");
+  net::ParkingLot& lot = server.Server().parking;
+  ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
+
+  ann->Send("PRIVMSG #c :one");
+  EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PRIVMSG #c :one");
+  EXPECT_EQ(cid->ReadLine(), ":ann!user@127.0.0.1 PRIVMSG #c :one");
+  ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
+  bob->SendRaw("PRIVMSG #c :t");
+  ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 2; }));
+  EXPECT_TRUE(ann->Silent(200));  // ten idle times
+  EXPECT_EQ(lot.Parked(), 2U);    // bob holds half a line: not parked
+  bob->SendRaw("wo\r\n");
+  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PRIVMSG #c :two");
+  EXPECT_EQ(cid->ReadLine(), ":bob!user@127.0.0.1 PRIVMSG #c :two");
+
+  ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
+  cid->Close();
+  EXPECT_EQ(ann->ReadLine(), ":cid!user@127.0.0.1 PART #c");
+  EXPECT_TRUE(server.WaitRegistered(2));
+}
+
 }  // namespace
 }  // namespace zelkord::testing

@@ -149,6 +149,9 @@ TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
   server_ = std::make_unique<server::Server>(desk_, config::PathsForConfig(file));
   server_->startOperatorClient = withOperator;
   server_->sweepInterval = std::chrono::milliseconds(0);  // tests run sweeps themselves
+  // Parked after a short silence, so every test's pauses take connections
+  // through the parking lot and back.
+  server_->parkAfter = std::chrono::milliseconds(20);
   started_ = server_->Start();
 }
 

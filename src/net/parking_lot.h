@@ -1,0 +1,52 @@
+// Idle connections without a thread. A connection thread whose client has
+// been silent for a while parks the socket here and ends; one thread watches
+// every parked socket with epoll, and when one has input or is shut down it
+// hands the connection to a new thread. A busy connection keeps its own
+// thread as before; a silent one costs no stack, so ten thousand idle
+// clients are not ten thousand threads.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "base/mutex.h"
+
+namespace zelkord::net {
+
+class ParkingLot {
+ public:
+  ParkingLot();
+  // Stops watching. Whatever is still parked is dropped unserved: the owner
+  // wakes everything (by shutting the sockets down) and waits for it first.
+  ~ParkingLot();
+  ParkingLot(const ParkingLot&) = delete;
+  ParkingLot& operator=(const ParkingLot&) = delete;
+
+  // false when the lot could not start (no epoll): nothing can park.
+  [[nodiscard]] bool Ready() const { return epoll_ >= 0; }
+
+  // Watches socket until it has input or hangs up, then calls wake on the
+  // lot's thread, which takes the connection over. wake returns false when
+  // it could not (no thread would start); it is then called again after a
+  // pause, for as long as it takes. false when the lot cannot watch the
+  // socket: the caller keeps it. Any thread.
+  [[nodiscard]] bool Park(int socket, std::function<bool()> wake) EXCLUDES(mutex_);
+
+  // How many sockets are parked now. Any thread.
+  [[nodiscard]] std::size_t Parked() EXCLUDES(mutex_);
+
+ private:
+  void Loop();
+
+  int epoll_ = -1;
+  int wake_ = -1;  // eventfd: ends the loop
+  base::Mutex mutex_;
+  std::unordered_map<int, std::function<bool()>> parked_ GUARDED_BY(mutex_);
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::thread thread_;
+};
+
+}  // namespace zelkord::net
