@@ -2,7 +2,10 @@
 // admits the connection (ban check, then a slot), then receives, converts,
 // splits and hands each line to the step its state calls for, until the
 // state says to end or the connection fails; then it cleans up after its
-// client and drains what was queued for it.
+// client and drains what was queued for it. A registered client silent for
+// the server's parkAfter is handed to the parking lot instead, and the
+// thread ends; its next line (or its socket's shut-down) starts a thread
+// that goes on serving it.
 #pragma once
 
 #include <cstddef>
@@ -20,9 +23,10 @@ inline constexpr int kFloodBurstMax = 10000;
 // is disconnected.
 inline constexpr int kFloodWaitingBursts = 4;
 
-// Admits an accepted connection, serves it, cleans up after it and closes
-// the socket. port is the peer's (-1 when not known); fingerprint that of
-// the client certificate offered over TLS. The calling connection thread.
+// Admits an accepted connection and serves it; when it ends, cleans up
+// after it and closes the socket, or parks it when it falls silent. port
+// is the peer's (-1 when not known); fingerprint that of the client
+// certificate offered over TLS. The calling connection thread.
 void ServeConnection(Server& server, int socket, const std::string& address, int port,
                      const std::string& fingerprint);
 
