@@ -22,7 +22,7 @@ ParkingLot::ParkingLot() {
   wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   epoll_event event{};
   event.events = EPOLLIN;
-  event.data.fd = wake_;
+  event.data.u64 = 0;
   if (epoll_ < 0 || wake_ < 0 || epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) != 0) {
     if (epoll_ >= 0) close(epoll_);
     if (wake_ >= 0) close(wake_);
@@ -45,20 +45,36 @@ ParkingLot::~ParkingLot() {
   close(wake_);
 }
 
-bool ParkingLot::Park(int socket, std::function<bool()> wake) {
+bool ParkingLot::Park(std::initializer_list<int> sockets, std::function<bool()> wake) {
   if (epoll_ < 0) return false;
+  std::uint64_t id = 0;
   {
     base::MutexLock lock(mutex_);
     if (stopping_) return false;
+    id = nextId_++;
     // In the table before epoll can report it, so the loop always finds it.
-    parked_[socket] = std::move(wake);
+    parked_[id] = Entry{std::vector<int>(sockets), std::move(wake)};
   }
-  epoll_event event{};
-  event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
-  event.data.fd = socket;
-  if (epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &event) == 0) return true;
-  base::MutexLock lock(mutex_);
-  parked_.erase(socket);
+  std::size_t watched = 0;
+  for (const int socket : sockets) {
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+    event.data.u64 = id;
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &event) != 0) break;
+    ++watched;
+  }
+  if (watched == sockets.size()) return true;
+  Entry taken;
+  {
+    base::MutexLock lock(mutex_);
+    const auto found = parked_.find(id);
+    // Already woken by a socket watched before the failure: it is served.
+    if (found == parked_.end()) return true;
+    taken = std::move(found->second);
+    parked_.erase(found);
+  }
+  taken.sockets.resize(watched);
+  Unwatch(taken);
   return false;
 }
 
@@ -67,31 +83,35 @@ std::size_t ParkingLot::Parked() {
   return parked_.size();
 }
 
+void ParkingLot::Unwatch(const Entry& entry) {
+  for (const int socket : entry.sockets) epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
+}
+
 void ParkingLot::Loop() {
   epoll_event events[kMaxEvents];
-  std::vector<std::function<bool()>> retrying;  // woken, but no thread took them yet
+  std::vector<Entry> retrying;  // woken, but no thread took them yet
   for (;;) {
     const int count = epoll_wait(epoll_, events, kMaxEvents, retrying.empty() ? -1 : kRetryMs);
     if (count < 0 && errno != EINTR) return;
-    std::vector<std::function<bool()>> woken;
+    std::vector<Entry> woken;
     woken.swap(retrying);
+    const std::size_t fresh = woken.size();
     {
       base::MutexLock lock(mutex_);
       if (stopping_) return;
       for (int i = 0; i < count; ++i) {
-        const auto found = parked_.find(events[i].data.fd);
-        if (found == parked_.end()) continue;  // the eventfd
+        // Not found: the eventfd, or another socket of an entry already woken.
+        const auto found = parked_.find(events[i].data.u64);
+        if (found == parked_.end()) continue;
         woken.push_back(std::move(found->second));
         parked_.erase(found);
       }
     }
-    for (int i = 0; i < count; ++i) {
-      // Before the connection is handed on: once it runs again it may close
-      // the socket, and its number may come back parked.
-      if (events[i].data.fd != wake_) epoll_ctl(epoll_, EPOLL_CTL_DEL, events[i].data.fd, nullptr);
-    }
-    for (auto& wake : woken) {
-      if (!wake()) retrying.push_back(std::move(wake));
+    // Before the connections are handed on: once one runs again it may
+    // close its sockets, and their numbers may come back parked.
+    for (std::size_t i = fresh; i < woken.size(); ++i) Unwatch(woken[i]);
+    for (Entry& entry : woken) {
+      if (!entry.wake()) retrying.push_back(std::move(entry));
     }
   }
 }

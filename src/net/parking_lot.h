@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -28,23 +30,33 @@ class ParkingLot {
   // false when the lot could not start (no epoll): nothing can park.
   [[nodiscard]] bool Ready() const { return epoll_ >= 0; }
 
-  // Watches socket until it has input or hangs up, then calls wake on the
-  // lot's thread, which takes the connection over. wake returns false when
-  // it could not (no thread would start); it is then called again after a
-  // pause, for as long as it takes. false when the lot cannot watch the
-  // socket: the caller keeps it. Any thread.
-  [[nodiscard]] bool Park(int socket, std::function<bool()> wake) EXCLUDES(mutex_);
+  // Watches the sockets until one of them has input or hangs up, then calls
+  // wake on the lot's thread, which takes the connection over. wake returns
+  // false when it could not (no thread would start); it is then called
+  // again after a pause, for as long as it takes. false when the lot cannot
+  // watch the sockets: the caller keeps them. Any thread.
+  [[nodiscard]] bool Park(std::initializer_list<int> sockets, std::function<bool()> wake)
+      EXCLUDES(mutex_);
 
-  // How many sockets are parked now. Any thread.
+  // How many connections are parked now. Any thread.
   [[nodiscard]] std::size_t Parked() EXCLUDES(mutex_);
 
  private:
+  struct Entry {
+    std::vector<int> sockets;
+    std::function<bool()> wake;
+  };
   void Loop();
+  // Stops watching an entry's sockets; the caller has taken it out of the table.
+  void Unwatch(const Entry& entry);
 
   int epoll_ = -1;
   int wake_ = -1;  // eventfd: ends the loop
   base::Mutex mutex_;
-  std::unordered_map<int, std::function<bool()>> parked_ GUARDED_BY(mutex_);
+  // By a number never used again, so that an event left over for a woken
+  // entry cannot reach a later one on the same socket.
+  std::unordered_map<std::uint64_t, Entry> parked_ GUARDED_BY(mutex_);
+  std::uint64_t nextId_ GUARDED_BY(mutex_) = 1;  // 0 is the eventfd
   bool stopping_ GUARDED_BY(mutex_) = false;
   std::thread thread_;
 };

@@ -132,27 +132,37 @@ std::string PeerFingerprint(ssl_st* session) {
   return hex;
 }
 
-bool ServeTls(const TlsCredentials& credentials, int socket, const std::function<bool()>& keepGoing,
-              const std::function<int(const std::string& fingerprint)>& ready) {
+std::unique_ptr<TlsConnection> AcceptTls(
+    const TlsCredentials& credentials, int socket, const std::function<bool()>& keepGoing,
+    const std::function<int(const std::string& fingerprint)>& ready) {
   SetNonBlocking(socket);
   SSL* session = SSL_new(credentials.Context());
-  const bool shaken = session != nullptr && SSL_set_fd(session, socket) == 1 &&
-                      Handshake(session, socket, keepGoing);
-  if (shaken) {
+  if (session != nullptr && SSL_set_fd(session, socket) == 1 &&
+      Handshake(session, socket, keepGoing)) {
     const int plain = ready(PeerFingerprint(session));
-    if (plain != kNoSocket) {
-      RelayTls(session, socket, plain);
-      TcpClose(plain);
-    }
+    if (plain != kNoSocket) return std::make_unique<TlsConnection>(session, socket, plain);
   }
   // The queue is per thread: a failed handshake leaves its errors behind.
   ERR_clear_error();
   SSL_free(session);
   TcpClose(socket);
-  return shaken;
+  return nullptr;
 }
 
-void RelayTls(ssl_st* session, int tlsSocket, int plainSocket) {
+TlsConnection::~TlsConnection() {
+  ERR_clear_error();
+  SSL_free(session_);
+  TcpClose(plainSocket_);
+  TcpClose(tlsSocket_);
+}
+
+Relayed TlsConnection::Relay(int idleMs) {
+  const Relayed result = RelayTls(session_, tlsSocket_, plainSocket_, idleMs);
+  ERR_clear_error();  // the queue is the thread's, and the next Relay may run on another
+  return result;
+}
+
+Relayed RelayTls(ssl_st* session, int tlsSocket, int plainSocket, int idleMs) {
   SetNonBlocking(tlsSocket);
   SetNonBlocking(plainSocket);
   std::array<char, kRelayChunk> fromTls{};
@@ -172,7 +182,8 @@ void RelayTls(ssl_st* session, int tlsSocket, int plainSocket) {
       const int got = SSL_read(session, fromTls.data(), kRelayChunk);
       if (got <= 0) {
         const short wants = Wants(session, got);
-        if (wants == 0) return;  // the peer closed or failed: the plain side sees its close
+        // The peer closed or failed: the plain side sees its close.
+        if (wants == 0) return Relayed::Ended;
         tlsEvents |= wants;
       } else {
         toPlainBegin = 0;
@@ -191,7 +202,7 @@ void RelayTls(ssl_st* session, int tlsSocket, int plainSocket) {
       } else if (sent < 0 && errno == EINTR) {
         progress = true;
       } else {
-        return;  // the server closed the connection
+        return Relayed::Ended;  // the server closed the connection
       }
     }
     // Plain to TLS, likewise a chunk at a time.
@@ -219,23 +230,27 @@ void RelayTls(ssl_st* session, int tlsSocket, int plainSocket) {
         progress = true;
       } else {
         const short wants = Wants(session, sent);
-        if (wants == 0) return;
+        if (wants == 0) return Relayed::Ended;
         tlsEvents |= wants;
       }
     }
     if (!plainOpen && toTlsBegin == toTlsEnd) {
       (void)SSL_shutdown(session);  // best effort: the peer may have gone
-      return;
+      return Relayed::Ended;
     }
     if (progress) continue;
     // A side nothing is wanted from is left out, so its hang-up cannot spin
     // the loop while the other side is waited for.
     std::array<pollfd, 2> waitFor{pollfd{tlsEvents != 0 ? tlsSocket : -1, tlsEvents, 0},
                                   pollfd{plainEvents != 0 ? plainSocket : -1, plainEvents, 0}};
-    const int timeout = plainOpen ? -1 : base::MillisecondsUntil(drainBy);
-    if (!plainOpen && timeout == 0) return;
+    // Both sides waited for, nothing held: the relay may stop here.
+    const bool between = plainOpen && toPlainBegin == toPlainEnd && toTlsBegin == toTlsEnd &&
+                         tlsEvents == POLLIN && plainEvents == POLLIN;
+    const int timeout = !plainOpen ? base::MillisecondsUntil(drainBy) : between ? idleMs : -1;
+    if (!plainOpen && timeout == 0) return Relayed::Ended;
     const int ready = poll(waitFor.data(), waitFor.size(), timeout);
-    if (ready < 0 && errno != EINTR) return;
+    if (ready == 0 && between) return Relayed::Idle;
+    if (ready < 0 && errno != EINTR) return Relayed::Ended;
   }
 }
 

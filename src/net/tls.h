@@ -1,11 +1,11 @@
 // TLS for the server's TLS port: the credentials (certificate and key,
 // loaded and checked together), the server handshake, and a relay that
 // turns a TLS connection into a plain socket, which the rest of the server
-// reads and writes like any other connection. One thread drives a session
-// from its handshake to its close, so no session is ever used by two
-// threads at once, and the relay never reads more from the plain side than
-// the TLS peer has taken: a peer that stops reading backs up into the plain
-// socket, where the output queue's bound and backpressure apply as usual.
+// reads and writes like any other connection. One thread at a time drives a
+// session (a silent one may be parked between threads), and the relay
+// never reads more from the plain side than the TLS peer has taken: a peer
+// that stops reading backs up into the plain socket, where the output
+// queue's bound and backpressure apply as usual.
 #pragma once
 
 #include <chrono>
@@ -45,22 +45,50 @@ class TlsCredentials {
   ssl_ctx_st* context_;
 };
 
-// Serves one accepted TLS connection on the calling thread and closes the
-// socket. The handshake gets kTlsHandshakeTime; keepGoing is asked at least
+// How a relay stopped.
+enum class Relayed { Ended, Idle };
+
+// Relays between an established session on tlsSocket and plainSocket until
+// either side ends (Ended; a plain side that closes gets kTlsDrainTime to
+// pass its last bytes on, then the session's close notification), or, when
+// idleMs >= 0, until neither side has said anything for idleMs with nothing
+// held between them (Idle): the relay may then be taken up again later, by
+// any one thread. Makes both sockets non-blocking; closes neither and does
+// not free the session. Used by TlsConnection, and by a client that did its
+// own handshake.
+Relayed RelayTls(ssl_st* session, int tlsSocket, int plainSocket, int idleMs = -1);
+
+// An established TLS session and the plain socket it is relayed to. Closes
+// both sockets and frees the session at its end. One thread at a time.
+class TlsConnection {
+ public:
+  TlsConnection(ssl_st* session, int tlsSocket, int plainSocket)
+      : session_(session), tlsSocket_(tlsSocket), plainSocket_(plainSocket) {}
+  ~TlsConnection();
+  TlsConnection(const TlsConnection&) = delete;
+  TlsConnection& operator=(const TlsConnection&) = delete;
+
+  // RelayTls over this connection.
+  [[nodiscard]] Relayed Relay(int idleMs);
+  [[nodiscard]] int TlsSocket() const { return tlsSocket_; }
+  [[nodiscard]] int PlainSocket() const { return plainSocket_; }
+
+ private:
+  ssl_st* session_;
+  int tlsSocket_;
+  int plainSocket_;
+};
+
+// Takes one accepted TLS connection through its handshake on the calling
+// thread. The handshake gets kTlsHandshakeTime; keepGoing is asked at least
 // every 100 ms meanwhile, and false ends it (a server shutting down). Once
 // it succeeds, ready receives the client certificate's SHA-256 fingerprint
 // (lowercase hex, empty without one) and returns the plain socket to relay
-// to, or kNoSocket to close. The relay then runs until either side ends,
-// and closes the plain socket too. false when the handshake failed.
-bool ServeTls(const TlsCredentials& credentials, int socket, const std::function<bool()>& keepGoing,
-              const std::function<int(const std::string& fingerprint)>& ready);
-
-// Relays between an established session on tlsSocket and plainSocket until
-// either side ends (a plain side that closes gets kTlsDrainTime to pass its
-// last bytes on, then the session's close notification). Makes both sockets
-// non-blocking; closes neither and does not free the session. Used by
-// ServeTls, and by a client that did its own handshake.
-void RelayTls(ssl_st* session, int tlsSocket, int plainSocket);
+// to, or kNoSocket to close. nullptr, with the socket closed, when the
+// handshake failed or ready gave no plain socket.
+[[nodiscard]] std::unique_ptr<TlsConnection> AcceptTls(
+    const TlsCredentials& credentials, int socket, const std::function<bool()>& keepGoing,
+    const std::function<int(const std::string& fingerprint)>& ready);
 
 // The SHA-256 fingerprint of the peer's certificate, lowercase hex; empty
 // without one.

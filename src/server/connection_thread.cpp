@@ -11,7 +11,6 @@
 #include <string>
 
 #include "base/deadline.h"
-#include "base/threads.h"
 #include "commands/charset.h"
 #include "commands/connect_disconnect.h"
 #include "commands/dispatch.h"
@@ -19,7 +18,6 @@
 #include "irc/send.h"
 #include "irc/split.h"
 #include "net/output_queue.h"
-#include "net/parking_lot.h"
 #include "net/tcp.h"
 #include "server/server.h"
 #include "text/encoding.h"
@@ -192,23 +190,15 @@ Served Serve(irc::ProtocolState& protocol, Session& session, bool mayIdle) {
 
 bool Continue(Server& server, Session& session);
 
-// Serves a parked session again on the thread that resumes it, which the
-// parked session was counted as until now.
-void Resume(Server& server, Session session) {
-  (void)Continue(server, session);
-  net::FlushPendingOutput();
-  server.ThreadEnded(server.liveConnectionThreads);
-}
-
-// Hands an idle session to the parking lot, counted as a connection thread
-// of its own until a thread resumes it. false when the lot cannot take it.
+// Hands an idle session to the parking lot; the thread that takes it up
+// again goes on from where this one stopped. false when the lot cannot take
+// it.
 bool Park(Server& server, const Session& session) {
-  ++server.liveConnectionThreads;
-  const bool parked = server.parking.Park(session.output->Socket(), [&server, session] {
-    return base::StartDetachedThread([&server, session] { Resume(server, session); });
+  return server.Park({session.output->Socket()}, [&server, session] {
+    Session resumed = session;
+    (void)Continue(server, resumed);
+    net::FlushPendingOutput();
   });
-  if (!parked) server.ThreadEnded(server.liveConnectionThreads);
-  return parked;
 }
 
 // Serves an admitted session until it ends, then cleans up after it, or

@@ -409,6 +409,18 @@ void Server::ThreadEnded(std::atomic<int>& counter) {
   drained_.notify_all();
 }
 
+bool Server::Park(std::initializer_list<int> sockets, std::function<void()> resume) {
+  ++liveConnectionThreads;
+  const bool parked = parking.Park(sockets, [this, resume] {
+    return base::StartDetachedThread([this, resume] {
+      resume();
+      ThreadEnded(liveConnectionThreads);
+    });
+  });
+  if (!parked) ThreadEnded(liveConnectionThreads);
+  return parked;
+}
+
 bool Server::Drained() const {
   return liveConnectionThreads.load() == 0 && liveWebThreads.load() == 0;
 }

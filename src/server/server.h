@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -108,6 +109,12 @@ class Server {
 
   // A thread of the chain counted in counter ends; its very last step. Any thread.
   void ThreadEnded(std::atomic<int>& counter);
+
+  // Parks a silent connection on its sockets: when one has input or hangs
+  // up, resume runs on a new thread. The parked connection counts as a
+  // connection thread until then, so a drain waits for it. false when the
+  // lot cannot take it: the caller goes on serving it. Any thread.
+  [[nodiscard]] bool Park(std::initializer_list<int> sockets, std::function<void()> resume);
 
   // Registered users and channels now, for a status line. Any thread.
   [[nodiscard]] std::pair<int, int> UserAndChannelCounts();

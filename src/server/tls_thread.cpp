@@ -37,6 +37,20 @@ int StartPlainSide(Server& server, const std::string& address, const std::string
   return pair[1];
 }
 
+// Relays until the connection ends, or parks it once both sides have been
+// silent for the idle time; a thread takes it up again when either side has
+// something.
+void Relay(Server& server, const std::shared_ptr<net::TlsConnection>& connection) {
+  const bool mayIdle = server.parkAfter.count() > 0 && server.parking.Ready();
+  const int idleMs = mayIdle ? static_cast<int>(server.parkAfter.count()) : -1;
+  while (connection->Relay(idleMs) == net::Relayed::Idle) {
+    if (server.Park({connection->TlsSocket(), connection->PlainSocket()},
+                    [&server, connection] { Relay(server, connection); })) {
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 void RunTlsThread(Server& server) {
@@ -52,11 +66,12 @@ void RunTlsThread(Server& server) {
     if (credentials == nullptr || server.protocol.banList.IsBanned(address)) {
       net::TcpClose(socket);
     } else {
-      (void)net::ServeTls(
+      std::shared_ptr<net::TlsConnection> connection = net::AcceptTls(
           *credentials, socket, [&server] { return server.TlsListener() != net::kNoSocket; },
           [&](const std::string& fingerprint) {
             return StartPlainSide(server, address, fingerprint);
           });
+      if (connection != nullptr) Relay(server, connection);
     }
     if (hasSuccessor) break;
   }

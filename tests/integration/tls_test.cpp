@@ -123,6 +123,31 @@ TEST(Tls, HandshakesThatFailOrStallCostOnlyThemselves) {
   silent.clear();
 }
 
+// A silent TLS client parks both its relay and its plain side; traffic
+// either way wakes them, and a close while parked is cleaned up after.
+TEST(Tls, SilentSessionsAreParkedAndServedAgain) {
+  TempDir keys;
+  TestServer server(TlsPortSettings(keys));
+  ASSERT_TRUE(server.Started()) << server.StartError();
+  auto ann = RegisteredTls(server.Server().TlsPort(), "ann");
+  auto bob = server.Registered("bob");
+  ASSERT_TRUE(ann && bob);
+  JoinAll({ann.get(), bob.get()}, "#a");
+  net::ParkingLot& lot = server.Server().parking;
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));  // ann's two halves, bob
+    bob->Send("PRIVMSG #a :to TLS");
+    EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PRIVMSG #a :to TLS");
+    ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
+    ann->Send("PRIVMSG #a :from TLS");
+    EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PRIVMSG #a :from TLS");
+  }
+  ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
+  ann->Close();
+  EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PART #a");
+  EXPECT_TRUE(server.WaitRegistered(1));
+}
+
 // The real program: a key that does not belong to the certificate stops
 // start-up; a reload on SIGHUP serves a renewed certificate to new clients
 // while old ones stay connected, and keeps it when the files go bad.

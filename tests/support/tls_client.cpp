@@ -115,7 +115,7 @@ std::unique_ptr<TestClient> ConnectTls(int port, const TestCertificate* clientCe
     peer->version = SSL_get_version(session);
   }
   std::thread relay([session, socket, plain = pair[1]] {
-    net::RelayTls(session, socket, plain);
+    (void)net::RelayTls(session, socket, plain);
     SSL_free(session);
     close(socket);
     close(plain);
