@@ -30,11 +30,8 @@ std::string Privmsg(const std::string& nick, const std::string& channel, const s
 TEST(Encodings, MixedChannelReadsInEachClientsOwnEncoding) {
   TempDir logs;
   TestServer server(SettingsMap{{"Log.Save", "Enable"}, {"Log.Path", logs.Path()}});
-  ASSERT_TRUE(server.Started());
-  auto jis = server.Registered("jis");
-  auto utf = server.Registered("utf");
-  auto sjis = server.Registered("sjis");
-  auto utf2 = server.Registered("utf2");
+  auto [jis, utf, sjis, utf2] = RegisteredAll(server, {"jis", "utf", "sjis", "utf2"});
+  ASSERT_TRUE(jis && utf && sjis && utf2);
   // Each joins in its own encoding; the UTF-8 and Shift_JIS names give them away.
   ASSERT_TRUE(jis->Join(kJisChannel));
   ASSERT_TRUE(utf->Join(kUtf8Channel));

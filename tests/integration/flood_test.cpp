@@ -27,12 +27,8 @@ std::string Said(const std::string& nick, int i, const std::string& user = "user
 
 TEST(FloodControl, PacesTheLinesInOrderWhileOthersAreServedAtOnce) {
   TestServer server(kFloodSettings);
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  auto cid = server.Registered("cid");
-  ASSERT_TRUE(ann && bob && cid);
-  ASSERT_TRUE(ann->Join("#a"));
+  auto [ann, bob, cid] = RegisteredAll(server, {"ann", "bob", "cid"});
+  ASSERT_TRUE(ann && bob && cid && ann->Join("#a"));
   ASSERT_TRUE(bob->Join("#a"));
   (void)ann->ReadUntil(" JOIN ");
 
@@ -68,8 +64,7 @@ TEST(FloodControl, DisconnectsTheFlooderButNeverTheDesksClient) {
   ASSERT_TRUE(server.WaitRegistered(1));
   auto bob = server.Registered("bob");
   auto dan = server.Registered("dan");
-  ASSERT_TRUE(bob && dan);
-  ASSERT_TRUE(bob->Join("#a"));
+  ASSERT_TRUE(bob && dan && bob->Join("#a"));
   ASSERT_TRUE(dan->Join("#a"));
 
   // The desk's client says more at once than anybody else could.

@@ -36,7 +36,7 @@ TEST(Ipv6, OnePortServesBothFamiliesAndEveryReplyShowsTheAddressSafely) {
   ASSERT_TRUE(six.Register("six"));
   auto four = server.Registered("four");
   ASSERT_NE(four, nullptr);
-  JoinAll({&six, four.get()}, "#both");
+  ASSERT_TRUE(JoinAll({&six, four.get()}, "#both"));
 
   six.Send("PRIVMSG #both :hello");
   EXPECT_EQ(four->ReadLine(), ":six!user@0::1 PRIVMSG #both :hello");

@@ -23,11 +23,8 @@ TEST(Join, FirstJoinMakesTheJoinerOperator) {
 
 TEST(Join, SecondMemberIsRelayedToEveryone) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  ann->Send("JOIN #a");
-  (void)ann->ReadLines(3);
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
+  ASSERT_TRUE(ann && bob && ann->Join("#a"));
   bob->Send("join #a extra words");  // lower case works; extra parameters are ignored
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 JOIN :#a");
   EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 JOIN :#a");
@@ -99,10 +96,8 @@ TEST(Join, LongNamesReplyIsSplitBetweenNames) {
 
 TEST(Part, RelayedToEveryMemberWithoutTheMessage) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  JoinAll({ann.get(), bob.get()}, "#a");
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"}, {"#a"});
+  ASSERT_TRUE(ann && bob);
   bob->Send("PART #a :gone fishing");
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
   EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 PART #a");
@@ -111,9 +106,8 @@ TEST(Part, RelayedToEveryMemberWithoutTheMessage) {
 
 TEST(Part, LastMemberDestroysTheChannel) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
+  ASSERT_TRUE(ann && bob);
   ann->Send("JOIN #a");
   ann->Send("TOPIC #a :old");
   ann->Send("PART #a");
@@ -128,11 +122,8 @@ TEST(Part, LastMemberDestroysTheChannel) {
 
 TEST(Part, NonMemberLeavesANoticeButGetsNoReply) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  ann->Send("JOIN #a");
-  (void)ann->ReadLines(3);
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
+  ASSERT_TRUE(ann && bob && ann->Join("#a"));
   bob->Send("PART #a");
   bob->Send("PART #nowhere");
   EXPECT_TRUE(bob->Silent());
@@ -142,10 +133,8 @@ TEST(Part, NonMemberLeavesANoticeButGetsNoReply) {
 
 TEST(Disconnect, DroppedMemberIsPartedFromEveryChannel) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  for (const char* channel : {"#a", "#b"}) JoinAll({ann.get(), bob.get()}, channel);
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"}, {"#a", "#b"});
+  ASSERT_TRUE(ann && bob);
   bob->SendRaw("PRIVMSG #a :half a li");  // dropped mid-line: the partial line is lost
   bob->Close();
   EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");

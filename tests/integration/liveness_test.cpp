@@ -30,9 +30,8 @@ TEST(Liveness, SilentClientIsPingedThenDropped) {
 
 TEST(Liveness, ClientThatAnswersIsKept) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto first = server.Registered("first");
-  auto ann = server.Registered("ann");
+  auto [first, ann] = RegisteredAll(server, {"first", "ann"});
+  ASSERT_TRUE(first && ann);
   for (int sweep = 0; sweep < 3; ++sweep) {
     services::LivenessSweep(server.Server().protocol);
     ASSERT_EQ(ann->ReadLine(), kPing);
@@ -84,11 +83,8 @@ TEST(Liveness, TableOfOneSlotIsNeverSwept) {
 // is lost; a client that leaves while parked is cleaned up after.
 TEST(Liveness, SilentClientsAreParkedAndServedAgain) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  auto cid = server.Registered("cid");
-  JoinAll({ann.get(), bob.get(), cid.get()}, "#c");
+  auto [ann, bob, cid] = RegisteredAll(server, {"ann", "bob", "cid"}, {"#c"});
+  ASSERT_TRUE(ann && bob && cid);
   net::ParkingLot& lot = server.Server().parking;
   ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
 

@@ -8,11 +8,8 @@ namespace {
 
 TEST(Mode, ChannelQueryGetsOneReplyAndChangesAreIgnored) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  ann->Send("JOIN #a");
-  (void)ann->ReadLines(3);
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
+  ASSERT_TRUE(ann && bob && ann->Join("#a"));
   ann->Send("MODE #a");
   EXPECT_EQ(ann->ReadLine(), kServerPrefix + "324 ann #a :");
   for (const char* line : {"MODE #a +o bob", "MODE #a +l 1", "MODE #a +k key", "MODE ann",

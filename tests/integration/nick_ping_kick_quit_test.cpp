@@ -9,9 +9,8 @@ namespace {
 
 TEST(Nick, TakenNicksAreRefused) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
+  ASSERT_TRUE(ann && bob);
   ann->Send("NICK BOB");
   EXPECT_EQ(ann->ReadLine(), kServerPrefix + "433 ann :Nickname is already in use");
   ann->Send("NICK ANN");  // even one's own nick in another case
@@ -20,11 +19,8 @@ TEST(Nick, TakenNicksAreRefused) {
 
 TEST(Nick, RelayedOncePerSharedChannel) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  JoinAll({ann.get(), bob.get()}, "#a");
-  JoinAll({ann.get(), bob.get()}, "#b");
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"}, {"#a", "#b"});
+  ASSERT_TRUE(ann && bob);
   ann->Send("NICK anne");
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 NICK :anne");
@@ -64,11 +60,8 @@ TEST(Ping, AnswersWithTheAddresses) {
 
 TEST(Kick, RefusalsInOrder) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  auto cid = server.Registered("cid");
-  JoinAll({ann.get(), bob.get()}, "#a");
+  auto [ann, bob, cid] = RegisteredAll(server, {"ann", "bob", "cid"});
+  ASSERT_TRUE(ann && bob && cid && JoinAll({ann.get(), bob.get()}, "#a"));
   cid->Send("KICK #nowhere bob");
   EXPECT_EQ(cid->ReadLine(), kServerPrefix + "401 cid #nowhere :No such nick/channel");
   cid->Send("KICK #a bob");  // exists, but cid has not joined it
@@ -83,10 +76,8 @@ TEST(Kick, RefusalsInOrder) {
 
 TEST(Kick, OperatorRemovesAMember) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  JoinAll({ann.get(), bob.get()}, "#a");
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"}, {"#a"});
+  ASSERT_TRUE(ann && bob);
   ann->Send("KICK #a BOB :behave");
   EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 KICK #a BOB :behave");
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 KICK #a BOB :behave");
@@ -100,10 +91,8 @@ TEST(Kick, OperatorRemovesAMember) {
 
 TEST(Quit, MembersSeeQuitThenPart) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  JoinAll({ann.get(), bob.get()}, "#a");
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"}, {"#a"});
+  ASSERT_TRUE(ann && bob);
   bob->Send("QUIT :see you");
   EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 QUIT :see you");
   EXPECT_EQ(bob->ReadLine(), "<closed>");

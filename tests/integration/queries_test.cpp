@@ -25,9 +25,8 @@ TEST(Queries, EmptyTable) {
 
 TEST(Queries, ListAndNamesVisitEveryChannelInOrder) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
+  ASSERT_TRUE(ann && bob);
   ann->Send("JOIN #a");
   ann->Send("JOIN #b");
   ASSERT_NE(ann->ReadUntil("366 ann #b"), "<timeout>");
@@ -68,10 +67,8 @@ TEST(Queries, WhoisNamesTheUserAsStoredAndAsTyped) {
 
 TEST(Queries, WhoListsMembersWithOperatorMarks) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  auto bob = server.Registered("bob");
-  ASSERT_TRUE(ann->Join("#a"));
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
+  ASSERT_TRUE(ann && bob && ann->Join("#a"));
   ASSERT_TRUE(bob->Join("#a"));
   bob->Send("WHO #a");
   EXPECT_EQ(bob->ReadLine(), kServerPrefix + "352 bob #a user 127.0.0.1 host ann H@ :0 Real Name");

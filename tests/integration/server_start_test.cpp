@@ -119,9 +119,8 @@ TEST(ServerStart, LineEndedByLfAloneIsNotALine) {
 
 TEST(ServerStart, FullTableClosesTheExtraConnectionWithoutData) {
   TestServer server(SettingsMap{{"Program.UserMax", "1"}});
-  ASSERT_TRUE(server.Started());
-  auto first = server.Registered("ann");
-  ASSERT_NE(first, nullptr);
+  auto [first] = RegisteredAll(server, {"ann"});
+  ASSERT_TRUE(first);
   auto extra = server.Connect();
   EXPECT_TRUE(extra->ClosedWithoutData());
   // The slot comes back once its holder leaves.
@@ -148,9 +147,8 @@ TEST(ServerStart, AddressMaxClosesTheExtraConnectionButNotTheOperators) {
 
 TEST(ServerStart, RegisterTimeoutClosesOnlyTheSilentConnection) {
   TestServer server(SettingsMap{{"Program.RegisterTimeout", "1"}});
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  ASSERT_NE(ann, nullptr);
+  auto [ann] = RegisteredAll(server, {"ann"});
+  ASSERT_TRUE(ann);
   auto silent = server.Connect();
   silent->Send("NICK bob");  // a nick alone does not register
   EXPECT_TRUE(silent->ClosedWithoutData());

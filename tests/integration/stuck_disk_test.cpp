@@ -22,9 +22,7 @@ TEST(StuckDisk, BlockedDayLogWritesStopNoConnection) {
   const std::string fifo = logs.File("#a/" + base::DayStamp(std::time(nullptr)) + ".TXT");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   TestServer server(SettingsMap{{"Log.Save", "Enable"}, {"Log.Path", logs.Path()}});
-  ASSERT_TRUE(server.Started());
-  auto bob = server.Registered("bob");
-  auto ann = server.Registered("ann");
+  auto [bob, ann] = RegisteredAll(server, {"bob", "ann"});
   ASSERT_TRUE(bob && ann);
   // The join's day-log line is the first write, and it blocks for good.
   ASSERT_TRUE(ann->Join("#a"));

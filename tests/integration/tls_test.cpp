@@ -46,7 +46,7 @@ TEST(Tls, ServesTheProtocolBesidePlainClientsAndShowsClientCertificates) {
   auto bob = server.Registered("bob");
   auto cid = RegisteredTls(tlsPort, "cid");
   ASSERT_TRUE(ann && bob && cid);
-  JoinAll({ann.get(), bob.get()}, "#a");
+  ASSERT_TRUE(JoinAll({ann.get(), bob.get()}, "#a"));
   ann->Send("PRIVMSG #a :over TLS");
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PRIVMSG #a :over TLS");
   bob->Send("PRIVMSG #a :in the clear");
@@ -132,7 +132,7 @@ TEST(Tls, SilentSessionsAreParkedAndServedAgain) {
   auto ann = RegisteredTls(server.Server().TlsPort(), "ann");
   auto bob = server.Registered("bob");
   ASSERT_TRUE(ann && bob);
-  JoinAll({ann.get(), bob.get()}, "#a");
+  ASSERT_TRUE(JoinAll({ann.get(), bob.get()}, "#a"));
   net::ParkingLot& lot = server.Server().parking;
   for (int round = 0; round < 2; ++round) {
     ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));  // ann's two halves, bob

@@ -15,9 +15,8 @@ namespace {
 
 TEST(Web, IndexListsTheChannelsEscaped) {
   WebServer web;
-  ASSERT_TRUE(web.server->Started());
-  auto ann = web.server->Registered("ann");
-  ann->Send("JOIN #a");
+  auto [ann] = RegisteredAll(*web.server, {"ann"}, {"#a"});
+  ASSERT_TRUE(ann);
   ann->Send("TOPIC #a :<b>bold</b> & 'q'");
   ASSERT_NE(ann->ReadUntil(" TOPIC "), "<timeout>");
   const std::string expected =
@@ -32,9 +31,8 @@ TEST(Web, IndexListsTheChannelsEscaped) {
 
 TEST(Web, LogPageReplacesAngleBracketsOnly) {
   WebServer web;
-  ASSERT_TRUE(web.server->Started());
-  auto ann = web.server->Registered("ann");
-  ann->Send("JOIN #a");
+  auto [ann] = RegisteredAll(*web.server, {"ann"}, {"#a"});
+  ASSERT_TRUE(ann);
   ann->Send("PRIVMSG #a :<i>x</i> & y");
   ann->Send("LUSERS");
   ASSERT_NE(ann->ReadUntil(" 255 "), "<timeout>");

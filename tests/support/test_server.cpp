@@ -101,13 +101,15 @@ std::vector<std::string> RecordingDesk::Errors() {
   return errors_;
 }
 
-void JoinAll(std::initializer_list<TestClient*> clients, const std::string& channel) {
+bool JoinAll(const std::vector<TestClient*>& clients, const std::string& channel) {
+  bool all = true;
   std::vector<TestClient*> joined;
   for (TestClient* client : clients) {
-    (void)client->Join(channel);
+    all = client->Join(channel) && all;
     for (TestClient* earlier : joined) (void)earlier->ReadLine();  // the new member's JOIN
     joined.push_back(client);
   }
+  return all;
 }
 
 std::string TestInstanceIni(const SettingsMap& settings) {

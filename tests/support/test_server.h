@@ -3,6 +3,8 @@
 // kernel, and a clean shut-down (drain included) when the test ends.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -105,8 +107,29 @@ class TestServer {
 
 // Joins the clients to the channel one after the other, reading each one's
 // JOIN reply through 366 and the JOIN relay the earlier ones receive, so the
-// test starts from quiet connections.
-void JoinAll(std::initializer_list<TestClient*> clients, const std::string& channel);
+// test starts from quiet connections. false when a names reply's end did
+// not arrive.
+[[nodiscard]] bool JoinAll(const std::vector<TestClient*>& clients, const std::string& channel);
+
+// Registers a client per nick, in order, on host (a TestServer or the window
+// fixture), then joins them all to each channel as JoinAll does. Every
+// client is nullptr unless each registration and join went through, so a
+// server that did not start fails the test's check instead of crashing it.
+template <class Host, std::size_t N>
+[[nodiscard]] std::array<std::unique_ptr<TestClient>, N> RegisteredAll(
+    Host& host, const std::string (&nicks)[N], std::initializer_list<std::string> channels = {}) {
+  std::array<std::unique_ptr<TestClient>, N> clients;
+  std::vector<TestClient*> all;
+  for (std::size_t i = 0; i < N; ++i) {
+    clients[i] = host.Registered(nicks[i]);
+    if (!clients[i]) return {};
+    all.push_back(clients[i].get());
+  }
+  for (const std::string& channel : channels) {
+    if (!JoinAll(all, channel)) return {};
+  }
+  return clients;
+}
 
 // The settings file of a test instance: Server.Port 0 (the kernel picks)
 // and the given "Section.Key" -> value entries, grouped by section.
