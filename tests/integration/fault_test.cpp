@@ -529,49 +529,47 @@ TEST(SettingsFaults, GarbageIsReportedAndTheFileIsNotTouched) {
   }
 }
 
-TEST(SettingsFaults, BadTableSizeKeepsTheValueForThePersonToFix) {
-  TempDir dir;
-  const std::string file = dir.Write("zelkord.INI", IniText({"[Program]", "UserMax=\x01junk"}));
+// Starts a server from the settings file, without the operator client, for
+// a start that is meant to fail; the start's result.
+server::StartResult StartFrom(const std::string& file) {
   RecordingDesk desk;
   server::Server server(desk, config::PathsForConfig(file));
   server.startOperatorClient = false;
-  const server::StartResult result = server.Start();
+  return server.Start();
+}
+
+TEST(SettingsFaults, BadTableSizeKeepsTheValueForThePersonToFix) {
+  TempDir dir;
+  const std::string file = dir.Write("zelkord.INI", IniText({"[Program]", "UserMax=\x01junk"}));
+  const server::StartResult result = StartFrom(file);
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find("Program.UserMax"), std::string::npos) << result.error;
   EXPECT_NE(dir.Read("zelkord.INI").find("UserMax=\x01junk\r\n"), std::string::npos);
 }
 
 TEST(SettingsFaults, UnreadableSettingsStopStartUpWithoutReplacingThem) {
-  {
-    // A folder where the file should be.
+  // A folder where the file should be; a link that points at itself cannot
+  // be opened (root reads anything else, so permissions cannot make a file
+  // unreadable here).
+  const struct {
+    const char* what;
+    int (*make)(const char* path);
+    mode_t kind;  // what stands at the path afterwards
+  } cases[] = {
+      {"folder", [](const char* path) { return mkdir(path, 0755); }, S_IFDIR},
+      {"self link", [](const char* path) { return symlink(path, path); }, S_IFLNK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     TempDir dir;
-    const std::string path = dir.Path() + "zelkord.INI";
-    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
-    RecordingDesk desk;
-    server::Server server(desk, config::PathsForConfig(path));
-    server.startOperatorClient = false;
-    const server::StartResult result = server.Start();
-    EXPECT_FALSE(result.ok);
-    EXPECT_NE(result.error.find("cannot write the settings file"), std::string::npos);
-    struct stat info {};
-    ASSERT_EQ(stat(path.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
-  }
-  {
-    // A link that points at itself cannot be opened (root reads anything
-    // else, so permissions cannot make a file unreadable here).
-    TempDir dir;
-    const std::string path = dir.Path() + "zelkord.INI";
-    ASSERT_EQ(symlink(path.c_str(), path.c_str()), 0);
-    RecordingDesk desk;
-    server::Server server(desk, config::PathsForConfig(path));
-    server.startOperatorClient = false;
-    const server::StartResult result = server.Start();
+    const std::string path = dir.File("zelkord.INI");
+    ASSERT_EQ(c.make(path.c_str()), 0);
+    const server::StartResult result = StartFrom(path);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("cannot write the settings file"), std::string::npos);
     struct stat info {};
     ASSERT_EQ(lstat(path.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(info.st_mode & S_IFMT, c.kind);
   }
 }
 
@@ -908,10 +906,7 @@ TEST(HostileNames, EveryByteValueStaysInTheLogFolderAndOutOfThePageMarkup) {
 
 TEST(HostileNames, RefusedNickDoesNotCaptureTheHoldersMessages) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto first = server.Registered("first");
-  auto victim = server.Registered("victim");
-  auto sender = server.Registered("sender");
+  auto [first, victim, sender] = RegisteredAll(server, {"first", "victim", "sender"});
   ASSERT_TRUE(first && victim && sender);
   // The lowest slot comes free; a newcomer takes it and asks for the
   // victim's nick, which is refused.
