@@ -167,11 +167,8 @@ TEST(SettingsFields, AreFilledFromTheFileAndSavedAsTyped) {
 
 TEST(UserList, FollowsRegistrationNickAndDisconnect) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  auto bob = fixture.Registered("bob");
-  ASSERT_TRUE(ann && bob);
-  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
+  auto [ann, bob] = fixture.AnnAndBobListed();
+  ASSERT_TRUE(ann && bob) << fixture.StartError();
   fixture.Window().SelectUserRow(1);
   bob->Send("NICK carl");
   ASSERT_TRUE(fixture.WaitUserRows({"ann", "carl"}));
@@ -184,12 +181,9 @@ TEST(UserList, FollowsRegistrationNickAndDisconnect) {
 
 TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  auto bob = fixture.Registered("bob");
-  ASSERT_TRUE(ann && bob);
-  ann->Send("JOIN #a");
-  ChannelPage* page = fixture.WaitChannelPage("#a");
+  auto [ann, bob] = fixture.AnnAndBobListed();
+  ASSERT_TRUE(ann && bob) << fixture.StartError();
+  ChannelPage* page = fixture.JoinedPage(*ann, "#a");
   ASSERT_NE(page, nullptr);
   window::qt::MainWindow& mainWindow = fixture.Window();
   EXPECT_EQ(Shown(mainWindow.TabCaption(page)), "  #a");
@@ -229,12 +223,10 @@ TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
 
 TEST(ChannelPages, KeepTheTablesOrderWhenAChannelComesBack) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  ASSERT_TRUE(ann);
+  auto [ann] = RegisteredAll(fixture, {"ann"});
+  ASSERT_TRUE(ann) << fixture.StartError();
   ann->Send("JOIN #a");
-  ann->Send("JOIN #b");
-  ASSERT_NE(fixture.WaitChannelPage("#b"), nullptr);
+  ASSERT_NE(fixture.JoinedPage(*ann, "#b"), nullptr);
   // Gone and back between two repaints: a fresh page, now after #b.
   ann->Send("PART #a");
   ann->Send("JOIN #a");
@@ -249,17 +241,12 @@ TEST(ChannelPages, KeepTheTablesOrderWhenAChannelComesBack) {
 
 TEST(UserDetails, ShowTheUserAndMarkEveryChannelCaption) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  auto bob = fixture.Registered("bob");
-  ASSERT_TRUE(ann && bob);
-  ann->Send("JOIN #a");  // first member: operator
-  ASSERT_NE(fixture.WaitChannelPage("#a"), nullptr);
-  bob->Send("JOIN #b");
-  ASSERT_NE(fixture.WaitChannelPage("#b"), nullptr);
-  ann->Send("JOIN #b");  // plain member
-  bob->Send("JOIN #c");  // ann is not in it
-  ASSERT_NE(fixture.WaitChannelPage("#c"), nullptr);
+  auto [ann, bob] = fixture.AnnAndBobListed();
+  ASSERT_TRUE(ann && bob) << fixture.StartError();
+  ASSERT_NE(fixture.JoinedPage(*ann, "#a"), nullptr);  // first member: operator
+  ASSERT_NE(fixture.JoinedPage(*bob, "#b"), nullptr);
+  ann->Send("JOIN #b");                                // plain member
+  ASSERT_NE(fixture.JoinedPage(*bob, "#c"), nullptr);  // ann is not in it
   ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
   ASSERT_TRUE(
       WaitFor([&] { return fixture.Window().FindChannelPage("#b")->Members().size() == 2; }));
@@ -279,8 +266,7 @@ TEST(UserDetails, ShowTheUserAndMarkEveryChannelCaption) {
     EXPECT_EQ(Shown(mainWindow.TabCaption(mainWindow.ChannelPages()[i])), captions[i]);
   }
   // A new channel's page starts with two spaces.
-  bob->Send("JOIN #d");
-  ChannelPage* fresh = fixture.WaitChannelPage("#d");
+  ChannelPage* fresh = fixture.JoinedPage(*bob, "#d");
   ASSERT_NE(fresh, nullptr);
   EXPECT_EQ(Shown(mainWindow.TabCaption(fresh)), "  #d");
 }
@@ -427,9 +413,8 @@ TEST(SweepTimer, StartsALivenessSweepEachTick) {
 
 TEST(Close, ShutsDownFirstAndClosesOnceEveryConnectionHasEnded) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  ASSERT_TRUE(ann);
+  auto [ann] = RegisteredAll(fixture, {"ann"});
+  ASSERT_TRUE(ann) << fixture.StartError();
   window::qt::MainWindow& mainWindow = fixture.Window();
   mainWindow.SettingsPane()->QuitButton()->click();
   EXPECT_FALSE(mainWindow.SettingsPane()->QuitButton()->isEnabled());
@@ -441,11 +426,9 @@ TEST(Close, ShutsDownFirstAndClosesOnceEveryConnectionHasEnded) {
 TEST(Flood, KeepsTheWindowsMemoryBounded) {
   constexpr int kLines = 3000;
   WindowFixture fixture(SettingsMap{{"Log.Lines", "50"}});
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  ASSERT_TRUE(ann);
-  ann->Send("JOIN #f");
-  ChannelPage* page = fixture.WaitChannelPage("#f");
+  auto [ann] = RegisteredAll(fixture, {"ann"});
+  ASSERT_TRUE(ann) << fixture.StartError();
+  ChannelPage* page = fixture.JoinedPage(*ann, "#f");
   ASSERT_NE(page, nullptr);
   window::qt::MainWindow& mainWindow = fixture.Window();
   mainWindow.PageTabs()->setCurrentWidget(page);

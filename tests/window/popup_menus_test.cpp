@@ -23,9 +23,8 @@ QColor TextOf(QWidget* widget) {
 
 TEST(ChannelColors, RecolourEveryPageWriteTheFileAndReachNewPages) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  ASSERT_TRUE(ann);
+  auto [ann] = RegisteredAll(fixture, {"ann"});
+  ASSERT_TRUE(ann) << fixture.StartError();
   for (const char* name : {"#a", "#b", "#c"}) ann->Send(std::string("JOIN ") + name);
   ASSERT_NE(fixture.WaitChannelPage("#c"), nullptr);
   window::qt::MainWindow& mainWindow = fixture.Window();
@@ -47,8 +46,7 @@ TEST(ChannelColors, RecolourEveryPageWriteTheFileAndReachNewPages) {
   EXPECT_EQ(fixture.Server().protocol.settings.colorLogBack, "clBlack");
   EXPECT_EQ(menus.CurrentBackColor(Target::ChannelViews), QColor(Qt::black));
 
-  ann->Send("JOIN #d");
-  ChannelPage* later = fixture.WaitChannelPage("#d");
+  ChannelPage* later = fixture.JoinedPage(*ann, "#d");
   ASSERT_NE(later, nullptr);
   EXPECT_EQ(BaseOf(later->View()), QColor(Qt::black));
   EXPECT_EQ(TextOf(later->Input()), custom);
@@ -56,11 +54,9 @@ TEST(ChannelColors, RecolourEveryPageWriteTheFileAndReachNewPages) {
 
 TEST(WebViewColors, ChangeOnlyTheWebView) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  ASSERT_TRUE(ann);
-  ann->Send("JOIN #a");
-  ChannelPage* page = fixture.WaitChannelPage("#a");
+  auto [ann] = RegisteredAll(fixture, {"ann"});
+  ASSERT_TRUE(ann) << fixture.StartError();
+  ChannelPage* page = fixture.JoinedPage(*ann, "#a");
   ASSERT_NE(page, nullptr);
   const QColor pageBack = BaseOf(page->View());
   window::qt::MainWindow& mainWindow = fixture.Window();
@@ -80,11 +76,8 @@ TEST(WebViewColors, ChangeOnlyTheWebView) {
 
 TEST(UserListMenu, ForcedDisconnectNeverActsOnTheFirstRow) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  auto bob = fixture.Registered("bob");
-  ASSERT_TRUE(ann && bob);
-  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
+  auto [ann, bob] = fixture.AnnAndBobListed();
+  ASSERT_TRUE(ann && bob) << fixture.StartError();
   window::qt::MainWindow& mainWindow = fixture.Window();
 
   mainWindow.SelectUserRow(-1);
@@ -104,11 +97,8 @@ TEST(UserListMenu, ForcedDisconnectNeverActsOnTheFirstRow) {
 
 TEST(UserListMenu, RefuseConnectionBansTheAddressAndDisconnects) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  auto bob = fixture.Registered("bob");
-  ASSERT_TRUE(ann && bob);
-  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
+  auto [ann, bob] = fixture.AnnAndBobListed();
+  ASSERT_TRUE(ann && bob) << fixture.StartError();
   window::qt::MainWindow& mainWindow = fixture.Window();
   mainWindow.SelectUserRow(1);
   EXPECT_TRUE(mainWindow.Menus().RefuseConnection());
@@ -126,16 +116,12 @@ TEST(UserListMenu, RefuseConnectionBansTheAddressAndDisconnects) {
 
 TEST(PopupMenus, OpenWhereTheMouseAsks) {
   WindowFixture fixture;
-  ASSERT_TRUE(fixture.Started()) << fixture.StartError();
-  auto ann = fixture.Registered("ann");
-  auto bob = fixture.Registered("bob");
-  ASSERT_TRUE(ann && bob);
-  ASSERT_TRUE(fixture.WaitUserRows({"ann", "bob"}));
-  ann->Send("JOIN #a");
-  ChannelPage* page = fixture.WaitChannelPage("#a");
-  ASSERT_NE(page, nullptr);
   window::qt::MainWindow& mainWindow = fixture.Window();
   window::qt::PopupMenus& menus = mainWindow.Menus();
+  auto [ann, bob] = fixture.AnnAndBobListed();
+  ASSERT_TRUE(ann && bob) << fixture.StartError();
+  ChannelPage* page = fixture.JoinedPage(*ann, "#a");
+  ASSERT_NE(page, nullptr);
 
   // Any button but the left on the user list: its menu, the selection kept.
   mainWindow.SelectUserRow(0);

@@ -32,11 +32,22 @@ std::unique_ptr<TestClient> WindowFixture::Registered(const std::string& nick) {
   return client;
 }
 
+std::array<std::unique_ptr<TestClient>, 2> WindowFixture::AnnAndBobListed() {
+  auto clients = RegisteredAll(*this, {"ann", "bob"});
+  if (clients[0] && !WaitUserRows({"ann", "bob"})) return {};
+  return clients;
+}
+
 bool WindowFixture::WaitUserRows(const std::vector<std::string>& rows) {
   return WaitFor([&] {
     return window_->UserRows() == rows &&
            window_->UserList()->count() == static_cast<int>(rows.size());
   });
+}
+
+window::qt::ChannelPage* WindowFixture::JoinedPage(TestClient& client, const std::string& channel) {
+  client.Send("JOIN " + channel);
+  return WaitChannelPage(channel);
 }
 
 window::qt::ChannelPage* WindowFixture::WaitChannelPage(const std::string& name) {

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QTest>
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -51,8 +52,14 @@ class WindowFixture {
   }
   // Connects and registers; nullptr when registration fails.
   [[nodiscard]] std::unique_ptr<TestClient> Registered(const std::string& nick);
+  // Registers ann and then bob and waits until the user list shows both;
+  // both are nullptr unless the server started and every step went through.
+  [[nodiscard]] std::array<std::unique_ptr<TestClient>, 2> AnnAndBobListed();
   // Waits until the window's user list shows exactly rows.
   [[nodiscard]] bool WaitUserRows(const std::vector<std::string>& rows);
+  // Sends client's JOIN of channel and waits for its page, as
+  // WaitChannelPage does.
+  [[nodiscard]] window::qt::ChannelPage* JoinedPage(TestClient& client, const std::string& channel);
   // The channel page named name once the window shows it, or nullptr.
   [[nodiscard]] window::qt::ChannelPage* WaitChannelPage(const std::string& name);
   // Closes the window the two-step way; true once it has closed.
