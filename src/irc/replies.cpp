@@ -1,5 +1,5 @@
-// Numrep: the two reply tables, in table order, and their filling. The texts
-// are the exact bytes clients see; each table ends with its 9999 entry.
+// The two reply tables, in table order, and their filling. The texts are
+// the exact bytes clients see; each table ends with its 9999 entry.
 #include "irc/replies.h"
 
 #include <algorithm>
@@ -69,6 +69,7 @@ constexpr std::array kRelayTable{
     FormatEntry{kRelayPong, ":%s PONG %s :%s"},
     FormatEntry{kRelayKick, ":%s!%s@%s KICK %s %s :%s"},
     FormatEntry{kRelayQuit, ":%s!%s@%s QUIT :%s"},
+    FormatEntry{kRelayExcessFlood, "ERROR :Closing Link: Excess Flood"},
     FormatEntry{kTableEnd, ":%s!%s@%s :Server Err (COMMAND Not Found)"},
 };
 

@@ -1,7 +1,7 @@
-// The reply texts (module Numrep): the numeric reply table and the relay
-// message table, their lookup with the 9999 fallback, and the printf-style
-// filling of an entry. Every line the server sends to a client is built here;
-// no other file holds reply prose.
+// The reply texts: the numeric reply table and the relay message table,
+// their lookup with the 9999 fallback, and the printf-style filling of an
+// entry. Every line the server sends to a client is built here; no other
+// file holds reply prose.
 #pragma once
 
 #include <cstddef>
@@ -60,6 +60,7 @@ inline constexpr int kRelayNick = 1004;
 inline constexpr int kRelayPong = 1005;
 inline constexpr int kRelayKick = 1006;
 inline constexpr int kRelayQuit = 1007;
+inline constexpr int kRelayExcessFlood = 1008;  // the last line to a flooding client
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;
