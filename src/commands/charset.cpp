@@ -31,25 +31,21 @@ void ChangeEncoding(irc::ProtocolState& protocol, int slot, text::Encoding encod
   protocol.desk.EncodingChanged(slot, note.substr(4));
 }
 
-irc::ConnState HandleCharset(irc::ProtocolState& protocol, int slot, std::string_view params,
-                             std::string_view, irc::ConnState keep, irc::ConnState) {
-  irc::ProtocolLock lock(protocol);
-  irc::ParamFields fields;
-  (void)irc::SplitParams(params, fields);
-  const std::string& name = fields[0];
-  irc::UserSlot& self = protocol.users->Slot(slot);
+irc::ConnState HandleCharset(const Step& step) {
+  const std::string& name = step.fields[0];
   if (name.empty()) {
-    SendCharsetReply(protocol, slot, irc::kRplCharset, text::EncodingName(self.encoding));
-    return keep;
+    SendCharsetReply(step.protocol, step.slot, irc::kRplCharset,
+                     text::EncodingName(step.self.encoding));
+    return step.state;
   }
   const std::optional<text::Encoding> encoding = text::ParseEncoding(name);
   if (!encoding) {
-    SendCharsetReply(protocol, slot, irc::kErrUnknownCharset, name);
-    return keep;
+    SendCharsetReply(step.protocol, step.slot, irc::kErrUnknownCharset, name);
+    return step.state;
   }
-  ChangeEncoding(protocol, slot, *encoding, true, "set by CHARSET");
-  SendCharsetReply(protocol, slot, irc::kRplCharset, text::EncodingName(*encoding));
-  return keep;
+  ChangeEncoding(step.protocol, step.slot, *encoding, true, "set by CHARSET");
+  SendCharsetReply(step.protocol, step.slot, irc::kRplCharset, text::EncodingName(*encoding));
+  return step.state;
 }
 
 }  // namespace zelkord::commands

@@ -20,6 +20,6 @@ void ChangeEncoding(irc::ProtocolState& protocol, int slot, text::Encoding encod
 // a name, answers 222 with the encoding in force; with a known name (see
 // text::ParseEncoding), pins that encoding and answers 222 in it; with any
 // other name, answers 468 and changes nothing. Any state, before
-// registration too. Returns keep. Takes the protocol lock.
+// registration too; the state stays as it is.
 
 }  // namespace zelkord::commands

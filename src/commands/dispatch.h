@@ -1,20 +1,28 @@
-// The dispatcher: a registered connection's command word, upper-cased,
-// picks its handler from one table in matching order. Unknown and empty
-// command words are ignored in silence.
+// The dispatcher: one table of the commands, in matching order, with each
+// command's handler, least number of parameters and whether it is allowed
+// before registration; and the one entry a received line goes through.
 #pragma once
+
+#include <string_view>
 
 #include "irc/send.h"
 #include "irc/split.h"
 
 namespace zelkord::commands {
 
-// Calls the handler of the line's command and returns its result (keep,
-// or closing for QUIT); keep for a command word it does not know.
-// utf8Params is the parameter text as a UTF-8 client sent it, or empty.
-// Takes no lock itself; every handler takes the protocol lock. Connection
-// thread.
-[[nodiscard]] irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot,
+// Handles one received line of the slot, which is in state (not Closing).
+// Its command word, matched without regard to letter case, picks its row
+// of the table. The line is ignored in silence when no row matches, when
+// the connection has not registered and the command is not allowed before
+// registration, or when it has fewer parameters than the command's least
+// and the command's handler does not answer such a line itself. Otherwise
+// it takes the protocol lock, splits the parameters into fields (scratch
+// the caller keeps from line to line, so splitting reuses its buffers) and
+// runs the handler. utf8Params is the parameter text as a UTF-8 client sent
+// it, or empty. Returns the connection's next state: state to go on as it
+// is, Closing to close. The connection's own thread.
+[[nodiscard]] irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState state,
                                       const irc::SplitResult& line, std::string_view utf8Params,
-                                      irc::ConnState keep, irc::ConnState closing);
+                                      irc::ParamFields& fields);
 
 }  // namespace zelkord::commands

@@ -1,6 +1,7 @@
-// The command handlers of a registered connection. Each takes the
-// protocol lock for its whole run, works on its own slot's line parameters,
-// and returns keep (QUIT returns closing). Connection thread only.
+// The command handlers, one per row of the command table, and the step
+// struct the dispatcher hands each of them. A handler runs under the
+// protocol lock the dispatcher took, on the parameters it split, and
+// returns the connection's next state. Connection thread only.
 #pragma once
 
 #include <string>
@@ -11,31 +12,51 @@
 
 namespace zelkord::commands {
 
-// params is the line's parameter text in Shift_JIS; utf8Params the same
-// text as a UTF-8 client sent it (empty for other clients), which PRIVMSG and
-// TOPIC relay to UTF-8 recipients unchanged.
-#define ZELKORD_HANDLER(name)                                                             \
-  [[nodiscard]] irc::ConnState name(irc::ProtocolState& protocol, int slot,               \
-                                    std::string_view params, std::string_view utf8Params, \
-                                    irc::ConnState keep, irc::ConnState closing)
+// One received line as its handler sees it. The tables and the sender's
+// slot are the protocol state's, reached under the lock the dispatcher
+// holds for the handler's whole run.
+struct Step {
+  irc::ProtocolState& protocol;
+  irc::UserTable& users;
+  irc::ChannelTable& channels;
+  int slot;
+  irc::UserSlot& self;
+  // The state the line arrived in: a handler returns it to go on as it is.
+  irc::ConnState state;
+  // The parameter text in Shift_JIS, whole (WHO, NAMES, PASS and a NICK
+  // before registration use it so), and split into fields.
+  std::string_view params;
+  const irc::ParamFields& fields;
+  int count;  // parameters present, 0 to irc::kParamFieldCount
+  // The same text as a UTF-8 client sent it (empty for other clients),
+  // which PRIVMSG and TOPIC relay to UTF-8 recipients unchanged.
+  std::string_view utf8Params;
+};
 
-ZELKORD_HANDLER(HandleJoin);
-ZELKORD_HANDLER(HandlePart);
-ZELKORD_HANDLER(HandlePrivmsg);
-ZELKORD_HANDLER(HandleTopic);
-ZELKORD_HANDLER(HandleMode);
-ZELKORD_HANDLER(HandleNick);
-ZELKORD_HANDLER(HandlePing);
-ZELKORD_HANDLER(HandleKick);
-ZELKORD_HANDLER(HandleList);
-ZELKORD_HANDLER(HandleWhois);
-ZELKORD_HANDLER(HandleWho);
-ZELKORD_HANDLER(HandleLusers);
-ZELKORD_HANDLER(HandleNames);
-ZELKORD_HANDLER(HandleQuit);
-ZELKORD_HANDLER(HandleCharset);
+// Each handler requires the protocol lock: step.protocol.mutex.
+[[nodiscard]] irc::ConnState HandlePass(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleUser(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleJoin(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandlePart(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandlePrivmsg(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleTopic(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleMode(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleNick(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandlePing(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleKick(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleList(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleWhois(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleWho(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleLusers(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleNames(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleQuit(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleCharset(const Step& step) REQUIRES(step.protocol.mutex);
 
-#undef ZELKORD_HANDLER
+// NICK before registration: stores the whole parameter text as the nick
+// (433 when it is not free, an empty one included) and, once a USER line
+// has come too, registers the connection with the welcome burst (Serving).
+// In the password state it only stores the nick. Requires the protocol lock.
+[[nodiscard]] irc::ConnState RegisteringNick(const Step& step) REQUIRES(step.protocol.mutex);
 
 // A conversation line: the "hh:nn " stamp, then "*** " and the text.
 [[nodiscard]] std::string EventLine(std::string_view text);

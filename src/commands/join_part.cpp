@@ -41,51 +41,40 @@ void SendNamesReply(irc::ProtocolState& protocol, int slot, std::string_view cha
   irc::SendNumeric(protocol, slot, irc::kRplNamReply, {channel, text});
 }
 
-irc::ConnState HandleJoin(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          std::string_view, irc::ConnState keep, irc::ConnState) {
-  irc::ProtocolLock lock(protocol);
-  irc::ParamFields fields;
-  (void)irc::SplitParams(params, fields);  // only the channel name is used
-  const std::string& name = fields[0];
-  irc::UserTable& users = *protocol.users;
-  irc::ChannelTable& channels = *protocol.channels;
-  irc::UserSlot& self = users.Slot(slot);
+irc::ConnState HandleJoin(const Step& step) {
+  const std::string& name = step.fields[0];  // only the channel name is used
+  irc::UserSlot& self = step.self;
 
-  const int index = channels.AddMember(self, name);
-  if (index == irc::kNotFound) return keep;  // table full or already a member: silent
+  const int index = step.channels.AddMember(self, name);
+  if (index == irc::kNotFound) return step.state;  // table full or already a member: silent
 
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayJoin, {self.Nick(), self.userName, self.address, name});
   std::vector<int> members;
-  channels.MemberSlots(index, users, members);
-  irc::SendToSlots(protocol, members, relay);
-  SendNamesReply(protocol, slot, name, index);
-  irc::SendNumeric(protocol, slot, irc::kRplEndOfNames, {name});
-  channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kEntered)));
-  return keep;
+  step.channels.MemberSlots(index, step.users, members);
+  irc::SendToSlots(step.protocol, members, relay);
+  SendNamesReply(step.protocol, step.slot, name, index);
+  irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames, {name});
+  step.channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kEntered)));
+  return step.state;
 }
 
-irc::ConnState HandlePart(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          std::string_view, irc::ConnState keep, irc::ConnState) {
-  irc::ProtocolLock lock(protocol);
-  irc::ParamFields fields;
-  (void)irc::SplitParams(params, fields);  // a part message is never relayed
-  const std::string& name = fields[0];
-  irc::UserTable& users = *protocol.users;
-  irc::ChannelTable& channels = *protocol.channels;
-  irc::UserSlot& self = users.Slot(slot);
+irc::ConnState HandlePart(const Step& step) {
+  const std::string& name = step.fields[0];  // a part message is never relayed
+  irc::ChannelTable& channels = step.channels;
+  irc::UserSlot& self = step.self;
 
   const int index = channels.FindChannel(name);
-  if (index == irc::kNotFound) return keep;
+  if (index == irc::kNotFound) return step.state;
   // Logged before membership is tested: a non-member's PART leaves its notice.
   channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kLeft)));
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayPart, {self.Nick(), self.userName, self.address, name});
   std::vector<int> members;
-  channels.MemberSlots(index, users, members);  // the leaver included
-  if (channels.RemoveMember(self, name) == irc::kNotFound) return keep;
-  irc::SendToSlots(protocol, members, relay);
-  return keep;
+  channels.MemberSlots(index, step.users, members);  // the leaver included
+  if (channels.RemoveMember(self, name) == irc::kNotFound) return step.state;
+  irc::SendToSlots(step.protocol, members, relay);
+  return step.state;
 }
 
 }  // namespace zelkord::commands

@@ -24,20 +24,14 @@ std::string ModeField(std::string_view keyField) {
 
 }  // namespace
 
-irc::ConnState HandleMode(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          std::string_view, irc::ConnState keep, irc::ConnState) {
-  irc::ProtocolLock lock(protocol);
-  irc::ParamFields fields;
-  const int count = irc::SplitParams(params, fields);
-  const std::string& name = fields[0];
-  irc::ChannelTable& channels = *protocol.channels;
-
-  if (channels.FindChannel(name) == irc::kNotFound) return keep;  // nick targets included
-  if (count != 1) return keep;  // mode changes are neither made nor refused
-  const std::string keyField = channels.KeyFieldText(name);
-  if (keyField.empty()) return keep;
-  irc::SendNumeric(protocol, slot, irc::kRplChannelModeIs, {name, ModeField(keyField)});
-  return keep;
+irc::ConnState HandleMode(const Step& step) {
+  const std::string& name = step.fields[0];
+  if (step.channels.FindChannel(name) == irc::kNotFound) return step.state;  // nick targets too
+  if (step.count != 1) return step.state;  // mode changes are neither made nor refused
+  const std::string keyField = step.channels.KeyFieldText(name);
+  if (keyField.empty()) return step.state;
+  irc::SendNumeric(step.protocol, step.slot, irc::kRplChannelModeIs, {name, ModeField(keyField)});
+  return step.state;
 }
 
 }  // namespace zelkord::commands

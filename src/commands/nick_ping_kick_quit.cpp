@@ -17,29 +17,26 @@ const irc::JoinedChannel* FindJoined(const irc::UserSlot& user, std::string_view
 
 }  // namespace
 
-irc::ConnState HandleNick(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          std::string_view, irc::ConnState keep, irc::ConnState) {
-  irc::ProtocolLock lock(protocol);
-  irc::ParamFields fields;
-  (void)irc::SplitParams(params, fields);
-  const std::string newNick = fields[0];
-  irc::UserTable& users = *protocol.users;
-  irc::ChannelTable& channels = *protocol.channels;
-  irc::UserSlot& self = users.Slot(slot);
+irc::ConnState HandleNick(const Step& step) {
+  if (step.state != irc::ConnState::Serving) return RegisteringNick(step);
+  const std::string& newNick = step.fields[0];
+  irc::UserTable& users = step.users;
+  irc::ChannelTable& channels = step.channels;
+  irc::UserSlot& self = step.self;
 
   // The caller's own slot counts too: even a change of letter case is refused.
   if (users.FindUserByNick(newNick) != irc::kNotFound) {
-    irc::SendNumeric(protocol, slot, irc::kErrNicknameInUse, {});
-    return keep;
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNicknameInUse, {});
+    return step.state;
   }
   const std::string oldNick = self.Nick();
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayNick, {oldNick, self.userName, self.address, newNick});
   channels.RenameMember(oldNick, newNick);
   users.RenameListRow(oldNick, newNick);
-  protocol.commLog->SetCaption(slot, newNick);
-  protocol.desk.UserListChanged(oldNick, newNick);
-  users.SetNick(slot, newNick);
+  step.protocol.commLog->SetCaption(step.slot, newNick);
+  step.protocol.desk.UserListChanged(oldNick, newNick);
+  users.SetNick(step.slot, newNick);
 
   std::string line;
   std::vector<int> members;
@@ -48,71 +45,59 @@ irc::ConnState HandleNick(irc::ProtocolState& protocol, int slot, std::string_vi
     line.assign(base::jp::kNickChange).append(oldNick).append(" > ").append(newNick);
     channels.AppendLine(index, EventLine(line));
     channels.MemberSlots(index, users, members);
-    irc::SendToSlots(protocol, members, relay);  // once per shared channel, by design
+    irc::SendToSlots(step.protocol, members, relay);  // once per shared channel, by design
   }
-  return keep;
+  return step.state;
 }
 
-irc::ConnState HandlePing(irc::ProtocolState& protocol, int slot, std::string_view,
-                          std::string_view, irc::ConnState keep, irc::ConnState) {
-  irc::ProtocolLock lock(protocol);
-  const irc::UserSlot& self = protocol.users->Slot(slot);
+irc::ConnState HandlePing(const Step& step) {
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayPong, {self.address, self.address, protocol.ownAddress});
-  irc::SendLine(protocol, self.socket, relay);
-  return keep;
+  irc::FormatRelay(relay, irc::kRelayPong,
+                   {step.self.address, step.self.address, step.protocol.ownAddress});
+  irc::SendLine(step.protocol, step.self.socket, relay);
+  return step.state;
 }
 
-irc::ConnState HandleKick(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          std::string_view, irc::ConnState keep, irc::ConnState) {
-  irc::ProtocolLock lock(protocol);
-  irc::ParamFields fields;
-  (void)irc::SplitParams(params, fields);
-  const std::string& name = fields[0];
-  const std::string& target = fields[1];
-  const std::string& comment = fields[2];
-  irc::UserTable& users = *protocol.users;
-  irc::ChannelTable& channels = *protocol.channels;
-  irc::UserSlot& self = users.Slot(slot);
+irc::ConnState HandleKick(const Step& step) {
+  const std::string& name = step.fields[0];
+  const std::string& target = step.fields[1];
+  const std::string& comment = step.fields[2];
+  irc::UserTable& users = step.users;
+  irc::UserSlot& self = step.self;
 
-  const int index = channels.FindChannel(name);
+  const int index = step.channels.FindChannel(name);
   if (index == irc::kNotFound) {
-    irc::SendNumeric(protocol, slot, irc::kErrNoSuchNick, {name});
-    return keep;
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchNick, {name});
+    return step.state;
   }
   const irc::JoinedChannel* mine = FindJoined(self, name);
   if (mine == nullptr) {
-    irc::SendNumeric(protocol, slot, irc::kErrNotOnChannel, {name});
-    return keep;
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNotOnChannel, {name});
+    return step.state;
   }
   if (!mine->isOperator) {
-    irc::SendNumeric(protocol, slot, irc::kErrChanOpPrivsNeeded, {name});
-    return keep;
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrChanOpPrivsNeeded, {name});
+    return step.state;
   }
   const int victim = users.FindUserByNick(target);
   if (victim == irc::kNotFound || FindJoined(users.Slot(victim), name) == nullptr) {
-    irc::SendNumeric(protocol, slot, irc::kErrNoSuchNick, {target});
-    return keep;
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchNick, {target});
+    return step.state;
   }
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayKick,
                    {self.Nick(), self.userName, self.address, name, target, comment});
   std::vector<int> members;
-  channels.MemberSlots(index, users, members);
-  irc::SendToSlots(protocol, members, relay);
-  (void)channels.RemoveMember(users.Slot(victim), name);  // a member: cannot fail
-  return keep;
+  step.channels.MemberSlots(index, users, members);
+  irc::SendToSlots(step.protocol, members, relay);
+  (void)step.channels.RemoveMember(users.Slot(victim), name);  // a member: cannot fail
+  return step.state;
 }
 
-irc::ConnState HandleQuit(irc::ProtocolState& protocol, int slot, std::string_view params,
-                          std::string_view, irc::ConnState, irc::ConnState closing) {
-  irc::ProtocolLock lock(protocol);
-  irc::ParamFields fields;
-  (void)irc::SplitParams(params, fields);
-  const std::string& message = fields[0];
-  irc::UserTable& users = *protocol.users;
-  irc::ChannelTable& channels = *protocol.channels;
-  irc::UserSlot& self = users.Slot(slot);
+irc::ConnState HandleQuit(const Step& step) {
+  const std::string& message = step.fields[0];
+  irc::ChannelTable& channels = step.channels;
+  irc::UserSlot& self = step.self;
 
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayQuit, {self.Nick(), self.userName, self.address, message});
@@ -122,11 +107,11 @@ irc::ConnState HandleQuit(irc::ProtocolState& protocol, int slot, std::string_vi
     const int index = channels.FindChannel(joined.name);
     line.assign(self.Nick()).append(base::jp::kQuitLeft).append(message);
     channels.AppendLine(index, EventLine(line));
-    channels.MemberSlots(index, users, members);
-    irc::SendToSlots(protocol, members, relay);
+    channels.MemberSlots(index, step.users, members);
+    irc::SendToSlots(step.protocol, members, relay);
   }
   // Membership is left to the disconnect clean-up, which parts every channel.
-  return closing;
+  return irc::ConnState::Closing;
 }
 
 }  // namespace zelkord::commands

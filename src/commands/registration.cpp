@@ -1,9 +1,11 @@
-// Password and registration steps, and the welcome burst.
-#include "commands/registration.h"
+// The commands of registration: PASS (only when the server has a
+// password), then NICK and USER in either order, ending in the welcome
+// burst. A NICK given in the password state carries over to the login state.
+#include <string>
 
 #include "base/clock.h"
 #include "base/sjis.h"
-#include "commands/charset.h"
+#include "commands/handlers.h"
 
 namespace zelkord::commands {
 namespace {
@@ -11,14 +13,9 @@ namespace {
 // USER fields are kept to this many bytes each.
 constexpr std::size_t kUserFieldBytes = 255;
 
-// Stores the nick and records whether it is free; 433 when it is not.
-bool TakeNick(irc::ProtocolState& protocol, int slotIndex, const std::string& params)
-    REQUIRES(protocol.mutex) {
-  irc::UserSlot& slot = protocol.users->Slot(slotIndex);
-  protocol.users->SetNick(slotIndex, params);
-  protocol.users->SetNickAccepted(slotIndex, protocol.users->IsNickFree(slotIndex));
-  if (!slot.NickAccepted()) SendNumeric(protocol, slotIndex, irc::kErrNicknameInUse, {});
-  return slot.NickAccepted();
+// A USER field as kept: cut to kUserFieldBytes, never inside a character.
+std::string UserField(std::string_view field) {
+  return std::string(field.substr(0, base::SjisPrefix(field, kUserFieldBytes)));
 }
 
 void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex) {
@@ -52,56 +49,50 @@ void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.
   SendNumeric(protocol, slotIndex, irc::kRplEndOfMotd, {});
 }
 
-}  // namespace
-
-irc::ConnState PasswordStep(irc::ProtocolState& protocol, int slotIndex,
-                            const irc::SplitResult& line, irc::ConnState success,
-                            irc::ConnState refusal) {
-  const std::string command = base::UpperCase(line.command);
-  if (command == "CHARSET") {
-    return HandleCharset(protocol, slotIndex, line.params, {}, irc::ConnState::AwaitingPass,
-                         refusal);
-  }
-  irc::ProtocolLock lock(protocol);
-  if (command == "PASS") {
-    // The whole parameter text, byte for byte: a leading ':' is part of it.
-    // A wrong password is refused in silence and may be tried again.
-    return line.params == protocol.settings.serverPassWord ? success : irc::ConnState::AwaitingPass;
-  }
-  if (command == "NICK") {
-    (void)TakeNick(protocol, slotIndex, line.params);  // carries over to the login state
-    return irc::ConnState::AwaitingPass;
-  }
-  if (command == "USER") {
-    SendNumeric(protocol, slotIndex, irc::kErrBanned, {});
-    return refusal;
-  }
-  return irc::ConnState::AwaitingPass;  // anything else: ignored in silence
+// Registers the connection once a free nick and a USER line have both
+// been accepted.
+irc::ConnState CompleteRegistration(const Step& step) REQUIRES(step.protocol.mutex) {
+  if (!step.self.NickAccepted() || !step.self.userGiven) return irc::ConnState::AwaitingLogin;
+  SendWelcome(step.protocol, step.slot);
+  return irc::ConnState::Serving;
 }
 
-irc::ConnState RegistrationStep(irc::ProtocolState& protocol, int slotIndex,
-                                const irc::SplitResult& line, irc::ConnState success) {
-  const std::string command = base::UpperCase(line.command);
-  if (command == "CHARSET") {
-    return HandleCharset(protocol, slotIndex, line.params, {}, irc::ConnState::AwaitingLogin,
-                         irc::ConnState::Closing);
+}  // namespace
+
+irc::ConnState HandlePass(const Step& step) {
+  if (step.state != irc::ConnState::AwaitingPass) return step.state;  // ignored in silence
+  // The whole parameter text, byte for byte: a leading ':' is part of it.
+  // A wrong password is refused in silence and may be tried again.
+  if (step.params != step.protocol.settings.serverPassWord) return step.state;
+  return irc::ConnState::AwaitingLogin;
+}
+
+irc::ConnState RegisteringNick(const Step& step) {
+  irc::UserTable& users = step.users;
+  users.SetNick(step.slot, step.params);
+  users.SetNickAccepted(step.slot, users.IsNickFree(step.slot));
+  if (!step.self.NickAccepted()) {
+    SendNumeric(step.protocol, step.slot, irc::kErrNicknameInUse, {});
+    return step.state;
   }
-  irc::ProtocolLock lock(protocol);
-  irc::UserSlot& slot = protocol.users->Slot(slotIndex);
-  if (command == "NICK") {
-    if (!TakeNick(protocol, slotIndex, line.params)) return irc::ConnState::AwaitingLogin;
-  } else if (command == "USER") {
-    irc::ParamFields fields;
-    (void)irc::SplitParams(line.params, fields, kUserFieldBytes);  // missing fields stay empty
-    slot.userName = fields[0];
-    slot.hostName = fields[1];
-    slot.serverName = fields[2];
-    slot.realName = fields[3];
-    slot.userGiven = true;
+  if (step.state == irc::ConnState::AwaitingPass) return step.state;
+  return CompleteRegistration(step);
+}
+
+irc::ConnState HandleUser(const Step& step) {
+  if (step.state == irc::ConnState::Serving) return step.state;  // ignored in silence
+  if (step.state == irc::ConnState::AwaitingPass) {
+    SendNumeric(step.protocol, step.slot, irc::kErrBanned, {});
+    return irc::ConnState::Closing;
   }
-  if (!slot.NickAccepted() || !slot.userGiven) return irc::ConnState::AwaitingLogin;
-  SendWelcome(protocol, slotIndex);
-  return success;
+  // Missing fields stay empty.
+  irc::UserSlot& slot = step.self;
+  slot.userName = UserField(step.fields[0]);
+  slot.hostName = UserField(step.fields[1]);
+  slot.serverName = UserField(step.fields[2]);
+  slot.realName = UserField(step.fields[3]);
+  slot.userGiven = true;
+  return CompleteRegistration(step);
 }
 
 }  // namespace zelkord::commands

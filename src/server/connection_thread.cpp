@@ -14,7 +14,6 @@
 #include "commands/charset.h"
 #include "commands/connect_disconnect.h"
 #include "commands/dispatch.h"
-#include "commands/registration.h"
 #include "irc/send.h"
 #include "irc/split.h"
 #include "net/output_queue.h"
@@ -82,9 +81,10 @@ Served Serve(irc::ProtocolState& protocol, Session& session, bool mayIdle) {
   std::string line;
   irc::SplitResult parts;
   irc::SplitResult rawParts;
+  irc::ParamFields fields;
   // The slot array never moves; its atomics (alive, the encoding) are read
   // and written here without the lock, everything else of the slot only by
-  // the steps, under it.
+  // the commands, under it.
   irc::UserSlot* self = nullptr;
   {
     irc::ProtocolLock lock(protocol);
@@ -169,21 +169,7 @@ Served Serve(irc::ProtocolState& protocol, Session& session, bool mayIdle) {
     // client is alive.
     if (raw.empty() || irc::SplitLine(line, parts) != 0) continue;
     if (run.Steps() > 0 || reader.HasLine()) run.Step();
-    switch (state) {
-      case ConnState::AwaitingPass:
-        state = commands::PasswordStep(protocol, slotIndex, parts, ConnState::AwaitingLogin,
-                                       ConnState::Closing);
-        break;
-      case ConnState::AwaitingLogin:
-        state = commands::RegistrationStep(protocol, slotIndex, parts, ConnState::Serving);
-        break;
-      case ConnState::Serving:
-        state = commands::Dispatch(protocol, slotIndex, parts, utf8Params, ConnState::Serving,
-                                   ConnState::Closing);
-        break;
-      case ConnState::Closing:
-        break;
-    }
+    state = commands::Dispatch(protocol, slotIndex, state, parts, utf8Params, fields);
   }
   return Served::Ended;
 }

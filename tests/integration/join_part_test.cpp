@@ -43,7 +43,7 @@ TEST(Join, ChannelNamesAreExactAndUnvalidated) {
   ann->Send("JOIN #a");
   ann->Send("JOIN #A");
   ann->Send("JOIN a,b");
-  ann->Send("JOIN");
+  ann->Send("JOIN :");
   EXPECT_EQ(ann->ReadUntil("366 ann  :"), kServerPrefix + "366 ann  :End of /NAMES list");
   EXPECT_EQ(server.Channels(), (std::vector<std::string>{"#a", "#A", "a,b", ""}));
 }

@@ -100,12 +100,16 @@ TEST(Registration, OtherCommandsBeforeRegistrationAreIgnored) {
   TestServer server;
   ASSERT_TRUE(server.Started());
   auto client = server.Connect();
-  client->Send("JOIN #a");
-  client->Send("LUSERS");
-  client->Send("");
-  EXPECT_TRUE(client->Silent());
+  for (const char* line : {"JOIN #a", "LUSERS", "", "PING x", "QUIT", "PASS x"}) client->Send(line);
+  client->Send("CHARSET");  // allowed before registration: the first reply
+  EXPECT_EQ(client->ReadLine(), kServerPrefix + "222 * ISO-2022-JP :is your charset now");
   EXPECT_TRUE(client->Register("ann"));
   EXPECT_TRUE(server.Channels().empty());
+  // Registration's own lines are ignored once registered.
+  client->Send("USER u h s :again");
+  client->Send("PASS x");
+  client->Send("WHOIS ann");
+  EXPECT_EQ(client->ReadLine(), kServerPrefix + "311 ann ann user 127.0.0.1 * :Real Name");
 }
 
 TEST(Registration, PasswordIsComparedByteForByte) {
