@@ -61,6 +61,166 @@ struct Session {
 
 enum class Served { Ended, Idle };
 
+// One Serve call: the connection's line buffers, on the thread's stack,
+// and where its loop stands. Each line goes through Receive (and the flood
+// Gate within it), Decode and Dispatch. The connection's own thread.
+class LineLoop {
+ public:
+  LineLoop(irc::ProtocolState& protocol, Session& session)
+      : protocol_(protocol),
+        session_(session),
+        reader_(session.output->Socket(), received_),
+        waitingMax_(static_cast<std::size_t>(kFloodWaitingBursts) *
+                    static_cast<std::size_t>(protocol.floodBurst)),
+        registerSeconds_(protocol.registerTimeoutSeconds),
+        registerBy_(Clock::now() + std::chrono::seconds(registerSeconds_)),
+        run_(protocol) {
+    irc::ProtocolLock lock(protocol);
+    self_ = &protocol.users->Slot(session.slot);
+  }
+
+  // See Serve.
+  [[nodiscard]] Served Run(bool mayIdle) {
+    while (session_.state != ConnState::Closing) {
+      // Lines already received are handled under one taking of the lock;
+      // it is let go before the socket is read again, and after kRunSteps
+      // lines so that others are not kept waiting long.
+      if (run_.Steps() > 0 && (run_.Steps() >= kRunSteps || !reader_.HasLine())) run_.End();
+      switch (Receive(mayIdle)) {
+        case Next::Line:
+          break;
+        case Next::Again:
+          continue;
+        case Next::Idle:
+          return Served::Idle;
+        case Next::End:
+          return Served::Ended;
+      }
+      // An empty line (or one that is empty up to a NUL byte) only proves
+      // the client is alive.
+      if (raw_.empty()) continue;
+      const std::string_view utf8Params = Decode();
+      if (irc::SplitLine(line_, parts_) != 0) continue;
+      Dispatch(utf8Params);
+    }
+    return Served::Ended;
+  }
+
+ private:
+  enum class Next { Line, Again, Idle, End };
+
+  // The next line into raw_: the oldest waiting one once the gate opens
+  // (or the client has closed), else one from the socket. Again when there
+  // is none yet.
+  [[nodiscard]] Next Receive(bool mayIdle) {
+    if (!waiting_.empty() && (closed_ || session_.gate->OpensAt() <= Clock::now())) {
+      raw_ = std::move(waiting_.front());
+      waiting_.pop_front();
+      session_.gate->Pass(Clock::now());
+      return Next::Line;
+    }
+    if (closed_) return Next::End;
+    int timeoutMs = -1;
+    // A connection that has not registered in time ends like one the
+    // liveness sweep drops: closed, without a word.
+    if (registerSeconds_ > 0 && session_.state != ConnState::Serving) {
+      timeoutMs = base::MillisecondsUntil(registerBy_);
+      if (timeoutMs == 0) return Next::End;
+    }
+    if (!waiting_.empty()) {
+      const int gateMs = base::MillisecondsUntil(session_.gate->OpensAt());
+      if (timeoutMs < 0 || gateMs < timeoutMs) timeoutMs = gateMs;
+    }
+    const int got = reader_.ReceiveLine(raw_, kReceiveLimit, timeoutMs);
+    // A lone line is sent on from here at once; one of a burst leaves the
+    // sending to the writer, which then carries several lines per send.
+    net::AllowInlineSends(!reader_.HasBuffered());
+    if (got == net::LineReader::kTimedOut) {
+      const bool idle = mayIdle && session_.state == ConnState::Serving && waiting_.empty() &&
+                        !reader_.HasBuffered();
+      return idle ? Next::Idle : Next::Again;
+    }
+    if (got < 0) {
+      closed_ = true;
+      return Next::Again;
+    }
+    self_->alive = true;
+    return Gate();
+  }
+
+  // Lets the line just received through (Line), or holds it back while the
+  // gate is shut or earlier lines wait (Again); a client with too many
+  // lines waiting gets one last line and is closed (End).
+  [[nodiscard]] Next Gate() {
+    std::optional<FloodGate>& gate = session_.gate;
+    if (!gate || session_.state != ConnState::Serving || raw_.empty()) return Next::Line;
+    const Clock::time_point now = Clock::now();
+    if (waiting_.empty() && gate->OpensAt() <= now) {
+      gate->Pass(now);
+      return Next::Line;
+    }
+    waiting_.push_back(std::move(raw_));
+    if (waiting_.size() <= waitingMax_) return Next::Again;
+    irc::ProtocolLock lock(protocol_);
+    irc::SendLine(protocol_, session_.output->Socket(),
+                  irc::FormatRelay(irc::kRelayExcessFlood, {}));
+    return Next::End;
+  }
+
+  // Converts raw_ into line_ from the connection's encoding, following the
+  // evidence of another one first unless the client pinned it, and logs it.
+  // Returns the parameter text as a UTF-8 client typed it, for the relays
+  // that pass it on unchanged; empty for other clients.
+  [[nodiscard]] std::string_view Decode() {
+    if (!self_->encodingPinned) {
+      const std::optional<text::Encoding> found = text::DetectEncoding(raw_);
+      if (found && *found != self_->encoding) {
+        irc::ProtocolLock lock(protocol_);
+        commands::ChangeEncoding(protocol_, session_.slot, *found, false, "detected");
+      }
+    }
+    const text::Encoding encoding = self_->encoding;
+    text::DecodeLine(encoding, raw_, line_);
+    protocol_.commLog->LogTraffic(session_.slot, irc::Traffic::Received, line_);
+    if (encoding == text::Encoding::Utf8 && text::IsStrictUtf8(raw_) &&
+        irc::SplitLine(raw_, rawParts_) == 0) {
+      return rawParts_.params;
+    }
+    return {};
+  }
+
+  // Hands the line to its command under the protocol lock, which a line
+  // with more already received behind it keeps for those too.
+  void Dispatch(std::string_view utf8Params) {
+    if (run_.Steps() > 0 || reader_.HasLine()) run_.Step();
+    session_.state =
+        commands::Dispatch(protocol_, session_.slot, session_.state, parts_, utf8Params, fields_);
+  }
+
+  irc::ProtocolState& protocol_;
+  Session& session_;
+  std::array<char, kReceiveLimit> received_;
+  net::LineReader reader_;
+  // The slot array never moves; its atomics (alive, the encoding) are read
+  // and written here without the lock, everything else of the slot only by
+  // the commands, under it.
+  irc::UserSlot* self_ = nullptr;
+  // Each line's buffers, kept from line to line so their storage is reused.
+  std::string raw_;
+  std::string line_;
+  irc::SplitResult parts_;
+  irc::SplitResult rawParts_;
+  irc::ParamFields fields_;
+  // Received lines the gate holds back, oldest first. A list, because an
+  // empty deque already holds half a kilobyte for every idle connection.
+  std::list<std::string> waiting_;
+  const std::size_t waitingMax_;
+  bool closed_ = false;  // the client has closed; only the waiting lines are left
+  const int registerSeconds_;
+  const Clock::time_point registerBy_;
+  irc::ProtocolRun run_;
+};
+
 // Receives and handles lines until the state says to end or the receive
 // fails (Ended), or, when mayIdle, until a registered client has been
 // silent for the socket's receive timeout with nothing of it held here
@@ -72,106 +232,8 @@ enum class Served { Ended, Idle };
 // handles them as the gate opens. Lines still waiting when the client
 // closes are handled at once: it cannot add to them.
 Served Serve(irc::ProtocolState& protocol, Session& session, bool mayIdle) {
-  const int slotIndex = session.slot;
-  ConnState& state = session.state;
-  std::optional<FloodGate>& gate = session.gate;
-  std::array<char, kReceiveLimit> received;
-  net::LineReader reader(session.output->Socket(), received);
-  std::string raw;
-  std::string line;
-  irc::SplitResult parts;
-  irc::SplitResult rawParts;
-  irc::ParamFields fields;
-  // The slot array never moves; its atomics (alive, the encoding) are read
-  // and written here without the lock, everything else of the slot only by
-  // the commands, under it.
-  irc::UserSlot* self = nullptr;
-  {
-    irc::ProtocolLock lock(protocol);
-    self = &protocol.users->Slot(slotIndex);
-  }
-  const std::size_t waitingMax =
-      static_cast<std::size_t>(kFloodWaitingBursts) * static_cast<std::size_t>(protocol.floodBurst);
-  // Received lines the gate holds back, oldest first. A list, because an
-  // empty deque already holds half a kilobyte for every idle connection.
-  std::list<std::string> waiting;
-  bool closed = false;  // the client has closed; only the waiting lines are left
-  // A connection that has not registered in time ends like one the liveness
-  // sweep drops: closed, without a word.
-  const int registerSeconds = protocol.registerTimeoutSeconds;
-  const Clock::time_point registerBy = Clock::now() + std::chrono::seconds(registerSeconds);
-  // Lines already received are handled under one taking of the lock; it is
-  // let go before the socket is read again, and after kRunSteps lines so
-  // that others are not kept waiting long.
-  irc::ProtocolRun run(protocol);
-  while (state != ConnState::Closing) {
-    if (run.Steps() > 0 && (run.Steps() >= kRunSteps || !reader.HasLine())) run.End();
-    if (!waiting.empty() && (closed || gate->OpensAt() <= Clock::now())) {
-      raw = std::move(waiting.front());
-      waiting.pop_front();
-    } else {
-      if (closed) break;
-      int timeoutMs = -1;
-      if (registerSeconds > 0 && state != ConnState::Serving) {
-        timeoutMs = base::MillisecondsUntil(registerBy);
-        if (timeoutMs == 0) break;
-      }
-      if (!waiting.empty()) {
-        const int gateMs = base::MillisecondsUntil(gate->OpensAt());
-        if (timeoutMs < 0 || gateMs < timeoutMs) timeoutMs = gateMs;
-      }
-      const int got = reader.ReceiveLine(raw, kReceiveLimit, timeoutMs);
-      // A lone line is sent on from here at once; one of a burst leaves the
-      // sending to the writer, which then carries several lines per send.
-      net::AllowInlineSends(!reader.HasBuffered());
-      if (got == net::LineReader::kTimedOut) {
-        if (mayIdle && state == ConnState::Serving && waiting.empty() && !reader.HasBuffered()) {
-          return Served::Idle;
-        }
-        continue;
-      }
-      if (got < 0) {
-        closed = true;
-        continue;
-      }
-      self->alive = true;
-      if (gate && state == ConnState::Serving && !raw.empty() &&
-          (!waiting.empty() || gate->OpensAt() > Clock::now())) {
-        waiting.push_back(std::move(raw));
-        if (waiting.size() > waitingMax) {
-          irc::ProtocolLock lock(protocol);
-          irc::SendLine(protocol, session.output->Socket(), "ERROR :Closing Link: Excess Flood");
-          break;
-        }
-        continue;
-      }
-    }
-    if (gate && state == ConnState::Serving && !raw.empty()) gate->Pass(Clock::now());
-    std::string_view utf8Params;
-    if (!raw.empty()) {
-      if (!self->encodingPinned) {
-        const std::optional<text::Encoding> found = text::DetectEncoding(raw);
-        if (found && *found != self->encoding) {
-          irc::ProtocolLock lock(protocol);
-          commands::ChangeEncoding(protocol, slotIndex, *found, false, "detected");
-        }
-      }
-      const text::Encoding encoding = self->encoding;
-      text::DecodeLine(encoding, raw, line);
-      protocol.commLog->LogTraffic(slotIndex, irc::Traffic::Received, line);
-      // What a UTF-8 client typed, for the relays that pass it on unchanged.
-      if (encoding == text::Encoding::Utf8 && text::IsStrictUtf8(raw) &&
-          irc::SplitLine(raw, rawParts) == 0) {
-        utf8Params = rawParts.params;
-      }
-    }
-    // An empty line (or one that is empty up to a NUL byte) only proves the
-    // client is alive.
-    if (raw.empty() || irc::SplitLine(line, parts) != 0) continue;
-    if (run.Steps() > 0 || reader.HasLine()) run.Step();
-    state = commands::Dispatch(protocol, slotIndex, state, parts, utf8Params, fields);
-  }
-  return Served::Ended;
+  LineLoop loop(protocol, session);
+  return loop.Run(mayIdle);
 }
 
 bool Continue(Server& server, Session& session);

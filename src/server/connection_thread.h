@@ -1,11 +1,11 @@
 // The connection thread: accepts one connection, starts its successor,
-// admits the connection (ban check, then a slot), then receives, converts,
-// splits and hands each line to the step its state calls for, until the
-// state says to end or the connection fails; then it cleans up after its
-// client and drains what was queued for it. A registered client silent for
-// the server's parkAfter is handed to the parking lot instead, and the
-// thread ends; its next line (or its socket's shut-down) starts a thread
-// that goes on serving it.
+// admits the connection (ban check, then a slot), then receives, gates,
+// converts and splits each line and hands it to the command dispatcher,
+// until the state says to end or the connection fails; then it cleans up
+// after its client and drains what was queued for it. A registered client
+// silent for the server's parkAfter is handed to the parking lot instead,
+// and the thread ends; its next line (or its socket's shut-down) starts a
+// thread that goes on serving it.
 #pragma once
 
 #include <cstddef>
