@@ -1,5 +1,5 @@
-// Loading and saving the settings file's sections, the message of the day,
-// the number conversion and the colour texts.
+// Loading, checking and saving the settings file's sections by the table,
+// the message of the day, the number conversion and the colour texts.
 #include "config/settings.h"
 
 #include <limits.h>
@@ -182,6 +182,20 @@ std::string FolderPath(const std::string& base) {
   return slash == std::string::npos ? std::string("./") : base.substr(0, slash + 1);
 }
 
+std::string DefaultText(const SettingsKey& row, const InstancePaths& paths) {
+  switch (row.from) {
+    case DefaultFrom::Version:
+      return std::string(base::kVersion);
+    case DefaultFrom::MotdFile:
+      return paths.motdFile;
+    case DefaultFrom::Folder:
+      return paths.folder + row.text;
+    case DefaultFrom::Text:
+      break;
+  }
+  return row.text;
+}
+
 std::string BanKey(int index) {
   return "Ip" + std::to_string(index);
 }
@@ -267,112 +281,86 @@ std::string BesideSettings(const InstancePaths& paths, const std::string& path) 
   return paths.folder + path;
 }
 
+std::string KeyName(const SettingsKey& row) {
+  return std::string(row.section) + "." + row.key;
+}
+
+int FindKey(std::string_view name) {
+  for (int i = 0; i < kSettingsKeyCount; ++i) {
+    const SettingsKey& row = kSettingsTable[i];
+    const std::string_view section = row.section;
+    if (name.size() == section.size() + 1 + std::string_view(row.key).size() &&
+        name.substr(0, section.size()) == section && name[section.size()] == '.' &&
+        name.substr(section.size() + 1) == row.key) {
+      return i;
+    }
+  }
+  return -1;
+}
+
 Settings DefaultSettings(const InstancePaths& paths) {
   Settings s;
-  s.programVersion = base::kVersion;
-  s.programUserMax = "64";
-  s.programChanMax = "10";
-  s.programAddressMax = "0";
-  s.programRegisterTimeout = "0";
-  s.programFloodBurst = "0";
-  s.programFloodRate = "1";
-  s.serverPort = "6667";
-  s.serverName = "Zel.Server(^^";
-  s.serverInformation = "Harbor City";
-  s.serverUserMode = "oirw";
-  s.serverChanMode = "abiklmnopqstv";
-  s.serverMotdPath = paths.motdFile;
-  s.serverCharset = "ISO-2022-JP";
-  // serverTlsPort stays empty: no TLS listener.
-  s.serverTlsCertificate = paths.folder + "zelkord.crt";
-  s.serverTlsKey = paths.folder + "zelkord.key";
-  s.clientNick = "ZELKNIK";
-  s.clientReal = "Zelkord Admin";
-  s.logLines = "200";
-  s.logSave = kDisable;
-  s.logPath = paths.folder;
-  s.webPort = "80";
-  s.webSend = kDisable;
-  s.webIndexForm = paths.folder + "IndexForm.html";
-  s.webLogForm = paths.folder + "LogForm.html";
-  s.colorWebLogBack = "clGray";
-  s.colorWebLogFore = "clWindowText";
-  s.colorLogBack = "clWindow";
-  s.colorLogFore = "clWindowText";
+  for (const SettingsKey& row : kSettingsTable) s.*row.value = DefaultText(row, paths);
   return s;
 }
 
 SettingsPage PageFromSettings(const Settings& s) {
   SettingsPage page;
-  page.version = s.programVersion;
-  page.userMode = s.serverUserMode;
-  page.chanMode = s.serverChanMode;
-  page.userMax = s.programUserMax;
-  page.chanMax = s.programChanMax;
-  page.addressMax = s.programAddressMax;
-  page.registerTimeout = s.programRegisterTimeout;
-  page.floodBurst = s.programFloodBurst;
-  page.floodRate = s.programFloodRate;
-  page.port = s.serverPort;
-  page.passWord = s.serverPassWord;
-  page.name = s.serverName;
-  page.information = s.serverInformation;
-  page.motdPath = s.serverMotdPath;
-  page.charset = s.serverCharset;
-  page.tlsPort = s.serverTlsPort;
-  page.tlsCertificate = s.serverTlsCertificate;
-  page.tlsKey = s.serverTlsKey;
-  page.nick = s.clientNick;
-  page.real = s.clientReal;
-  page.logLines = s.logLines;
-  page.logSave = s.logSave == kEnable;
-  page.logPath = s.logPath;
-  page.webPort = s.webPort;
-  page.webPassWord = s.webPassWord;
-  page.webSend = s.webSend == kEnable;
-  page.indexForm = s.webIndexForm;
-  page.logForm = s.webLogForm;
+  for (int i = 0; i < kSettingsKeyCount; ++i) {
+    const SettingsKey& row = kSettingsTable[i];
+    const std::string& text = s.*row.value;
+    page.texts[i] = row.kind != SettingKind::Switch ? text
+                    : text == kEnable               ? std::string(kEnable)
+                                                    : std::string(kDisable);
+  }
   return page;
+}
+
+std::string SettingsProblem(const Settings& s, bool (*isEncoding)(std::string_view)) {
+  try {
+    for (const SettingsKey& row : kSettingsTable) {
+      const std::string& text = s.*row.value;
+      const std::string refused = "Settings value " + KeyName(row) + " \"" + text + "\" ";
+      if (row.kind == SettingKind::Encoding && !isEncoding(text)) {
+        return refused + "is not an encoding: use ISO-2022-JP, UTF-8 or Shift_JIS.";
+      }
+      if (row.kind != SettingKind::Number) continue;
+      const int value = NumberOf(s, row.value);
+      if (value >= row.least && value <= row.most) continue;
+      const int gate =
+          row.boundsIf != nullptr ? FindKey(std::string(row.section) + "." + row.boundsIf) : -1;
+      if (gate >= 0 && NumberOf(s, kSettingsTable[gate].value) <= 0) continue;
+      return refused + row.outOfRange;
+    }
+  } catch (const SettingsNumberError& error) {
+    return error.what();
+  }
+  return {};
+}
+
+int NumberOf(const Settings& s, std::string Settings::*member) {
+  for (const SettingsKey& row : kSettingsTable) {
+    if (row.value != member) continue;
+    const std::string& text = s.*member;
+    return row.emptyIsNone && text.empty() ? -1 : ToInt(KeyName(row), text);
+  }
+  return -1;
+}
+
+bool HoldsSettingsSection(const std::string& path) {
+  const IniFile file = IniFile::Load(path);
+  if (file.HasSection("BanList") || file.HasSection("Position")) return true;
+  return std::any_of(std::begin(kSettingsTable), std::end(kSettingsTable),
+                     [&](const SettingsKey& row) { return file.HasSection(row.section); });
 }
 
 LoadedSettings LoadSettings(const InstancePaths& paths) {
   IniFile ini = IniFile::Load(paths.settingsFile);
-  const Settings d = DefaultSettings(paths);
   LoadedSettings loaded;
   Settings& s = loaded.settings;
-
-  s.programVersion = ini.Read("Program", "Version", d.programVersion);
-  s.programUserMax = ini.Read("Program", "UserMax", d.programUserMax);
-  s.programChanMax = ini.Read("Program", "ChanMax", d.programChanMax);
-  s.programAddressMax = ini.Read("Program", "AddressMax", d.programAddressMax);
-  s.programRegisterTimeout = ini.Read("Program", "RegisterTimeout", d.programRegisterTimeout);
-  s.programFloodBurst = ini.Read("Program", "FloodBurst", d.programFloodBurst);
-  s.programFloodRate = ini.Read("Program", "FloodRate", d.programFloodRate);
-  s.serverPort = ini.Read("Server", "Port", d.serverPort);
-  s.serverPassWord = ini.Read("Server", "PassWord", d.serverPassWord);
-  s.serverName = ini.Read("Server", "Name", d.serverName);
-  s.serverInformation = ini.Read("Server", "Information", d.serverInformation);
-  s.serverUserMode = ini.Read("Server", "UserMode", d.serverUserMode);
-  s.serverChanMode = ini.Read("Server", "ChanMode", d.serverChanMode);
-  s.serverMotdPath = ini.Read("Server", "MotdPath", d.serverMotdPath);
-  s.serverCharset = ini.Read("Server", "Charset", d.serverCharset);
-  s.serverTlsPort = ini.Read("Server", "TlsPort", d.serverTlsPort);
-  s.serverTlsCertificate = ini.Read("Server", "TlsCertificate", d.serverTlsCertificate);
-  s.serverTlsKey = ini.Read("Server", "TlsKey", d.serverTlsKey);
-  s.clientNick = ini.Read("Client", "Nick", d.clientNick);
-  s.clientReal = ini.Read("Client", "Real", d.clientReal);
-  s.logLines = ini.Read("Log", "Lines", d.logLines);
-  s.logSave = ini.Read("Log", "Save", d.logSave);
-  s.logPath = ini.Read("Log", "Path", d.logPath);
-  s.webPort = ini.Read("Web", "Port", d.webPort);
-  s.webPassWord = ini.Read("Web", "PassWord", d.webPassWord);
-  s.webSend = ini.Read("Web", "Send", d.webSend);
-  s.webIndexForm = ini.Read("Web", "IndexForm", d.webIndexForm);
-  s.webLogForm = ini.Read("Web", "LogForm", d.webLogForm);
-  s.colorWebLogBack = ini.Read("Color", "WebLogBack", d.colorWebLogBack);
-  s.colorWebLogFore = ini.Read("Color", "WebLogFore", d.colorWebLogFore);
-  s.colorLogBack = ini.Read("Color", "LogBack", d.colorLogBack);
-  s.colorLogFore = ini.Read("Color", "LogFore", d.colorLogFore);
+  for (const SettingsKey& row : kSettingsTable) {
+    s.*row.value = ini.Read(row.section, row.key, DefaultText(row, paths));
+  }
 
   const int count = ToInt("BanList.Count", ini.Read("BanList", "Count", "0"));
   const int loadCount = std::clamp(count, 0, kBanListCapacity);
@@ -409,34 +397,10 @@ LoadedSettings LoadSettings(const InstancePaths& paths) {
 bool SaveSettings(const std::string& settingsFile, const SettingsPage& page,
                   const std::vector<std::string>& banList) {
   return Update(settingsFile, [&](IniFile& ini) {
-    ini.Write("Program", "Version", page.version);
-    ini.Write("Program", "UserMax", page.userMax);
-    ini.Write("Program", "ChanMax", page.chanMax);
-    ini.Write("Program", "AddressMax", page.addressMax);
-    ini.Write("Program", "RegisterTimeout", page.registerTimeout);
-    ini.Write("Program", "FloodBurst", page.floodBurst);
-    ini.Write("Program", "FloodRate", page.floodRate);
-    ini.Write("Server", "Port", page.port);
-    ini.Write("Server", "PassWord", page.passWord);
-    ini.Write("Server", "Name", page.name);
-    ini.Write("Server", "Information", page.information);
-    ini.Write("Server", "UserMode", page.userMode);
-    ini.Write("Server", "ChanMode", page.chanMode);
-    ini.Write("Server", "MotdPath", page.motdPath);
-    ini.Write("Server", "Charset", page.charset);
-    ini.Write("Server", "TlsPort", page.tlsPort);
-    ini.Write("Server", "TlsCertificate", page.tlsCertificate);
-    ini.Write("Server", "TlsKey", page.tlsKey);
-    ini.Write("Client", "Nick", page.nick);
-    ini.Write("Client", "Real", page.real);
-    ini.Write("Log", "Lines", page.logLines);
-    ini.Write("Log", "Save", page.logSave ? kEnable : kDisable);
-    ini.Write("Log", "Path", page.logPath);
-    ini.Write("Web", "Port", page.webPort);
-    ini.Write("Web", "PassWord", page.webPassWord);
-    ini.Write("Web", "Send", page.webSend ? kEnable : kDisable);
-    ini.Write("Web", "IndexForm", page.indexForm);
-    ini.Write("Web", "LogForm", page.logForm);
+    for (int i = 0; i < kSettingsKeyCount; ++i) {
+      const SettingsKey& row = kSettingsTable[i];
+      if (row.field.page != SettingsPageId::None) ini.Write(row.section, row.key, page.texts[i]);
+    }
     // The load reads no more than the capacity, so no more is written.
     const int count =
         static_cast<int>(std::min(banList.size(), static_cast<std::size_t>(kBanListCapacity)));

@@ -1,8 +1,9 @@
 // The settings file and what is read with it: where an instance's files
-// live, the defaults, loading the record, the ban list, the window position
-// and the colours, the four partial writes, the message of the day, the one
-// number conversion that raises, and the toolkit's colour texts. Values stay
-// the file's text; users convert numbers where they use them.
+// live, the defaults, loading the record and checking it against the table,
+// the ban list, the window position and the colours, the partial writes,
+// the message of the day, the one number conversion that raises, and the
+// toolkit's colour texts. Values stay the file's text; users convert numbers
+// where they use them.
 #pragma once
 
 #include <optional>
@@ -10,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "config/settings_table.h"
 
 namespace zelkord::config {
 
@@ -48,22 +51,6 @@ struct InstancePaths {
 // unless it is absolute (or empty). Any thread.
 [[nodiscard]] std::string BesideSettings(const InstancePaths& paths, const std::string& path);
 
-// The text values of the file's Program, Server, Client, Log, Web
-// and Color sections, each exactly as read or its default, and the message of
-// the day.
-struct Settings {
-  std::string programVersion, programUserMax, programChanMax, programAddressMax,
-      programRegisterTimeout, programFloodBurst, programFloodRate;
-  std::string serverPort, serverPassWord, serverName, serverInformation, serverUserMode,
-      serverChanMode, serverMotdPath, serverCharset, serverTlsPort, serverTlsCertificate,
-      serverTlsKey;
-  std::string clientNick, clientReal;
-  std::string logLines, logSave, logPath;
-  std::string webPort, webPassWord, webSend, webIndexForm, webLogForm;
-  std::string colorWebLogBack, colorWebLogFore, colorLogBack, colorLogFore;
-  std::vector<std::string> motdLines;  // 0 to kMotdMaxLines entries
-};
-
 // Every value at its default for an instance at paths; no message of the day.
 // Any thread.
 [[nodiscard]] Settings DefaultSettings(const InstancePaths& paths);
@@ -76,23 +63,32 @@ struct WindowGeometry {
   int width = 546;
 };
 
-// What the settings pages show, and what SaveSettings writes.
+// What the settings pages show, and what SaveSettings writes: one text per
+// row of kSettingsTable, a switch as exactly "Enable" or "Disable".
 struct SettingsPage {
-  std::string version, userMode, chanMode, userMax, chanMax, addressMax, registerTimeout,
-      floodBurst, floodRate;
-  std::string port, passWord, name, information, motdPath, charset, tlsPort, tlsCertificate, tlsKey;
-  std::string nick, real;
-  std::string logLines;
-  bool logSave = false;
-  std::string logPath;
-  std::string webPort, webPassWord;
-  bool webSend = false;
-  std::string indexForm, logForm;
+  std::vector<std::string> texts = std::vector<std::string>(kSettingsKeyCount);
+
+  // The text of the key named "Section.Key"; the key must be in the table.
+  [[nodiscard]] std::string& At(std::string_view name) { return texts.at(FindKey(name)); }
+  [[nodiscard]] const std::string& At(std::string_view name) const {
+    return texts.at(FindKey(name));
+  }
 };
 
-// The page fields for a record. A check box is ticked only for exactly
+// The page fields for a record. A switch shows as "Enable" only for exactly
 // "Enable". Any thread.
 [[nodiscard]] SettingsPage PageFromSettings(const Settings& settings);
+
+// The first value of settings that its row refuses, as a message naming
+// the key and its text; empty when every value is sound. isEncoding tells
+// whether a text names an encoding. Any thread.
+[[nodiscard]] std::string SettingsProblem(const Settings& settings,
+                                          bool (*isEncoding)(std::string_view));
+
+// The number that the Number row of member holds, or -1 for an empty text
+// that the row takes as none. Throws SettingsNumberError when the text does
+// not convert (SettingsProblem has not passed it). Any thread.
+[[nodiscard]] int NumberOf(const Settings& settings, std::string Settings::*member);
 
 inline constexpr int kBanListCapacity = 1024;
 inline constexpr int kMotdMaxLines = 10;
@@ -111,6 +107,9 @@ struct LoadedSettings {
   bool cleanupWriteFailed = false;
 };
 
+// Whether the file at path holds any section the settings use. Any thread.
+[[nodiscard]] bool HoldsSettingsSection(const std::string& path);
+
 // Reads the settings file (missing: every default): every value, the ban list
 // (Count below zero loads none; a missing "Ip%d" below Count loads as
 // "*.*.*.*"), the window position and the web view colours. A file whose
@@ -125,8 +124,8 @@ struct LoadedSettings {
 // the whole file. Each returns false, with errno set, when the file cannot be
 // written. Main thread only.
 
-// Writes the page's values to Program, Server, Client, Log and Web (check
-// boxes as "Enable" or "Disable"), and the ban list as BanList Count and
+// Writes the page's text of every row with a page field, in table order,
+// and the ban list as BanList Count and
 // "Ip0" onwards, at most kBanListCapacity entries. Keys beyond the new Count
 // are left as they are. Nothing is validated.
 [[nodiscard]] bool SaveSettings(const std::string& settingsFile, const SettingsPage& page,

@@ -9,7 +9,6 @@
 #include "base/clock.h"
 #include "base/threads.h"
 #include "base/version.h"
-#include "config/ini_file.h"
 #include "net/tcp.h"
 #include "server/connection_thread.h"
 #include "server/tls_thread.h"
@@ -59,6 +58,10 @@ irc::LiveSettings LiveFrom(const config::Settings& settings) {
   return {settings.motdLines, settings.webPassWord, settings.webIndexForm, settings.webLogForm};
 }
 
+bool IsEncoding(std::string_view name) {
+  return text::ParseEncoding(name).has_value();
+}
+
 }  // namespace
 
 StartResult Server::LoadAndShowSettings() {
@@ -101,33 +104,23 @@ StartResult Server::Start() {
     StartResult loaded = LoadAndShowSettings();
     if (!loaded.ok) return loaded;
     const config::Settings& settings = protocol.settings;
-    // Every number the server runs on is converted here, once, so a bad
-    // value stops start-up instead of failing later inside a connection.
-    const int userMax = config::ToInt("Program.UserMax", settings.programUserMax);
-    const int chanMax = config::ToInt("Program.ChanMax", settings.programChanMax);
-    const int logLines = config::ToInt("Log.Lines", settings.logLines);
-    const int port = config::ToInt("Server.Port", settings.serverPort);
-    protocol.addressMax = config::ToInt("Program.AddressMax", settings.programAddressMax);
+    // Every value the server runs on is checked here, once, so a bad one
+    // stops start-up instead of failing later inside a connection.
+    if (std::string problem = config::SettingsProblem(settings, IsEncoding); !problem.empty()) {
+      return {false, std::move(problem)};
+    }
+    const int userMax = config::NumberOf(settings, &config::Settings::programUserMax);
+    const int chanMax = config::NumberOf(settings, &config::Settings::programChanMax);
+    const int logLines = config::NumberOf(settings, &config::Settings::logLines);
+    protocol.addressMax = config::NumberOf(settings, &config::Settings::programAddressMax);
     protocol.registerTimeoutSeconds =
-        config::ToInt("Program.RegisterTimeout", settings.programRegisterTimeout);
-    protocol.floodBurst = config::ToInt("Program.FloodBurst", settings.programFloodBurst);
-    protocol.floodRate = config::ToInt("Program.FloodRate", settings.programFloodRate);
-    if (protocol.floodBurst > kFloodBurstMax) {
-      return {false, "Settings value Program.FloodBurst \"" + settings.programFloodBurst +
-                         "\" is too large: write 0 (no flood control) or at most " +
-                         std::to_string(kFloodBurstMax) + "."};
-    }
-    if (protocol.floodBurst > 0 && protocol.floodRate < 1) {
-      return {false, "Settings value Program.FloodRate \"" + settings.programFloodRate +
-                         "\" is below 1: with Program.FloodBurst set, write the lines a client"
-                         " may send a second, at least 1."};
-    }
+        config::NumberOf(settings, &config::Settings::programRegisterTimeout);
+    protocol.floodBurst = config::NumberOf(settings, &config::Settings::programFloodBurst);
+    protocol.floodRate = config::NumberOf(settings, &config::Settings::programFloodRate);
     // TLS comes up whole or stops start-up: a listener that failed every
     // handshake would look like a network fault to every client.
-    const int tlsPort = settings.serverTlsPort.empty()
-                            ? -1
-                            : config::ToInt("Server.TlsPort", settings.serverTlsPort);
-    if (!settings.serverTlsPort.empty()) {
+    const int tlsPort = config::NumberOf(settings, &config::Settings::serverTlsPort);
+    if (tlsPort != -1) {
       tlsCertificateFile_ = config::BesideSettings(paths, settings.serverTlsCertificate);
       tlsKeyFile_ = config::BesideSettings(paths, settings.serverTlsKey);
       std::string error;
@@ -137,12 +130,7 @@ StartResult Server::Start() {
       base::MutexLock lock(tlsMutex_);
       tlsCredentials_ = std::move(credentials);
     }
-    const std::optional<text::Encoding> charset = text::ParseEncoding(settings.serverCharset);
-    if (!charset) {
-      return {false, "Settings value Server.Charset \"" + settings.serverCharset +
-                         "\" is not an encoding: use ISO-2022-JP, UTF-8 or Shift_JIS."};
-    }
-    protocol.defaultEncoding = *charset;
+    protocol.defaultEncoding = *text::ParseEncoding(settings.serverCharset);
     protocol.commLog = std::make_unique<irc::CommLog>(userMax, desk_);
     irc::ChannelLogOptions logOptions;
     logOptions.lines = logLines > 0 ? static_cast<std::size_t>(logLines) : 0;
@@ -168,6 +156,7 @@ StartResult Server::Start() {
     net::TcpStartup(protocol.ownAddress);
     if (!writer.Ready()) return {false, "the sockets cannot start"};
     protocol.startTimeText = base::LongDateTime();
+    const int port = config::NumberOf(settings, &config::Settings::serverPort);
     const int listener = net::TcpListen(port);
     if (listener == net::kNoSocket) {
       return {false,
@@ -178,7 +167,7 @@ StartResult Server::Start() {
     for (int i = 0; i < kWaitingAcceptors; ++i) {
       if (!StartConnectionThread()) return {false, "cannot start a connection thread"};
     }
-    if (!settings.serverTlsPort.empty()) {
+    if (tlsPort != -1) {
       StartResult tls = StartTlsService(tlsPort);
       if (!tls.ok) return tls;
     }
@@ -214,32 +203,14 @@ bool Server::Reload() {
   try {
     // A file that lost its sections (replaced by junk, emptied, gone) would
     // reload as all defaults: it is refused instead.
-    const config::IniFile file = config::IniFile::Load(paths.settingsFile);
-    bool known = false;
-    for (const char* section :
-         {"Program", "Server", "Client", "Log", "Web", "Color", "Position", "BanList"}) {
-      known = known || file.HasSection(section);
-    }
-    if (!known) {
+    if (!config::HoldsSettingsSection(paths.settingsFile)) {
       throw config::SettingsNumberError(paths.settingsFile +
                                         " is missing or holds no settings section");
     }
     loaded = config::LoadSettings(paths);
-    const config::Settings& next = loaded.settings;
-    // The numbers Start converts, converted alike, so a file that could not
-    // start the server does not reload either.
-    for (const auto& [name, text] : {std::pair{"Program.UserMax", next.programUserMax},
-                                     {"Program.ChanMax", next.programChanMax},
-                                     {"Program.AddressMax", next.programAddressMax},
-                                     {"Program.RegisterTimeout", next.programRegisterTimeout},
-                                     {"Program.FloodBurst", next.programFloodBurst},
-                                     {"Program.FloodRate", next.programFloodRate},
-                                     {"Log.Lines", next.logLines},
-                                     {"Server.Port", next.serverPort},
-                                     {"Web.Port", next.webPort}}) {
-      (void)config::ToInt(name, text);
-    }
-    if (!next.serverTlsPort.empty()) (void)config::ToInt("Server.TlsPort", next.serverTlsPort);
+    // Checked as Start checks, so a file that could not start the server
+    // does not reload either.
+    error = config::SettingsProblem(loaded.settings, IsEncoding);
   } catch (const config::SettingsNumberError& failure) {
     error = failure.what();
   }
@@ -280,33 +251,19 @@ bool Server::Reload() {
 
   // Everything else takes effect at the next start.
   std::string waiting;
-  const auto note = [&](const char* name, const std::string& was, const std::string& now) {
-    if (was != now) waiting.append(waiting.empty() ? "" : ", ").append(name);
-  };
-  note("Program.UserMax", running.programUserMax, next.programUserMax);
-  note("Program.ChanMax", running.programChanMax, next.programChanMax);
-  note("Program.AddressMax", running.programAddressMax, next.programAddressMax);
-  note("Program.RegisterTimeout", running.programRegisterTimeout, next.programRegisterTimeout);
-  note("Program.FloodBurst", running.programFloodBurst, next.programFloodBurst);
-  note("Program.FloodRate", running.programFloodRate, next.programFloodRate);
-  note("Server.Port", running.serverPort, next.serverPort);
-  note("Server.PassWord", running.serverPassWord, next.serverPassWord);
-  note("Server.Name", running.serverName, next.serverName);
-  note("Server.Information", running.serverInformation, next.serverInformation);
-  note("Server.UserMode", running.serverUserMode, next.serverUserMode);
-  note("Server.ChanMode", running.serverChanMode, next.serverChanMode);
-  note("Server.Charset", running.serverCharset, next.serverCharset);
-  note("Server.TlsPort", running.serverTlsPort, next.serverTlsPort);
-  if (!tlsRunning) {
-    note("Server.TlsCertificate", running.serverTlsCertificate, next.serverTlsCertificate);
-    note("Server.TlsKey", running.serverTlsKey, next.serverTlsKey);
+  for (const config::SettingsKey& row : config::kSettingsTable) {
+    using config::AppliedBy;
+    const bool waits = row.applied == AppliedBy::NextStart ||
+                       (row.applied == AppliedBy::TlsReload && !tlsRunning) ||
+                       (row.applied == AppliedBy::WebReload && webWanted && webRunning);
+    // The web service runs on the port it was started with, perhaps by a
+    // reload, not the one the server started with.
+    const std::string& was =
+        row.applied == AppliedBy::WebReload ? webPortText_ : running.*row.value;
+    if (waits && was != next.*row.value) {
+      waiting.append(waiting.empty() ? "" : ", ").append(config::KeyName(row));
+    }
   }
-  note("Client.Nick", running.clientNick, next.clientNick);
-  note("Client.Real", running.clientReal, next.clientReal);
-  note("Log.Lines", running.logLines, next.logLines);
-  note("Log.Save", running.logSave, next.logSave);
-  note("Log.Path", running.logPath, next.logPath);
-  if (webWanted && webRunning) note("Web.Port", webPortText_, next.webPort);
   desk_.ShowStatus(waiting.empty() ? "settings reloaded"
                                    : "settings reloaded; waiting for the next start: " + waiting);
   return true;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -252,8 +253,8 @@ TEST(SaveSettings, WritesCheckBoxesAsWordsAndFailsWhenUnwritable) {
   TempDir dir;
   const InstancePaths paths = dir.Paths();
   config::SettingsPage page = config::PageFromSettings(config::DefaultSettings(paths));
-  page.logSave = true;
-  page.port = "7000";
+  page.At("Log.Save") = "Enable";
+  page.At("Server.Port") = "7000";
   ASSERT_TRUE(config::SaveSettings(paths.settingsFile, page, {}));
   const Settings s = LoadSettings(paths).settings;
   EXPECT_EQ(s.logSave, "Enable");
@@ -294,9 +295,62 @@ TEST(PageFromSettings, TicksOnlyForExactlyEnable) {
     s.logSave = c.text;
     s.webSend = c.text;
     const SettingsPage page = PageFromSettings(s);
-    EXPECT_EQ(page.logSave, c.ticked) << c.text;
-    EXPECT_EQ(page.webSend, c.ticked) << c.text;
+    EXPECT_EQ(page.At("Log.Save"), c.ticked ? "Enable" : "Disable") << c.text;
+    EXPECT_EQ(page.At("Web.Send"), c.ticked ? "Enable" : "Disable") << c.text;
   }
+}
+
+// Each row with a page field is written under its own key and read back into
+// its own member; the others keep their defaults.
+TEST(SettingsTable, EveryPageFieldRoundTripsThroughTheFile) {
+  TempDir dir;
+  const InstancePaths paths = dir.Paths();
+  SettingsPage page;
+  for (int i = 0; i < kSettingsKeyCount; ++i) {
+    page.texts[i] =
+        kSettingsTable[i].kind == SettingKind::Switch ? "Enable" : "text" + std::to_string(i);
+  }
+  ASSERT_TRUE(SaveSettings(paths.settingsFile, page, {}));
+  const Settings loaded = LoadSettings(paths).settings;
+  const Settings defaults = DefaultSettings(paths);
+  for (int i = 0; i < kSettingsKeyCount; ++i) {
+    const SettingsKey& row = kSettingsTable[i];
+    const bool kept = row.field.page == SettingsPageId::None || row.from == DefaultFrom::Version;
+    EXPECT_EQ(loaded.*row.value, kept ? defaults.*row.value : page.texts[i]) << KeyName(row);
+    EXPECT_EQ(FindKey(KeyName(row)), i);
+  }
+}
+
+// The manual documents exactly the table's keys, in its order, each with
+// its default.
+TEST(SettingsTable, ManualListsEveryKeyWithItsDefault) {
+  std::vector<std::string> expected;
+  for (const SettingsKey& row : kSettingsTable) {
+    std::string text = row.text;
+    for (std::size_t at = 0; (at = text.find('-', at)) != std::string::npos; at += 2) {
+      text.insert(at, "\\");
+    }
+    const std::string shown = row.from == DefaultFrom::Version    ? "the program's version"
+                              : row.from == DefaultFrom::MotdFile ? "\\fIFOLDER\\fP/zelkord.MTD"
+                              : row.from == DefaultFrom::Folder   ? "\\fIFOLDER\\fP/" + text
+                              : text.empty()                      ? "empty"
+                                                                  : text;
+    expected.push_back(KeyName(row) + " (default " + shown + ")");
+  }
+  std::vector<std::string> documented;
+  std::string section;
+  std::istringstream manual(ReadFile(ZELKORD_MANUAL));
+  for (std::string line; std::getline(manual, line);) {
+    if (line.rfind(".SS [", 0) == 0) section = line.substr(5, line.find(']') - 5);
+    const std::size_t quote = line.find(" \" (default ");
+    if (line.rfind(".BR ", 0) != 0 || quote == std::string::npos || section == "Position" ||
+        section == "BanList") {
+      continue;
+    }
+    documented.push_back(section + "." + line.substr(4, quote - 4) +
+                         line.substr(quote + 2, line.size() - quote - 3));
+  }
+  EXPECT_EQ(documented, expected);
 }
 
 TEST(LoadMotd, SplitsReadsAsTheFileDictates) {

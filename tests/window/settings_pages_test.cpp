@@ -1,7 +1,8 @@
 // The ban group of the settings pages over a real server's ban list: rows
 // from the file, click-to-copy, add, overwrite and delete, each seen by the
 // next admission at once and written only by "設定の保管"; an unusable
-// pattern refused with its reason in a message box.
+// pattern refused with its reason in a message box; and the fields the
+// settings table places, shown and read back.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -128,6 +129,24 @@ TEST_F(BanGroup, RefusesAnUnusableIpv6PatternWithItsReason) {
   Click("ButtonBanReplace");
   EXPECT_EQ(TakeMessage(), "");
   EXPECT_EQ(Rows(list_), (std::vector<std::string>{"10.0.0.*", "*.*.*.*", "2001:db8::/32"}));
+}
+
+// Every field the settings table places is on its page under its name, and
+// shows a page's texts and reads them back.
+TEST(SettingsFields, ShowThenReadGivesThePageBack) {
+  window::qt::SettingsPages pages;
+  config::SettingsPage page;
+  for (int i = 0; i < config::kSettingsKeyCount; ++i) {
+    const config::SettingsKey& row = config::kSettingsTable[i];
+    if (row.field.page == config::SettingsPageId::None) continue;
+    EXPECT_NE(pages.findChild<QWidget*>(QString::fromLatin1(row.field.name)), nullptr)
+        << row.field.name;
+    page.texts[i] = row.kind != config::SettingKind::Switch ? "text\x82\xa0" + std::to_string(i)
+                    : i % 2 == 0                            ? "Enable"
+                                                            : "Disable";
+  }
+  pages.Show(page);
+  EXPECT_EQ(pages.Read().texts, page.texts);
 }
 
 }  // namespace

@@ -46,10 +46,6 @@ void FinishGrid(QGridLayout* grid) {
   grid->setRowStretch(grid->rowCount(), 1);
 }
 
-void SetText(QLineEdit* field, const std::string& sjis) {
-  field->setText(ToQt(sjis));
-}
-
 // Says why the ban group changed nothing; the entry keeps the text for
 // mending. Not exec(), as the window's error boxes: the event loop runs on.
 void ShowBanRefusal(QWidget* parent, const std::string& text) {
@@ -62,17 +58,19 @@ void ShowBanRefusal(QWidget* parent, const std::string& text) {
 
 }  // namespace
 
-SettingsPages::SettingsPages(QWidget* parent) : QWidget(parent) {
+SettingsPages::SettingsPages(QWidget* parent)
+    : QWidget(parent), fields_(config::kSettingsKeyCount, nullptr) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   pages_ = new QTabWidget(this);
   pages_->setObjectName(QStringLiteral("SettingsPages"));
-  pages_->addTab(BuildProgramPage(), QString::fromUtf8(kProgramPage));
-  pages_->addTab(BuildServerPage(), QString::fromUtf8(kServerPage));
-  pages_->addTab(BuildClientPage(), QString::fromUtf8(kClientPage));
-  pages_->addTab(BuildLogPage(), QString::fromUtf8(kLogPage));
-  pages_->addTab(BuildWebPage(), QString::fromUtf8(kWebPage));
+  using config::SettingsPageId;
+  pages_->addTab(BuildPage(SettingsPageId::Program), QString::fromUtf8(kProgramPage));
+  pages_->addTab(BuildPage(SettingsPageId::Server), QString::fromUtf8(kServerPage));
+  pages_->addTab(BuildPage(SettingsPageId::Client), QString::fromUtf8(kClientPage));
+  pages_->addTab(BuildPage(SettingsPageId::Log), QString::fromUtf8(kLogPage));
+  pages_->addTab(BuildPage(SettingsPageId::Web), QString::fromUtf8(kWebPage));
   layout->addWidget(pages_, 1);
 
   auto* bar = new QWidget(this);
@@ -92,59 +90,67 @@ SettingsPages::SettingsPages(QWidget* parent) : QWidget(parent) {
 
 SettingsPages::~SettingsPages() = default;
 
-QWidget* SettingsPages::BuildProgramPage() {
+QWidget* SettingsPages::BuildPage(config::SettingsPageId id) {
   auto* page = new QWidget;
   QGridLayout* grid = FieldGrid(page);
-  version_ = Field(page, "EditVersion", true);
-  userMode_ = Field(page, "EditUserMode", true);
-  chanMode_ = Field(page, "EditChanMode", true);
-  userMax_ = Field(page, "EditUserMax");
-  chanMax_ = Field(page, "EditChanMax");
-  addressMax_ = Field(page, "EditAddressMax");
-  registerTimeout_ = Field(page, "EditRegisterTimeout");
-  floodBurst_ = Field(page, "EditFloodBurst");
-  floodRate_ = Field(page, "EditFloodRate");
-  grid->addWidget(Label(page, kVersion), 0, 0);
-  grid->addWidget(version_, 0, 1);
-  grid->addWidget(Label(page, kSupportMode), 1, 0);
-  auto* modes = new QHBoxLayout;
-  modes->addWidget(userMode_);
-  modes->addWidget(chanMode_);
-  grid->addLayout(modes, 1, 1);
-  grid->addWidget(Label(page, kUserMax), 2, 0);
-  grid->addWidget(userMax_, 2, 1);
-  grid->addWidget(Label(page, kChanMax), 3, 0);
-  grid->addWidget(chanMax_, 3, 1);
-  grid->addWidget(Label(page, kAddressMax), 4, 0);
-  grid->addWidget(addressMax_, 4, 1);
-  grid->addWidget(Label(page, kRegisterTimeout), 5, 0);
-  grid->addWidget(registerTimeout_, 5, 1);
-  grid->addWidget(Label(page, kFloodBurst), 6, 0);
-  grid->addWidget(floodBurst_, 6, 1);
-  grid->addWidget(Label(page, kFloodRate), 7, 0);
-  grid->addWidget(floodRate_, 7, 1);
+  for (int i = 0; i < config::kSettingsKeyCount; ++i) {
+    if (config::kSettingsTable[i].field.page == id) AddField(i, page, grid);
+  }
+  if (id == config::SettingsPageId::Server) AddBanGroup(page, grid);
+  if (id == config::SettingsPageId::Client) AddChannelRow(page, grid);
   FinishGrid(grid);
   return page;
 }
 
-QWidget* SettingsPages::BuildServerPage() {
-  auto* page = new QWidget;
-  QGridLayout* grid = FieldGrid(page);
-  port_ = Field(page, "EditPort");
-  passWord_ = Field(page, "EditPassWord");
-  name_ = Field(page, "EditName");
-  information_ = Field(page, "EditInformation");
-  motdPath_ = Field(page, "EditMotdPath");
-  grid->addWidget(Label(page, kPort), 0, 0);
-  grid->addWidget(port_, 0, 1);
-  grid->addWidget(Label(page, kPassWord), 1, 0);
-  grid->addWidget(passWord_, 1, 1);
-  grid->addWidget(Label(page, kServerName), 2, 0);
-  grid->addWidget(name_, 2, 1);
-  grid->addWidget(Label(page, kServerInformation), 3, 0);
-  grid->addWidget(information_, 3, 1);
+void SettingsPages::AddField(int index, QWidget* page, QGridLayout* grid) {
+  const config::PageField& field = config::kSettingsTable[index].field;
+  QWidget* widget = nullptr;
+  switch (field.widget) {
+    case config::FieldWidget::Check: {
+      auto* box = new QCheckBox(QString::fromUtf8(field.caption), page);
+      box->setObjectName(QString::fromLatin1(field.name));
+      grid->addWidget(box, field.row, 1);
+      fields_[index] = box;
+      return;
+    }
+    case config::FieldWidget::Choice: {
+      auto* combo = new QComboBox(page);
+      combo->setObjectName(QString::fromLatin1(field.name));
+      combo->setEditable(true);
+      for (const char* choice : config::kEncodingChoices)
+        combo->addItem(QString::fromLatin1(choice));
+      widget = combo;
+      break;
+    }
+    case config::FieldWidget::Line:
+    case config::FieldWidget::ReadOnly:
+      widget = Field(page, field.name, field.widget == config::FieldWidget::ReadOnly);
+      break;
+  }
+  fields_[index] = widget;
+  // A second field on a taken row stands beside the first, under its label.
+  if (QLayoutItem* taken = grid->itemAtPosition(field.row, 1)) {
+    auto* pair = new QHBoxLayout;
+    grid->removeItem(taken);
+    pair->addItem(taken);
+    pair->addWidget(widget);
+    grid->addLayout(pair, field.row, 1);
+    return;
+  }
+  grid->addWidget(Label(page, field.caption), field.row, 0);
+  grid->addWidget(widget, field.row, 1, 1, field.span);
+  if (field.browseName == nullptr) return;
+  QPushButton* browse = Button(page, kBrowse, field.browseName);
+  grid->addWidget(browse, field.row, 1 + field.span);
+  auto* line = static_cast<QLineEdit*>(widget);
+  connect(browse, &QPushButton::clicked, this,
+          [this, line, title = field.browseTitle, suffix = field.suffix] {
+            Choose(line, title, suffix);
+          });
+}
 
-  // The ban group stands to the right of the four fields.
+void SettingsPages::AddBanGroup(QWidget* page, QGridLayout* grid) {
+  // The group stands to the right of the first four fields.
   auto* group = new QGroupBox(QString::fromUtf8(kRefuseGroup), page);
   auto* groupLayout = new QGridLayout(group);
   groupLayout->setContentsMargins(4, 4, 4, 4);
@@ -165,169 +171,47 @@ QWidget* SettingsPages::BuildServerPage() {
   grid->addWidget(group, 0, 3, 4, 1);
   grid->setColumnStretch(3, 1);
 
-  QPushButton* browse = Button(page, kBrowse, "ButtonBrowseMotd");
-  grid->addWidget(Label(page, kMotd), 4, 0);
-  grid->addWidget(motdPath_, 4, 1, 1, 3);
-  grid->addWidget(browse, 4, 4);
-  // The encoding a new connection starts in, until its lines show another.
-  charset_ = new QComboBox(page);
-  charset_->setObjectName(QStringLiteral("ComboCharset"));
-  charset_->setEditable(true);
-  charset_->addItems(
-      {QStringLiteral("ISO-2022-JP"), QStringLiteral("UTF-8"), QStringLiteral("Shift_JIS")});
-  grid->addWidget(Label(page, kCharset), 5, 0);
-  grid->addWidget(charset_, 5, 1);
-  // TLS: an empty port runs no TLS listener.
-  tlsPort_ = Field(page, "EditTlsPort");
-  tlsCertificate_ = Field(page, "EditTlsCertificate");
-  tlsKey_ = Field(page, "EditTlsKey");
-  grid->addWidget(Label(page, kTlsPort), 6, 0);
-  grid->addWidget(tlsPort_, 6, 1);
-  grid->addWidget(Label(page, kTlsCertificate), 7, 0);
-  grid->addWidget(tlsCertificate_, 7, 1, 1, 3);
-  grid->addWidget(Label(page, kTlsKey), 8, 0);
-  grid->addWidget(tlsKey_, 8, 1, 1, 3);
-  FinishGrid(grid);
-
   connect(banList_, &QListWidget::itemClicked, this,
           [this](QListWidgetItem* item) { SelectBanRow(banList_->row(item)); });
   connect(add, &QPushButton::clicked, this, &SettingsPages::AddBan);
   connect(replace, &QPushButton::clicked, this, &SettingsPages::ReplaceBan);
   connect(remove, &QPushButton::clicked, this, &SettingsPages::DeleteBan);
-  connect(browse, &QPushButton::clicked, this,
-          [this] { ChooseFile(motdPath_, kChooseMotd, "MTD"); });
-  return page;
 }
 
-QWidget* SettingsPages::BuildClientPage() {
-  auto* page = new QWidget;
-  QGridLayout* grid = FieldGrid(page);
-  nick_ = Field(page, "EditNick");
-  real_ = Field(page, "EditReal");
+void SettingsPages::AddChannelRow(QWidget* page, QGridLayout* grid) {
+  const int row = grid->rowCount();
   channel_ = Field(page, "EditChannel");
   clientJoinButton_ = Button(page, kJoin, "ButtonClientJoin");
-  grid->addWidget(Label(page, kNick), 0, 0);
-  grid->addWidget(nick_, 0, 1);
-  grid->addWidget(Label(page, kReal), 1, 0);
-  grid->addWidget(real_, 1, 1);
-  grid->addWidget(Label(page, kChannelName), 2, 0);
-  grid->addWidget(channel_, 2, 1);
-  grid->addWidget(clientJoinButton_, 2, 2);
-  FinishGrid(grid);
+  grid->addWidget(Label(page, kChannelName), row, 0);
+  grid->addWidget(channel_, row, 1);
+  grid->addWidget(clientJoinButton_, row, 2);
   connect(clientJoinButton_, &QPushButton::clicked, this, &SettingsPages::clientJoinClicked);
-  return page;
-}
-
-QWidget* SettingsPages::BuildLogPage() {
-  auto* page = new QWidget;
-  QGridLayout* grid = FieldGrid(page);
-  logLines_ = Field(page, "EditLogLines");
-  logSave_ = new QCheckBox(QString::fromUtf8(kLogSave), page);
-  logSave_->setObjectName(QStringLiteral("CheckLogSave"));
-  logPath_ = Field(page, "EditLogPath");
-  QPushButton* browse = Button(page, kBrowse, "ButtonBrowseLogPath");
-  grid->addWidget(Label(page, kLogLines), 0, 0);
-  grid->addWidget(logLines_, 0, 1);
-  grid->addWidget(logSave_, 1, 1);
-  grid->addWidget(Label(page, kLogPath), 2, 0);
-  grid->addWidget(logPath_, 2, 1);
-  grid->addWidget(browse, 2, 2);
-  FinishGrid(grid);
-  connect(browse, &QPushButton::clicked, this, &SettingsPages::ChooseLogFolder);
-  return page;
-}
-
-QWidget* SettingsPages::BuildWebPage() {
-  auto* page = new QWidget;
-  QGridLayout* grid = FieldGrid(page);
-  webPort_ = Field(page, "EditWebPort");
-  webPassWord_ = Field(page, "EditWebPassWord");
-  webSend_ = new QCheckBox(QString::fromUtf8(kWebSend), page);
-  webSend_->setObjectName(QStringLiteral("CheckWebSend"));
-  indexForm_ = Field(page, "EditIndexForm");
-  logForm_ = Field(page, "EditLogForm");
-  QPushButton* browseIndex = Button(page, kBrowse, "ButtonBrowseIndexForm");
-  QPushButton* browseLog = Button(page, kBrowse, "ButtonBrowseLogForm");
-  grid->addWidget(Label(page, kPort), 0, 0);
-  grid->addWidget(webPort_, 0, 1);
-  grid->addWidget(Label(page, kPassWord), 1, 0);
-  grid->addWidget(webPassWord_, 1, 1);
-  grid->addWidget(webSend_, 2, 1);
-  grid->addWidget(Label(page, kIndexForm), 3, 0);
-  grid->addWidget(indexForm_, 3, 1);
-  grid->addWidget(browseIndex, 3, 2);
-  grid->addWidget(Label(page, kLogForm), 4, 0);
-  grid->addWidget(logForm_, 4, 1);
-  grid->addWidget(browseLog, 4, 2);
-  FinishGrid(grid);
-  connect(browseIndex, &QPushButton::clicked, this,
-          [this] { ChooseFile(indexForm_, kChooseIndexForm, "html"); });
-  connect(browseLog, &QPushButton::clicked, this,
-          [this] { ChooseFile(logForm_, kChooseLogForm, "html"); });
-  return page;
 }
 
 void SettingsPages::Show(const config::SettingsPage& page) {
-  SetText(version_, page.version);
-  SetText(userMode_, page.userMode);
-  SetText(chanMode_, page.chanMode);
-  SetText(userMax_, page.userMax);
-  SetText(chanMax_, page.chanMax);
-  SetText(addressMax_, page.addressMax);
-  SetText(registerTimeout_, page.registerTimeout);
-  SetText(floodBurst_, page.floodBurst);
-  SetText(floodRate_, page.floodRate);
-  SetText(port_, page.port);
-  SetText(passWord_, page.passWord);
-  SetText(name_, page.name);
-  SetText(information_, page.information);
-  SetText(motdPath_, page.motdPath);
-  charset_->setCurrentText(ToQt(page.charset));
-  SetText(tlsPort_, page.tlsPort);
-  SetText(tlsCertificate_, page.tlsCertificate);
-  SetText(tlsKey_, page.tlsKey);
-  SetText(nick_, page.nick);
-  SetText(real_, page.real);
-  SetText(logLines_, page.logLines);
-  logSave_->setChecked(page.logSave);
-  SetText(logPath_, page.logPath);
-  SetText(webPort_, page.webPort);
-  SetText(webPassWord_, page.webPassWord);
-  webSend_->setChecked(page.webSend);
-  SetText(indexForm_, page.indexForm);
-  SetText(logForm_, page.logForm);
+  for (int i = 0; i < config::kSettingsKeyCount; ++i) {
+    const QString text = ToQt(page.texts[i]);
+    if (auto* line = qobject_cast<QLineEdit*>(fields_[i])) {
+      line->setText(text);
+    } else if (auto* box = qobject_cast<QCheckBox*>(fields_[i])) {
+      box->setChecked(page.texts[i] == "Enable");
+    } else if (auto* combo = qobject_cast<QComboBox*>(fields_[i])) {
+      combo->setCurrentText(text);
+    }
+  }
 }
 
 config::SettingsPage SettingsPages::Read() const {
   config::SettingsPage page;
-  page.version = FromQt(version_->text());
-  page.userMode = FromQt(userMode_->text());
-  page.chanMode = FromQt(chanMode_->text());
-  page.userMax = FromQt(userMax_->text());
-  page.chanMax = FromQt(chanMax_->text());
-  page.addressMax = FromQt(addressMax_->text());
-  page.registerTimeout = FromQt(registerTimeout_->text());
-  page.floodBurst = FromQt(floodBurst_->text());
-  page.floodRate = FromQt(floodRate_->text());
-  page.port = FromQt(port_->text());
-  page.passWord = FromQt(passWord_->text());
-  page.name = FromQt(name_->text());
-  page.information = FromQt(information_->text());
-  page.motdPath = FromQt(motdPath_->text());
-  page.charset = FromQt(charset_->currentText());
-  page.tlsPort = FromQt(tlsPort_->text());
-  page.tlsCertificate = FromQt(tlsCertificate_->text());
-  page.tlsKey = FromQt(tlsKey_->text());
-  page.nick = FromQt(nick_->text());
-  page.real = FromQt(real_->text());
-  page.logLines = FromQt(logLines_->text());
-  page.logSave = logSave_->isChecked();
-  page.logPath = FromQt(logPath_->text());
-  page.webPort = FromQt(webPort_->text());
-  page.webPassWord = FromQt(webPassWord_->text());
-  page.webSend = webSend_->isChecked();
-  page.indexForm = FromQt(indexForm_->text());
-  page.logForm = FromQt(logForm_->text());
+  for (int i = 0; i < config::kSettingsKeyCount; ++i) {
+    if (auto* line = qobject_cast<QLineEdit*>(fields_[i])) {
+      page.texts[i] = FromQt(line->text());
+    } else if (auto* box = qobject_cast<QCheckBox*>(fields_[i])) {
+      page.texts[i] = box->isChecked() ? "Enable" : "Disable";
+    } else if (auto* combo = qobject_cast<QComboBox*>(fields_[i])) {
+      page.texts[i] = FromQt(combo->currentText());
+    }
+  }
   return page;
 }
 
@@ -388,7 +272,13 @@ std::string SettingsPages::ClientChannel() const {
   return FromQt(channel_->text());
 }
 
-void SettingsPages::ChooseFile(QLineEdit* field, const char* title, const char* suffix) {
+void SettingsPages::Choose(QLineEdit* field, const char* title, const char* suffix) {
+  if (suffix == nullptr) {
+    const QString folder = QFileDialog::getExistingDirectory(
+        window(), QString::fromUtf8(title), field->text(), QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty()) field->setText(WithTrailingSeparator(folder));
+    return;
+  }
   QFileDialog dialog(window(), QString::fromUtf8(title));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);
@@ -397,12 +287,6 @@ void SettingsPages::ChooseFile(QLineEdit* field, const char* title, const char* 
   if (dialog.exec() != QDialog::Accepted) return;
   const QStringList chosen = dialog.selectedFiles();
   if (!chosen.isEmpty()) field->setText(chosen.front());
-}
-
-void SettingsPages::ChooseLogFolder() {
-  const QString folder = QFileDialog::getExistingDirectory(
-      window(), QString::fromUtf8(kChooseLogPath), logPath_->text(), QFileDialog::ShowDirsOnly);
-  if (!folder.isEmpty()) logPath_->setText(WithTrailingSeparator(folder));
 }
 
 }  // namespace zelkord::window::qt

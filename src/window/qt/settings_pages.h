@@ -1,14 +1,15 @@
-// The "設定" page: five inner pages with every settings field (program,
-// server with the ban list group, client, log, web) and the bar of three
-// buttons along the bottom. The fields only hold text: they are filled at
-// start-up, read when the settings are saved, and typing changes nothing
-// until then. The ban group edits the server's live ban list through the
+// The "設定" page: five inner pages (program, server with the ban list
+// group, client, log, web) holding the fields the settings table places on
+// them, and the bar of three buttons along the bottom. The fields only hold
+// text: they are filled at start-up, read when the settings are saved, and
+// typing changes nothing until then. The ban group edits the server's live ban list through the
 // toolkit-free window::BanPage; the browse buttons fill their fields from
 // file dialogs.
 #pragma once
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -61,31 +62,24 @@ class SettingsPages : public QWidget {
   void clientJoinClicked();
 
  private:
-  // Each creates one inner page and the fields it holds.
-  QWidget* BuildProgramPage();
-  QWidget* BuildServerPage();
-  QWidget* BuildClientPage();
-  QWidget* BuildLogPage();
-  QWidget* BuildWebPage();
-  // A file dialog titled title for field, default extension suffix.
-  void ChooseFile(QLineEdit* field, const char* title, const char* suffix);
-  void ChooseLogFolder();
+  // Creates one inner page with the table's fields for it, and what else
+  // the page holds.
+  QWidget* BuildPage(config::SettingsPageId id);
+  // The field of table row index, on page, at its place in grid.
+  void AddField(int index, QWidget* page, QGridLayout* grid);
+  void AddBanGroup(QWidget* page, QGridLayout* grid);
+  void AddChannelRow(QWidget* page, QGridLayout* grid);
+  // A file dialog titled title for field, default extension suffix; a
+  // folder dialog when suffix is null.
+  void Choose(QLineEdit* field, const char* title, const char* suffix);
 
   QTabWidget* pages_;
-  QLineEdit *version_, *userMode_, *chanMode_, *userMax_, *chanMax_, *addressMax_,
-      *registerTimeout_, *floodBurst_, *floodRate_;
-  QLineEdit *port_, *passWord_, *name_, *information_, *motdPath_;
-  QComboBox* charset_;  // editable: a name the file holds shows as it is
-  QLineEdit *tlsPort_, *tlsCertificate_, *tlsKey_;
+  // By table row: a QLineEdit, QCheckBox or QComboBox (editable: a name the
+  // file holds shows as it is), or nullptr for a row without a field.
+  std::vector<QWidget*> fields_;
   QLineEdit* banEntry_;
   QListWidget* banList_;
-  QLineEdit *nick_, *real_, *channel_;
-  QLineEdit* logLines_;
-  QCheckBox* logSave_;
-  QLineEdit* logPath_;
-  QLineEdit *webPort_, *webPassWord_;
-  QCheckBox* webSend_;
-  QLineEdit *indexForm_, *logForm_;
+  QLineEdit* channel_;
   QPushButton *saveButton_, *homePageButton_, *quitButton_, *clientJoinButton_;
 
   config::BanList* bans_ = nullptr;
