@@ -128,6 +128,35 @@ std::string TestInstanceIni(const SettingsMap& settings) {
   return IniText(lines);
 }
 
+std::string FirstStartIni(const std::string& settingsFile, const SettingsMap& given) {
+  const config::Settings defaults = config::DefaultSettings(config::PathsForConfig(settingsFile));
+  // The page's keys come first, then the three sections of their own, then
+  // the colours.
+  std::vector<std::string> lines;
+  const auto section = [&](bool onPage) {
+    std::string open;
+    for (const config::SettingsKey& row : config::kSettingsTable) {
+      if ((row.field.page != config::SettingsPageId::None) != onPage) continue;
+      if (open != row.section) {
+        if (!open.empty()) lines.emplace_back();
+        open = row.section;
+        lines.push_back("[" + open + "]");
+      }
+      const auto value = given.find(config::KeyName(row));
+      lines.push_back(std::string(row.key) + "=" +
+                      (value != given.end() ? value->second : defaults.*row.value));
+    }
+    lines.emplace_back();
+  };
+  section(true);
+  for (const char* line : {"[BanList]", "Count=0", "", "[Position]", "Top=100", "Left=100",
+                           "Height=386", "Width=546", ""}) {
+    lines.emplace_back(line);
+  }
+  section(false);
+  return IniText(lines);
+}
+
 int EntriesIn(const std::string& folder) {
   int count = 0;
   if (DIR* dir = opendir(folder.c_str())) {

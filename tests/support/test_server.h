@@ -135,6 +135,12 @@ template <class Host, std::size_t N>
 // and the given "Section.Key" -> value entries, grouped by section.
 [[nodiscard]] std::string TestInstanceIni(const SettingsMap& settings);
 
+// The settings file that a first start at settingsFile writes: each key of
+// the settings table at its default unless given names it, the empty ban
+// list, the window position and the colours, sections in the file's order.
+[[nodiscard]] std::string FirstStartIni(const std::string& settingsFile,
+                                        const SettingsMap& given = {});
+
 // A whole file's bytes; empty when it is missing.
 [[nodiscard]] std::string ReadFile(const std::string& path);
 // Replaces a file with the bytes.

@@ -111,25 +111,7 @@ TEST(PathsFor, ReplacesTheFileNameExtension) {
 TEST(StartUpSequence, FirstStartWritesEveryDefaultInOrder) {
   TempDir dir;
   const InstancePaths paths = dir.Paths();
-  const std::string folder = dir.File("");
-  const std::string expected =
-      "[Program]\r\nVersion=" + std::string(base::kVersion) +
-      "\r\nUserMax=64\r\nChanMax=10\r\nAddressMax=0\r\nRegisterTimeout=0\r\nFloodBurst=0\r\n"
-      "FloodRate=1\r\n\r\n"
-      "[Server]\r\nPort=6667\r\nPassWord=\r\nName=" +
-      std::string(testing::kServerName) +
-      "\r\nInformation=Harbor City\r\n"
-      "UserMode=oirw\r\nChanMode=abiklmnopqstv\r\nMotdPath=" +
-      folder + "zelkord.MTD\r\nCharset=ISO-2022-JP\r\nTlsPort=\r\nTlsCertificate=" + folder +
-      "zelkord.crt\r\nTlsKey=" + folder + "zelkord.key\r\n\r\n" +
-      "[Client]\r\nNick=ZELKNIK\r\nReal=Zelkord Admin\r\n\r\n"
-      "[Log]\r\nLines=200\r\nSave=Disable\r\nPath=" +
-      folder + "\r\n\r\n" + "[Web]\r\nPort=80\r\nPassWord=\r\nSend=Disable\r\nIndexForm=" + folder +
-      "IndexForm.html\r\nLogForm=" + folder + "LogForm.html\r\n\r\n" +
-      "[BanList]\r\nCount=0\r\n\r\n"
-      "[Position]\r\nTop=100\r\nLeft=100\r\nHeight=386\r\nWidth=546\r\n\r\n"
-      "[Color]\r\nWebLogBack=clGray\r\nWebLogFore=clWindowText\r\nLogBack=clWindow\r\n"
-      "LogFore=clWindowText\r\n\r\n";
+  const std::string expected = testing::FirstStartIni(paths.settingsFile);
 
   const LoadedSettings first = StartUp(paths);
   EXPECT_EQ(ReadFile(paths.settingsFile), expected);
