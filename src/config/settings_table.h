@@ -24,7 +24,7 @@ struct Settings {
       programRegisterTimeout, programFloodBurst, programFloodRate;
   std::string serverPort, serverPassWord, serverName, serverInformation, serverUserMode,
       serverChanMode, serverMotdPath, serverCharset, serverTlsPort, serverTlsCertificate,
-      serverTlsKey;
+      serverTlsKey, serverNetwork;
   std::string clientNick, clientReal;
   std::string logLines, logSave, logPath;
   std::string webPort, webPassWord, webSend, webIndexForm, webLogForm;
@@ -215,6 +215,11 @@ inline constexpr SettingsKey kSettingsTable[] = {
      .kind = SettingKind::Path,
      .applied = AppliedBy::TlsReload,
      .field = {SettingsPageId::Server, 8, FieldWidget::Line, "TLS秘密鍵", "EditTlsKey", 3}},
+    // The network name clients show; empty means Server.Name.
+    {.section = "Server",
+     .key = "Network",
+     .value = &Settings::serverNetwork,
+     .field = {SettingsPageId::Server, 9, FieldWidget::Line, "ﾈｯﾄﾜｰｸ名", "EditNetwork"}},
     {.section = "Client",
      .key = "Nick",
      .value = &Settings::clientNick,
