@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/sjis.h"
+
 namespace zelkord::config {
 
 namespace {
@@ -19,31 +21,6 @@ constexpr std::size_t kReadChunkBytes = 4096;
 constexpr int kTempNameAttempts = 100;
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask like any new file
 constexpr mode_t kPermissionBits = 07777;
-
-constexpr bool IsLeadByte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-constexpr unsigned char FoldAscii(unsigned char byte) {
-  return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
-}
-
-// Names match without regard to ASCII letter case. The byte after a Shift_JIS
-// lead byte is compared exactly: folding it would make different double-byte
-// characters equal.
-bool NamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (FoldAscii(x) != FoldAscii(y)) return false;
-    if (IsLeadByte(x) && i + 1 < a.size()) {
-      ++i;
-      if (a[i] != b[i]) return false;
-    }
-  }
-  return true;
-}
 
 std::string_view OneLine(std::string_view value) {
   return value.substr(0, value.find_first_of("\r\n"));
@@ -144,14 +121,14 @@ IniFile IniFile::Parse(std::string_view text) {
 
 const IniFile::Section* IniFile::FindSection(std::string_view name) const {
   for (const Section& section : sections_) {
-    if (NamesEqual(section.name, name)) return &section;
+    if (base::EqualsFolded(section.name, name)) return &section;
   }
   return nullptr;
 }
 
 IniFile::Section* IniFile::FindSection(std::string_view name) {
   for (Section& section : sections_) {
-    if (NamesEqual(section.name, name)) return &section;
+    if (base::EqualsFolded(section.name, name)) return &section;
   }
   return nullptr;
 }
@@ -162,7 +139,7 @@ std::string IniFile::Read(std::string_view section, std::string_view key,
     for (const Line& line : found->lines) {
       if (line.keyLength == std::string::npos) continue;
       const std::string_view text = line.text;
-      if (NamesEqual(text.substr(0, line.keyLength), key)) {
+      if (base::EqualsFolded(text.substr(0, line.keyLength), key)) {
         return std::string(text.substr(line.keyLength + 1));
       }
     }
@@ -181,7 +158,7 @@ void IniFile::Write(std::string_view section, std::string_view key, std::string_
   }
   for (Line& line : target->lines) {
     if (line.keyLength == std::string::npos) continue;
-    if (NamesEqual(std::string_view(line.text).substr(0, line.keyLength), key)) {
+    if (base::EqualsFolded(std::string_view(line.text).substr(0, line.keyLength), key)) {
       line.text.resize(line.keyLength + 1);
       line.text.append(value);
       return;
@@ -194,7 +171,8 @@ void IniFile::Write(std::string_view section, std::string_view key, std::string_
 }
 
 void IniFile::EraseSection(std::string_view section) {
-  std::erase_if(sections_, [section](const Section& s) { return NamesEqual(s.name, section); });
+  std::erase_if(sections_,
+                [section](const Section& s) { return base::EqualsFolded(s.name, section); });
 }
 
 bool IniFile::HasSection(std::string_view section) const {

@@ -14,6 +14,7 @@
 #include <limits>
 #include <utility>
 
+#include "base/sjis.h"
 #include "base/version.h"
 #include "config/ini_file.h"
 
@@ -114,13 +115,6 @@ constexpr std::array<unsigned, 25> kSystemRgb{
     0xFFFFE1,  // tooltip background
 };
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    const auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    return fold(x) == fold(y);
-  });
-}
-
 // The decimal grammar of ToInt without the exception.
 std::optional<int> ParseDecimal(std::string_view text) {
   bool negative = false;
@@ -208,17 +202,6 @@ bool Update(const std::string& settingsFile, Change change) {
   if (!ini) return false;
   change(*ini);
   return ini->Save(settingsFile);
-}
-
-bool IsLeadByte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-// The length of chunk without a double-byte character cut in half at its end.
-std::size_t WholeCharacters(std::string_view chunk) {
-  std::size_t i = 0;
-  while (i < chunk.size()) i += IsLeadByte(static_cast<unsigned char>(chunk[i])) ? 2 : 1;
-  return i > chunk.size() && chunk.size() > 1 ? chunk.size() - 1 : chunk.size();
 }
 
 }  // namespace
@@ -456,7 +439,7 @@ std::vector<std::string> LoadMotd(const std::string& path) {
       if (chunk.back() == '\r' && text[pos + chunk.size()] == '\n') {
         chunk = text.substr(pos, chunk.size() + 1);
       } else {
-        chunk = chunk.substr(0, WholeCharacters(chunk));
+        chunk = chunk.substr(0, base::SjisPrefix(text.substr(pos), chunk.size()));
       }
     }
     pos += chunk.size();
@@ -471,7 +454,7 @@ std::vector<std::string> LoadMotd(const std::string& path) {
 
 std::optional<int> ColorFromText(std::string_view text) {
   for (const NamedColor& color : kNamedColors) {
-    if (EqualsIgnoringCase(color.name, text)) return static_cast<int>(color.value);
+    if (base::EqualsFolded(color.name, text)) return static_cast<int>(color.value);
   }
   if (!text.empty() && text.front() == '$') return ParseHex(text.substr(1));
   return ParseDecimal(text);

@@ -103,12 +103,6 @@ class BoundedWriter {
   std::size_t limit_;
 };
 
-// A text inserted by %s stops at its first NUL, as a C string would.
-std::string_view CText(std::string_view text) {
-  const std::size_t nul = text.find('\0');
-  return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
-
 void AppendNumber(BoundedWriter& writer, int number, std::size_t width, bool zeroPad) {
   std::array<char, 16> digits{};
   const long long wide = number;
@@ -125,7 +119,8 @@ void AppendNumber(BoundedWriter& writer, int number, std::size_t width, bool zer
 }
 
 void AppendText(BoundedWriter& writer, std::string_view text, std::size_t width) {
-  const std::string_view shown = CText(text);
+  // %s stops at a NUL, as a C string would.
+  const std::string_view shown = base::UpToNul(text);
   if (width > shown.size()) writer.AppendRepeated(width - shown.size(), ' ');
   writer.Append(shown);
 }

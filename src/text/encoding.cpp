@@ -113,11 +113,6 @@ const Tables& Cp932() {
   return tables;
 }
 
-std::string_view UpToNul(std::string_view text) {
-  const std::size_t nul = text.find('\0');
-  return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
-
 // Reads one strict UTF-8 sequence at text[i]: its code point and length,
 // or length 0 when the bytes there do not form one.
 struct Utf8Char {
@@ -271,18 +266,6 @@ void SjisToWellFormedSjis(std::string_view sjis, std::string& out) {
   return pair;
 }
 
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string_view EncodingName(Encoding encoding) {
@@ -313,7 +296,7 @@ std::optional<Encoding> ParseEncoding(std::string_view name) {
       {"cp932", Encoding::ShiftJis},
   };
   for (const Alias& alias : kAliases) {
-    if (EqualsIgnoringCase(name, alias.name)) return alias.encoding;
+    if (base::EqualsFolded(name, alias.name)) return alias.encoding;
   }
   return std::nullopt;
 }
@@ -369,16 +352,16 @@ void DecodeLine(Encoding from, std::string_view wire, std::string& out) {
     case Encoding::Iso2022Jp:
       if (std::any_of(wire.begin(), wire.end(),
                       [](char c) { return static_cast<unsigned char>(c) >= 0xE0; })) {
-        FromWireText(WithUtf8AsSjis(UpToNul(wire)), out);
+        FromWireText(WithUtf8AsSjis(base::UpToNul(wire)), out);
       } else {
         FromWireText(wire, out);
       }
       return;
     case Encoding::Utf8:
-      Utf8ToSjis(UpToNul(wire), out);
+      Utf8ToSjis(base::UpToNul(wire), out);
       return;
     case Encoding::ShiftJis:
-      out.assign(UpToNul(wire));
+      out.assign(base::UpToNul(wire));
       return;
   }
 }
@@ -390,10 +373,10 @@ void EncodeLine(Encoding to, std::string_view sjis, std::string& out) {
       ToWireText(sjis, out);
       return;
     case Encoding::Utf8:
-      SjisToUtf8(UpToNul(sjis), out);
+      SjisToUtf8(base::UpToNul(sjis), out);
       return;
     case Encoding::ShiftJis:
-      SjisToWellFormedSjis(UpToNul(sjis), out);
+      SjisToWellFormedSjis(base::UpToNul(sjis), out);
       return;
   }
 }

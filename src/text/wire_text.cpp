@@ -1,6 +1,8 @@
 // Shift_JIS <-> ISO-2022-JP byte algorithms used at the socket boundary.
 #include "text/wire_text.h"
 
+#include "base/sjis.h"
+
 namespace zelkord::text {
 
 namespace {
@@ -8,12 +10,6 @@ namespace {
 constexpr char kEsc = 0x1B;
 constexpr std::string_view kEnterDoubleByte = "\x1B$B";
 constexpr std::string_view kLeaveDoubleByte = "\x1B(B";
-
-// The texts were zero-terminated originally; a NUL ends them.
-std::string_view UpToNul(std::string_view text) {
-  const std::size_t nul = text.find('\0');
-  return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
 
 // Lead bytes for the wire conversion stop at 0xEF: the user-defined area
 // above has no ISO-2022-JP row.
@@ -67,7 +63,7 @@ void AppendJisPair(unsigned char lead, unsigned char trail, std::string& out) {
 
 void ToWireText(std::string_view sjis, std::string& out) {
   out.clear();
-  const std::string_view text = UpToNul(sjis);
+  const std::string_view text = base::UpToNul(sjis);
   bool doubleByte = false;
   std::size_t i = 0;
   while (i < text.size()) {
@@ -102,7 +98,7 @@ std::string ToWireText(std::string_view sjis) {
 
 void FromWireText(std::string_view wire, std::string& out) {
   out.clear();
-  const std::string_view text = UpToNul(wire);
+  const std::string_view text = base::UpToNul(wire);
   enum class Mode { Roman, Kanji, Katakana };
   Mode mode = Mode::Roman;
   std::size_t i = 0;
