@@ -70,6 +70,7 @@ constexpr std::array kRelayTable{
     FormatEntry{kRelayKick, ":%s!%s@%s KICK %s %s :%s"},
     FormatEntry{kRelayQuit, ":%s!%s@%s QUIT :%s"},
     FormatEntry{kRelayExcessFlood, "ERROR :Closing Link: Excess Flood"},
+    FormatEntry{kRelayPing, "PING :%s"},
     FormatEntry{kTableEnd, ":%s!%s@%s :Server Err (COMMAND Not Found)"},
 };
 

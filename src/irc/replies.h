@@ -61,6 +61,7 @@ inline constexpr int kRelayPong = 1005;
 inline constexpr int kRelayKick = 1006;
 inline constexpr int kRelayQuit = 1007;
 inline constexpr int kRelayExcessFlood = 1008;  // the last line to a flooding client
+inline constexpr int kRelayPing = 1009;
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;

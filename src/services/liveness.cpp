@@ -2,6 +2,7 @@
 #include "services/liveness.h"
 
 #include "irc/protocol.h"
+#include "irc/replies.h"
 #include "irc/send.h"
 
 namespace zelkord::services {
@@ -9,7 +10,7 @@ namespace zelkord::services {
 void LivenessSweep(irc::ProtocolState& protocol) {
   irc::ProtocolLock lock(protocol);
   irc::UserTable& users = *protocol.users;
-  const std::string ping = "PING :" + protocol.settings.serverName;
+  const std::string ping = irc::FormatRelay(irc::kRelayPing, {protocol.settings.serverName});
   // Slot 0 is the operator client's, which never answers.
   for (int index = 1; index < users.Capacity(); ++index) {
     irc::UserSlot& slot = users.Slot(index);

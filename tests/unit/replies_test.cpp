@@ -141,6 +141,7 @@ TEST(FormatRelay, EveryEntry) {
   EXPECT_EQ(FormatRelay(kRelayKick, {"n", "u", "h", "#a", "t", "bye"}), ":n!u@h KICK #a t :bye");
   EXPECT_EQ(FormatRelay(kRelayQuit, {"n", "u", "h", "gone"}), ":n!u@h QUIT :gone");
   EXPECT_EQ(FormatRelay(kRelayExcessFlood, {"n"}), "ERROR :Closing Link: Excess Flood");
+  EXPECT_EQ(FormatRelay(kRelayPing, {"Zel.Server(^^"}), "PING :Zel.Server(^^");
   EXPECT_EQ(FormatRelay(kTableEnd, {"n", "u", "h"}), ":n!u@h :Server Err (COMMAND Not Found)");
   EXPECT_EQ(FormatRelay(1234, {"n", "u", "h"}), ":n!u@h :Server Err (COMMAND Not Found)");
   EXPECT_EQ(FormatRelay(kRplWelcome, {"n", "u", "h"}), ":n!u@h :Server Err (COMMAND Not Found)");
