@@ -45,10 +45,10 @@ std::string CodeConverter::Convert(std::string_view text) {
   return out;
 }
 
-std::string SjisToUtf8(std::string_view sjis) {
+std::string SjisToDisplayUtf8(std::string_view sjis) {
   return CodeConverter("UTF-8", "CP932").Convert(sjis);
 }
-std::string Utf8ToSjis(std::string_view utf8) {
+std::string DisplayUtf8ToSjis(std::string_view utf8) {
   return CodeConverter("CP932", "UTF-8").Convert(utf8);
 }
 

@@ -1,5 +1,7 @@
-// Conversion between the internal Shift_JIS (code page 932) text and UTF-8,
-// for the console and the window.
+// Conversion between the internal Shift_JIS (code page 932) text and UTF-8
+// for display: the console, the window and what is typed into it. Unlike the
+// wire conversion of text/encoding.h, which sends the geta mark, a character
+// that does not convert becomes a '?', as a display shows it.
 #pragma once
 
 #include <string>
@@ -26,8 +28,9 @@ class CodeConverter {
 
 // Converts Shift_JIS (code page 932) text to UTF-8 for display; bytes that do
 // not convert become '?'. Any thread.
-[[nodiscard]] std::string SjisToUtf8(std::string_view sjis);
-// Converts UTF-8 text to Shift_JIS; characters without a code become '?'. Any thread.
-[[nodiscard]] std::string Utf8ToSjis(std::string_view utf8);
+[[nodiscard]] std::string SjisToDisplayUtf8(std::string_view sjis);
+// Converts UTF-8 display text (as typed) to Shift_JIS; characters without a
+// code become '?'. Any thread.
+[[nodiscard]] std::string DisplayUtf8ToSjis(std::string_view utf8);
 
 }  // namespace zelkord::text

@@ -66,7 +66,7 @@ void HeadlessDesk::ShowError(std::string_view text) {
   // Errors are written at once and unqueued: the person must see them even
   // when the process is about to exit.
   if (errOut_ != nullptr) {
-    std::string line = "zelkord: " + text::SjisToUtf8(text) + "\n";
+    std::string line = "zelkord: " + text::SjisToDisplayUtf8(text) + "\n";
     std::fputs(line.c_str(), errOut_);
     std::fflush(errOut_);
   }

@@ -9,13 +9,13 @@ namespace {
 
 TEST(TextConversion, RoundTripsJapanese) {
   const std::string sjis = "\x93\xfa\x96\x7b\x8c\xea abc \xb1";  // 日本語 abc ｱ
-  EXPECT_EQ(SjisToUtf8(sjis), "日本語 abc ｱ");
-  EXPECT_EQ(Utf8ToSjis("日本語 abc ｱ"), sjis);
+  EXPECT_EQ(SjisToDisplayUtf8(sjis), "日本語 abc ｱ");
+  EXPECT_EQ(DisplayUtf8ToSjis("日本語 abc ｱ"), sjis);
 }
 
 TEST(TextConversion, OneQuestionMarkPerMissingCharacter) {
-  EXPECT_EQ(Utf8ToSjis("a€b😀c"), "a?b?c");
-  EXPECT_EQ(SjisToUtf8("a\x81"), "a?");  // a lone lead byte at the end
+  EXPECT_EQ(DisplayUtf8ToSjis("a€b😀c"), "a?b?c");
+  EXPECT_EQ(SjisToDisplayUtf8("a\x81"), "a?");  // a lone lead byte at the end
 }
 
 }  // namespace

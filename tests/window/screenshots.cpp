@@ -14,7 +14,7 @@ namespace {
 
 // A line typed in UTF-8, as a client puts it on the wire (ISO-2022-JP).
 std::string Wire(const std::string& utf8) {
-  return text::ToWireText(text::Utf8ToSjis(utf8));
+  return text::ToWireText(text::DisplayUtf8ToSjis(utf8));
 }
 
 bool Save(window::qt::MainWindow& mainWindow, const std::string& folder, const std::string& name) {

@@ -246,7 +246,7 @@ void MainWindow::DisableQuitButton() {
 
 void MainWindow::ShowError(std::string_view text) {
   // Also on stderr: an error during the last shut-down has no window left.
-  const std::string line = "zelkord: " + text::SjisToUtf8(text) + "\n";
+  const std::string line = "zelkord: " + text::SjisToDisplayUtf8(text) + "\n";
   std::fputs(line.c_str(), stderr);
   if (errors_.size() == kErrorsKept) errors_.erase(errors_.begin());
   errors_.emplace_back(text);
@@ -266,7 +266,7 @@ void MainWindow::ShowPendingErrors() {
 }
 
 void MainWindow::ShowStatus(std::string_view text) {
-  const std::string line = "zelkord: " + text::SjisToUtf8(text) + "\n";
+  const std::string line = "zelkord: " + text::SjisToDisplayUtf8(text) + "\n";
   std::fputs(line.c_str(), stdout);
   std::fflush(stdout);
 }

@@ -8,14 +8,14 @@ namespace zelkord::window::qt {
 
 QString ToQt(std::string_view sjis) {
   if (sjis.empty()) return {};
-  const std::string utf8 = text::SjisToUtf8(sjis);
+  const std::string utf8 = text::SjisToDisplayUtf8(sjis);
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 std::string FromQt(const QString& text) {
   if (text.isEmpty()) return {};
   const QByteArray utf8 = text.toUtf8();
-  return text::Utf8ToSjis(
+  return text::DisplayUtf8ToSjis(
       std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
