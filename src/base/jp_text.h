@@ -1,5 +1,5 @@
 // The system's own Japanese texts, as the Shift_JIS bytes that go into the
-// views, the day logs and the status pages. Spelled as escapes so the bytes
+// channel views and the day logs. Spelled as escapes so the bytes
 // do not depend on the source file's encoding.
 #pragma once
 
@@ -27,24 +27,5 @@ inline constexpr std::string_view kQuitLeft =
 inline constexpr std::string_view kNickChange =
     "\x83j\x83"
     "b\x83N\x83l\x81[\x83\x80\x95\xCF\x8DX ";
-
-// caption mark: operator of the channel: "◎"
-inline constexpr std::string_view kMarkOperator = "\x81\x9D";
-
-// caption mark: plain member: "○"
-inline constexpr std::string_view kMarkMember = "\x81\x9B";
-
-// caption mark: not in the channel (ideographic space): "　"
-inline constexpr std::string_view kMarkAbsent = "\x81@";
-
-// index page header cells: channel name, user count, topic:
-// "<TD>チャンネル名</TD><TD>ユーザ数</TD><TD>トピック</TD>"
-inline constexpr std::string_view kIndexHeaderRow =
-    "<TD>\x83`\x83\x83\x83\x93\x83l\x83\x8B\x96\xBC</TD><TD>\x83\x86\x81[\x83U\x90\x94</"
-    "TD><TD>\x83g\x83s\x83"
-    "b\x83N</TD>";
-
-// communication log page caption: "通信ログ"
-inline constexpr std::string_view kCommLogCaption = "\x92\xCA\x90M\x83\x8D\x83O";
 
 }  // namespace zelkord::base::jp

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "base/jp_text.h"
 #include "base/sjis.h"
 #include "irc/protocol.h"
 #include "net/tcp.h"
@@ -55,7 +54,7 @@ bool ChannelView(irc::ProtocolState& protocol, const std::string& name,
 
 std::string IndexPart(const std::vector<ChannelRow>& rows) {
   std::string part = "<TABLE BORDER=\"2\">\r\n<TR>";
-  part.append(base::jp::kIndexHeaderRow).append("</TR>\r\n");
+  part.append(kIndexHeaderRow).append("</TR>\r\n");
   for (const ChannelRow& row : rows) {
     const std::string link =
         EscapeHtml(std::string_view(row.name).substr(row.name.empty() ? 0 : 1));

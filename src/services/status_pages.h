@@ -22,6 +22,12 @@ inline constexpr int kWebRequestTimeoutMs = 10000;  // for the whole request
 inline constexpr int kMaxWebRequests = 64;          // served at once
 inline constexpr std::string_view kListMarker = "<ZELKORD-LIST>";
 inline constexpr std::string_view kLogMarker = "<ZELKORD-LOG>";
+// The index page's header cells, channel name, user count and topic, in
+// Shift_JIS: "<TD>チャンネル名</TD><TD>ユーザ数</TD><TD>トピック</TD>"
+inline constexpr std::string_view kIndexHeaderRow =
+    "<TD>\x83`\x83\x83\x83\x93\x83l\x83\x8B\x96\xBC</TD><TD>\x83\x86\x81[\x83U\x90\x94</"
+    "TD><TD>\x83g\x83s\x83"
+    "b\x83N</TD>";
 
 // The web request view, appended by web threads; own lock.
 class WebRequestView {

@@ -1,9 +1,7 @@
 // Snapshots and user-list actions for the window.
-#include "server/desk_actions.h"
+#include "window/desk_actions.h"
 
-#include "base/jp_text.h"
-
-namespace zelkord::server {
+namespace zelkord::window {
 namespace {
 
 // The live slot of the row, or kNotFound for the first row, no row, or a
@@ -58,10 +56,10 @@ UserDetails ShowUserDetails(irc::ProtocolState& protocol, std::string_view nick)
   details.address = user.address;
   for (int index = 0; index < protocol.channels->Count(); ++index) {
     const std::string name = protocol.channels->ChannelName(index);
-    std::string_view mark = base::jp::kMarkAbsent;
+    std::string_view mark = kMarkAbsent;
     for (const irc::JoinedChannel& joined : user.channels) {
       if (joined.name == name) {
-        mark = joined.isOperator ? base::jp::kMarkOperator : base::jp::kMarkMember;
+        mark = joined.isOperator ? kMarkOperator : kMarkMember;
         break;
       }
     }
@@ -89,4 +87,4 @@ bool RefuseConnection(irc::ProtocolState& protocol, int selectedRow, std::string
   return true;
 }
 
-}  // namespace zelkord::server
+}  // namespace zelkord::window

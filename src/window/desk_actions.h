@@ -9,7 +9,7 @@
 
 #include "irc/protocol.h"
 
-namespace zelkord::server {
+namespace zelkord::window {
 
 struct ChannelPageSnapshot {
   std::string name;
@@ -28,6 +28,13 @@ struct ChannelPageSnapshot {
 // The slots whose communication log page is open, in slot order. Any thread.
 [[nodiscard]] std::vector<int> OpenLogPages(irc::ProtocolState& protocol);
 
+// The marks before each channel name in the user details' channel captions,
+// in Shift_JIS: operator of the channel "◎", plain member "○", not in it
+// (an ideographic space) "　".
+inline constexpr std::string_view kMarkOperator = "\x81\x9D";
+inline constexpr std::string_view kMarkMember = "\x81\x9B";
+inline constexpr std::string_view kMarkAbsent = "\x81@";
+
 struct UserDetails {
   bool found = false;
   std::string userName;
@@ -35,8 +42,8 @@ struct UserDetails {
   std::string serverName;
   std::string realName;
   std::string address;
-  // One caption per channel in table order: a two-byte mark ("◎" operator,
-  // "○" member, "　" not in it) followed by the channel name.
+  // One caption per channel in table order: its mark followed by the channel
+  // name.
   std::vector<std::string> channelCaptions;
 };
 
@@ -51,4 +58,4 @@ bool ForceDisconnect(irc::ProtocolState& protocol, int selectedRow, std::string_
 // listed already), then disconnects as above. Main thread.
 bool RefuseConnection(irc::ProtocolState& protocol, int selectedRow, std::string_view rowText);
 
-}  // namespace zelkord::server
+}  // namespace zelkord::window

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "base/jp_text.h"
 #include "net/tcp.h"
 #include "services/status_pages.h"
 #include "support/http_fetch.h"
@@ -856,7 +855,7 @@ TEST(HostileNames, EveryByteValueStaysInTheLogFolderAndOutOfThePageMarkup) {
   // markup characters, and the names unescaping to the channels themselves.
   const std::string index = Fetch(web.Port(), "GET / HTTP/1.0\r\n\r\n", 20000);
   const std::string head = kPageHeader + "<html>\r\n<TABLE BORDER=\"2\">\r\n<TR>" +
-                           std::string(base::jp::kIndexHeaderRow) + "</TR>\r\n";
+                           std::string(services::kIndexHeaderRow) + "</TR>\r\n";
   const std::string tail = "</TABLE>\r\n</html>\r\n";
   ASSERT_EQ(index.rfind(head, 0), 0u);
   ASSERT_GE(index.size(), head.size() + tail.size());

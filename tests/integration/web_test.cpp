@@ -5,7 +5,6 @@
 
 #include <chrono>
 
-#include "base/jp_text.h"
 #include "services/status_pages.h"
 #include "support/http_fetch.h"
 #include "support/wait.h"
@@ -21,7 +20,7 @@ TEST(Web, IndexListsTheChannelsEscaped) {
   ASSERT_NE(ann->ReadUntil(" TOPIC "), "<timeout>");
   const std::string expected =
       kPageHeader + "<html>\r\n<TABLE BORDER=\"2\">\r\n<TR>" +
-      std::string(base::jp::kIndexHeaderRow) +
+      std::string(services::kIndexHeaderRow) +
       "</TR>\r\n<TR><TD><A HREF=\"a\">#a</A></TD><TD>1</TD><TD>&lt;b&gt;bold&lt;/b&gt; &amp; "
       "&#39;q&#39; by ann</TD></TR>\r\n</TABLE>\r\n</html>\r\n";
   EXPECT_EQ(Get(web.Port(), "/"), expected);

@@ -47,7 +47,7 @@ TEST(MainWindow, ShowsTheSystemsOwnCaptions) {
   } cases[] = {
       {mainWindow.windowTitle(), "Zelkord Ver. 1.07"},
       {mainWindow.PageTabs()->tabText(0), "\x90\xDD\x92\xE8"},
-      {mainWindow.PageTabs()->tabText(1), std::string(base::jp::kCommLogCaption)},
+      {mainWindow.PageTabs()->tabText(1), "\x92\xCA\x90M\x83\x8D\x83O"},
       {inner->tabText(0), "\xCC\xDF\xDB\xB8\xDE\xD7\xD1"},
       {inner->tabText(1), "\xBB\xB0\xCA\xDE\xB0"},
       {inner->tabText(2), "\xB8\xD7\xB2\xB1\xDD\xC4"},
@@ -259,9 +259,9 @@ TEST(UserDetails, ShowTheUserAndMarkEveryChannelCaption) {
   const std::vector<std::string> panels{"user", "host", "server", "Real Name", "127.0.0.1"};
   for (int i = 0; i < 5; ++i)
     EXPECT_EQ(Shown(mainWindow.DetailText(i)), panels[static_cast<std::size_t>(i)]);
-  const std::vector<std::string> captions{std::string(base::jp::kMarkOperator) + "#a",
-                                          std::string(base::jp::kMarkMember) + "#b",
-                                          std::string(base::jp::kMarkAbsent) + "#c"};
+  const std::vector<std::string> captions{std::string(window::kMarkOperator) + "#a",
+                                          std::string(window::kMarkMember) + "#b",
+                                          std::string(window::kMarkAbsent) + "#c"};
   for (std::size_t i = 0; i < captions.size(); ++i) {
     EXPECT_EQ(Shown(mainWindow.TabCaption(mainWindow.ChannelPages()[i])), captions[i]);
   }

@@ -77,7 +77,7 @@ ChannelPage::ChannelPage(std::string name, int back, int fore, QWidget* parent)
   connect(view_, &LineView::leftPressed, this, &ChannelPage::viewMenuRequested);
 }
 
-void ChannelPage::Update(const server::ChannelPageSnapshot& snapshot) {
+void ChannelPage::Update(const window::ChannelPageSnapshot& snapshot) {
   if (snapshot.members != members_) {
     members_ = snapshot.members;
     memberList_->clear();

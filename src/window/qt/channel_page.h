@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "server/desk_actions.h"
+#include "window/desk_actions.h"
 #include "window/qt/line_view.h"
 
 namespace zelkord::window::qt {
@@ -46,7 +46,7 @@ class ChannelPage : public QWidget {
   void SetMark(std::string_view mark) { mark_.assign(mark); }
 
   // Shows the channel's members, status texts and view lines. Main thread.
-  void Update(const server::ChannelPageSnapshot& snapshot);
+  void Update(const window::ChannelPageSnapshot& snapshot);
   // Recolours the view and the input line. Main thread.
   void SetColors(int back, int fore);
   [[nodiscard]] int BackValue() const { return back_; }

@@ -20,9 +20,9 @@
 #include <ctime>
 
 #include "base/clock.h"
-#include "server/desk_actions.h"
 #include "services/operator_client.h"
 #include "text/sjis_utf8.h"
+#include "window/desk_actions.h"
 #include "window/headless_desk.h"
 #include "window/qt/captions.h"
 #include "window/qt/popup_menus.h"
@@ -424,7 +424,7 @@ void MainWindow::Refresh() {
 }
 
 void MainWindow::SyncUserList() {
-  std::vector<std::string> rows = server::SnapshotUserList(server_->protocol);
+  std::vector<std::string> rows = window::SnapshotUserList(server_->protocol);
   if (rows == userRows_) return;
   std::size_t differing = rows.size() + 1;
   if (rows.size() == userRows_.size()) {
@@ -488,8 +488,8 @@ void MainWindow::RemoveChannelPage(ChannelPage* page) {
 }
 
 void MainWindow::SyncChannels(const std::set<std::string>& removed, bool rebuild) {
-  const std::vector<server::ChannelPageSnapshot> snapshots =
-      server::SnapshotChannels(server_->protocol);
+  const std::vector<window::ChannelPageSnapshot> snapshots =
+      window::SnapshotChannels(server_->protocol);
   for (ChannelPage* page : std::vector<ChannelPage*>(channelPages_)) {
     if (rebuild || removed.count(page->Name()) != 0) RemoveChannelPage(page);
   }
@@ -513,7 +513,7 @@ void MainWindow::SyncLogPages(const std::vector<unsigned char>& slotFlags, bool 
     const auto index = static_cast<std::size_t>(slot);
     return index < slotFlags.size() ? slotFlags[index] : 0;
   };
-  const std::vector<int> open = server::OpenLogPages(server_->protocol);
+  const std::vector<int> open = window::OpenLogPages(server_->protocol);
   for (LogPage* page : std::vector<LogPage*>(logPages_)) {
     const bool stillOpen = std::binary_search(open.begin(), open.end(), page->Slot());
     if (stillOpen && (flagsOf(page->Slot()) & kSlotReopened) == 0) continue;
@@ -561,7 +561,7 @@ void MainWindow::SelectUserRow(int row) {
 void MainWindow::ShowSelectedUserDetails() {
   const int row = SelectedUserRow();
   if (row < 0 || server_ == nullptr) return;
-  const server::UserDetails details = server::ShowUserDetails(server_->protocol, UserRowText(row));
+  const window::UserDetails details = window::ShowUserDetails(server_->protocol, UserRowText(row));
   if (!details.found) return;
   const std::array<const std::string*, 5> texts{&details.userName, &details.hostName,
                                                 &details.serverName, &details.realName,

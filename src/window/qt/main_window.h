@@ -3,7 +3,7 @@
 // the page tabs (settings, communication log, one page per
 // channel). Notifications from protocol threads only mark what changed and
 // post at most one refresh to the GUI thread; the refresh, at most every
-// kRefreshMs, reads the snapshots of server/desk_actions.h (and the log and
+// kRefreshMs, reads the snapshots of window/desk_actions.h (and the log and
 // web views' own) and changes the widgets where they differ. Nothing is
 // queued per line, so memory stays bounded under any load. The window also
 // owns the sweep timer (one liveness sweep a minute) and the two-step close:

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "server/desk_actions.h"
+#include "window/desk_actions.h"
 #include "window/qt/captions.h"
 #include "window/qt/main_window.h"
 #include "window/qt/qt_text.h"
@@ -125,14 +125,14 @@ bool PopupMenus::ForceDisconnect() {
   server::Server* server = mainWindow_.AttachedServer();
   if (server == nullptr) return false;
   const int row = mainWindow_.SelectedUserRow();
-  return server::ForceDisconnect(server->protocol, row, mainWindow_.UserRowText(row));
+  return window::ForceDisconnect(server->protocol, row, mainWindow_.UserRowText(row));
 }
 
 bool PopupMenus::RefuseConnection() {
   server::Server* server = mainWindow_.AttachedServer();
   if (server == nullptr) return false;
   const int row = mainWindow_.SelectedUserRow();
-  return server::RefuseConnection(server->protocol, row, mainWindow_.UserRowText(row));
+  return window::RefuseConnection(server->protocol, row, mainWindow_.UserRowText(row));
 }
 
 }  // namespace zelkord::window::qt
