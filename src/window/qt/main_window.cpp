@@ -31,6 +31,8 @@
 namespace zelkord::window::qt {
 namespace {
 
+using Coalescer = NotificationCoalescer;
+
 constexpr std::array<const char*, 5> kDetailPanelNames{"PanelUser", "PanelHost", "PanelServ",
                                                        "PanelReal", "PanelHostIP"};
 
@@ -66,7 +68,10 @@ void UserListBox::mousePressEvent(QMouseEvent* event) {
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent),
       webBack_(DefaultColor("clGray")),
-      webFore_(DefaultColor("clWindowText")) {
+      webFore_(DefaultColor("clWindowText")),
+      coalescer_([this] {
+        QMetaObject::invokeMethod(this, &MainWindow::OnRefreshPosted, Qt::QueuedConnection);
+      }) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromUtf8(kAppTitle));
   setMinimumSize(kMinimumWidth, kMinimumHeight);
@@ -274,106 +279,63 @@ void MainWindow::ShowStatus(std::string_view text) {
 // --- Notifications, any thread.
 
 void MainWindow::ShowWarning(std::string_view text) {
-  {
-    base::MutexLock lock(pendingMutex_);
-    if (pendingWarnings_.size() >= kWarningsKept) pendingWarnings_.pop_front();
-    pendingWarnings_.push_back(base::ClockTime(std::time(nullptr)) + " " + std::string(text));
-  }
-  MarkDirty(kWarningsDirty);
+  coalescer_.AddWarning(base::ClockTime(std::time(nullptr)) + " " + std::string(text));
 }
 
 void MainWindow::UserListChanged(std::string_view, std::string_view) {
-  MarkDirty(kUsersDirty);
+  coalescer_.MarkDirty(Coalescer::kUsersDirty);
 }
 
 void MainWindow::ChannelAdded(std::string_view) {
-  MarkDirty(kChannelsDirty);
+  coalescer_.MarkDirty(Coalescer::kChannelsDirty);
 }
 
 void MainWindow::ChannelRemoved(std::string_view name) {
-  {
-    base::MutexLock lock(pendingMutex_);
-    // A page of this name that is still shown is stale, even when a channel
-    // of the same name exists again by the time the window looks.
-    if (removedChannels_.size() < kRemovedChannelsKept) {
-      removedChannels_.emplace(name);
-    } else {
-      rebuildChannels_ = true;
-    }
-  }
-  MarkDirty(kChannelsDirty);
+  coalescer_.ChannelRemoved(name);
 }
 
 void MainWindow::MembersChanged(std::string_view) {
-  MarkDirty(kChannelsDirty);
+  coalescer_.MarkDirty(Coalescer::kChannelsDirty);
 }
 
 void MainWindow::TopicChanged(std::string_view, std::string_view) {
-  MarkDirty(kChannelsDirty);
+  coalescer_.MarkDirty(Coalescer::kChannelsDirty);
 }
 
 void MainWindow::ChannelLine(std::string_view, std::string_view) {
-  MarkDirty(kChannelsDirty);
+  coalescer_.MarkDirty(Coalescer::kChannelsDirty);
 }
 
 void MainWindow::LogPageOpened(int slot, std::string_view) {
-  MarkLogSlot(slot, kSlotChanged | kSlotReopened);
+  MarkLogSlot(slot, Coalescer::kSlotChanged | Coalescer::kSlotReopened);
 }
 
 void MainWindow::LogPageClosed(int slot) {
-  MarkLogSlot(slot, kSlotChanged);
+  MarkLogSlot(slot, Coalescer::kSlotChanged);
 }
 
 void MainWindow::LogPageCaption(int slot, std::string_view) {
-  MarkLogSlot(slot, kSlotChanged);
+  MarkLogSlot(slot, Coalescer::kSlotChanged);
 }
 
 void MainWindow::TrafficLogged(int slot, irc::Traffic, std::string_view) {
-  MarkLogSlot(slot, kSlotChanged);
+  MarkLogSlot(slot, Coalescer::kSlotChanged);
 }
 
 void MainWindow::SentLogged(const std::vector<int>& pages, std::string_view) {
-  MarkLogSlots(pages, kSlotChanged);
+  coalescer_.MarkLogSlots(pages, Coalescer::kSlotChanged);
 }
 
 void MainWindow::WebRequestLogged(std::string_view) {
-  MarkDirty(kWebViewDirty);
+  coalescer_.MarkDirty(Coalescer::kWebViewDirty);
 }
 
 void MainWindow::BanListChanged() {
-  MarkDirty(kBanListDirty);
+  coalescer_.MarkDirty(Coalescer::kBanListDirty);
 }
 
 void MainWindow::MarkLogSlot(int slot, unsigned char flags) {
-  MarkLogSlots({&slot, 1}, flags);
-}
-
-void MainWindow::MarkLogSlots(std::span<const int> pages, unsigned char flags) {
-  unsigned bits = 0;
-  {
-    base::MutexLock lock(pendingMutex_);
-    for (int slot : pages) {
-      if (slot < 0 || slot >= kTrackedLogSlots) {
-        bits |= kAllLogPagesDirty;
-        continue;
-      }
-      const auto index = static_cast<std::size_t>(slot);
-      if (logSlots_.size() <= index) logSlots_.resize(index + 1, 0);
-      logSlots_[index] |= flags;
-      bits |= kLogPagesDirty;
-    }
-  }
-  if (bits != 0) MarkDirty(bits);
-}
-
-void MainWindow::MarkDirty(unsigned bits) {
-  ++notifications_;
-  // The bits first, then the post: a refresh that has already taken the
-  // bits has also cleared refreshPosted_, so this change posts again.
-  dirty_.fetch_or(bits);
-  if (refreshPosted_.exchange(true)) return;
-  ++posts_;
-  QMetaObject::invokeMethod(this, &MainWindow::OnRefreshPosted, Qt::QueuedConnection);
+  coalescer_.MarkLogSlots({&slot, 1}, flags);
 }
 
 void MainWindow::OnRefreshPosted() {
@@ -383,39 +345,35 @@ void MainWindow::OnRefreshPosted() {
 }
 
 void MainWindow::RefreshNow() {
-  dirty_.fetch_or(kEverythingDirty);
-  Refresh();
+  Coalescer::Changes changes = coalescer_.Take();
+  changes.bits |= Coalescer::kEverythingDirty;
+  Apply(changes);
 }
 
 void MainWindow::Refresh() {
-  refreshPosted_ = false;
-  const unsigned bits = dirty_.exchange(0);
-  std::set<std::string> removed;
-  bool rebuild = false;
-  std::vector<unsigned char> slotFlags;
-  std::deque<std::string> warnings;
-  {
-    base::MutexLock lock(pendingMutex_);
-    warnings.swap(pendingWarnings_);
-    removed.swap(removedChannels_);
-    rebuild = rebuildChannels_;
-    rebuildChannels_ = false;
-    slotFlags.swap(logSlots_);
-  }
-  ++refreshes_;
+  Apply(coalescer_.Take());
+}
+
+void MainWindow::Apply(const NotificationCoalescer::Changes& changes) {
   sinceRefresh_.restart();
   if (server_ == nullptr) return;
-  if ((bits & kUsersDirty) != 0) SyncUserList();
+  const unsigned bits = changes.bits;
+  const std::set<std::string>& removed = changes.removedChannels;
+  const bool rebuild = changes.rebuildChannels;
+  const std::vector<unsigned char>& slotFlags = changes.slotFlags;
+  const std::deque<std::string>& warnings = changes.warnings;
+  if ((bits & Coalescer::kUsersDirty) != 0) SyncUserList();
   // What was taken from the sets is acted on even when its bit came too
   // late for this refresh: the bit only posts the next one.
-  if ((bits & kChannelsDirty) != 0 || !removed.empty() || rebuild) {
+  if ((bits & Coalescer::kChannelsDirty) != 0 || !removed.empty() || rebuild) {
     SyncChannels(removed, rebuild);
   }
-  if ((bits & (kLogPagesDirty | kAllLogPagesDirty)) != 0 || !slotFlags.empty()) {
-    SyncLogPages(slotFlags, (bits & kAllLogPagesDirty) != 0);
+  if ((bits & (Coalescer::kLogPagesDirty | Coalescer::kAllLogPagesDirty)) != 0 ||
+      !slotFlags.empty()) {
+    SyncLogPages(slotFlags, (bits & Coalescer::kAllLogPagesDirty) != 0);
   }
-  if ((bits & kWebViewDirty) != 0) webView_->SetLines(server_->webView.Snapshot());
-  if ((bits & kBanListDirty) != 0) settingsPages_->RefreshBanList();
+  if ((bits & Coalescer::kWebViewDirty) != 0) webView_->SetLines(server_->webView.Snapshot());
+  if ((bits & Coalescer::kBanListDirty) != 0) settingsPages_->RefreshBanList();
   for (const std::string& warning : warnings) ShowStatus(warning);
   if (!warnings.empty() && commLogWarning_ != nullptr) {
     commLogWarning_->setText(ToQt(warnings.back()));
@@ -516,7 +474,7 @@ void MainWindow::SyncLogPages(const std::vector<unsigned char>& slotFlags, bool 
   const std::vector<int> open = window::OpenLogPages(server_->protocol);
   for (LogPage* page : std::vector<LogPage*>(logPages_)) {
     const bool stillOpen = std::binary_search(open.begin(), open.end(), page->Slot());
-    if (stillOpen && (flagsOf(page->Slot()) & kSlotReopened) == 0) continue;
+    if (stillOpen && (flagsOf(page->Slot()) & Coalescer::kSlotReopened) == 0) continue;
     logTabs_->removeTab(logTabs_->indexOf(page));
     logPages_.erase(std::find(logPages_.begin(), logPages_.end(), page));
     page->hide();
@@ -530,7 +488,7 @@ void MainWindow::SyncLogPages(const std::vector<unsigned char>& slotFlags, bool 
       logTabs_->addTab(page, QString());
       logPages_.push_back(page);
     }
-    if (!created && !all && (flagsOf(slot) & kSlotChanged) == 0) continue;
+    if (!created && !all && (flagsOf(slot) & Coalescer::kSlotChanged) == 0) continue;
     if (page->Update(server_->protocol.commLog->Snapshot(slot)) || created) {
       logTabs_->setTabText(logTabs_->indexOf(page), TabText(page->Caption()));
     }
@@ -605,17 +563,6 @@ LogPage* MainWindow::FindLogPage(int slot) const {
 
 QString MainWindow::LogTabCaption(LogPage* page) const {
   return logTabs_ == nullptr ? QString() : logTabs_->tabText(logTabs_->indexOf(page));
-}
-
-MainWindow::RefreshCounts MainWindow::Counts() {
-  RefreshCounts counts;
-  counts.notifications = notifications_.load();
-  counts.posts = posts_.load();
-  counts.refreshes = refreshes_;
-  counts.posted = refreshPosted_.load();
-  base::MutexLock lock(pendingMutex_);
-  counts.removedChannels = removedChannels_.size();
-  return counts;
 }
 
 // --- Events.

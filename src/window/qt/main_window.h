@@ -1,11 +1,11 @@
 // The main window: the irc::Desk the server core talks to, shown as the top
 // band (user list, the five user detail panels, the web request view) over
 // the page tabs (settings, communication log, one page per
-// channel). Notifications from protocol threads only mark what changed and
-// post at most one refresh to the GUI thread; the refresh, at most every
-// kRefreshMs, reads the snapshots of window/desk_actions.h (and the log and
-// web views' own) and changes the widgets where they differ. Nothing is
-// queued per line, so memory stays bounded under any load. The window also
+// channel). Notifications from protocol threads go to the window's
+// NotificationCoalescer, which posts at most one refresh to the GUI thread;
+// the refresh, at most every kRefreshMs, reads the snapshots of
+// window/desk_actions.h (and the log and web views' own) and changes the
+// widgets where they differ. The window also
 // owns the sweep timer (one liveness sweep a minute) and the two-step close:
 // the first close request shuts the server down, and the window closes once
 // every connection thread has ended.
@@ -18,18 +18,15 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <set>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "base/mutex.h"
 #include "irc/desk.h"
 #include "server/server.h"
+#include "window/notification_coalescer.h"
 #include "window/qt/channel_page.h"
 #include "window/qt/line_view.h"
 #include "window/qt/log_page.h"
@@ -54,11 +51,6 @@ inline constexpr int kSweepIntervalMs = 60000;
 inline constexpr int kRefreshMs = 100;
 // How often a refused close is tried again while connections drain.
 inline constexpr int kDrainRetryMs = 20;
-// Channel names remembered as removed between two refreshes; beyond this
-// every channel page is rebuilt instead.
-inline constexpr std::size_t kRemovedChannelsKept = 64;
-// Log slots tracked one by one; a higher slot makes every page refresh.
-inline constexpr int kTrackedLogSlots = 65536;
 // How far below the window's top edge the user list menu opens.
 inline constexpr int kUserMenuDrop = 30;
 
@@ -78,6 +70,13 @@ class UserListBox : public QListWidget {
   void mousePressEvent(QMouseEvent* event) override;
 };
 
+// The window is the desk rather than owning one: the desk's main-thread
+// calls (the settings page, the geometry, the caption, the quit button,
+// errors) act on this window's own widgets and state, so a separate desk
+// object would only forward each of them here and reach into the window for
+// them. What needs no toolkit is kept out of the window instead: its
+// notifications go straight to the NotificationCoalescer it owns, and what
+// it asks of the core is window/desk_actions.h, both tested without Qt.
 class MainWindow : public QMainWindow, public irc::Desk {
   Q_OBJECT
 
@@ -113,7 +112,7 @@ class MainWindow : public QMainWindow, public irc::Desk {
   // --- Desk notifications. Any thread; never block, never call the core.
   void UserListChanged(std::string_view what, std::string_view nick) override;
   void ChannelAdded(std::string_view name) override;
-  void ChannelRemoved(std::string_view name) override EXCLUDES(pendingMutex_);
+  void ChannelRemoved(std::string_view name) override;
   void MembersChanged(std::string_view channel) override;
   void TopicChanged(std::string_view channel, std::string_view topicText) override;
   void ChannelLine(std::string_view channel, std::string_view line) override;
@@ -121,8 +120,7 @@ class MainWindow : public QMainWindow, public irc::Desk {
   void LogPageClosed(int slot) override;
   void LogPageCaption(int slot, std::string_view caption) override;
   void TrafficLogged(int slot, irc::Traffic direction, std::string_view text) override;
-  void SentLogged(const std::vector<int>& pages, std::string_view text) override
-      EXCLUDES(pendingMutex_);
+  void SentLogged(const std::vector<int>& pages, std::string_view text) override;
   void WebRequestLogged(std::string_view line) override;
   void BanListChanged() override;
 
@@ -160,42 +158,23 @@ class MainWindow : public QMainWindow, public irc::Desk {
   [[nodiscard]] const std::vector<std::string>& Errors() const { return errors_; }
 
   // Refresh bookkeeping, for checks that nothing piles up. Any thread.
-  struct RefreshCounts {
-    std::uint64_t notifications = 0;  // notifications received
-    std::uint64_t posts = 0;          // refreshes posted to the GUI thread
-    std::uint64_t refreshes = 0;      // refreshes run
-    bool posted = false;              // one refresh is on its way now
-    std::size_t removedChannels = 0;  // removals remembered for the next refresh
-  };
-  [[nodiscard]] RefreshCounts Counts() EXCLUDES(pendingMutex_);
+  using RefreshCounts = NotificationCoalescer::Counts;
+  [[nodiscard]] RefreshCounts Counts() { return coalescer_.CurrentCounts(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
-  enum DirtyBit : unsigned {
-    kUsersDirty = 1,
-    kChannelsDirty = 2,
-    kLogPagesDirty = 4,
-    kAllLogPagesDirty = 8,
-    kWebViewDirty = 16,
-    kBanListDirty = 32,
-    kWarningsDirty = 64,
-    kEverythingDirty = 127,
-  };
-  enum SlotFlag : unsigned char { kSlotChanged = 1, kSlotReopened = 2 };
   static constexpr std::size_t kErrorsKept = 16;
-  static constexpr std::size_t kWarningsKept = 16;  // the newest, between two refreshes
 
   // Creates the top band: user list, detail panels, web request view.
   QWidget* BuildTopBand();
-  void MarkDirty(unsigned bits);
-  void MarkLogSlot(int slot, unsigned char flags) EXCLUDES(pendingMutex_);
-  // Marks the pages' slots changed under one taking of the lock and one MarkDirty.
-  void MarkLogSlots(std::span<const int> pages, unsigned char flags) EXCLUDES(pendingMutex_);
+  void MarkLogSlot(int slot, unsigned char flags);
   void OnRefreshPosted();
-  void Refresh() EXCLUDES(pendingMutex_);
+  void Refresh();
+  // Brings the widgets up to the core's state where the changes say so.
+  void Apply(const NotificationCoalescer::Changes& changes);
   void SyncUserList();
   void SyncChannels(const std::set<std::string>& removed, bool rebuild);
   void SyncLogPages(const std::vector<unsigned char>& slotFlags, bool all);
@@ -230,22 +209,8 @@ class MainWindow : public QMainWindow, public irc::Desk {
   QTimer refreshTimer_;
   QTimer drainTimer_;
   QElapsedTimer sinceRefresh_;
-
-  // What changed since the last refresh, set from any thread.
-  std::atomic<unsigned> dirty_{0};
-  std::atomic<bool> refreshPosted_{false};
-  std::atomic<std::uint64_t> notifications_{0};
-  std::atomic<std::uint64_t> posts_{0};
-  std::uint64_t refreshes_ = 0;  // main thread
-  // The pending-event lock (see base/mutex.h for its place in the lock
-  // order): notifications take it, often under the protocol lock, only to
-  // add to the fields below, and the refresh only to swap them out;
-  // no other lock is taken and nothing waits while it is held.
-  base::Mutex pendingMutex_;
-  std::set<std::string> removedChannels_ GUARDED_BY(pendingMutex_);
-  bool rebuildChannels_ GUARDED_BY(pendingMutex_) = false;
-  std::vector<unsigned char> logSlots_ GUARDED_BY(pendingMutex_);
-  std::deque<std::string> pendingWarnings_ GUARDED_BY(pendingMutex_);
+  // What changed since the last refresh, marked from any thread.
+  NotificationCoalescer coalescer_;
 };
 
 }  // namespace zelkord::window::qt
