@@ -17,8 +17,8 @@ namespace zelkord::base {
 }
 
 // The monotonic clock at the kernel's tick (1-10 ms). Reading it skips the
-// hardware clock, which under a hypervisor costs tens of nanoseconds a read,
-// for stamps taken once per send. Any thread.
+// hardware clock, which is slow to read under a hypervisor, for stamps taken
+// once per send. Any thread.
 struct CoarseClock {
   using duration = std::chrono::nanoseconds;
   using rep = duration::rep;

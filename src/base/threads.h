@@ -1,5 +1,5 @@
 // Starting the server's many short-lived threads cheaply: detached, with a
-// small stack, so a thousand idle connections stay small.
+// small stack, so that many idle connections stay small.
 #pragma once
 
 #include <cstddef>

@@ -64,7 +64,7 @@ class Desk {
   virtual void EncodingChanged(int /*slot*/, std::string_view /*text*/) {}
   // Whether the desk shows the lines of the communication-log pages. A desk
   // that never shows them spares the log keeping them; pages, captions and
-  // TrafficLogged go on as before. Asked once, when the log is made.
+  // TrafficLogged are told all the same. Asked once, when the log is made.
   [[nodiscard]] virtual bool ShowsTrafficLines() const { return true; }
 };
 

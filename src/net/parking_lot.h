@@ -2,8 +2,8 @@
 // been silent for a while parks the socket here and ends; one thread watches
 // every parked socket with epoll, and when one has input or is shut down it
 // hands the connection to a new thread. A busy connection keeps its own
-// thread as before; a silent one costs no stack, so ten thousand idle
-// clients are not ten thousand threads.
+// thread; a silent one costs no stack, so idle clients do not each hold a
+// thread.
 #pragma once
 
 #include <cstddef>

@@ -83,8 +83,8 @@ MainWindow::MainWindow(QWidget* parent)
   layout->setSpacing(0);
   layout->addWidget(BuildTopBand());
 
-  // The widgets keep the object names they have always had, whatever their
-  // members are called: lookups by name (tests, style sheets) rely on them.
+  // The widgets carry fixed object names, whatever their members are
+  // called: lookups by name (tests, style sheets) rely on them.
   pageTabs_ = new QTabWidget(central);
   pageTabs_->setObjectName(QStringLiteral("PageControl1"));
   QFont pageFont(QStringLiteral("IPAGothic"));
