@@ -25,6 +25,15 @@ void Digits(std::string& out, int value, int width) {
   out.append(text, static_cast<std::size_t>(width));
 }
 
+// Appends "hh:mm:ss".
+void AppendClock(std::string& out, const std::tm& t) {
+  Digits(out, t.tm_hour, 2);
+  out.push_back(':');
+  Digits(out, t.tm_min, 2);
+  out.push_back(':');
+  Digits(out, t.tm_sec, 2);
+}
+
 }  // namespace
 
 std::string ConversationStamp(std::time_t when) {
@@ -49,11 +58,7 @@ std::string LongDateTime(std::time_t when) {
   text.push_back(' ');
   Digits(text, t.tm_year + 1900, 4);
   text.push_back(' ');
-  Digits(text, t.tm_hour, 2);
-  text.push_back(':');
-  Digits(text, t.tm_min, 2);
-  text.push_back(':');
-  Digits(text, t.tm_sec, 2);
+  AppendClock(text, t);
   return text;
 }
 
@@ -71,13 +76,8 @@ std::string DayStamp(std::time_t when) {
 }
 
 std::string ClockTime(std::time_t when) {
-  const std::tm t = Local(when);
   std::string text;
-  Digits(text, t.tm_hour, 2);
-  text.push_back(':');
-  Digits(text, t.tm_min, 2);
-  text.push_back(':');
-  Digits(text, t.tm_sec, 2);
+  AppendClock(text, Local(when));
   return text;
 }
 
