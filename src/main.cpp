@@ -1,17 +1,20 @@
-// Program entry: reads the command line, finds the instance's files and
-// runs the server with the window, or headless when there is no display
-// (or when asked). Headless, SIGINT and SIGTERM are the close request and
-// SIGHUP reloads the settings file.
+// Program entry: reads the command line and the environment, finds the
+// instance's files and runs the server with the window, or headless when
+// there is no display (or when asked). Headless, SIGINT and SIGTERM are the
+// close request and SIGHUP reloads the settings file.
 #include <signal.h>
 #include <systemd/sd-daemon.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "base/version.h"
 #include "config/settings.h"
@@ -105,6 +108,26 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& exitNow) {
   return true;
 }
 
+// What the environment asks of the server, read here once: nothing below
+// main reads the environment.
+zelkord::server::ServerOptions ServerOptionsFromEnvironment() {
+  zelkord::server::ServerOptions options;
+  // ZELKORD_PARK_AFTER_MS: the idle time before a connection is parked (0
+  // to compare without parking); anything but a whole number is ignored.
+  if (const char* park = std::getenv("ZELKORD_PARK_AFTER_MS"); park != nullptr) {
+    const std::string_view text(park);
+    int ms = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
+    if (error == std::errc() && end == text.data() + text.size() && ms >= 0) {
+      options.parkAfter = std::chrono::milliseconds(ms);
+    }
+  }
+  // ZELKORD_BATCHED_SENDS=0 keeps to one send() per connection, to compare.
+  const char* batched = std::getenv("ZELKORD_BATCHED_SENDS");
+  options.batchedSends = batched == nullptr || std::string_view(batched) != "0";
+  return options;
+}
+
 std::string ProgramFile(const char* argv0) {
   char path[PATH_MAX] = {};
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -132,7 +155,8 @@ long long MonotonicMicroseconds() {
   return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-int RunHeadless(const zelkord::config::InstancePaths& paths, bool verbose) {
+int RunHeadless(const zelkord::config::InstancePaths& paths,
+                const zelkord::server::ServerOptions& serverOptions, bool verbose) {
   // The close and reload requests arrive as signals; every thread started
   // from here on inherits the block, and only the wait below takes them.
   sigset_t signals;
@@ -145,7 +169,7 @@ int RunHeadless(const zelkord::config::InstancePaths& paths, bool verbose) {
   zelkord::window::HeadlessDesk desk(stdout, stderr, verbose);
   int status = 0;
   {
-    zelkord::server::Server server(desk, paths);
+    zelkord::server::Server server(desk, paths, serverOptions);
     const zelkord::server::StartResult started = server.Start();
     if (!started.ok) {
       desk.ShowError(started.error);
@@ -185,12 +209,15 @@ int main(int argc, char** argv) {
   const zelkord::config::InstancePaths paths =
       options.config.empty() ? zelkord::config::PathsFor(ProgramFile(argv[0]))
                              : zelkord::config::PathsForConfig(options.config);
+  const zelkord::server::ServerOptions serverOptions = ServerOptionsFromEnvironment();
   const bool haveDisplay =
       std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
 #if defined(ZELKORD_HAVE_WINDOW)
-  if (!options.headless && haveDisplay) return zelkord::window::RunWindow(argc, argv, paths);
+  if (!options.headless && haveDisplay) {
+    return zelkord::window::RunWindow(argc, argv, paths, serverOptions);
+  }
 #else
   (void)haveDisplay;
 #endif
-  return RunHeadless(paths, options.verbose);
+  return RunHeadless(paths, serverOptions, options.verbose);
 }

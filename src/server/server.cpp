@@ -2,8 +2,6 @@
 #include "server/server.h"
 
 #include <cerrno>
-#include <charconv>
-#include <cstdlib>
 #include <cstring>
 
 #include "base/clock.h"
@@ -26,20 +24,13 @@ std::string WhyNot(std::string_view what, const std::string& path) {
 
 }  // namespace
 
-Server::Server(irc::Desk& desk, config::InstancePaths pathsIn)
-    : paths(std::move(pathsIn)),
+Server::Server(irc::Desk& desk, config::InstancePaths pathsIn, const ServerOptions& options)
+    : parkAfter(options.parkAfter),
+      paths(std::move(pathsIn)),
       protocol(desk, config::DefaultSettings(paths)),
       webView(desk),
-      desk_(desk) {
-  if (const char* park = std::getenv("ZELKORD_PARK_AFTER_MS"); park != nullptr) {
-    const std::string_view text(park);
-    int ms = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ms);
-    if (error == std::errc() && end == text.data() + text.size() && ms >= 0) {
-      parkAfter = std::chrono::milliseconds(ms);
-    }
-  }
-}
+      writer(net::WriterOptions{options.batchedSends}),
+      desk_(desk) {}
 
 Server::~Server() {
   ShutDown();

@@ -28,6 +28,7 @@
 #include "irc/desk.h"
 #include "irc/protocol.h"
 #include "net/output_queue.h"
+#include "net/output_writer.h"
 #include "net/parking_lot.h"
 #include "net/tcp.h"
 #include "net/tls.h"
@@ -43,9 +44,18 @@ namespace zelkord::server {
 inline constexpr int kWaitingAcceptors = 2;
 // How long a registered client may say nothing before its connection gives
 // its thread back and waits in the parking lot. Long enough that a client
-// in a conversation keeps its thread; a thread is started again (some tens
-// of microseconds) for the first line after a silence.
+// in a conversation keeps its thread; a thread is started again for the
+// first line after a silence.
 inline constexpr std::chrono::milliseconds kParkIdleAfter{2000};
+
+// What the process sets once, at start, from outside the settings file.
+struct ServerOptions {
+  // How long a registered client is silent before its connection is
+  // parked; zero keeps a thread on every connection.
+  std::chrono::milliseconds parkAfter{kParkIdleAfter};
+  // Whether a line to many connections goes to the kernel as one batch.
+  bool batchedSends = true;
+};
 
 struct StartResult {
   bool ok = false;
@@ -54,7 +64,7 @@ struct StartResult {
 
 class Server {
  public:
-  Server(irc::Desk& desk, config::InstancePaths paths);
+  Server(irc::Desk& desk, config::InstancePaths paths, const ServerOptions& options = {});
   // Final clean-up. Shuts down and waits for the threads if that was not done.
   ~Server();
   Server(const Server&) = delete;
@@ -145,10 +155,8 @@ class Server {
   // The liveness sweeper's own timer; zero when the window's timer asks
   // for the sweeps instead (RequestSweep).
   std::chrono::milliseconds sweepInterval{services::kSweepInterval};
-  // How long a registered client is silent before its connection is parked;
-  // zero keeps a thread on every connection. The environment's
-  // ZELKORD_PARK_AFTER_MS sets it (0 to compare without parking).
-  std::chrono::milliseconds parkAfter{kParkIdleAfter};
+  // See ServerOptions.
+  const std::chrono::milliseconds parkAfter;
 
   const config::InstancePaths paths;
   irc::ProtocolState protocol;

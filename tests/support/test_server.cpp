@@ -177,12 +177,13 @@ std::string IniText(const std::vector<std::string>& lines) {
 
 TestServer::TestServer(const SettingsMap& settings, bool withOperator) {
   const std::string file = dir_.Write("zelkord.INI", TestInstanceIni(settings));
-  server_ = std::make_unique<server::Server>(desk_, config::PathsForConfig(file));
-  server_->startOperatorClient = withOperator;
-  server_->sweepInterval = std::chrono::milliseconds(0);  // tests run sweeps themselves
   // Parked after a short silence, so every test's pauses take connections
   // through the parking lot and back.
-  server_->parkAfter = std::chrono::milliseconds(20);
+  server::ServerOptions options;
+  options.parkAfter = std::chrono::milliseconds(20);
+  server_ = std::make_unique<server::Server>(desk_, config::PathsForConfig(file), options);
+  server_->startOperatorClient = withOperator;
+  server_->sweepInterval = std::chrono::milliseconds(0);  // tests run sweeps themselves
   started_ = server_->Start();
 }
 

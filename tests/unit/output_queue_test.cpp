@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "net/output_writer.h"
 #include "support/test_client.h"
 
 namespace zelkord::net {

@@ -10,14 +10,15 @@
 
 namespace zelkord::window {
 
-int RunWindow(int argc, char** argv, const config::InstancePaths& paths) {
+int RunWindow(int argc, char** argv, const config::InstancePaths& paths,
+              const server::ServerOptions& options) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(qt::kAppTitle));
   int status = 0;
   {
     qt::MainWindow mainWindow;
     {
-      server::Server server(mainWindow, paths);
+      server::Server server(mainWindow, paths, options);
       // The window's sweep timer asks for the sweeps; the sweeper keeps no
       // timer of its own.
       server.sweepInterval = std::chrono::milliseconds(0);
