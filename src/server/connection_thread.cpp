@@ -1,4 +1,4 @@
-// Connection threads: accept, admission, the receive loop, clean-up.
+// Connection threads: admission, the receive loop, clean-up.
 #include "server/connection_thread.h"
 
 #include <algorithm>
@@ -288,23 +288,6 @@ void ServeConnection(Server& server, int socket, const std::string& address, int
     (void)net::TcpSetReceiveTimeout(socket, static_cast<int>(server.parkAfter.count()));
   }
   (void)Continue(server, session);
-}
-
-void RunConnectionThread(Server& server) {
-  for (;;) {
-    std::string address;
-    // Out of descriptors is passing: the accept waits and retries instead
-    // of ending the chain.
-    const int socket = server.AcceptForChain(&Server::IrcListener, address);
-    if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
-    // Successor first, so the listener always has a thread waiting. If no
-    // thread can be started now, this one goes back to accepting afterwards.
-    const bool hasSuccessor = server.StartConnectionThread();
-    ServeConnection(server, socket, address, net::TcpPeerPort(socket), {});
-    if (hasSuccessor) break;
-  }
-  net::FlushPendingOutput();
-  server.ThreadEnded(server.liveConnectionThreads);
 }
 
 }  // namespace zelkord::server

@@ -1,5 +1,5 @@
-// The connection thread: accepts one connection, starts its successor,
-// admits the connection (ban check, then a slot), then receives, gates,
+// The connection thread, once the IRC listener's chain has accepted a
+// connection: admits it (ban check, then a slot), then receives, gates,
 // converts and splits each line and hands it to the command dispatcher,
 // until the state says to end or the connection fails; then it cleans up
 // after its client and drains what was queued for it. A registered client
@@ -29,10 +29,5 @@ inline constexpr int kFloodWaitingBursts = 4;
 // certificate offered over TLS. The calling connection thread.
 void ServeConnection(Server& server, int socket, const std::string& address, int port,
                      const std::string& fingerprint);
-
-// The body of one connection thread. Counted in the server's live
-// connection threads by whoever started it; uncounts itself as its very
-// last step.
-void RunConnectionThread(Server& server);
 
 }  // namespace zelkord::server

@@ -30,17 +30,28 @@ Server::Server(irc::Desk& desk, config::InstancePaths pathsIn, const ServerOptio
       protocol(desk, config::DefaultSettings(paths)),
       webView(desk),
       writer(net::WriterOptions{options.batchedSends}),
-      desk_(desk) {}
+      desk_(desk),
+      irc_(kWaitingAcceptors, ReportAcceptSpell("IRC connections"),
+           CountedIn(liveConnectionThreads),
+           [this](int socket, const std::string& address) {
+             ServeConnection(*this, socket, address, net::TcpPeerPort(socket), {});
+             net::FlushPendingOutput();
+           }),
+      // One thread waits on each of the others: a stalled handshake or
+      // request holds up only the thread that took it.
+      tls_(1, ReportAcceptSpell("TLS connections"), CountedIn(liveConnectionThreads),
+           [this](int socket, const std::string& address) {
+             ServeTlsConnection(*this, socket, address);
+           }),
+      web_(1, ReportAcceptSpell("web requests"), CountedIn(liveWebThreads),
+           [this](int socket, const std::string& address) {
+             ServeWebConnection(*this, socket, address);
+           }) {}
 
 Server::~Server() {
   ShutDown();
   WaitDrained();
   dayLogWriter_.reset();
-  // Listeners stay open (shut down) until no thread can be inside accept on
-  // them, so their numbers cannot be reused under a waiting thread.
-  net::TcpClose(closedIrcListener_);
-  for (const int listener : closedWebListeners_) net::TcpClose(listener);
-  net::TcpClose(closedTlsListener_);
 }
 
 namespace {
@@ -148,22 +159,17 @@ StartResult Server::Start() {
     if (!writer.Ready()) return {false, "the sockets cannot start"};
     protocol.startTimeText = base::LongDateTime();
     const int port = config::NumberOf(settings, &config::Settings::serverPort);
-    const int listener = net::TcpListen(port);
-    if (listener == net::kNoSocket) {
+    if (!irc_.Open(port)) {
       return {false,
               "cannot listen on IRC port " + std::to_string(port) + ": " + std::strerror(errno)};
     }
-    ircListener_ = listener;
-    ircPort_ = net::TcpBoundPort(listener);
-    for (int i = 0; i < kWaitingAcceptors; ++i) {
-      if (!StartConnectionThread()) return {false, "cannot start a connection thread"};
-    }
+    if (!irc_.StartThreads()) return {false, "cannot start a connection thread"};
     if (tlsPort != -1) {
       StartResult tls = StartTlsService(tlsPort);
       if (!tls.ok) return tls;
     }
     sweeper_ = std::make_unique<services::Sweeper>(protocol, sweepInterval);
-    if (startOperatorClient) operator_.Start(ircPort_, settings, protocol.operatorPort);
+    if (startOperatorClient) operator_.Start(irc_.Port(), settings, protocol.operatorPort);
     // Only exactly "Enable" runs the web service.
     if (settings.webSend == "Enable") {
       StartResult web = StartWebService(settings.webPort);
@@ -175,16 +181,8 @@ StartResult Server::Start() {
   } catch (const config::SettingsNumberError& error) {
     return {false, error.what()};
   }
-  desk_.ShowStatus("listening for IRC on port " + std::to_string(ircPort_));
+  desk_.ShowStatus("listening for IRC on port " + std::to_string(irc_.Port()));
   return {true, {}};
-}
-
-void Server::StopWebService() {
-  const int webListener = webListener_.exchange(net::kNoSocket);
-  if (webListener == net::kNoSocket) return;
-  net::TcpShutdown(webListener);  // fails the waiting web thread's accept
-  closedWebListeners_.push_back(webListener);
-  webPort_ = -1;
 }
 
 bool Server::Reload() {
@@ -209,13 +207,13 @@ bool Server::Reload() {
   // What can fail is tried before anything changes: the new TLS pair and a
   // web listener switched on.
   std::shared_ptr<const net::TlsCredentials> credentials;
-  const bool tlsRunning = tlsListener_.load() != net::kNoSocket;
+  const bool tlsRunning = tls_.IsOpen();
   if (error.empty() && tlsRunning) {
     credentials =
         net::TlsCredentials::Load(config::BesideSettings(paths, next.serverTlsCertificate),
                                   config::BesideSettings(paths, next.serverTlsKey), error);
   }
-  const bool webRunning = webListener_.load() != net::kNoSocket;
+  const bool webRunning = web_.IsOpen();
   const bool webWanted = next.webSend == "Enable";
   if (error.empty() && webWanted && !webRunning) {
     StartResult web = StartWebService(next.webPort);
@@ -226,7 +224,7 @@ bool Server::Reload() {
     return false;
   }
 
-  if (!webWanted && webRunning) StopWebService();
+  if (!webWanted && webRunning) web_.Close();
   {
     irc::ProtocolLock lock(protocol);
     protocol.live = LiveFrom(next);
@@ -261,23 +259,13 @@ bool Server::Reload() {
 }
 
 StartResult Server::StartTlsService(int port) {
-  const int listener = net::TcpListen(port);
-  if (listener == net::kNoSocket) {
+  if (!tls_.Open(port)) {
     return {false,
             "cannot listen on TLS port " + std::to_string(port) + ": " + std::strerror(errno)};
   }
-  tlsListener_ = listener;
-  tlsPort_ = net::TcpBoundPort(listener);
-  if (!StartTlsThread()) return {false, "cannot start a TLS thread"};
-  desk_.ShowStatus("listening for IRC over TLS on port " + std::to_string(tlsPort_));
+  if (!tls_.StartThreads()) return {false, "cannot start a TLS thread"};
+  desk_.ShowStatus("listening for IRC over TLS on port " + std::to_string(tls_.Port()));
   return {true, {}};
-}
-
-bool Server::StartTlsThread() {
-  ++liveConnectionThreads;
-  if (base::StartDetachedThread([this] { RunTlsThread(*this); })) return true;
-  ThreadEnded(liveConnectionThreads);
-  return false;
 }
 
 std::pair<int, int> Server::UserAndChannelCounts() {
@@ -293,24 +281,15 @@ std::shared_ptr<const net::TlsCredentials> Server::TlsCredentials() const {
 
 StartResult Server::StartWebService(const std::string& portText) {
   const int webPort = config::ToInt("Web.Port", portText);
-  const int webListener = net::TcpListen(webPort);
-  if (webListener == net::kNoSocket) {
+  if (!web_.Open(webPort)) {
     return {false,
             "cannot listen on web port " + std::to_string(webPort) + ": " + std::strerror(errno)};
   }
-  webListener_ = webListener;
-  webPort_ = net::TcpBoundPort(webListener);
   webPortText_ = portText;
-  if (StartWebThread())
-    desk_.ShowStatus("serving status pages on port " + std::to_string(webPort_));
+  if (web_.StartThreads()) {
+    desk_.ShowStatus("serving status pages on port " + std::to_string(web_.Port()));
+  }
   return {true, {}};
-}
-
-bool Server::StartWebThread() {
-  ++liveWebThreads;
-  if (base::StartDetachedThread([this] { RunWebThread(*this); })) return true;
-  ThreadEnded(liveWebThreads);
-  return false;
 }
 
 void Server::RequestSweep() {
@@ -327,11 +306,20 @@ bool Server::SaveColorsNow() {
                             protocol.settings.colorLogBack, protocol.settings.colorLogFore);
 }
 
-bool Server::StartConnectionThread() {
-  ++liveConnectionThreads;
-  if (base::StartDetachedThread([this] { RunConnectionThread(*this); })) return true;
-  ThreadEnded(liveConnectionThreads);
-  return false;
+bool Server::StartCounted(std::atomic<int>& counter, std::function<void()> body) {
+  ++counter;
+  const bool started = base::StartDetachedThread([this, &counter, body = std::move(body)] {
+    body();
+    ThreadEnded(counter);
+  });
+  if (!started) ThreadEnded(counter);
+  return started;
+}
+
+net::Listener::StartThread Server::CountedIn(std::atomic<int>& counter) {
+  return [this, &counter](std::function<void()> body) {
+    return StartCounted(counter, std::move(body));
+  };
 }
 
 std::function<void(int error)> Server::ReportAcceptSpell(std::string_view what) {
@@ -340,13 +328,6 @@ std::function<void(int error)> Server::ReportAcceptSpell(std::string_view what) 
                                        std::string(std::strerror(error)) + "); retrying"
                                  : "accepting " + std::string(what) + " again");
   };
-}
-
-int Server::AcceptForChain(int (Server::*listener)() const, std::string& address) {
-  net::AcceptSpell& spell = listener == &Server::IrcListener   ? ircAcceptSpell_
-                            : listener == &Server::TlsListener ? tlsAcceptSpell_
-                                                               : webAcceptSpell_;
-  return net::TcpAcceptRetrying([this, listener] { return (this->*listener)(); }, address, spell);
 }
 
 void Server::ThreadEnded(std::atomic<int>& counter) {
@@ -383,19 +364,9 @@ void Server::ShutDown() {
   desk_.DisableQuitButton();
   sweeper_.reset();
   operator_.Stop();
-  StopWebService();
-  const int tlsListener = tlsListener_.exchange(net::kNoSocket);
-  if (tlsListener != net::kNoSocket) {
-    net::TcpShutdown(tlsListener);  // fails the waiting TLS thread's accept
-    closedTlsListener_ = tlsListener;
-  }
-  const int listener = ircListener_.exchange(net::kNoSocket);
-  if (listener != net::kNoSocket) {
-    // Shutting the listener down fails the pending accept, so the waiting
-    // thread ends without a successor.
-    net::TcpShutdown(listener);
-    closedIrcListener_ = listener;
-  }
+  web_.Close();
+  tls_.Close();
+  irc_.Close();
   {
     irc::ProtocolLock lock(protocol);
     protocol.shuttingDown = true;

@@ -4,11 +4,11 @@
 // start and stop servers without loose globals.
 //
 // Threads: one detached connection thread per IRC connection and one per
-// web request (each a chain: a thread accepts one connection and starts its
-// successor), one TLS thread per TLS connection (a chain too, which then
-// relays the session to the connection thread serving its plain end), the
-// output writer, the day-log writer (when saving), the
-// liveness sweeper and the operator client's reader. All protocol work runs
+// web request (each listener's chain: a thread accepts one connection and
+// starts its successor), one TLS thread per TLS connection (a chain too,
+// which then relays the session to the connection thread serving its plain
+// end), the output writer, the day-log writer (when saving), the liveness
+// sweeper and the operator client's reader. All protocol work runs
 // under the protocol lock of irc::ProtocolState.
 #pragma once
 
@@ -27,6 +27,7 @@
 #include "config/settings.h"
 #include "irc/desk.h"
 #include "irc/protocol.h"
+#include "net/listener.h"
 #include "net/output_queue.h"
 #include "net/output_writer.h"
 #include "net/parking_lot.h"
@@ -86,39 +87,23 @@ class Server {
   void WaitDrained();
 
   // The bound IRC port (useful when the settings ask for port 0), or -1.
-  [[nodiscard]] int IrcPort() const { return ircPort_; }
+  [[nodiscard]] int IrcPort() const { return irc_.Port(); }
 
-  // --- Connection threads.
-  // Starts one more connection thread waiting in accept. Any thread.
-  [[nodiscard]] bool StartConnectionThread();
-  // The IRC listener socket; kNoSocket once shut down. Any thread.
-  [[nodiscard]] int IrcListener() const { return ircListener_.load(); }
-
-  // --- TLS threads (when [Server] TlsPort is set).
-  [[nodiscard]] bool StartTlsThread();
-  [[nodiscard]] int TlsListener() const { return tlsListener_.load(); }
+  // --- TLS (when [Server] TlsPort is set).
+  // Whether the TLS listener is open. Any thread.
+  [[nodiscard]] bool TlsOpen() const { return tls_.IsOpen(); }
   // The bound TLS port, or -1 when there is no TLS listener.
-  [[nodiscard]] int TlsPort() const { return tlsPort_; }
+  [[nodiscard]] int TlsPort() const { return tls_.Port(); }
   // The certificate and key a new TLS connection gets. Any thread.
   [[nodiscard]] std::shared_ptr<const net::TlsCredentials> TlsCredentials() const
       EXCLUDES(tlsMutex_);
 
-  // --- Web threads.
-  [[nodiscard]] bool StartWebThread();
-  [[nodiscard]] int WebListener() const { return webListener_.load(); }
   // The bound web port, or -1 when the web service does not run.
-  [[nodiscard]] int WebPort() const { return webPort_; }
+  [[nodiscard]] int WebPort() const { return web_.IsOpen() ? web_.Port() : -1; }
 
-  // Accepts for a chain of threads on listener() (IrcListener, TlsListener
-  // or WebListener), writing the peer's address. Out of descriptors or
-  // memory it waits and retries; the desk hears once when that listener's
-  // accepts start failing and once when they work again, however many of
-  // its threads met the failure. kNoSocket once the listener is closed. Any
-  // thread.
-  [[nodiscard]] int AcceptForChain(int (Server::*listener)() const, std::string& address);
-
-  // A thread of the chain counted in counter ends; its very last step. Any thread.
-  void ThreadEnded(std::atomic<int>& counter);
+  // Starts body on a detached thread counted in counter, which it uncounts
+  // as its very last step. false when no thread could start. Any thread.
+  [[nodiscard]] bool StartCounted(std::atomic<int>& counter, std::function<void()> body);
 
   // Parks a silent connection on its sockets: when one has input or hangs
   // up, resume runs on a new thread. The parked connection counts as a
@@ -172,12 +157,14 @@ class Server {
  private:
   [[nodiscard]] StartResult LoadAndShowSettings();
   [[nodiscard]] StartResult StartWebService(const std::string& portText);
-  // Shuts the web listener down, if open; its chain of threads ends.
-  void StopWebService();
   [[nodiscard]] StartResult StartTlsService(int port);
   // What tells the desk of a listener's failing accepts: what is, for
   // example, "IRC connections".
   [[nodiscard]] std::function<void(int error)> ReportAcceptSpell(std::string_view what);
+  // What starts a thread of a listener's chain, counted in counter.
+  [[nodiscard]] net::Listener::StartThread CountedIn(std::atomic<int>& counter);
+  // A thread counted in counter ends; its very last step. Any thread.
+  void ThreadEnded(std::atomic<int>& counter);
 
   irc::Desk& desk_;
   services::OperatorClient operator_;
@@ -186,27 +173,18 @@ class Server {
   // to append, which flushes what is queued.
   std::unique_ptr<base::FileWriter> dayLogWriter_;
   std::unique_ptr<services::Sweeper> sweeper_;  // main thread creates and ends it
-  std::atomic<int> webListener_{-1};
-  std::vector<int> closedWebListeners_;  // main thread; closed at final clean-up
-  int webPort_ = -1;
-  std::string webPortText_;  // the Web.Port the listener was opened with
+  std::string webPortText_;                     // the Web.Port the listener was opened with
   // The files of the TLS pair, resolved at start; the pair itself is
   // replaced whole by a reload (a leaf lock).
   std::string tlsCertificateFile_;
   std::string tlsKeyFile_;
   mutable base::Mutex tlsMutex_;
   std::shared_ptr<const net::TlsCredentials> tlsCredentials_ GUARDED_BY(tlsMutex_);
-  std::atomic<int> tlsListener_{-1};
-  int closedTlsListener_ = -1;
-  int tlsPort_ = -1;
-  std::atomic<int> ircListener_{-1};
-  // Each listener's spell of failing accepts; one per listener, not per
-  // thread, since several threads wait on the IRC listener at once.
-  net::AcceptSpell ircAcceptSpell_{ReportAcceptSpell("IRC connections")};
-  net::AcceptSpell tlsAcceptSpell_{ReportAcceptSpell("TLS connections")};
-  net::AcceptSpell webAcceptSpell_{ReportAcceptSpell("web requests")};
-  int closedIrcListener_ = -1;  // shut down, closed at final clean-up
-  int ircPort_ = -1;
+  // The three listeners; each closes its sockets only at final clean-up,
+  // once no thread is left to be inside accept on them.
+  net::Listener irc_;
+  net::Listener tls_;
+  net::Listener web_;            // opened and closed again as the web switch changes
   bool settingsLoaded_ = false;  // main thread: the window state came from the file
   std::atomic<bool> shutDownDone_{false};
   // Nothing is guarded by it: it only orders the counters' last decrement

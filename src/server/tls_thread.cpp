@@ -1,4 +1,4 @@
-// TLS threads: accept, the ban check, the handshake, then the relay.
+// TLS threads: the ban check, the handshake, then the relay.
 #include "server/tls_thread.h"
 
 #include <sys/socket.h>
@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "base/threads.h"
 #include "net/tcp.h"
 #include "net/tls.h"
 #include "server/connection_thread.h"
@@ -21,15 +20,13 @@ namespace {
 int StartPlainSide(Server& server, const std::string& address, const std::string& fingerprint) {
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return net::kNoSocket;
-  ++server.liveConnectionThreads;
   const int served = pair[0];
-  const bool started = base::StartDetachedThread([&server, served, address, fingerprint] {
-    ServeConnection(server, served, address, -1, fingerprint);
-    net::FlushPendingOutput();
-    server.ThreadEnded(server.liveConnectionThreads);
-  });
+  const bool started =
+      server.StartCounted(server.liveConnectionThreads, [&server, served, address, fingerprint] {
+        ServeConnection(server, served, address, -1, fingerprint);
+        net::FlushPendingOutput();
+      });
   if (!started) {
-    server.ThreadEnded(server.liveConnectionThreads);
     net::TcpClose(pair[0]);
     net::TcpClose(pair[1]);
     return net::kNoSocket;
@@ -53,29 +50,18 @@ void Relay(Server& server, const std::shared_ptr<net::TlsConnection>& connection
 
 }  // namespace
 
-void RunTlsThread(Server& server) {
-  for (;;) {
-    std::string address;
-    const int socket = server.AcceptForChain(&Server::TlsListener, address);
-    if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
-    // Successor first: a handshake that stalls holds up only this thread.
-    const bool hasSuccessor = server.StartTlsThread();
-    const std::shared_ptr<const net::TlsCredentials> credentials = server.TlsCredentials();
-    // A banned address is refused before any handshake work; admission
-    // checks again, with the slots, once the session is up.
-    if (credentials == nullptr || server.protocol.banList.IsBanned(address)) {
-      net::TcpClose(socket);
-    } else {
-      std::shared_ptr<net::TlsConnection> connection = net::AcceptTls(
-          *credentials, socket, [&server] { return server.TlsListener() != net::kNoSocket; },
-          [&](const std::string& fingerprint) {
-            return StartPlainSide(server, address, fingerprint);
-          });
-      if (connection != nullptr) Relay(server, connection);
-    }
-    if (hasSuccessor) break;
+void ServeTlsConnection(Server& server, int socket, const std::string& address) {
+  const std::shared_ptr<const net::TlsCredentials> credentials = server.TlsCredentials();
+  // A banned address is refused before any handshake work; admission
+  // checks again, with the slots, once the session is up.
+  if (credentials == nullptr || server.protocol.banList.IsBanned(address)) {
+    net::TcpClose(socket);
+    return;
   }
-  server.ThreadEnded(server.liveConnectionThreads);
+  std::shared_ptr<net::TlsConnection> connection = net::AcceptTls(
+      *credentials, socket, [&server] { return server.TlsOpen(); },
+      [&](const std::string& fingerprint) { return StartPlainSide(server, address, fingerprint); });
+  if (connection != nullptr) Relay(server, connection);
 }
 
 }  // namespace zelkord::server

@@ -1,15 +1,17 @@
-// The TLS threads: a chain on the TLS listener like the IRC connections'.
-// Each accepts one connection, starts its successor, completes the
-// handshake and then relays the session to a plain socket pair, whose
-// other end is served by a connection thread exactly like a plain client.
+// The TLS threads: the TLS listener's chain accepts each connection; its
+// thread completes the handshake and then relays the session to a plain
+// socket pair, whose other end is served by a connection thread exactly
+// like a plain client.
 #pragma once
+
+#include <string>
 
 namespace zelkord::server {
 
 class Server;
 
-// The body of one TLS thread. Counted in the server's live connection
-// threads by whoever started it; uncounts itself as its last step.
-void RunTlsThread(Server& server);
+// Refuses a banned address, completes the handshake and relays the session
+// until it ends or is parked; owns socket. The accepting thread.
+void ServeTlsConnection(Server& server, int socket, const std::string& address);
 
 }  // namespace zelkord::server

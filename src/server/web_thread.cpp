@@ -1,7 +1,5 @@
-// Web threads: accept, the cap on requests served at once, close.
+// Web threads: the cap on requests served at once, the request, close.
 #include "server/web_thread.h"
-
-#include <string>
 
 #include "net/tcp.h"
 #include "server/server.h"
@@ -9,23 +7,13 @@
 
 namespace zelkord::server {
 
-void RunWebThread(Server& server) {
-  for (;;) {
-    std::string address;
-    // Out of descriptors is passing, as for the IRC listener.
-    const int socket = server.AcceptForChain(&Server::WebListener, address);
-    if (socket == net::kNoSocket) break;  // the listener is closed: the chain ends here
-    // Successor first; without one, this thread goes back to accepting.
-    const bool hasSuccessor = server.StartWebThread();
-    // Beyond the cap a request is closed at once, unread.
-    if (++server.servingWebRequests <= services::kMaxWebRequests) {
-      services::ServeWebRequest(server.protocol, server.webView, socket, address);
-    }
-    --server.servingWebRequests;
-    net::TcpClose(socket);
-    if (hasSuccessor) break;
+void ServeWebConnection(Server& server, int socket, const std::string& address) {
+  // Beyond the cap a request is closed at once, unread.
+  if (++server.servingWebRequests <= services::kMaxWebRequests) {
+    services::ServeWebRequest(server.protocol, server.webView, socket, address);
   }
-  server.ThreadEnded(server.liveWebThreads);
+  --server.servingWebRequests;
+  net::TcpClose(socket);
 }
 
 }  // namespace zelkord::server

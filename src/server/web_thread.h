@@ -1,13 +1,15 @@
-// The web thread: one per status-page request, in a chain like the IRC
-// connections' (each accepts one request and starts its successor).
+// The web threads: the web listener's chain accepts each status-page
+// request, and its thread serves it.
 #pragma once
+
+#include <string>
 
 namespace zelkord::server {
 
 class Server;
 
-// The body of one web thread. Counted in the server's live web threads by
-// whoever started it; uncounts itself as its last step.
-void RunWebThread(Server& server);
+// Serves one request (or closes it unread beyond the cap on requests
+// served at once), then closes socket. The accepting thread.
+void ServeWebConnection(Server& server, int socket, const std::string& address);
 
 }  // namespace zelkord::server
