@@ -16,9 +16,6 @@ namespace zelkord::server {
 class Server;
 
 inline constexpr std::size_t kReceiveLimit = 512;  // a line with its CR LF
-// The largest Program.FloodBurst: a flooder holds up to four times it in
-// received lines.
-inline constexpr int kFloodBurstMax = 10000;
 // A flood-limited client with more than this many times its burst waiting
 // is disconnected.
 inline constexpr int kFloodWaitingBursts = 4;

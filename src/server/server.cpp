@@ -9,8 +9,8 @@
 #include "base/version.h"
 #include "net/tcp.h"
 #include "server/connection_thread.h"
-#include "server/tls_thread.h"
-#include "server/web_thread.h"
+#include "server/tls_session.h"
+#include "server/web_request.h"
 #include "text/encoding.h"
 
 namespace zelkord::server {

@@ -1,5 +1,5 @@
-// Web threads: the cap on requests served at once, the request, close.
-#include "server/web_thread.h"
+// A status-page request: the cap on requests served at once, the request, close.
+#include "server/web_request.h"
 
 #include "net/tcp.h"
 #include "server/server.h"

@@ -1,5 +1,4 @@
-// The web threads: the web listener's chain accepts each status-page
-// request, and its thread serves it.
+// A status-page request, served on the thread that accepted it.
 #pragma once
 
 #include <string>

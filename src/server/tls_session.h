@@ -1,7 +1,6 @@
-// The TLS threads: the TLS listener's chain accepts each connection; its
-// thread completes the handshake and then relays the session to a plain
-// socket pair, whose other end is served by a connection thread exactly
-// like a plain client.
+// A TLS session: the thread that accepted it completes the handshake and
+// then relays the session to a plain socket pair, whose other end is served
+// by a connection thread exactly like a plain client.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// TLS threads: the ban check, the handshake, then the relay.
-#include "server/tls_thread.h"
+// A TLS session: the ban check, the handshake, then the relay.
+#include "server/tls_session.h"
 
 #include <sys/socket.h>
 
