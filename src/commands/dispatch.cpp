@@ -38,15 +38,17 @@ constexpr Command kCommands[] = {
     {"PRIVMSG", HandlePrivmsg, 1, kRegisteredOnly, ShortLine::Dropped},
     {"TOPIC", HandleTopic, 1, kRegisteredOnly, ShortLine::Dropped},
     {"MODE", HandleMode, 1, kRegisteredOnly, ShortLine::Dropped},
-    {"PING", HandlePing, 1, kRegisteredOnly, ShortLine::Answered},
+    {"PING", HandlePing, 1, kBeforeRegistration, ShortLine::Answered},
+    {"PONG", HandlePong, 0, kBeforeRegistration, ShortLine::Dropped},
     {"KICK", HandleKick, 2, kRegisteredOnly, ShortLine::Answered},
     {"LIST", HandleList, 0, kRegisteredOnly, ShortLine::Dropped},
     {"WHOIS", HandleWhois, 1, kRegisteredOnly, ShortLine::Answered},
     {"WHO", HandleWho, 0, kRegisteredOnly, ShortLine::Dropped},
     {"LUSERS", HandleLusers, 0, kRegisteredOnly, ShortLine::Dropped},
     {"NAMES", HandleNames, 0, kRegisteredOnly, ShortLine::Dropped},
-    {"QUIT", HandleQuit, 0, kRegisteredOnly, ShortLine::Dropped},
+    {"QUIT", HandleQuit, 0, kBeforeRegistration, ShortLine::Dropped},
     {"CHARSET", HandleCharset, 0, kBeforeRegistration, ShortLine::Dropped},
+    {"CAP", HandleCap, 1, kBeforeRegistration, ShortLine::Answered},
 };
 
 const Command* FindCommand(std::string_view word) {
@@ -61,10 +63,18 @@ const Command* FindCommand(std::string_view word) {
 irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState state,
                         const irc::SplitResult& line, std::string_view utf8Params,
                         irc::ParamFields& fields) {
-  // Each refusal here is silent on purpose: no reply at all.
+  // An unknown command and a short line are refused in silence; before
+  // registration, anything registration does not allow gets 451.
   const Command* command = FindCommand(line.command);
+  const bool registered = state == irc::ConnState::Serving;
+  if (!registered && (command == nullptr || !command->beforeRegistration)) {
+    irc::ProtocolLock lock(protocol);
+    irc::SendLine(
+        protocol, protocol.users->Slot(slot).socket,
+        irc::FormatNumeric(protocol.settings.serverName, irc::kErrNotRegistered, "*", {}));
+    return state;
+  }
   if (command == nullptr) return state;
-  if (state != irc::ConnState::Serving && !command->beforeRegistration) return state;
   const int begun = irc::SplitParams(line.params, fields);
   const int count = line.params.empty() ? 0 : std::min(begun, irc::kParamFieldCount);
   if (count < command->leastParams && command->shortLine == ShortLine::Dropped) return state;

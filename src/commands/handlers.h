@@ -43,6 +43,7 @@ struct Step {
 [[nodiscard]] irc::ConnState HandleMode(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleNick(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandlePing(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandlePong(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleKick(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleList(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleWhois(const Step& step) REQUIRES(step.protocol.mutex);
@@ -51,12 +52,19 @@ struct Step {
 [[nodiscard]] irc::ConnState HandleNames(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleQuit(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleCharset(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleCap(const Step& step) REQUIRES(step.protocol.mutex);
 
 // NICK before registration: stores the whole parameter text as the nick
 // (433 when it is not free, an empty one included) and, once a USER line
 // has come too, registers the connection with the welcome burst (Serving).
 // In the password state it only stores the nick. Requires the protocol lock.
 [[nodiscard]] irc::ConnState RegisteringNick(const Step& step) REQUIRES(step.protocol.mutex);
+
+// Registers the connection with the welcome burst (Serving) once a free
+// nick and a USER line have both been accepted and no capability
+// negotiation holds it; otherwise it stays in the login state. Requires
+// the protocol lock.
+[[nodiscard]] irc::ConnState CompleteRegistration(const Step& step) REQUIRES(step.protocol.mutex);
 
 // A conversation line: the "hh:nn " stamp, then "*** " and the text.
 [[nodiscard]] std::string EventLine(std::string_view text);

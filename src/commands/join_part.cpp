@@ -12,6 +12,16 @@ namespace {
 // A 353 line may hold at most this many bytes before its CR LF.
 constexpr std::size_t kLineBytes = 510;
 
+// Appends "!user@host" to a NAMES entry ("@" and the nick) for a client
+// that enabled userhost-in-names.
+void AppendUserHost(const irc::UserTable& users, std::string& entry) {
+  const std::size_t nickStart = entry.starts_with('@') ? 1 : 0;
+  const int member = users.FindUserByNick(std::string_view(entry).substr(nickStart));
+  if (member == irc::kNotFound) return;
+  const irc::UserSlot& user = users.Slot(member);
+  entry.append("!").append(user.userName).append("@").append(user.address);
+}
+
 }  // namespace
 
 std::string EventLine(std::string_view text) {
@@ -28,7 +38,10 @@ void SendNamesReply(irc::ProtocolState& protocol, int slot, std::string_view cha
   // line of its own.
   std::string text;
   bool pending = false;  // text holds names not sent yet (an empty list sends one empty line)
-  for (const std::string& name : protocol.channels->NamesList(index, *protocol.users)) {
+  const irc::UserTable& users = *protocol.users;
+  const bool withHosts = (users.Slot(slot).capabilities & irc::kCapUserhostInNames) != 0;
+  for (std::string name : protocol.channels->NamesList(index, users)) {
+    if (withHosts) AppendUserHost(users, name);
     if (pending && text.size() + 1 + name.size() > room) {
       irc::SendNumeric(protocol, slot, irc::kRplNamReply, {channel, text});
       text.clear();

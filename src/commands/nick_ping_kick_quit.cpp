@@ -1,4 +1,4 @@
-// NICK, PING, KICK and QUIT.
+// NICK, PING, PONG, KICK and QUIT.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -51,11 +51,17 @@ irc::ConnState HandleNick(const Step& step) {
 }
 
 irc::ConnState HandlePing(const Step& step) {
+  // The client's token is the last parameter, echoed as it came.
+  const std::string& token = step.fields[std::max(step.count, 1) - 1];
+  const std::string& server = step.protocol.settings.serverName;
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayPong,
-                   {step.self.address, step.self.address, step.protocol.ownAddress});
+  irc::FormatRelay(relay, irc::kRelayPong, {server, server, token});
   irc::SendLine(step.protocol, step.self.socket, relay);
   return step.state;
+}
+
+irc::ConnState HandlePong(const Step& step) {
+  return step.state;  // the line has already proved the client alive
 }
 
 irc::ConnState HandleKick(const Step& step) {
@@ -109,6 +115,10 @@ irc::ConnState HandleQuit(const Step& step) {
     channels.AppendLine(index, EventLine(line));
     channels.MemberSlots(index, step.users, members);
     irc::SendToSlots(step.protocol, members, relay);
+  }
+  if (step.state != irc::ConnState::Serving) {
+    irc::SendLine(step.protocol, self.socket,
+                  irc::FormatRelay(irc::kRelayQuitUnregistered, {self.address}));
   }
   // Membership is left to the disconnect clean-up, which parts every channel.
   return irc::ConnState::Closing;

@@ -1,7 +1,9 @@
 // The commands of registration: PASS (only when the server has a
 // password), then NICK and USER in either order, ending in the welcome
-// burst. A NICK given in the password state carries over to the login state.
+// burst, which a capability negotiation holds until its CAP END. A NICK
+// given in the password state carries over to the login state.
 #include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/sjis.h"
@@ -12,10 +14,45 @@ namespace {
 
 // USER fields are kept to this many bytes each.
 constexpr std::size_t kUserFieldBytes = 255;
+// A reply line without its CR LF, and the most tokens one 005 line names.
+constexpr std::size_t kLineBytes = 510;
+constexpr int kTokensPerLine = 13;
 
 // A USER field as kept: cut to kUserFieldBytes, never inside a character.
 std::string UserField(std::string_view field) {
   return std::string(field.substr(0, base::SjisPrefix(field, kUserFieldBytes)));
+}
+
+// The 005 tokens: what a client may rely on. Lengths and types are the
+// ones the server enforces; a limit it does not enforce is not named.
+std::vector<std::string> SupportedTokens(const config::Settings& settings) {
+  const std::string& network =
+      settings.serverNetwork.empty() ? settings.serverName : settings.serverNetwork;
+  return {
+      "CASEMAPPING=ascii", "CHANTYPES=#&", "PREFIX=(o)@", "CHANMODES=,,,", "NETWORK=" + network,
+  };
+}
+
+// Sends the 005 lines, as many tokens to a line as keep it within the
+// line limit, at most kTokensPerLine.
+void SendSupported(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex) {
+  const std::string& nick = protocol.users->Slot(slotIndex).Nick();
+  const std::string fixed =
+      irc::FormatNumeric(protocol.settings.serverName, irc::kRplISupport, nick, {""});
+  const std::size_t room = fixed.size() < kLineBytes ? kLineBytes - fixed.size() : 0;
+  std::string text;
+  int tokens = 0;
+  for (const std::string& token : SupportedTokens(protocol.settings)) {
+    if (tokens > 0 && (tokens == kTokensPerLine || text.size() + 1 + token.size() > room)) {
+      SendNumeric(protocol, slotIndex, irc::kRplISupport, {text});
+      text.clear();
+      tokens = 0;
+    }
+    if (tokens > 0) text.push_back(' ');
+    text.append(token);
+    ++tokens;
+  }
+  SendNumeric(protocol, slotIndex, irc::kRplISupport, {text});
 }
 
 void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex) {
@@ -33,6 +70,7 @@ void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.
   SendNumeric(protocol, slotIndex, irc::kRplMyInfo,
               {settings.serverName, settings.programVersion, settings.serverUserMode,
                settings.serverChanMode});
+  SendSupported(protocol, slotIndex);
   SendNumeric(protocol, slotIndex, irc::kRplLuserClient, {users.RegisteredCount(), 0, 1});
   SendNumeric(protocol, slotIndex, irc::kRplLuserUnknown, {0});
   SendNumeric(protocol, slotIndex, irc::kRplLuserChannels, {protocol.channels->Count()});
@@ -49,15 +87,16 @@ void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.
   SendNumeric(protocol, slotIndex, irc::kRplEndOfMotd, {});
 }
 
-// Registers the connection once a free nick and a USER line have both
-// been accepted.
-irc::ConnState CompleteRegistration(const Step& step) REQUIRES(step.protocol.mutex) {
-  if (!step.self.NickAccepted() || !step.self.userGiven) return irc::ConnState::AwaitingLogin;
+}  // namespace
+
+irc::ConnState CompleteRegistration(const Step& step) {
+  const irc::UserSlot& self = step.self;
+  if (!self.NickAccepted() || !self.userGiven || self.capHeld) {
+    return irc::ConnState::AwaitingLogin;
+  }
   SendWelcome(step.protocol, step.slot);
   return irc::ConnState::Serving;
 }
-
-}  // namespace
 
 irc::ConnState HandlePass(const Step& step) {
   if (step.state != irc::ConnState::AwaitingPass) return step.state;  // ignored in silence

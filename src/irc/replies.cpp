@@ -57,6 +57,9 @@ constexpr std::array kNumericTable{
     FormatEntry{kRplCharset, ":%s %03d %s %s :is your charset now"},
     FormatEntry{kErrUnknownCharset,
                 ":%s %03d %s %s :Unknown charset (ISO-2022-JP, UTF-8, Shift_JIS)"},
+    FormatEntry{kRplISupport, ":%s %03d %s %s :are supported by this server"},
+    FormatEntry{kErrNotRegistered, ":%s %03d %s :You have not registered"},
+    FormatEntry{kErrInvalidCapCmd, ":%s %03d %s %s :Invalid CAP command"},
     FormatEntry{kTableEnd, ":%s %03d %s :Server Err (COMMAND Not Found)"},
 };
 
@@ -71,6 +74,8 @@ constexpr std::array kRelayTable{
     FormatEntry{kRelayQuit, ":%s!%s@%s QUIT :%s"},
     FormatEntry{kRelayExcessFlood, "ERROR :Closing Link: Excess Flood"},
     FormatEntry{kRelayPing, "PING :%s"},
+    FormatEntry{kRelayCap, ":%s CAP %s %s :%s"},
+    FormatEntry{kRelayQuitUnregistered, "ERROR :Closing Link: %s (Client Quit)"},
     FormatEntry{kTableEnd, ":%s!%s@%s :Server Err (COMMAND Not Found)"},
 };
 

@@ -48,6 +48,9 @@ inline constexpr int kErrNoMotd = 422;
 inline constexpr int kRplChannelModeIs = 324;
 inline constexpr int kRplCharset = 222;
 inline constexpr int kErrUnknownCharset = 468;
+inline constexpr int kRplISupport = 5;
+inline constexpr int kErrNotRegistered = 451;
+inline constexpr int kErrInvalidCapCmd = 410;
 // The last entry of both tables; any code not listed yields its text.
 inline constexpr int kTableEnd = 9999;
 
@@ -62,6 +65,8 @@ inline constexpr int kRelayKick = 1006;
 inline constexpr int kRelayQuit = 1007;
 inline constexpr int kRelayExcessFlood = 1008;  // the last line to a flooding client
 inline constexpr int kRelayPing = 1009;
+inline constexpr int kRelayCap = 1010;
+inline constexpr int kRelayQuitUnregistered = 1011;  // the last line to a client quitting early
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;

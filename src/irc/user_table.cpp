@@ -44,6 +44,9 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.alive = true;
     slot.nickAccepted_ = false;
     slot.userGiven = false;
+    slot.capabilities = 0;
+    slot.capVersion302 = false;
+    slot.capHeld = false;
     slot.sweepsUnregistered = 0;
     slot.socket = output ? output->Socket() : -1;
     slot.output = std::move(output);

@@ -25,6 +25,11 @@ struct JoinedChannel {
   bool isOperator = false;
 };
 
+// The bits of UserSlot::capabilities; the capability table names them.
+inline constexpr std::uint32_t kCapNotify = 1U << 0;
+inline constexpr std::uint32_t kCapMultiPrefix = 1U << 1;
+inline constexpr std::uint32_t kCapUserhostInNames = 1U << 2;
+
 // Every field is guarded by the server's protocol lock, except the atomics.
 struct UserSlot {
   bool inUse = false;
@@ -32,6 +37,12 @@ struct UserSlot {
   // protocol lock; cleared by the liveness sweep under it.
   std::atomic<bool> alive{false};
   bool userGiven = false;
+  // Capability negotiation: the bits of the capabilities the client
+  // enabled (see the capability table), whether it named version 302 or
+  // later, and whether registration waits for its CAP END.
+  std::uint32_t capabilities = 0;
+  bool capVersion302 = false;
+  bool capHeld = false;
   int sweepsUnregistered = 0;  // liveness sweeps seen before registration
   int socket = -1;
   std::string address;  // the peer's address as shown: dotted IPv4, or IPv6 text ("0::1")

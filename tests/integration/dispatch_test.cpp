@@ -14,7 +14,7 @@ TEST(Dispatch, ShortLinesAreDroppedUnlessTheHandlerAnswers) {
   TestServer server;
   auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
   ASSERT_TRUE(ann && bob && ann->Join(":"));
-  const std::string pong = ":127.0.0.1 PONG 127.0.0.1 :" + server.Server().protocol.ownAddress;
+  const std::string pong = kServerPrefix + "PONG " + std::string(kServerName) + " :";
   bob->Send("JOIN");
   bob->Send("PING");
   EXPECT_EQ(bob->ReadLine(), pong);

@@ -28,6 +28,11 @@ TEST(Registration, WelcomeBurstLineForLine) {
   EXPECT_EQ(client->ReadLine(),
             s + "003 ann :This server was created on " + server.Server().protocol.startTimeText);
   EXPECT_EQ(client->ReadLine(), s + "004 ann " + name + " " + version + " oirw abiklmnopqstv");
+  // Without a network name the server's name stands for it.
+  EXPECT_EQ(client->ReadLine(), s +
+                                    "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ "
+                                    "CHANMODES=,,, NETWORK=" +
+                                    name + " :are supported by this server");
   // The operator client counts among the registered users.
   EXPECT_EQ(client->ReadLine(), s + "251 ann :There are 2 users and 0 invisible on 1 servers");
   EXPECT_EQ(client->ReadLine(), s + "253 ann 0 :unknown connection(s)");
@@ -96,12 +101,16 @@ TEST(Registration, NicknameInUseInAnyLetterCase) {
             kServerPrefix + "001 abd :Welcome to the Internet Relay Network abd");
 }
 
-TEST(Registration, OtherCommandsBeforeRegistrationAreIgnored) {
+TEST(Registration, OtherCommandsBeforeRegistrationAreRefused) {
   TestServer server;
   ASSERT_TRUE(server.Started());
   auto client = server.Connect();
-  for (const char* line : {"JOIN #a", "LUSERS", "", "PING x", "QUIT", "PASS x"}) client->Send(line);
-  client->Send("CHARSET");  // allowed before registration: the first reply
+  for (const char* line : {"JOIN #a", "LUSERS"}) {
+    client->Send(line);
+    EXPECT_EQ(client->ReadLine(), kServerPrefix + "451 * :You have not registered") << line;
+  }
+  for (const char* line : {"", "PASS x"}) client->Send(line);
+  client->Send("CHARSET");  // allowed before registration: the next reply
   EXPECT_EQ(client->ReadLine(), kServerPrefix + "222 * ISO-2022-JP :is your charset now");
   EXPECT_TRUE(client->Register("ann"));
   EXPECT_TRUE(server.Channels().empty());

@@ -99,7 +99,7 @@ TEST(ServerStart, RegisterTimeoutClosesOnlyTheSilentConnection) {
   silent->Send("NICK bob");  // a nick alone does not register
   EXPECT_TRUE(silent->ClosedWithoutData());
   ann->Send("PING x");
-  EXPECT_EQ(ann->ReadLine(), ":127.0.0.1 PONG 127.0.0.1 :" + server.Server().protocol.ownAddress);
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "PONG " + std::string(kServerName) + " :x");
 }
 
 TEST(ServerStart, BannedAddressIsClosedAndTakesNoSlot) {
