@@ -32,9 +32,7 @@ build/zelkord --headless --verbose --config "$work/zelkord.INI" >"$work/server.l
 server_pid=$!
 for _ in $(seq 50); do grep -q "listening for IRC" "$work/server.log" && break; sleep 0.1; done
 
-# One irssi per pane; the second one reads and writes ISO-2022-JP. irssi
-# asks for IRCv3 capabilities first and waits for an answer the server does
-# not give, so it connects with -nocap.
+# One irssi per pane; the second one reads and writes ISO-2022-JP.
 tmux kill-session -t "$session" 2>/dev/null || true
 tmux new-session -d -s "$session" -x 100 -y 16 "irssi --home=$work/hanako -n hanako"
 tmux split-window -v -t "$session" "irssi --home=$work/taro -n taro"
@@ -43,13 +41,16 @@ sleep 2
 send 1 "/set recode_autodetect_utf8 off"
 send 1 "/set recode_fallback ISO-2022-JP"
 send 1 "/set recode_out_default_charset ISO-2022-JP"
-send 0 "/connect -nocap 127.0.0.1 $port"
-send 1 "/connect -nocap 127.0.0.1 $port"
+send 0 "/connect 127.0.0.1 $port"
+send 1 "/connect 127.0.0.1 $port"
+# irssi spends its burst of unpaced lines on the capability negotiation
+# and registration, then sends a line every two seconds or so.
+sleep 5
 send 0 "/join #日本語"
 send 1 "/join #日本語"
 send 0 "こんにちは、世界！ テスト①〜ｶﾀｶﾅ"
 send 1 "ISO-2022-JP から：日本語のテスト"
-sleep 1
+sleep 5
 
 for pane in 0 1; do
   [ "$pane" = 0 ] && echo "=== hanako (UTF-8)" || echo "=== taro (ISO-2022-JP)"
