@@ -26,8 +26,6 @@ constexpr Capability kCapabilities[] = {
 
 // The version from which values are shown, lists split and cap-notify implied.
 constexpr int kVersionWithValues = 302;
-// A CAP line without its CR LF.
-constexpr std::size_t kLineBytes = 510;
 
 const Capability* FindCapability(std::string_view name) {
   for (const Capability& capability : kCapabilities) {
@@ -47,7 +45,7 @@ void SendCapLines(const Step& step, std::string_view subcommand,
   const std::string_view server = step.protocol.settings.serverName;
   const std::string more = std::string(subcommand) + " *";
   const std::string fixed = irc::FormatRelay(irc::kRelayCap, {server, Target(step), more, ""});
-  const std::size_t room = fixed.size() < kLineBytes ? kLineBytes - fixed.size() : 0;
+  const std::size_t room = irc::ListRoom(fixed);
   std::string list;
   for (const std::string& word : words) {
     if (!list.empty() && list.size() + 1 + word.size() > room) {

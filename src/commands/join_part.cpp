@@ -9,9 +9,6 @@
 namespace zelkord::commands {
 namespace {
 
-// A 353 line may hold at most this many bytes before its CR LF.
-constexpr std::size_t kLineBytes = 510;
-
 // Appends "!user@host" to a NAMES entry ("@" and the nick) for a client
 // that enabled userhost-in-names.
 void AppendUserHost(const irc::UserTable& users, std::string& entry) {
@@ -33,7 +30,7 @@ std::string EventLine(std::string_view text) {
 void SendNamesReply(irc::ProtocolState& protocol, int slot, std::string_view channel, int index) {
   const std::string fixed = irc::FormatNumeric(protocol.settings.serverName, irc::kRplNamReply,
                                                protocol.users->Slot(slot).Nick(), {channel, ""});
-  const std::size_t room = fixed.size() < kLineBytes ? kLineBytes - fixed.size() : 0;
+  const std::size_t room = irc::ListRoom(fixed);
   // Lines are cut only between names; a name too long for any line gets a
   // line of its own.
   std::string text;

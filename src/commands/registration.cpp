@@ -14,8 +14,7 @@ namespace {
 
 // USER fields are kept to this many bytes each.
 constexpr std::size_t kUserFieldBytes = 255;
-// A reply line without its CR LF, and the most tokens one 005 line names.
-constexpr std::size_t kLineBytes = 510;
+// The most tokens one 005 line names.
 constexpr int kTokensPerLine = 13;
 
 // A USER field as kept: cut to kUserFieldBytes, never inside a character.
@@ -39,7 +38,7 @@ void SendSupported(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protoco
   const std::string& nick = protocol.users->Slot(slotIndex).Nick();
   const std::string fixed =
       irc::FormatNumeric(protocol.settings.serverName, irc::kRplISupport, nick, {""});
-  const std::size_t room = fixed.size() < kLineBytes ? kLineBytes - fixed.size() : 0;
+  const std::size_t room = irc::ListRoom(fixed);
   std::string text;
   int tokens = 0;
   for (const std::string& token : SupportedTokens(protocol.settings)) {

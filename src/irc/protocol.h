@@ -69,7 +69,6 @@ struct ProtocolState {
   bool shuttingDown GUARDED_BY(mutex) = false;
   // Set by start-up from settings, replaced by a reload.
   LiveSettings live GUARDED_BY(mutex);
-  std::string ownAddress;     // set by start-up before any connection
   std::string startTimeText;  // set by start-up before any connection
   // The most connections one address may hold (0: no limit), and the
   // time a connection has to register (0: only the liveness sweeps

@@ -71,6 +71,13 @@ inline constexpr int kRelayQuitUnregistered = 1011;  // the last line to a clien
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;
 inline constexpr std::size_t kRelayMaxBytes = 1023;
+// A reply line without its CR LF, for replies that spread a list over
+// several lines (353, 005, CAP).
+inline constexpr std::size_t kListLineBytes = 510;
+// The bytes left for a list on a line whose fixed part is fixed.
+[[nodiscard]] inline std::size_t ListRoom(std::string_view fixed) {
+  return fixed.size() < kListLineBytes ? kListLineBytes - fixed.size() : 0;
+}
 // Most caller values a fill takes; further values are ignored.
 inline constexpr std::size_t kMaxFormatValues = 8;
 

@@ -2,7 +2,6 @@
 #include "net/tcp.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -66,18 +65,8 @@ int DualStackListener(int port) {
 
 }  // namespace
 
-void TcpStartup(std::string& ownAddress) {
+void TcpStartup() {
   signal(SIGPIPE, SIG_IGN);
-  ownAddress.clear();
-  char hostName[64] = {};
-  if (gethostname(hostName, sizeof hostName - 1) != 0) return;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* result = nullptr;
-  if (getaddrinfo(hostName, nullptr, &hints, &result) != 0 || result == nullptr) return;
-  ownAddress = DottedAddress(*reinterpret_cast<const sockaddr_in*>(result->ai_addr));
-  freeaddrinfo(result);
 }
 
 std::string AddressText(const sockaddr_storage& address) {

@@ -29,10 +29,9 @@ inline constexpr int kNoSocket = -1;
 inline constexpr int kListenBacklog = 256;
 inline constexpr std::size_t kMaxLineLimit = 4096;
 
-// Ignores SIGPIPE process-wide and reads the own host's first IPv4 address
-// into ownAddress (left empty when the name does not resolve): neither can
-// fail in a way that stops the server. Any thread, before any socket is used.
-void TcpStartup(std::string& ownAddress);
+// Ignores SIGPIPE process-wide, so a send to a closed peer is an error
+// result, not a signal. Any thread, before any socket is used.
+void TcpStartup();
 
 // Creates a listening socket bound to all local addresses on port (0 lets
 // the kernel choose), with SO_REUSEADDR and a backlog of kListenBacklog:

@@ -155,7 +155,7 @@ StartResult Server::Start() {
       protocol.users = std::make_unique<irc::UserTable>(userMax, chanMax);
       protocol.channels = std::make_unique<irc::ChannelTable>(chanMax, logOptions, desk_);
     }
-    net::TcpStartup(protocol.ownAddress);
+    net::TcpStartup();
     if (!writer.Ready()) return {false, "the sockets cannot start"};
     protocol.startTimeText = base::LongDateTime();
     const int port = config::NumberOf(settings, &config::Settings::serverPort);
