@@ -7,6 +7,7 @@
 
 #include "base/sjis.h"
 #include "commands/handlers.h"
+#include "irc/name_rules.h"
 
 namespace zelkord::commands {
 namespace {
@@ -91,20 +92,12 @@ void SendList(const Step& step) REQUIRES(step.protocol.mutex) {
 void AnswerRequest(const Step& step) REQUIRES(step.protocol.mutex) {
   const std::string& request = step.fields[1];
   std::uint32_t enabled = step.self.capabilities;
-  std::size_t pos = 0;
   bool known = true;
-  while (pos < request.size() && known) {
-    std::size_t end = request.find(' ', pos);
-    if (end == std::string::npos) end = request.size();
-    std::string_view word(request.data() + pos, end - pos);
-    pos = end + 1;
-    if (word.empty()) continue;
-    const bool removing = word.front() == '-';
-    if (removing) word.remove_prefix(1);
-    const Capability* capability = FindCapability(word);
+  for (const irc::CapRequestWord& word : irc::SplitCapRequest(request)) {
+    const Capability* capability = FindCapability(word.name);
     known = capability != nullptr;
     if (!known) break;
-    enabled = removing ? enabled & ~capability->bit : enabled | capability->bit;
+    enabled = word.removing ? enabled & ~capability->bit : enabled | capability->bit;
   }
   // A 302 client keeps cap-notify: it cannot be switched off.
   if (step.self.capVersion302) enabled |= irc::kCapNotify;

@@ -11,9 +11,9 @@ namespace {
 
 using Handler = irc::ConnState (*)(const Step&);
 
-// What a line with fewer parameters than its command's least gets: dropped
-// in silence, or handed to the handler, which answers it itself.
-enum class ShortLine { Dropped, Answered };
+// What a line with fewer parameters than its command's least gets: 461
+// naming the command, or the handler, which answers it itself.
+enum class ShortLine { NeedMoreParams, Answered };
 
 struct Command {
   std::string_view name;
@@ -25,30 +25,35 @@ struct Command {
 
 constexpr bool kBeforeRegistration = true;
 constexpr bool kRegisteredOnly = false;
+constexpr ShortLine k461 = ShortLine::NeedMoreParams;
 
 // Name, handler, least parameters, allowed before registration, and what
 // a line short of parameters gets.
 constexpr Command kCommands[] = {
-    {"PASS", HandlePass, 1, kBeforeRegistration, ShortLine::Dropped},
+    {"PASS", HandlePass, 1, kBeforeRegistration, k461},
+    // 431 for a missing nick.
     {"NICK", HandleNick, 1, kBeforeRegistration, ShortLine::Answered},
+    // A USER line short of fields still registers, its missing fields empty.
     {"USER", HandleUser, 4, kBeforeRegistration, ShortLine::Answered},
-    {"JOIN", HandleJoin, 1, kRegisteredOnly, ShortLine::Dropped},
-    {"PART", HandlePart, 1, kRegisteredOnly, ShortLine::Dropped},
-    // One, not two: a target without text is PRIVMSG's own to answer.
-    {"PRIVMSG", HandlePrivmsg, 1, kRegisteredOnly, ShortLine::Dropped},
-    {"TOPIC", HandleTopic, 1, kRegisteredOnly, ShortLine::Dropped},
-    {"MODE", HandleMode, 1, kRegisteredOnly, ShortLine::Dropped},
+    {"JOIN", HandleJoin, 1, kRegisteredOnly, k461},
+    {"PART", HandlePart, 1, kRegisteredOnly, k461},
+    // 411 and 412 for a missing target or text; NOTICE answers nothing.
+    {"PRIVMSG", HandlePrivmsg, 2, kRegisteredOnly, ShortLine::Answered},
+    {"NOTICE", HandleNotice, 2, kRegisteredOnly, ShortLine::Answered},
+    {"TOPIC", HandleTopic, 1, kRegisteredOnly, k461},
+    {"MODE", HandleMode, 1, kRegisteredOnly, k461},
+    // A PING without a token is answered with an empty one.
     {"PING", HandlePing, 1, kBeforeRegistration, ShortLine::Answered},
-    {"PONG", HandlePong, 0, kBeforeRegistration, ShortLine::Dropped},
-    {"KICK", HandleKick, 2, kRegisteredOnly, ShortLine::Answered},
-    {"LIST", HandleList, 0, kRegisteredOnly, ShortLine::Dropped},
-    {"WHOIS", HandleWhois, 1, kRegisteredOnly, ShortLine::Answered},
-    {"WHO", HandleWho, 0, kRegisteredOnly, ShortLine::Dropped},
-    {"LUSERS", HandleLusers, 0, kRegisteredOnly, ShortLine::Dropped},
-    {"NAMES", HandleNames, 0, kRegisteredOnly, ShortLine::Dropped},
-    {"QUIT", HandleQuit, 0, kBeforeRegistration, ShortLine::Dropped},
-    {"CHARSET", HandleCharset, 0, kBeforeRegistration, ShortLine::Dropped},
-    {"CAP", HandleCap, 1, kBeforeRegistration, ShortLine::Answered},
+    {"PONG", HandlePong, 0, kBeforeRegistration, k461},
+    {"KICK", HandleKick, 2, kRegisteredOnly, k461},
+    {"LIST", HandleList, 0, kRegisteredOnly, k461},
+    {"WHOIS", HandleWhois, 1, kRegisteredOnly, k461},
+    {"WHO", HandleWho, 0, kRegisteredOnly, k461},
+    {"LUSERS", HandleLusers, 0, kRegisteredOnly, k461},
+    {"NAMES", HandleNames, 0, kRegisteredOnly, k461},
+    {"QUIT", HandleQuit, 0, kBeforeRegistration, k461},
+    {"CHARSET", HandleCharset, 0, kBeforeRegistration, k461},
+    {"CAP", HandleCap, 1, kBeforeRegistration, ShortLine::Answered},  // 410
 };
 
 const Command* FindCommand(std::string_view word) {
@@ -58,26 +63,36 @@ const Command* FindCommand(std::string_view word) {
   return nullptr;
 }
 
+// Sends an error numeric addressed to the nick, or "*" before registration.
+void SendError(irc::ProtocolState& protocol, int slot, int code,
+               std::initializer_list<irc::FormatArg> values) {
+  irc::ProtocolLock lock(protocol);
+  irc::SendReply(protocol, slot, code, values);
+}
+
 }  // namespace
 
 irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState state,
                         const irc::SplitResult& line, std::string_view utf8Params,
                         irc::ParamFields& fields) {
-  // An unknown command and a short line are refused in silence; before
-  // registration, anything registration does not allow gets 451.
+  if (line.command.empty()) return state;  // a prefix alone says nothing
+  // Before registration, anything registration does not allow gets 451.
   const Command* command = FindCommand(line.command);
   const bool registered = state == irc::ConnState::Serving;
   if (!registered && (command == nullptr || !command->beforeRegistration)) {
-    irc::ProtocolLock lock(protocol);
-    irc::SendLine(
-        protocol, protocol.users->Slot(slot).socket,
-        irc::FormatNumeric(protocol.settings.serverName, irc::kErrNotRegistered, "*", {}));
+    SendError(protocol, slot, irc::kErrNotRegistered, {});
     return state;
   }
-  if (command == nullptr) return state;
+  if (command == nullptr) {
+    SendError(protocol, slot, irc::kErrUnknownCommand, {line.command});
+    return state;
+  }
   const int begun = irc::SplitParams(line.params, fields);
   const int count = line.params.empty() ? 0 : std::min(begun, irc::kParamFieldCount);
-  if (count < command->leastParams && command->shortLine == ShortLine::Dropped) return state;
+  if (count < command->leastParams && command->shortLine == ShortLine::NeedMoreParams) {
+    SendError(protocol, slot, irc::kErrNeedMoreParams, {command->name});
+    return state;
+  }
 
   irc::ProtocolLock lock(protocol);
   irc::UserTable& users = *protocol.users;

@@ -39,6 +39,7 @@ struct Step {
 [[nodiscard]] irc::ConnState HandleJoin(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandlePart(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandlePrivmsg(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleNotice(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleTopic(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleMode(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleNick(const Step& step) REQUIRES(step.protocol.mutex);
@@ -65,6 +66,10 @@ struct Step {
 // negotiation holds it; otherwise it stays in the login state. Requires
 // the protocol lock.
 [[nodiscard]] irc::ConnState CompleteRegistration(const Step& step) REQUIRES(step.protocol.mutex);
+
+// The user's joined entry for the channel named exactly name, or nullptr.
+[[nodiscard]] const irc::JoinedChannel* FindJoined(const irc::UserSlot& user,
+                                                   std::string_view name);
 
 // A conversation line: the "hh:nn " stamp, then "*** " and the text.
 [[nodiscard]] std::string EventLine(std::string_view text);

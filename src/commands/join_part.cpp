@@ -1,10 +1,12 @@
-// JOIN and PART: into and out of a channel. Every refusal is silent.
+// JOIN and PART: into and out of channels, each taking a list of them.
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "base/clock.h"
 #include "base/jp_text.h"
 #include "commands/handlers.h"
+#include "irc/name_rules.h"
 
 namespace zelkord::commands {
 namespace {
@@ -51,13 +53,32 @@ void SendNamesReply(irc::ProtocolState& protocol, int slot, std::string_view cha
   irc::SendNumeric(protocol, slot, irc::kRplNamReply, {channel, text});
 }
 
-irc::ConnState HandleJoin(const Step& step) {
-  const std::string& name = step.fields[0];  // only the channel name is used
+namespace {
+
+// Whether the name may be joined; otherwise says why (403 or 479).
+bool AcceptChannelName(const Step& step, std::string_view name) REQUIRES(step.protocol.mutex) {
+  switch (irc::CheckChannelName(name)) {
+    case irc::ChannelNameCheck::Valid:
+      return true;
+    case irc::ChannelNameCheck::NotAChannel:
+      irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchChannel, {name});
+      return false;
+    case irc::ChannelNameCheck::Illegal:
+      irc::SendNumeric(step.protocol, step.slot, irc::kErrBadChanName, {name});
+      return false;
+  }
+  return false;
+}
+
+void JoinOne(const Step& step, std::string_view name) REQUIRES(step.protocol.mutex) {
   irc::UserSlot& self = step.self;
-
+  if (!AcceptChannelName(step, name)) return;
+  if (FindJoined(self, name) != nullptr) return;  // already there: as the peers, no reply
   const int index = step.channels.AddMember(self, name);
-  if (index == irc::kNotFound) return step.state;  // table full or already a member: silent
-
+  if (index == irc::kNotFound) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrTooManyChannels, {name});
+    return;
+  }
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayJoin, {self.Nick(), self.userName, self.address, name});
   std::vector<int> members;
@@ -66,24 +87,69 @@ irc::ConnState HandleJoin(const Step& step) {
   SendNamesReply(step.protocol, step.slot, name, index);
   irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames, {name});
   step.channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kEntered)));
+}
+
+void PartOne(const Step& step, std::string_view name, std::string_view reason)
+    REQUIRES(step.protocol.mutex) {
+  irc::ChannelTable& channels = step.channels;
+  irc::UserSlot& self = step.self;
+  const int index = channels.FindChannel(name);
+  if (index == irc::kNotFound) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchChannel, {name});
+    return;
+  }
+  if (FindJoined(self, name) == nullptr) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNotOnChannel, {name});
+    return;
+  }
+  channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kLeft)));
+  std::string relay;
+  if (reason.empty()) {
+    irc::FormatRelay(relay, irc::kRelayPart, {self.Nick(), self.userName, self.address, name});
+  } else {
+    irc::FormatRelay(relay, irc::kRelayPartReason,
+                     {self.Nick(), self.userName, self.address, name, reason});
+  }
+  std::vector<int> members;
+  channels.MemberSlots(index, step.users, members);  // the leaver included
+  // The name is copied: it may be the leaver's own joined entry, which leaving erases.
+  (void)channels.RemoveMember(self, std::string(name));  // a member: cannot fail
+  irc::SendToSlots(step.protocol, members, relay);
+}
+
+}  // namespace
+
+const irc::JoinedChannel* FindJoined(const irc::UserSlot& user, std::string_view name) {
+  auto found = std::find_if(user.channels.begin(), user.channels.end(),
+                            [&](const irc::JoinedChannel& c) { return c.name == name; });
+  return found == user.channels.end() ? nullptr : &*found;
+}
+
+irc::ConnState HandleJoin(const Step& step) {
+  // "JOIN 0" leaves every channel, as "PART" of each would.
+  if (step.fields[0] == "0") {
+    std::vector<std::string> joined;
+    for (const irc::JoinedChannel& channel : step.self.channels) joined.push_back(channel.name);
+    for (const std::string& name : joined) PartOne(step, name, {});
+    return step.state;
+  }
+  // Keys pair with the names in order; no channel has a key yet.
+  const std::vector<std::string_view> names = irc::SplitList(step.fields[0]);
+  if (names.empty()) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNeedMoreParams, {"JOIN"});
+    return step.state;
+  }
+  for (std::string_view name : names) JoinOne(step, name);
   return step.state;
 }
 
 irc::ConnState HandlePart(const Step& step) {
-  const std::string& name = step.fields[0];  // a part message is never relayed
-  irc::ChannelTable& channels = step.channels;
-  irc::UserSlot& self = step.self;
-
-  const int index = channels.FindChannel(name);
-  if (index == irc::kNotFound) return step.state;
-  // Logged before membership is tested: a non-member's PART leaves its notice.
-  channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kLeft)));
-  std::string relay;
-  irc::FormatRelay(relay, irc::kRelayPart, {self.Nick(), self.userName, self.address, name});
-  std::vector<int> members;
-  channels.MemberSlots(index, step.users, members);  // the leaver included
-  if (channels.RemoveMember(self, name) == irc::kNotFound) return step.state;
-  irc::SendToSlots(step.protocol, members, relay);
+  const std::vector<std::string_view> names = irc::SplitList(step.fields[0]);
+  if (names.empty()) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNeedMoreParams, {"PART"});
+    return step.state;
+  }
+  for (std::string_view name : names) PartOne(step, name, step.fields[1]);
   return step.state;
 }
 

@@ -5,28 +5,41 @@
 
 #include "base/jp_text.h"
 #include "commands/handlers.h"
+#include "irc/name_rules.h"
 
 namespace zelkord::commands {
+
 namespace {
 
-const irc::JoinedChannel* FindJoined(const irc::UserSlot& user, std::string_view name) {
-  auto found = std::find_if(user.channels.begin(), user.channels.end(),
-                            [&](const irc::JoinedChannel& c) { return c.name == name; });
-  return found == user.channels.end() ? nullptr : &*found;
+// Whether the NICK line names a nick that may be used; otherwise says why.
+bool AcceptNickSyntax(const Step& step) REQUIRES(step.protocol.mutex) {
+  const std::string& nick = step.fields[0];
+  if (nick.empty()) {
+    irc::SendReply(step.protocol, step.slot, irc::kErrNoNicknameGiven, {});
+    return false;
+  }
+  if (!irc::IsValidNick(nick)) {
+    irc::SendReply(step.protocol, step.slot, irc::kErrErroneusNickname, {nick});
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
 irc::ConnState HandleNick(const Step& step) {
+  if (!AcceptNickSyntax(step)) return step.state;
   if (step.state != irc::ConnState::Serving) return RegisteringNick(step);
   const std::string& newNick = step.fields[0];
   irc::UserTable& users = step.users;
   irc::ChannelTable& channels = step.channels;
   irc::UserSlot& self = step.self;
 
-  // The caller's own slot counts too: even a change of letter case is refused.
-  if (users.FindUserByNick(newNick) != irc::kNotFound) {
-    irc::SendNumeric(step.protocol, step.slot, irc::kErrNicknameInUse, {});
+  if (newNick == self.Nick()) return step.state;  // no change: nothing to tell anyone
+  // A change of letter case alone is the caller's own to make.
+  const int holder = users.FindUserByNick(newNick);
+  if (holder != irc::kNotFound && holder != step.slot) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNicknameInUse, {newNick});
     return step.state;
   }
   const std::string oldNick = self.Nick();
@@ -47,6 +60,8 @@ irc::ConnState HandleNick(const Step& step) {
     channels.MemberSlots(index, users, members);
     irc::SendToSlots(step.protocol, members, relay);  // once per shared channel, by design
   }
+  // In no channel, the client still needs to hear that its nick changed.
+  if (self.channels.empty()) irc::SendLine(step.protocol, self.socket, relay);
   return step.state;
 }
 
@@ -66,14 +81,13 @@ irc::ConnState HandlePong(const Step& step) {
 
 irc::ConnState HandleKick(const Step& step) {
   const std::string& name = step.fields[0];
-  const std::string& target = step.fields[1];
-  const std::string& comment = step.fields[2];
+  const std::string comment = irc::CutText(step.fields[2], irc::kKickLen);
   irc::UserTable& users = step.users;
   irc::UserSlot& self = step.self;
 
   const int index = step.channels.FindChannel(name);
   if (index == irc::kNotFound) {
-    irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchNick, {name});
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchChannel, {name});
     return step.state;
   }
   const irc::JoinedChannel* mine = FindJoined(self, name);
@@ -85,18 +99,32 @@ irc::ConnState HandleKick(const Step& step) {
     irc::SendNumeric(step.protocol, step.slot, irc::kErrChanOpPrivsNeeded, {name});
     return step.state;
   }
-  const int victim = users.FindUserByNick(target);
-  if (victim == irc::kNotFound || FindJoined(users.Slot(victim), name) == nullptr) {
-    irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchNick, {target});
-    return step.state;
-  }
+  const std::vector<std::string_view> targets = irc::SplitList(step.fields[1]);
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayKick,
-                   {self.Nick(), self.userName, self.address, name, target, comment});
   std::vector<int> members;
-  step.channels.MemberSlots(index, users, members);
-  irc::SendToSlots(step.protocol, members, relay);
-  (void)step.channels.RemoveMember(users.Slot(victim), name);  // a member: cannot fail
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const std::string_view target = targets[i];
+    if (i == static_cast<std::size_t>(irc::kMaxTargets)) {
+      irc::SendNumeric(step.protocol, step.slot, irc::kErrTooManyTargets, {target});
+      break;
+    }
+    const int victim = users.FindUserByNick(target);
+    if (victim == irc::kNotFound) {
+      irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchNick, {target});
+      continue;
+    }
+    if (FindJoined(users.Slot(victim), name) == nullptr) {
+      irc::SendNumeric(step.protocol, step.slot, irc::kErrUserNotInChannel, {target, name});
+      continue;
+    }
+    irc::FormatRelay(relay, irc::kRelayKick,
+                     {self.Nick(), self.userName, self.address, name, target, comment});
+    step.channels.MemberSlots(index, users, members);
+    irc::SendToSlots(step.protocol, members, relay);
+    // A member: cannot fail. Kicking oneself out of the last seat ends the channel.
+    (void)step.channels.RemoveMember(users.Slot(victim), name);
+    if (step.channels.FindChannel(name) == irc::kNotFound) break;
+  }
   return step.state;
 }
 

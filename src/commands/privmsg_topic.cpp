@@ -1,10 +1,11 @@
-// PRIVMSG and TOPIC. Unknown targets and non-members are dropped in silence.
+// PRIVMSG, NOTICE and TOPIC. A message names one target or a list of them.
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "base/clock.h"
 #include "commands/handlers.h"
+#include "irc/name_rules.h"
 
 namespace zelkord::commands {
 
@@ -20,35 +21,79 @@ std::string Utf8TextField(std::string_view utf8Params) {
 
 }  // namespace
 
-irc::ConnState HandlePrivmsg(const Step& step) {
-  const std::string& target = step.fields[0];
-  const std::string& text = step.fields[1];
+namespace {
+
+// PRIVMSG answers what went wrong; NOTICE never answers, as clients and
+// bots rely on to avoid reply loops.
+enum class Kind { Privmsg, Notice };
+
+// Sends one message to one target: a nick (which wins over a channel of
+// the same name; one's own nick echoes back) or a channel the sender is on.
+void Deliver(const Step& step, Kind kind, std::string_view target, std::string_view text,
+             std::string_view utf8Text) REQUIRES(step.protocol.mutex) {
   irc::UserTable& users = step.users;
   irc::ChannelTable& channels = step.channels;
   irc::UserSlot& self = step.self;
+  const bool answers = kind == Kind::Privmsg;
 
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayPrivmsg,
+  irc::FormatRelay(relay, answers ? irc::kRelayPrivmsg : irc::kRelayNotice,
                    {self.Nick(), self.userName, self.address, target, text});
-  const std::string utf8Relay = irc::VerbatimRelay(relay, text, Utf8TextField(step.utf8Params));
-  // A nick wins over a channel of the same name; one's own nick echoes back.
+  const std::string utf8Relay = irc::VerbatimRelay(relay, text, utf8Text);
   const int recipient = users.FindUserByNick(target);
   if (recipient != irc::kNotFound) {
     irc::SendLine(step.protocol, users.Slot(recipient).socket, relay, utf8Relay);
-    return step.state;
+    return;
   }
-  const bool joined = std::any_of(self.channels.begin(), self.channels.end(),
-                                  [&](const irc::JoinedChannel& c) { return c.name == target; });
-  if (!joined) return step.state;  // not a member, or no such name: dropped
   const int index = channels.FindChannel(target);
-  if (index == irc::kNotFound) return step.state;
+  if (index == irc::kNotFound || FindJoined(self, target) == nullptr) {
+    if (answers) {
+      irc::SendNumeric(step.protocol, step.slot,
+                       index == irc::kNotFound ? irc::kErrNoSuchNick : irc::kErrCannotSendToChan,
+                       {target});
+    }
+    return;
+  }
   std::string line = base::ConversationStamp();
   line.append(self.Nick()).append("> ").append(text);
   channels.AppendLine(index, line);
   std::vector<int> members;
   channels.MemberSlots(index, users, members);
   irc::SendToSlots(step.protocol, members, relay, step.slot, utf8Relay);
+}
+
+irc::ConnState HandleMessage(const Step& step, Kind kind) REQUIRES(step.protocol.mutex) {
+  const bool answers = kind == Kind::Privmsg;
+  const std::vector<std::string_view> targets = irc::SplitList(step.fields[0]);
+  if (targets.empty()) {
+    if (answers) irc::SendNumeric(step.protocol, step.slot, irc::kErrNoRecipient, {"PRIVMSG"});
+    return step.state;
+  }
+  const std::string& text = step.fields[1];
+  if (text.empty()) {
+    if (answers) irc::SendNumeric(step.protocol, step.slot, irc::kErrNoTextToSend, {});
+    return step.state;
+  }
+  const std::string utf8Text = Utf8TextField(step.utf8Params);
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (i == static_cast<std::size_t>(irc::kMaxTargets)) {
+      if (answers)
+        irc::SendNumeric(step.protocol, step.slot, irc::kErrTooManyTargets, {targets[i]});
+      break;
+    }
+    Deliver(step, kind, targets[i], text, utf8Text);
+  }
   return step.state;
+}
+
+}  // namespace
+
+irc::ConnState HandlePrivmsg(const Step& step) {
+  return HandleMessage(step, Kind::Privmsg);
+}
+
+irc::ConnState HandleNotice(const Step& step) {
+  return HandleMessage(step, Kind::Notice);
 }
 
 irc::ConnState HandleTopic(const Step& step) {
@@ -57,7 +102,10 @@ irc::ConnState HandleTopic(const Step& step) {
   irc::UserSlot& self = step.self;
 
   const int index = channels.FindChannel(name);
-  if (index == irc::kNotFound) return step.state;  // no reply for a channel that does not exist
+  if (index == irc::kNotFound) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchChannel, {name});
+    return step.state;
+  }
   if (step.count == 1) {
     // A query; the asker need not be a member.
     const std::string topic = channels.GetTopic(name);
@@ -69,7 +117,8 @@ irc::ConnState HandleTopic(const Step& step) {
     return step.state;
   }
   // Anyone may set any existing channel's topic, an empty one included.
-  (void)channels.SetTopic(self, name, step.fields[1]);  // the channel exists: cannot fail
+  const std::string typed = irc::CutText(step.fields[1], irc::kTopicLen);
+  (void)channels.SetTopic(self, name, typed);  // the channel exists: cannot fail
   const std::string topic = channels.GetTopic(name);
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayTopic,
@@ -77,7 +126,8 @@ irc::ConnState HandleTopic(const Step& step) {
   // The topic text reads "<topic> by <nick>"; UTF-8 members get the topic as
   // it was typed.
   const std::string utf8Relay = irc::VerbatimRelay(
-      relay, step.fields[1], Utf8TextField(step.utf8Params), " by " + self.Nick());
+      relay, typed, typed.size() == step.fields[1].size() ? Utf8TextField(step.utf8Params) : "",
+      " by " + self.Nick());
   std::vector<int> members;
   channels.MemberSlots(index, step.users, members);
   irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, utf8Relay);

@@ -2,8 +2,10 @@
 // nothing and answer the caller alone.
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "commands/handlers.h"
+#include "irc/name_rules.h"
 
 namespace zelkord::commands {
 namespace {
@@ -41,12 +43,14 @@ irc::ConnState HandleList(const Step& step) {
   return step.state;
 }
 
-irc::ConnState HandleWhois(const Step& step) {
-  const std::string& asked = step.fields[0];
+namespace {
+
+void WhoisOne(const Step& step, std::string_view asked) REQUIRES(step.protocol.mutex) {
   const int found = step.users.FindUserByNick(asked);
   if (found == irc::kNotFound) {
     irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchNick, {asked});
-    return step.state;
+    irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfWhois, {asked});
+    return;
   }
   const irc::UserSlot& user = step.users.Slot(found);
   irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoisUser,
@@ -65,6 +69,25 @@ irc::ConnState HandleWhois(const Step& step) {
                      {asked, user.certificateFingerprint});
   }
   irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfWhois, {asked});
+}
+
+}  // namespace
+
+irc::ConnState HandleWhois(const Step& step) {
+  // "WHOIS server nick" asks the named server; there is only this one.
+  const std::string& nicks = step.fields[step.count >= 2 ? 1 : 0];
+  const std::vector<std::string_view> asked = irc::SplitList(nicks);
+  if (asked.empty()) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kErrNoNicknameGiven, {});
+    return step.state;
+  }
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    if (i == static_cast<std::size_t>(irc::kMaxTargets)) {
+      irc::SendNumeric(step.protocol, step.slot, irc::kErrTooManyTargets, {asked[i]});
+      break;
+    }
+    WhoisOne(step, asked[i]);
+  }
   return step.state;
 }
 
@@ -104,10 +127,12 @@ irc::ConnState HandleNames(const Step& step) {
                      {channels.ChannelName(channels.Count() - 1)});
     return step.state;
   }
-  const int index = channels.FindChannel(step.params);
-  if (index != irc::kNotFound) SendNamesReply(step.protocol, step.slot, step.params, index);
-  // Sent even for no such channel.
-  irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames, {step.params});
+  for (std::string_view name : irc::SplitList(step.fields[0])) {
+    const int index = channels.FindChannel(name);
+    if (index != irc::kNotFound) SendNamesReply(step.protocol, step.slot, name, index);
+    // Sent even for no such channel.
+    irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames, {name});
+  }
   return step.state;
 }
 

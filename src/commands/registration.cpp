@@ -8,6 +8,7 @@
 #include "base/clock.h"
 #include "base/sjis.h"
 #include "commands/handlers.h"
+#include "irc/name_rules.h"
 
 namespace zelkord::commands {
 namespace {
@@ -22,13 +23,30 @@ std::string UserField(std::string_view field) {
   return std::string(field.substr(0, base::SjisPrefix(field, kUserFieldBytes)));
 }
 
+// The commands that take a list of targets, and how many: none after the
+// colon means no limit but the line's.
+std::string Targmax() {
+  const std::string most = std::to_string(irc::kMaxTargets);
+  return "JOIN:,PART:,NAMES:,PRIVMSG:" + most + ",NOTICE:" + most + ",WHOIS:" + most +
+         ",KICK:" + most;
+}
+
 // The 005 tokens: what a client may rely on. Lengths and types are the
 // ones the server enforces; a limit it does not enforce is not named.
 std::vector<std::string> SupportedTokens(const config::Settings& settings) {
   const std::string& network =
       settings.serverNetwork.empty() ? settings.serverName : settings.serverNetwork;
   return {
-      "CASEMAPPING=ascii", "CHANTYPES=#&", "PREFIX=(o)@", "CHANMODES=,,,", "NETWORK=" + network,
+      "CASEMAPPING=ascii",
+      "CHANTYPES=" + std::string(irc::kChannelTypes),
+      "PREFIX=(o)@",
+      "CHANMODES=,,,",
+      "NICKLEN=" + std::to_string(irc::kNickLen),
+      "CHANNELLEN=" + std::to_string(irc::kChannelLen),
+      "TOPICLEN=" + std::to_string(irc::kTopicLen),
+      "KICKLEN=" + std::to_string(irc::kKickLen),
+      "NETWORK=" + network,
+      "TARGMAX=" + Targmax(),
   };
 }
 
@@ -98,6 +116,10 @@ irc::ConnState CompleteRegistration(const Step& step) {
 }
 
 irc::ConnState HandlePass(const Step& step) {
+  if (step.state == irc::ConnState::Serving) {
+    SendNumeric(step.protocol, step.slot, irc::kErrAlreadyRegistered, {});
+    return step.state;
+  }
   if (step.state != irc::ConnState::AwaitingPass) return step.state;  // ignored in silence
   // The whole parameter text, byte for byte: a leading ':' is part of it.
   // A wrong password is refused in silence and may be tried again.
@@ -107,10 +129,10 @@ irc::ConnState HandlePass(const Step& step) {
 
 irc::ConnState RegisteringNick(const Step& step) {
   irc::UserTable& users = step.users;
-  users.SetNick(step.slot, step.params);
+  users.SetNick(step.slot, step.fields[0]);
   users.SetNickAccepted(step.slot, users.IsNickFree(step.slot));
   if (!step.self.NickAccepted()) {
-    SendNumeric(step.protocol, step.slot, irc::kErrNicknameInUse, {});
+    irc::SendReply(step.protocol, step.slot, irc::kErrNicknameInUse, {step.fields[0]});
     return step.state;
   }
   if (step.state == irc::ConnState::AwaitingPass) return step.state;
@@ -118,7 +140,10 @@ irc::ConnState RegisteringNick(const Step& step) {
 }
 
 irc::ConnState HandleUser(const Step& step) {
-  if (step.state == irc::ConnState::Serving) return step.state;  // ignored in silence
+  if (step.state == irc::ConnState::Serving) {
+    SendNumeric(step.protocol, step.slot, irc::kErrAlreadyRegistered, {});
+    return step.state;
+  }
   if (step.state == irc::ConnState::AwaitingPass) {
     SendNumeric(step.protocol, step.slot, irc::kErrBanned, {});
     return irc::ConnState::Closing;

@@ -20,7 +20,7 @@ struct FormatEntry {
 };
 
 constexpr std::array kNumericTable{
-    FormatEntry{kErrNicknameInUse, ":%s %03d %s :Nickname is already in use"},
+    FormatEntry{kErrNicknameInUse, ":%s %03d %s %s :Nickname is already in use"},
     FormatEntry{kErrBanned, ":%s %03d %s :You are banned from this server"},
     FormatEntry{kRplWelcome, ":%s %03d %s :Welcome to the Internet Relay Network %s"},
     FormatEntry{kRplYourHost, ":%s %03d %s :Your host is %s, running version %s"},
@@ -60,6 +60,19 @@ constexpr std::array kNumericTable{
     FormatEntry{kRplISupport, ":%s %03d %s %s :are supported by this server"},
     FormatEntry{kErrNotRegistered, ":%s %03d %s :You have not registered"},
     FormatEntry{kErrInvalidCapCmd, ":%s %03d %s %s :Invalid CAP command"},
+    FormatEntry{kErrNoSuchChannel, ":%s %03d %s %s :No such channel"},
+    FormatEntry{kErrCannotSendToChan, ":%s %03d %s %s :Cannot send to channel"},
+    FormatEntry{kErrTooManyChannels, ":%s %03d %s %s :You have joined too many channels"},
+    FormatEntry{kErrTooManyTargets, ":%s %03d %s %s :Too many targets"},
+    FormatEntry{kErrNoRecipient, ":%s %03d %s :No recipient given (%s)"},
+    FormatEntry{kErrNoTextToSend, ":%s %03d %s :No text to send"},
+    FormatEntry{kErrUnknownCommand, ":%s %03d %s %s :Unknown command"},
+    FormatEntry{kErrNoNicknameGiven, ":%s %03d %s :No nickname given"},
+    FormatEntry{kErrErroneusNickname, ":%s %03d %s %s :Erroneous nickname"},
+    FormatEntry{kErrUserNotInChannel, ":%s %03d %s %s %s :They aren't on that channel"},
+    FormatEntry{kErrNeedMoreParams, ":%s %03d %s %s :Not enough parameters"},
+    FormatEntry{kErrAlreadyRegistered, ":%s %03d %s :You may not reregister"},
+    FormatEntry{kErrBadChanName, ":%s %03d %s %s :Illegal channel name"},
     FormatEntry{kTableEnd, ":%s %03d %s :Server Err (COMMAND Not Found)"},
 };
 
@@ -76,6 +89,8 @@ constexpr std::array kRelayTable{
     FormatEntry{kRelayPing, "PING :%s"},
     FormatEntry{kRelayCap, ":%s CAP %s %s :%s"},
     FormatEntry{kRelayQuitUnregistered, "ERROR :Closing Link: %s (Client Quit)"},
+    FormatEntry{kRelayPartReason, ":%s!%s@%s PART %s :%s"},
+    FormatEntry{kRelayNotice, ":%s!%s@%s NOTICE %s :%s"},
     FormatEntry{kTableEnd, ":%s!%s@%s :Server Err (COMMAND Not Found)"},
 };
 

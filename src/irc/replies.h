@@ -51,6 +51,19 @@ inline constexpr int kErrUnknownCharset = 468;
 inline constexpr int kRplISupport = 5;
 inline constexpr int kErrNotRegistered = 451;
 inline constexpr int kErrInvalidCapCmd = 410;
+inline constexpr int kErrNoSuchChannel = 403;
+inline constexpr int kErrCannotSendToChan = 404;
+inline constexpr int kErrTooManyChannels = 405;
+inline constexpr int kErrTooManyTargets = 407;
+inline constexpr int kErrNoRecipient = 411;
+inline constexpr int kErrNoTextToSend = 412;
+inline constexpr int kErrUnknownCommand = 421;
+inline constexpr int kErrNoNicknameGiven = 431;
+inline constexpr int kErrErroneusNickname = 432;
+inline constexpr int kErrUserNotInChannel = 441;
+inline constexpr int kErrNeedMoreParams = 461;
+inline constexpr int kErrAlreadyRegistered = 462;
+inline constexpr int kErrBadChanName = 479;
 // The last entry of both tables; any code not listed yields its text.
 inline constexpr int kTableEnd = 9999;
 
@@ -67,6 +80,8 @@ inline constexpr int kRelayExcessFlood = 1008;  // the last line to a flooding c
 inline constexpr int kRelayPing = 1009;
 inline constexpr int kRelayCap = 1010;
 inline constexpr int kRelayQuitUnregistered = 1011;  // the last line to a client quitting early
+inline constexpr int kRelayPartReason = 1012;
+inline constexpr int kRelayNotice = 1013;
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;

@@ -92,6 +92,15 @@ void SendNumeric(ProtocolState& protocol, int slot, int code,
   SendLine(protocol, user.socket, text);
 }
 
+void SendReply(ProtocolState& protocol, int slot, int code,
+               std::initializer_list<FormatArg> values) {
+  const UserSlot& user = protocol.users->Slot(slot);
+  std::string text;
+  FormatNumeric(text, protocol.settings.serverName, code,
+                user.Registered() ? std::string_view(user.Nick()) : std::string_view("*"), values);
+  SendLine(protocol, user.socket, text);
+}
+
 void SendClientLine(int socket, std::string_view text) {
   // A failed send is noticed by the operator client's reader, if at all.
   (void)net::TcpSendLine(socket, text::ToWireText(text));

@@ -42,6 +42,12 @@ void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::
 void SendNumeric(ProtocolState& protocol, int slot, int code,
                  std::initializer_list<FormatArg> values) REQUIRES(protocol.mutex);
 
+// SendNumeric for a reply that may come before registration: addressed to
+// "*" until the slot is registered, as clients expect, and to its nick
+// after. Requires the protocol lock.
+void SendReply(ProtocolState& protocol, int slot, int code, std::initializer_list<FormatArg> values)
+    REQUIRES(protocol.mutex);
+
 // Converts the text to the wire and sends it with CR LF on a client-side
 // socket (the operator client's), blocking; no logging. Failures are not
 // looked at. The socket's sending thread only.

@@ -94,8 +94,10 @@ TEST(Cap, Conversations) {
        {{"NICK ann", {"<silent>"}},
         {"USER u h s :r",
          {welcome, "~ 004 ann ",
-          s + "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ CHANMODES=,,, "
-              "NETWORK=ZelNet :are supported by this server",
+          s + "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ CHANMODES=,,, NICKLEN=30 "
+              "CHANNELLEN=64 TOPICLEN=300 KICKLEN=255 NETWORK=ZelNet "
+              "TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 "
+              ":are supported by this server",
           s + "251 ann :There are 1 users and 0 invisible on 1 servers", "~ 422 "}},
         {"PING LAG1733", {s + "PONG " + name + " :LAG1733"}},
         {"PING a b :c d", {s + "PONG " + name + " :c d"}}}},

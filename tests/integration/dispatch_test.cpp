@@ -1,4 +1,5 @@
-// The command table over real sockets: which lines reach their handler.
+// The command table and the error replies over real sockets: every line a
+// client can get wrong gets the numeric it waits for, and NOTICE none.
 #include <gtest/gtest.h>
 
 #include "support/test_server.h"
@@ -6,42 +7,69 @@
 namespace zelkord::testing {
 namespace {
 
-// A line short of its command's parameters is dropped in silence unless
-// the handler answers it itself. The channel with the empty name, which
-// "JOIN :" still makes, is where a dropped line would otherwise show; each
-// PING is a barrier: its PONG must be the next line.
-TEST(Dispatch, ShortLinesAreDroppedUnlessTheHandlerAnswers) {
+TEST(Dispatch, EveryMistakeGetsItsNumeric) {
   TestServer server;
   auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
-  ASSERT_TRUE(ann && bob && ann->Join(":"));
-  const std::string pong = kServerPrefix + "PONG " + std::string(kServerName) + " :";
-  bob->Send("JOIN");
-  bob->Send("PING");
-  EXPECT_EQ(bob->ReadLine(), pong);
-  ASSERT_TRUE(bob->Join(":"));
-  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 JOIN :");
-  for (const char* line : {"PRIVMSG", "PART", "TOPIC", "MODE", "PING"}) bob->Send(line);
-  EXPECT_EQ(bob->ReadLine(), pong);
-  bob->Send("PRIVMSG ann :barrier");
-  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PRIVMSG ann :barrier");
-
+  ASSERT_TRUE(ann && bob && ann->Join("#a") && bob->Join("#b"));
   const std::string s = kServerPrefix;
+  const std::string longName = "#" + std::string(64, 'x');
   const struct {
-    TestClient* from;
-    const char* line;
-    TestClient* to;
-    std::string reply;
-  } answered[] = {
-      {bob.get(), "WHOIS", bob.get(), s + "401 bob  :No such nick/channel"},
-      {bob.get(), "KICK", bob.get(), s + "482 bob  :You're not channel operator"},
-      {ann.get(), "KICK :", ann.get(), s + "401 ann  :No such nick/channel"},
-      {ann.get(), "PRIVMSG bob", bob.get(), ":ann!user@127.0.0.1 PRIVMSG bob :"},
+    std::string line;
+    std::vector<std::string> replies;  // to ann, in order
+  } cases[] = {
+      {"FOO bar", {s + "421 ann FOO :Unknown command"}},
+      {"JOIN", {s + "461 ann JOIN :Not enough parameters"}},
+      {"JOIN :", {s + "461 ann JOIN :Not enough parameters"}},
+      {"JOIN ,", {s + "461 ann JOIN :Not enough parameters"}},
+      {"PART", {s + "461 ann PART :Not enough parameters"}},
+      {"TOPIC", {s + "461 ann TOPIC :Not enough parameters"}},
+      {"MODE", {s + "461 ann MODE :Not enough parameters"}},
+      {"KICK #a", {s + "461 ann KICK :Not enough parameters"}},
+      {"WHOIS", {s + "461 ann WHOIS :Not enough parameters"}},
+      {"PASS", {s + "461 ann PASS :Not enough parameters"}},
+      {"PASS secret", {s + "462 ann :You may not reregister"}},
+      {"USER a b c :d", {s + "462 ann :You may not reregister"}},
+      {"PRIVMSG", {s + "411 ann :No recipient given (PRIVMSG)"}},
+      {"PRIVMSG bob", {s + "412 ann :No text to send"}},
+      {"PRIVMSG bob :", {s + "412 ann :No text to send"}},
+      {"PRIVMSG nobody :hi", {s + "401 ann nobody :No such nick/channel"}},
+      {"PRIVMSG #b :hi", {s + "404 ann #b :Cannot send to channel"}},
+      {"PRIVMSG #a,#a,#a,#a,bob :hi", {s + "407 ann bob :Too many targets"}},
+      {"NICK", {s + "431 ann :No nickname given"}},
+      {"NICK :", {s + "431 ann :No nickname given"}},
+      {"NICK 9lives", {s + "432 ann 9lives :Erroneous nickname"}},
+      {"NICK -x", {s + "432 ann -x :Erroneous nickname"}},
+      {"NICK a@b", {s + "432 ann a@b :Erroneous nickname"}},
+      {"NICK #a", {s + "432 ann #a :Erroneous nickname"}},
+      {"NICK " + std::string(31, 'n'),
+       {s + "432 ann " + std::string(31, 'n') + " :Erroneous nickname"}},
+      {"NICK BOB", {s + "433 ann BOB :Nickname is already in use"}},
+      {"JOIN nochan", {s + "403 ann nochan :No such channel"}},
+      {"JOIN #a\x07z", {s + "479 ann #a\x07z :Illegal channel name"}},
+      {"JOIN " + longName, {s + "479 ann " + longName + " :Illegal channel name"}},
+      {"PART #nope", {s + "403 ann #nope :No such channel"}},
+      {"PART #b", {s + "442 ann #b :You're not on that channel"}},
+      {"TOPIC #nope", {s + "403 ann #nope :No such channel"}},
+      {"KICK #nope bob", {s + "403 ann #nope :No such channel"}},
+      {"KICK #b bob", {s + "442 ann #b :You're not on that channel"}},
+      {"KICK #a nobody", {s + "401 ann nobody :No such nick/channel"}},
+      {"KICK #a bob", {s + "441 ann bob #a :They aren't on that channel"}},
+      {"WHOIS nobody",
+       {s + "401 ann nobody :No such nick/channel", s + "318 ann nobody :End of /WHOIS list"}},
   };
-  for (const auto& c : answered) {
-    c.from->Send(c.line);
-    EXPECT_EQ(c.to->ReadLine(), c.reply) << c.line;
+  for (const auto& c : cases) {
+    ann->Send(c.line);
+    for (const std::string& reply : c.replies) EXPECT_EQ(ann->ReadLine(), reply) << c.line;
   }
-  EXPECT_EQ(server.Channels(), std::vector<std::string>{""});
+  // NOTICE answers nothing, and a second JOIN of one's channel is no error.
+  for (const char* line :
+       {"NOTICE nobody :hi", "NOTICE #b :hi", "NOTICE", "NOTICE bob", "JOIN #a"}) {
+    ann->Send(line);
+  }
+  ann->Send("PING :barrier");
+  EXPECT_EQ(ann->ReadLine(), s + "PONG " + std::string(kServerName) + " :barrier");
+  EXPECT_TRUE(bob->Silent());
+  EXPECT_EQ(server.Channels(), (std::vector<std::string>{"#a", "#b"}));
 }
 
 }  // namespace

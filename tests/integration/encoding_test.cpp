@@ -126,15 +126,19 @@ TEST(Encodings, CutsNeverSplitACharacter) {
   ASSERT_TRUE(utf->Join("#a"));
   utf->Send("CHARSET utf8");
   (void)utf->ReadLine();
-  std::string topic = "\x1B$B";
-  for (int i = 0; i < 247; ++i) topic += "F|";  // 日, as long as a line allows
-  jis->Send("TOPIC #a :" + topic + "\x1B(B");
-  (void)jis->ReadUntil(" TOPIC ");
-  (void)utf->ReadUntil(" TOPIC ");
-  // Two nick lengths: one of the two 332 replies is cut at an odd offset.
+  // A target as long as a line allows, named by each client in its own
+  // encoding, its kanji where the 401 reply that names it back is cut.
+  std::string jisTarget = std::string(480, 'a') + "\x1B$B";
+  std::string utfTarget = std::string(480, 'a');
+  for (int i = 0; i < 5; ++i) {
+    jisTarget += "F|";  // 日
+    utfTarget += "日";
+  }
+  jis->Send("PRIVMSG " + jisTarget + "\x1B(B :x");
+  utf->Send("PRIVMSG " + utfTarget + " :x");
+  // Two nick lengths: one of the two 401 replies is cut at an odd offset.
   for (TestClient* client : {jis.get(), utf.get()}) {
-    client->Send("TOPIC #a");
-    const std::string reply = client->ReadUntil(" 332 ");
+    const std::string reply = client->ReadUntil(" 401 ");
     ASSERT_GT(reply.size(), 400u);
     if (client == utf.get()) {
       EXPECT_TRUE(text::IsStrictUtf8(reply));

@@ -770,12 +770,13 @@ TEST(HostileNames, EveryByteValueStaysInTheLogFolderAndOutOfThePageMarkup) {
                                     "#&amp;",
                                     "#\x95\x5c",
                                     "\x81/"};
+  // Names the name rule refuses, and as many more it lets through.
   for (int byte = 1; byte < 256; ++byte) {
     const std::string b(1, static_cast<char>(byte));
-    names.push_back("#" + b + "x");
-    names.push_back(b);
-    names.push_back(b + b);
-    names.push_back("." + b + ".");
+    for (const std::string& name : {b + "x", b, b + b, "." + b + "."}) {
+      if (name != "0") names.push_back(name);  // "JOIN 0" would leave them all
+      names.push_back("#" + name);
+    }
   }
   auto ann = server.Registered("ann");
   ASSERT_NE(ann, nullptr);
@@ -796,7 +797,8 @@ TEST(HostileNames, EveryByteValueStaysInTheLogFolderAndOutOfThePageMarkup) {
   ASSERT_TRUE(Barrier(*ann, 30000));
 
   // Nicknames made of every byte value talk in one channel.
-  auto eve = server.Registered("<b>eve</b>");
+  // Most of them are refused by the nick rule; the rest must be harmless.
+  auto eve = server.Registered("eve");
   ASSERT_NE(eve, nullptr);
   eve->Send("JOIN #nicks");
   eve->Send("TOPIC #nicks :set by a hostile nick");
@@ -914,7 +916,7 @@ TEST(HostileNames, RefusedNickDoesNotCaptureTheHoldersMessages) {
   ASSERT_TRUE(WaitUntil([&] { return InUseSlots(server) == 2; }));
   auto intruder = server.Connect();
   intruder->Send("NICK victim");
-  EXPECT_EQ(intruder->ReadLine(), kServerPrefix + "433 victim :Nickname is already in use");
+  EXPECT_EQ(intruder->ReadLine(), kServerPrefix + "433 * victim :Nickname is already in use");
   ASSERT_TRUE(victim->Join("#c"));
   sender->Send("JOIN #c");
   sender->Send("PRIVMSG #c :to the channel");

@@ -1,5 +1,5 @@
 // JOIN and PART over real sockets: relays in member order, the names
-// reply, silent refusals, channel life and the conversation view.
+// reply, lists, refusals, channel life and the conversation view.
 #include <gtest/gtest.h>
 
 #include "base/jp_text.h"
@@ -36,27 +36,35 @@ TEST(Join, SecondMemberIsRelayedToEveryone) {
   EXPECT_TRUE(ann->Silent(50));
 }
 
-TEST(Join, ChannelNamesAreExactAndUnvalidated) {
+// Names are exact; a list joins each name in turn (keys pair with them);
+// "JOIN 0" leaves every channel.
+TEST(Join, ListsAndJoinZero) {
   TestServer server;
-  ASSERT_TRUE(server.Started());
-  auto ann = server.Registered("ann");
-  ann->Send("JOIN #a");
-  ann->Send("JOIN #A");
-  ann->Send("JOIN a,b");
-  ann->Send("JOIN :");
-  EXPECT_EQ(ann->ReadUntil("366 ann  :"), kServerPrefix + "366 ann  :End of /NAMES list");
-  EXPECT_EQ(server.Channels(), (std::vector<std::string>{"#a", "#A", "a,b", ""}));
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
+  ASSERT_TRUE(ann && bob);
+  ASSERT_TRUE(ann->Join("#a") && ann->Join("#A") && bob->Join("#y"));
+  ann->Send("JOIN #x,,#y key1,key2");
+  EXPECT_EQ(ann->ReadUntil("JOIN"), ":ann!user@127.0.0.1 JOIN :#x");
+  EXPECT_EQ(ann->ReadUntil("JOIN"), ":ann!user@127.0.0.1 JOIN :#y");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "353 ann = #y :@bob ann");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "366 ann #y :End of /NAMES list");
+  EXPECT_EQ(server.Channels(), (std::vector<std::string>{"#a", "#A", "#y", "#x"}));
+  ann->Send("JOIN 0");
+  for (const char* name : {"#a", "#A", "#x", "#y"}) {
+    EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 PART " + std::string(name));
+  }
+  EXPECT_EQ(bob->ReadUntil("PART"), ":ann!user@127.0.0.1 PART #y");
+  EXPECT_EQ(server.Channels(), std::vector<std::string>{"#y"});
 }
 
-TEST(Join, TableFullIsASilentRefusal) {
+TEST(Join, TableFullGets405) {
   TestServer server(SettingsMap{{"Program.ChanMax", "2"}});
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");
-  ann->Send("JOIN #1");
-  ann->Send("JOIN #2");
+  ann->Send("JOIN #1,#2");
   (void)ann->ReadLines(6);
   ann->Send("JOIN #3");
-  EXPECT_TRUE(ann->Silent());
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "405 ann #3 :You have joined too many channels");
   // Once a channel empties, a new one fits.
   ann->Send("PART #1");
   EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 PART #1");
@@ -94,13 +102,16 @@ TEST(Join, LongNamesReplyIsSplitBetweenNames) {
   EXPECT_EQ(joined, expected);
 }
 
-TEST(Part, RelayedToEveryMemberWithoutTheMessage) {
+TEST(Part, ListsPartEachWithTheReasonRelayed) {
   TestServer server;
-  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"}, {"#a"});
+  auto [ann, bob] = RegisteredAll(server, {"ann", "bob"}, {"#a", "#b"});
   ASSERT_TRUE(ann && bob);
-  bob->Send("PART #a :gone fishing");
-  EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PART #a");
-  EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 PART #a");
+  bob->Send("PART #a,#b :gone fishing");
+  for (const char* name : {"#a", "#b"}) {
+    const std::string relay = ":bob!user@127.0.0.1 PART " + std::string(name) + " :gone fishing";
+    EXPECT_EQ(ann->ReadLine(), relay);
+    EXPECT_EQ(bob->ReadLine(), relay);
+  }
   EXPECT_EQ(server.View("#a").back(), "*** bob" + std::string(base::jp::kLeft));
 }
 
@@ -120,15 +131,15 @@ TEST(Part, LastMemberDestroysTheChannel) {
   EXPECT_EQ(bob->ReadUntil(" 331 "), kServerPrefix + "331 bob #a :No topic is set");
 }
 
-TEST(Part, NonMemberLeavesANoticeButGetsNoReply) {
+// A PART refused with 442 leaves nothing in the channel's log.
+TEST(Part, NonMemberLeavesNoLine) {
   TestServer server;
   auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
   ASSERT_TRUE(ann && bob && ann->Join("#a"));
   bob->Send("PART #a");
-  bob->Send("PART #nowhere");
-  EXPECT_TRUE(bob->Silent());
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "442 bob #a :You're not on that channel");
   EXPECT_TRUE(ann->Silent(50));
-  EXPECT_EQ(server.View("#a").back(), "*** bob" + std::string(base::jp::kLeft));
+  EXPECT_EQ(server.View("#a").back(), "*** ann" + std::string(base::jp::kEntered));
 }
 
 TEST(Disconnect, DroppedMemberIsPartedFromEveryChannel) {

@@ -12,9 +12,11 @@ TEST(Nick, TakenNicksAreRefused) {
   auto [ann, bob] = RegisteredAll(server, {"ann", "bob"});
   ASSERT_TRUE(ann && bob);
   ann->Send("NICK BOB");
-  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "433 ann :Nickname is already in use");
-  ann->Send("NICK ANN");  // even one's own nick in another case
-  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "433 ann :Nickname is already in use");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "433 ann BOB :Nickname is already in use");
+  ann->Send("NICK ann");  // no change: nothing to say
+  ann->Send("NICK ANN");  // one's own nick in another case is one's own to take
+  EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 NICK :ANN");
+  EXPECT_TRUE(bob->Silent(50));
 }
 
 TEST(Nick, RelayedOncePerSharedChannel) {
@@ -34,12 +36,12 @@ TEST(Nick, RelayedOncePerSharedChannel) {
   EXPECT_EQ(bob->ReadLine(), kServerPrefix + "353 bob = #a :@anne bob");
 }
 
-TEST(Nick, UserInNoChannelChangesSilently) {
+TEST(Nick, UserInNoChannelIsToldAlone) {
   TestServer server;
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");
   ann->Send("NICK zed");
-  EXPECT_TRUE(ann->Silent());
+  EXPECT_EQ(ann->ReadLine(), ":ann!user@127.0.0.1 NICK :zed");
   ann->Send("LUSERS");
   EXPECT_EQ(ann->ReadLine(),
             kServerPrefix + "251 zed :There are 1 users and 0 invisible on 1 servers");
@@ -63,7 +65,7 @@ TEST(Kick, RefusalsInOrder) {
   auto [ann, bob, cid] = RegisteredAll(server, {"ann", "bob", "cid"});
   ASSERT_TRUE(ann && bob && cid && JoinAll({ann.get(), bob.get()}, "#a"));
   cid->Send("KICK #nowhere bob");
-  EXPECT_EQ(cid->ReadLine(), kServerPrefix + "401 cid #nowhere :No such nick/channel");
+  EXPECT_EQ(cid->ReadLine(), kServerPrefix + "403 cid #nowhere :No such channel");
   cid->Send("KICK #a bob");  // exists, but cid has not joined it
   EXPECT_EQ(cid->ReadLine(), kServerPrefix + "442 cid #a :You're not on that channel");
   bob->Send("KICK #a ann");  // a member without the operator flag
@@ -71,7 +73,7 @@ TEST(Kick, RefusalsInOrder) {
   ann->Send("KICK #a Ghost");
   EXPECT_EQ(ann->ReadLine(), kServerPrefix + "401 ann Ghost :No such nick/channel");
   ann->Send("KICK #a CID");  // connected, not on the channel: named as typed
-  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "401 ann CID :No such nick/channel");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "441 ann CID #a :They aren't on that channel");
 }
 
 TEST(Kick, OperatorRemovesAMember) {

@@ -62,6 +62,12 @@ TEST(Queries, WhoisNamesTheUserAsStoredAndAsTyped) {
   EXPECT_EQ(bob->ReadLine(), kServerPrefix + "318 bob aNN :End of /WHOIS list");
   bob->Send("WHOIS nobody");
   EXPECT_EQ(bob->ReadLine(), kServerPrefix + "401 bob nobody :No such nick/channel");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "318 bob nobody :End of /WHOIS list");
+  // A list, and the form that names the server first.
+  bob->Send("WHOIS x ghost,bob");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "401 bob ghost :No such nick/channel");
+  EXPECT_EQ(bob->ReadUntil(" 311 "), kServerPrefix + "311 bob bob user 127.0.0.1 * :Real Name");
+  EXPECT_EQ(bob->ReadUntil(" 318 "), kServerPrefix + "318 bob bob :End of /WHOIS list");
   EXPECT_TRUE(bob->Silent());
 }
 
@@ -97,11 +103,12 @@ TEST(Queries, LusersCountsRegisteredConnectionsAndChannels) {
   EXPECT_EQ(ann->ReadLine(), kServerPrefix + "255 ann :I have 1 clients and 0 servers");
 }
 
-TEST(Queries, UnknownAndEmptyCommandsAreIgnored) {
+TEST(Queries, UnknownCommandsGet421AndEmptyOnesNothing) {
   TestServer server;
   ASSERT_TRUE(server.Started());
   auto ann = server.Registered("ann");
   ann->Send("FROB x");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "421 ann FROB :Unknown command");
   ann->Send(":prefix.only");
   ann->Send("");
   ann->Send(":someone!x@y lusers");  // a prefix changes nothing

@@ -29,10 +29,13 @@ TEST(Registration, WelcomeBurstLineForLine) {
             s + "003 ann :This server was created on " + server.Server().protocol.startTimeText);
   EXPECT_EQ(client->ReadLine(), s + "004 ann " + name + " " + version + " oirw abiklmnopqstv");
   // Without a network name the server's name stands for it.
-  EXPECT_EQ(client->ReadLine(), s +
-                                    "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ "
-                                    "CHANMODES=,,, NETWORK=" +
-                                    name + " :are supported by this server");
+  EXPECT_EQ(client->ReadLine(),
+            s +
+                "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ CHANMODES=,,, NICKLEN=30 "
+                "CHANNELLEN=64 TOPICLEN=300 KICKLEN=255 NETWORK=" +
+                name +
+                " TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 "
+                ":are supported by this server");
   // The operator client counts among the registered users.
   EXPECT_EQ(client->ReadLine(), s + "251 ann :There are 2 users and 0 invisible on 1 servers");
   EXPECT_EQ(client->ReadLine(), s + "253 ann 0 :unknown connection(s)");
@@ -65,20 +68,20 @@ TEST(Registration, MessageOfTheDayLinesEndTheBurst) {
   EXPECT_EQ(client->ReadLine(), ":S 376 n :End of /MOTD command");
 }
 
-TEST(Registration, RealNameKeepsItsSpacesAndNickTakesTheWholeText) {
+TEST(Registration, RealNameKeepsItsSpacesAndNickIsTheFirstWord) {
   TestServer server;
   ASSERT_TRUE(server.Started());
   auto client = server.Connect();
+  client->Send("NICK :two words");
   client->Send("NICK two words");
   client->Send("USER u h s :Ann Example");
+  EXPECT_EQ(client->ReadLine(), kServerPrefix + "432 * two words :Erroneous nickname");
   EXPECT_EQ(client->ReadLine(),
-            kServerPrefix + "001 two words :Welcome to the Internet Relay Network two words");
+            kServerPrefix + "001 two :Welcome to the Internet Relay Network two");
   auto asker = server.Registered("bob");
   ASSERT_NE(asker, nullptr);
   asker->Send("WHOIS two");
-  EXPECT_EQ(asker->ReadLine(), kServerPrefix + "401 bob two :No such nick/channel");
-  asker->Send("WHOIS :two words");
-  EXPECT_EQ(asker->ReadLine(), kServerPrefix + "311 bob two words u 127.0.0.1 * :Ann Example");
+  EXPECT_EQ(asker->ReadLine(), kServerPrefix + "311 bob two u 127.0.0.1 * :Ann Example");
 }
 
 TEST(Registration, NicknameInUseInAnyLetterCase) {
@@ -93,9 +96,9 @@ TEST(Registration, NicknameInUseInAnyLetterCase) {
   auto client = server.Connect();
   client->Send("USER u h s :r");
   client->Send("NICK abc");
-  EXPECT_EQ(client->ReadLine(), kServerPrefix + "433 abc :Nickname is already in use");
-  client->Send("NICK");  // an empty nick is never free
-  EXPECT_EQ(client->ReadLine(), kServerPrefix + "433  :Nickname is already in use");
+  EXPECT_EQ(client->ReadLine(), kServerPrefix + "433 * abc :Nickname is already in use");
+  client->Send("NICK");
+  EXPECT_EQ(client->ReadLine(), kServerPrefix + "431 * :No nickname given");
   client->Send("NICK abd");
   EXPECT_EQ(client->ReadLine(),
             kServerPrefix + "001 abd :Welcome to the Internet Relay Network abd");
@@ -114,9 +117,11 @@ TEST(Registration, OtherCommandsBeforeRegistrationAreRefused) {
   EXPECT_EQ(client->ReadLine(), kServerPrefix + "222 * ISO-2022-JP :is your charset now");
   EXPECT_TRUE(client->Register("ann"));
   EXPECT_TRUE(server.Channels().empty());
-  // Registration's own lines are ignored once registered.
-  client->Send("USER u h s :again");
-  client->Send("PASS x");
+  // Registration's own lines are refused once registered.
+  for (const char* line : {"USER u h s :again", "PASS x"}) {
+    client->Send(line);
+    EXPECT_EQ(client->ReadLine(), kServerPrefix + "462 ann :You may not reregister") << line;
+  }
   client->Send("WHOIS ann");
   EXPECT_EQ(client->ReadLine(), kServerPrefix + "311 ann ann user 127.0.0.1 * :Real Name");
 }

@@ -50,8 +50,8 @@ TEST(ServerStart, OverlongLineEndsTheConnection) {
   EXPECT_TRUE(client->ClosedWithoutData());
   // A line of exactly 510 characters plus CR LF is accepted.
   auto other = server.Connect();
-  other->Send("NICK " + std::string(505, 'n'));
-  other->Send("USER u h s :r");
+  other->Send("NICK n");
+  other->Send("USER u h s :" + std::string(498, 'r'));
   EXPECT_NE(other->ReadLine().find(" 001 "), std::string::npos);
 }
 

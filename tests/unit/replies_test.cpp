@@ -38,7 +38,7 @@ std::string FillNumeric(int code, const std::vector<FormatArg>& v) {
 
 TEST(FormatNumeric, EveryEntryInTableOrder) {
   const std::vector<NumericCase> cases = {
-      {kErrNicknameInUse, {}, ":S 433 N :Nickname is already in use"},
+      {kErrNicknameInUse, {"x"}, ":S 433 N x :Nickname is already in use"},
       {kErrBanned, {}, ":S 465 N :You are banned from this server"},
       {kRplWelcome, {"N"}, ":S 001 N :Welcome to the Internet Relay Network N"},
       {kRplYourHost, {"S", "1.07"}, ":S 002 N :Your host is S, running version 1.07"},
@@ -85,7 +85,7 @@ TEST(FormatNumeric, EveryEntryInTableOrder) {
 }
 
 TEST(FormatNumeric, EmptyNickAndServerLeaveEmptyFields) {
-  EXPECT_EQ(FormatNumeric("S", kErrNicknameInUse, "", {}), ":S 433  :Nickname is already in use");
+  EXPECT_EQ(FormatNumeric("S", kErrNoMotd, "", {}), ":S 422  :MOTD File is missing");
   EXPECT_EQ(FormatNumeric("", kRplWelcome, "", {""}),
             ": 001  :Welcome to the Internet Relay Network ");
 }
@@ -98,7 +98,7 @@ TEST(FormatNumeric, MissingValuesFillAsEmptyOrZero) {
 
 TEST(FormatNumeric, ExtraValuesAreIgnored) {
   EXPECT_EQ(FormatNumeric("S", kErrNicknameInUse, "N", {"x", 1}),
-            ":S 433 N :Nickname is already in use");
+            ":S 433 N x :Nickname is already in use");
   EXPECT_EQ(FormatNumeric("S", kRplWelcome, "N", {"N", "extra"}),
             ":S 001 N :Welcome to the Internet Relay Network N");
 }
