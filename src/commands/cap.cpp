@@ -23,6 +23,8 @@ constexpr Capability kCapabilities[] = {
     {"cap-notify", "", irc::kCapNotify},
     {"multi-prefix", "", irc::kCapMultiPrefix},
     {"userhost-in-names", "", irc::kCapUserhostInNames},
+    {"away-notify", "", irc::kCapAwayNotify},
+    {"invite-notify", "", irc::kCapInviteNotify},
 };
 
 // The version from which values are shown, lists split and cap-notify implied.

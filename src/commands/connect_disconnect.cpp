@@ -6,6 +6,7 @@
 
 #include "base/clock.h"
 #include "base/jp_text.h"
+#include "commands/handlers.h"
 #include "irc/send.h"
 
 namespace zelkord::commands {
@@ -57,6 +58,7 @@ void DisconnectCleanup(irc::ProtocolState& protocol, int slotIndex) {
       channels.AppendLine(channels.FindChannel(channel.name), line);
       (void)channels.RemoveMember(slot, channel.name);  // cannot fail: it is a member
     }
+    RememberNick(protocol, slot);
     users.UnregisterUser(slotIndex);
     protocol.desk.UserListChanged("-", slot.Nick());
   }

@@ -54,6 +54,16 @@ constexpr Command kCommands[] = {
     {"QUIT", HandleQuit, 0, kBeforeRegistration, k461},
     {"CHARSET", HandleCharset, 0, kBeforeRegistration, k461},
     {"CAP", HandleCap, 1, kBeforeRegistration, ShortLine::Answered},  // 410
+    {"AWAY", HandleAway, 0, kRegisteredOnly, k461},
+    {"INVITE", HandleInvite, 2, kRegisteredOnly, k461},
+    {"USERHOST", HandleUserhost, 1, kRegisteredOnly, k461},
+    {"ISON", HandleIson, 1, kRegisteredOnly, k461},
+    {"MOTD", HandleMotd, 0, kRegisteredOnly, k461},
+    {"VERSION", HandleVersion, 0, kRegisteredOnly, k461},
+    {"TIME", HandleTime, 0, kRegisteredOnly, k461},
+    {"ADMIN", HandleAdmin, 0, kRegisteredOnly, k461},
+    {"INFO", HandleInfo, 0, kRegisteredOnly, k461},
+    {"WHOWAS", HandleWhowas, 1, kRegisteredOnly, k461},
 };
 
 const Command* FindCommand(std::string_view word) {

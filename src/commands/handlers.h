@@ -54,6 +54,16 @@ struct Step {
 [[nodiscard]] irc::ConnState HandleQuit(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleCharset(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleCap(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleAway(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleInvite(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleUserhost(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleIson(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleMotd(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleVersion(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleTime(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleAdmin(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleInfo(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleWhowas(const Step& step) REQUIRES(step.protocol.mutex);
 
 // NICK before registration: stores the whole parameter text as the nick
 // (433 when it is not free, an empty one included) and, once a USER line
@@ -79,5 +89,37 @@ struct Step {
 // Requires the protocol lock.
 void SendNamesReply(irc::ProtocolState& protocol, int slot, std::string_view channel, int index)
     REQUIRES(protocol.mutex);
+
+// The longest away message kept, in bytes (005 names it AWAYLEN); a longer
+// one is cut before the character that would cross it.
+inline constexpr std::size_t kAwayLenBytes = 200;
+
+// Sends the 005 lines, as many tokens to a line as keep it within the
+// line limit, at most kTokensPerLine. Requires the protocol lock.
+void SendSupported(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex);
+
+// Sends the message of the day (375, 372 lines, 376), or 422 when there is
+// none. Requires the protocol lock.
+void SendMotd(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex);
+
+// Sends 265 and 266: the users registered now and the most there have
+// been, which on a single server are both local and global. Requires the
+// protocol lock.
+void SendUserCounts(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex);
+
+// Sends 301 with the away message to the step's sender when the user of
+// slot target is away; nothing otherwise. Requires the protocol lock.
+void SendAwayReply(const Step& step, int target) REQUIRES(step.protocol.mutex);
+
+// What a join does beyond the join itself: the joiner's invitation to the
+// channel of index is used up, and when the joiner is away, the members
+// that enabled away-notify learn it after the JOIN line. Requires the
+// protocol lock.
+void NoteJoined(const Step& step, int index) REQUIRES(step.protocol.mutex);
+
+// Records the user's nick, user name, address and real name as given up
+// now, for WHOWAS; nothing for an unregistered slot. Requires the protocol
+// lock.
+void RememberNick(irc::ProtocolState& protocol, const irc::UserSlot& user) REQUIRES(protocol.mutex);
 
 }  // namespace zelkord::commands

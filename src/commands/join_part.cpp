@@ -84,6 +84,7 @@ void JoinOne(const Step& step, std::string_view name) REQUIRES(step.protocol.mut
   std::vector<int> members;
   step.channels.MemberSlots(index, step.users, members);
   irc::SendToSlots(step.protocol, members, relay);
+  NoteJoined(step, index);
   SendNamesReply(step.protocol, step.slot, name, index);
   irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames, {name});
   step.channels.AppendLine(index, EventLine(self.Nick() + std::string(base::jp::kEntered)));

@@ -43,6 +43,7 @@ irc::ConnState HandleNick(const Step& step) {
     return step.state;
   }
   const std::string oldNick = self.Nick();
+  RememberNick(step.protocol, self);
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayNick, {oldNick, self.userName, self.address, newNick});
   channels.RenameMember(oldNick, newNick);

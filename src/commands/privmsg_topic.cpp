@@ -43,6 +43,7 @@ void Deliver(const Step& step, Kind kind, std::string_view target, std::string_v
   const int recipient = users.FindUserByNick(target);
   if (recipient != irc::kNotFound) {
     irc::SendLine(step.protocol, users.Slot(recipient).socket, relay, utf8Relay);
+    if (answers) SendAwayReply(step, recipient);  // NOTICE never answers
     return;
   }
   const int index = channels.FindChannel(target);

@@ -23,9 +23,10 @@ void ListWhoMembers(const Step& step, int index) REQUIRES(step.protocol.mutex) {
     auto joined = std::find_if(user.channels.begin(), user.channels.end(),
                                [&](const irc::JoinedChannel& c) { return c.name == name; });
     if (joined == user.channels.end()) return;
-    irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoReply,
-                     {name, user.userName, user.address, user.hostName, user.Nick(),
-                      joined->isOperator ? "@" : "", user.realName});
+    irc::SendNumeric(
+        step.protocol, step.slot, irc::kRplWhoReply,
+        {name, user.userName, user.address, user.hostName, user.Nick(),
+         user.awayText.empty() ? "H" : "G", joined->isOperator ? "@" : "", user.realName});
   }
 }
 
@@ -64,6 +65,7 @@ void WhoisOne(const Step& step, std::string_view asked) REQUIRES(step.protocol.m
   irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoisChannels, {asked, list});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoisServer,
                    {asked, settings.serverName, settings.serverInformation});
+  SendAwayReply(step, found);
   if (!user.certificateFingerprint.empty()) {
     irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoisCertificate,
                      {asked, user.certificateFingerprint});
@@ -114,6 +116,7 @@ irc::ConnState HandleLusers(const Step& step) {
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserUnknown, {0});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserChannels, {step.channels.Count()});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserMe, {registered, 0});
+  SendUserCounts(step.protocol, step.slot);
   return step.state;
 }
 

@@ -47,11 +47,12 @@ std::vector<std::string> SupportedTokens(const config::Settings& settings) {
       "KICKLEN=" + std::to_string(irc::kKickLen),
       "NETWORK=" + network,
       "TARGMAX=" + Targmax(),
+      "AWAYLEN=" + std::to_string(kAwayLenBytes),
   };
 }
 
-// Sends the 005 lines, as many tokens to a line as keep it within the
-// line limit, at most kTokensPerLine.
+}  // namespace
+
 void SendSupported(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex) {
   const std::string& nick = protocol.users->Slot(slotIndex).Nick();
   const std::string fixed =
@@ -71,6 +72,21 @@ void SendSupported(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protoco
   }
   SendNumeric(protocol, slotIndex, irc::kRplISupport, {text});
 }
+
+void SendMotd(irc::ProtocolState& protocol, int slotIndex) {
+  const config::Settings& settings = protocol.settings;
+  if (protocol.live.motdLines.empty()) {
+    SendNumeric(protocol, slotIndex, irc::kErrNoMotd, {});
+    return;
+  }
+  SendNumeric(protocol, slotIndex, irc::kRplMotdStart, {settings.serverName});
+  for (const std::string& line : protocol.live.motdLines) {
+    SendNumeric(protocol, slotIndex, irc::kRplMotd, {line});
+  }
+  SendNumeric(protocol, slotIndex, irc::kRplEndOfMotd, {});
+}
+
+namespace {
 
 void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.mutex) {
   irc::UserTable& users = *protocol.users;
@@ -92,16 +108,9 @@ void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.
   SendNumeric(protocol, slotIndex, irc::kRplLuserUnknown, {0});
   SendNumeric(protocol, slotIndex, irc::kRplLuserChannels, {protocol.channels->Count()});
   SendNumeric(protocol, slotIndex, irc::kRplLuserMe, {users.RegisteredCount(), 0});
+  SendUserCounts(protocol, slotIndex);
   SendNumeric(protocol, slotIndex, irc::kRplTime, {settings.serverName, base::LongDateTime()});
-  if (protocol.live.motdLines.empty()) {
-    SendNumeric(protocol, slotIndex, irc::kErrNoMotd, {});
-    return;
-  }
-  SendNumeric(protocol, slotIndex, irc::kRplMotdStart, {settings.serverName});
-  for (const std::string& line : protocol.live.motdLines) {
-    SendNumeric(protocol, slotIndex, irc::kRplMotd, {line});
-  }
-  SendNumeric(protocol, slotIndex, irc::kRplEndOfMotd, {});
+  SendMotd(protocol, slotIndex);
 }
 
 }  // namespace

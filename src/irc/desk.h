@@ -62,6 +62,9 @@ class Desk {
   // window shows it on the connection's communication-log page, which the
   // core has already written; the headless desk prints it as a status line.
   virtual void EncodingChanged(int /*slot*/, std::string_view /*text*/) {}
+  // A registered user went away (awayText is the message) or came back
+  // (awayText is empty). The window marks the user-list row.
+  virtual void AwayChanged(std::string_view /*nick*/, std::string_view /*awayText*/) {}
   // Whether the desk shows the lines of the communication-log pages. A desk
   // that never shows them spares the log keeping them; pages, captions and
   // TrafficLogged are told all the same. Asked once, when the log is made.

@@ -19,6 +19,7 @@
 #include "irc/comm_log.h"
 #include "irc/desk.h"
 #include "irc/user_table.h"
+#include "irc/whowas.h"
 #include "net/output_queue.h"
 #include "text/encoding.h"
 
@@ -69,6 +70,8 @@ struct ProtocolState {
   bool shuttingDown GUARDED_BY(mutex) = false;
   // Set by start-up from settings, replaced by a reload.
   LiveSettings live GUARDED_BY(mutex);
+  // The nicks registered users gave up, for WHOWAS.
+  WhowasRecord whowas GUARDED_BY(mutex);
   std::string startTimeText;  // set by start-up before any connection
   // The most connections one address may hold (0: no limit), and the
   // time a connection has to register (0: only the liveness sweeps

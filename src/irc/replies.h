@@ -64,6 +64,27 @@ inline constexpr int kErrUserNotInChannel = 441;
 inline constexpr int kErrNeedMoreParams = 461;
 inline constexpr int kErrAlreadyRegistered = 462;
 inline constexpr int kErrBadChanName = 479;
+// The everyday commands: AWAY, INVITE, USERHOST, ISON, VERSION, ADMIN, INFO,
+// WHOWAS and the user counts of LUSERS.
+inline constexpr int kRplAway = 301;
+inline constexpr int kRplUnaway = 305;
+inline constexpr int kRplNowAway = 306;
+inline constexpr int kRplInviting = 341;
+inline constexpr int kErrUserOnChannel = 443;
+inline constexpr int kRplUserHost = 302;
+inline constexpr int kRplIsOn = 303;
+inline constexpr int kRplVersion = 351;
+inline constexpr int kRplAdminMe = 256;
+inline constexpr int kRplAdminLoc1 = 257;
+inline constexpr int kRplAdminLoc2 = 258;
+inline constexpr int kRplAdminEmail = 259;
+inline constexpr int kRplInfo = 371;
+inline constexpr int kRplEndOfInfo = 374;
+inline constexpr int kRplWhowasUser = 314;
+inline constexpr int kRplEndOfWhowas = 369;
+inline constexpr int kErrWasNoSuchNick = 406;
+inline constexpr int kRplLocalUsers = 265;
+inline constexpr int kRplGlobalUsers = 266;
 // The last entry of both tables; any code not listed yields its text.
 inline constexpr int kTableEnd = 9999;
 
@@ -82,6 +103,13 @@ inline constexpr int kRelayCap = 1010;
 inline constexpr int kRelayQuitUnregistered = 1011;  // the last line to a client quitting early
 inline constexpr int kRelayPartReason = 1012;
 inline constexpr int kRelayNotice = 1013;
+inline constexpr int kRelayAway = 1014;
+inline constexpr int kRelayUnaway = 1015;
+inline constexpr int kRelayInvite = 1016;
+// The texts of the INFO lines (each sent as a 371 reply).
+inline constexpr int kRelayInfoProgram = 1017;
+inline constexpr int kRelayInfoServer = 1018;
+inline constexpr int kRelayInfoStarted = 1019;
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;

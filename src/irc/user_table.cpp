@@ -60,6 +60,8 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.realName.clear();
     slot.certificateFingerprint.clear();
     slot.channels.clear();
+    slot.awayText.clear();
+    slot.invitations.clear();
     IndexAdd(index);
     if (slot.socket >= 0) {
       if (bySocket_.size() <= static_cast<std::size_t>(slot.socket)) {
@@ -119,6 +121,7 @@ void UserTable::RegisterUser(int index) {
   ++holderChanges_;
   slot.alive = true;
   ++registeredCount_;
+  registeredMax_ = std::max(registeredMax_, registeredCount_);
   userList_.push_back(slot.nick_);
 }
 

@@ -29,6 +29,11 @@ struct JoinedChannel {
 inline constexpr std::uint32_t kCapNotify = 1U << 0;
 inline constexpr std::uint32_t kCapMultiPrefix = 1U << 1;
 inline constexpr std::uint32_t kCapUserhostInNames = 1U << 2;
+inline constexpr std::uint32_t kCapAwayNotify = 1U << 3;
+inline constexpr std::uint32_t kCapInviteNotify = 1U << 4;
+
+// The most invitations a user holds at once; a further one drops the oldest.
+inline constexpr std::size_t kInvitationsKept = 16;
 
 // Every field is guarded by the server's protocol lock, except the atomics.
 struct UserSlot {
@@ -54,6 +59,10 @@ struct UserSlot {
   std::string serverName;
   std::string realName;
   std::vector<JoinedChannel> channels;  // valid while registered; at most the channel capacity
+  // The away message (empty: here), and the channels the user was invited
+  // to and has not joined since, oldest first, at most kInvitationsKept.
+  std::string awayText;
+  std::vector<std::string> invitations;
   std::shared_ptr<net::OutputQueue> output;
   // The desk's own operator client: not counted against its address's
   // limit and not flood-limited.
@@ -90,6 +99,8 @@ class UserTable {
   [[nodiscard]] int Capacity() const { return static_cast<int>(slots_.size()); }
   [[nodiscard]] int ChannelCapacity() const { return channelCapacity_; }
   [[nodiscard]] int RegisteredCount() const { return registeredCount_; }
+  // The most users registered at once since start-up.
+  [[nodiscard]] int RegisteredMax() const { return registeredMax_; }
   [[nodiscard]] UserSlot& Slot(int index) { return slots_[static_cast<std::size_t>(index)]; }
   [[nodiscard]] const UserSlot& Slot(int index) const {
     return slots_[static_cast<std::size_t>(index)];
@@ -169,6 +180,7 @@ class UserTable {
   std::uint64_t holderChanges_ = 1;
   int channelCapacity_;
   int registeredCount_ = 0;
+  int registeredMax_ = 0;
 };
 
 }  // namespace zelkord::irc

@@ -108,6 +108,16 @@ void HeadlessDesk::EncodingChanged(int slot, std::string_view text) {
   Post("status", "slot " + std::to_string(slot) + " " + std::string(text));
 }
 
+void HeadlessDesk::AwayChanged(std::string_view nick, std::string_view awayText) {
+  std::string text(nick);
+  if (awayText.empty()) {
+    text.append(" is back");
+  } else {
+    text.append(" is away: ").append(awayText);
+  }
+  Post("status", std::move(text));
+}
+
 void HeadlessDesk::LogPageClosed(int slot) {
   Post("close", "slot " + std::to_string(slot));
 }

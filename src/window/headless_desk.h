@@ -59,6 +59,7 @@ class HeadlessDesk : public irc::Desk {
   void WebRequestLogged(std::string_view line) override;
   void BanListChanged() override {}
   void EncodingChanged(int slot, std::string_view text) override;
+  void AwayChanged(std::string_view nick, std::string_view awayText) override;
 
   // Lines dropped because the queue was full. Any thread.
   [[nodiscard]] std::uint64_t DroppedLines();

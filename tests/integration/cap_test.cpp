@@ -38,7 +38,7 @@ TEST(Cap, Conversations) {
   ASSERT_TRUE(server.Started());
   const std::string s = kServerPrefix;
   const std::string name(kServerName);
-  const std::string all = "cap-notify multi-prefix userhost-in-names";
+  const std::string all = "cap-notify multi-prefix userhost-in-names away-notify invite-notify";
   const std::string welcome = s + "001 ann :Welcome to the Internet Relay Network ann";
   const std::vector<Case> cases = {
       {"LS 302, REQ, END registers",
@@ -96,7 +96,7 @@ TEST(Cap, Conversations) {
          {welcome, "~ 004 ann ",
           s + "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ CHANMODES=,,, NICKLEN=30 "
               "CHANNELLEN=64 TOPICLEN=300 KICKLEN=255 NETWORK=ZelNet "
-              "TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 "
+              "TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 "
               ":are supported by this server",
           s + "251 ann :There are 1 users and 0 invisible on 1 servers", "~ 422 "}},
         {"PING LAG1733", {s + "PONG " + name + " :LAG1733"}},

@@ -27,10 +27,10 @@ TEST(CommLog, PagesFollowTheConnectionAndItsNick) {
   EXPECT_EQ(server.Server().protocol.commLog->Snapshot(0).caption, "ann");
   ann->Send("NICK anne");
   ann->Send("LUSERS");
-  ASSERT_NE(ann->ReadUntil(" 255 "), "<timeout>");
+  ASSERT_NE(ann->ReadUntil(" 266 "), "<timeout>");
   page = server.Server().protocol.commLog->Snapshot(0);
   EXPECT_EQ(page.caption, "anne");
-  EXPECT_EQ(page.sent.back(), kServerPrefix + "255 anne :I have 1 clients and 0 servers");
+  EXPECT_EQ(page.sent.back(), kServerPrefix + "266 anne 1 1 :Current global users 1, max 1");
   ann->Close();
   EXPECT_TRUE(WaitUntil([&] { return !server.Server().protocol.commLog->Snapshot(0).open; }));
 }

@@ -101,6 +101,8 @@ TEST(Queries, LusersCountsRegisteredConnectionsAndChannels) {
   EXPECT_EQ(ann->ReadLine(), kServerPrefix + "253 ann 0 :unknown connection(s)");
   EXPECT_EQ(ann->ReadLine(), kServerPrefix + "254 ann 1 :channels formed");
   EXPECT_EQ(ann->ReadLine(), kServerPrefix + "255 ann :I have 1 clients and 0 servers");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "265 ann 1 1 :Current local users 1, max 1");
+  EXPECT_EQ(ann->ReadLine(), kServerPrefix + "266 ann 1 1 :Current global users 1, max 1");
 }
 
 TEST(Queries, UnknownCommandsGet421AndEmptyOnesNothing) {

@@ -34,13 +34,15 @@ TEST(Registration, WelcomeBurstLineForLine) {
                 "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ CHANMODES=,,, NICKLEN=30 "
                 "CHANNELLEN=64 TOPICLEN=300 KICKLEN=255 NETWORK=" +
                 name +
-                " TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 "
+                " TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 "
                 ":are supported by this server");
   // The operator client counts among the registered users.
   EXPECT_EQ(client->ReadLine(), s + "251 ann :There are 2 users and 0 invisible on 1 servers");
   EXPECT_EQ(client->ReadLine(), s + "253 ann 0 :unknown connection(s)");
   EXPECT_EQ(client->ReadLine(), s + "254 ann 0 :channels formed");
   EXPECT_EQ(client->ReadLine(), s + "255 ann :I have 2 clients and 0 servers");
+  EXPECT_EQ(client->ReadLine(), s + "265 ann 2 2 :Current local users 2, max 2");
+  EXPECT_EQ(client->ReadLine(), s + "266 ann 2 2 :Current global users 2, max 2");
   const std::string time = client->ReadLine();
   const std::string timeHead = s + "391 ann " + name + " :";
   EXPECT_TRUE(time.rfind(timeHead, 0) == 0 &&

@@ -86,6 +86,10 @@ void RecordingDesk::EncodingChanged(int slot, std::string_view text) {
   Record("encoding " + std::to_string(slot) + " " + std::string(text));
 }
 
+void RecordingDesk::AwayChanged(std::string_view nick, std::string_view awayText) {
+  Record("away " + std::string(nick) + " " + std::string(awayText));
+}
+
 void RecordingDesk::ShowError(std::string_view text) {
   std::lock_guard lock(mutex_);
   errors_.emplace_back(text);

@@ -54,6 +54,7 @@ class RecordingDesk : public window::HeadlessDesk {
   void ChannelAdded(std::string_view name) override;
   void ChannelRemoved(std::string_view name) override;
   void EncodingChanged(int slot, std::string_view text) override;
+  void AwayChanged(std::string_view nick, std::string_view awayText) override;
   void ShowError(std::string_view text) override;
   [[nodiscard]] std::vector<std::string> Events();
   [[nodiscard]] std::vector<std::string> Errors();

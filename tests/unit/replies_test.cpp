@@ -32,7 +32,8 @@ std::string FillNumeric(int code, const std::vector<FormatArg>& v) {
     case 4:
       return FormatNumeric("S", code, "N", {at(0), at(1), at(2), at(3)});
     default:
-      return FormatNumeric("S", code, "N", {at(0), at(1), at(2), at(3), at(4), at(5), at(6)});
+      return FormatNumeric("S", code, "N",
+                           {at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)});
   }
 }
 
@@ -69,7 +70,7 @@ TEST(FormatNumeric, EveryEntryInTableOrder) {
       {kRplWhoisServer, {"B", "S", "Harbor City"}, ":S 312 N B S :Harbor City"},
       {kRplEndOfWhois, {"B"}, ":S 318 N B :End of /WHOIS list"},
       {kRplWhoReply,
-       {"#a", "u", "10.0.0.5", "host", "B", "@", "Real"},
+       {"#a", "u", "10.0.0.5", "host", "B", "H", "@", "Real"},
        ":S 352 N #a u 10.0.0.5 host B H@ :0 Real"},
       {kRplEndOfWho, {"#a"}, ":S 315 N #a :End of /WHO list"},
       {kErrChanOpPrivsNeeded, {"#a"}, ":S 482 N #a :You're not channel operator"},
