@@ -19,6 +19,18 @@ std::vector<std::string> SnapshotUserList(irc::ProtocolState& protocol) {
   return protocol.users ? protocol.users->UserList() : std::vector<std::string>{};
 }
 
+std::vector<std::string> SnapshotAwayTexts(irc::ProtocolState& protocol,
+                                           const std::vector<std::string>& rows) {
+  std::vector<std::string> texts(rows.size());
+  irc::ProtocolLock lock(protocol);
+  if (!protocol.users) return texts;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const int found = protocol.users->FindUserByNick(rows[i]);
+    if (found != irc::kNotFound) texts[i] = protocol.users->Slot(found).awayText;
+  }
+  return texts;
+}
+
 std::vector<ChannelPageSnapshot> SnapshotChannels(irc::ProtocolState& protocol) {
   std::vector<ChannelPageSnapshot> pages;
   irc::ProtocolLock lock(protocol);
@@ -54,6 +66,7 @@ UserDetails ShowUserDetails(irc::ProtocolState& protocol, std::string_view nick)
   details.serverName = user.serverName;
   details.realName = user.realName;
   details.address = user.address;
+  details.awayText = user.awayText;
   for (int index = 0; index < protocol.channels->Count(); ++index) {
     const std::string name = protocol.channels->ChannelName(index);
     std::string_view mark = kMarkAbsent;

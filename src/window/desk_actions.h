@@ -23,6 +23,10 @@ struct ChannelPageSnapshot {
 
 // The user list rows, in registration order. Any thread.
 [[nodiscard]] std::vector<std::string> SnapshotUserList(irc::ProtocolState& protocol);
+// The away message of each row's user, in the rows' order: empty for a
+// user who is here or no longer connected. Any thread.
+[[nodiscard]] std::vector<std::string> SnapshotAwayTexts(irc::ProtocolState& protocol,
+                                                         const std::vector<std::string>& rows);
 // Every channel page, in table order. Any thread.
 [[nodiscard]] std::vector<ChannelPageSnapshot> SnapshotChannels(irc::ProtocolState& protocol);
 // The slots whose communication log page is open, in slot order. Any thread.
@@ -42,6 +46,7 @@ struct UserDetails {
   std::string serverName;
   std::string realName;
   std::string address;
+  std::string awayText;  // empty: here
   // One caption per channel in table order: its mark followed by the channel
   // name.
   std::vector<std::string> channelCaptions;

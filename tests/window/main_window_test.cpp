@@ -179,6 +179,26 @@ TEST(UserList, FollowsRegistrationNickAndDisconnect) {
   EXPECT_EQ(fixture.Window().SelectedUserRow(), 0);
 }
 
+TEST(UserList, AwayUsersAreGreyedWithTheirMessageAsATip) {
+  WindowFixture fixture;
+  auto [ann, bob] = fixture.AnnAndBobListed();
+  ASSERT_TRUE(ann && bob) << fixture.StartError();
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  QListWidget* list = mainWindow.UserList();
+  const QString tip = QString::fromUtf8("離席中：lunch");
+  bob->Send("AWAY :lunch");
+  ASSERT_TRUE(WaitFor([&] { return list->item(1)->toolTip() == tip; }));
+  EXPECT_EQ(list->item(1)->foreground().color(), QColor(Qt::gray));
+  EXPECT_EQ(Shown(list->item(1)->text()), "bob");  // the row text stays the nick
+  EXPECT_TRUE(list->item(0)->toolTip().isEmpty());
+  mainWindow.SelectUserRow(1);
+  mainWindow.ShowSelectedUserDetails();
+  EXPECT_EQ(mainWindow.findChild<QLabel*>(QStringLiteral("PanelUser"))->toolTip(), tip);
+  bob->Send("AWAY");
+  ASSERT_TRUE(WaitFor([&] { return list->item(1)->toolTip().isEmpty(); }));
+  EXPECT_EQ(list->item(1)->foreground(), QBrush());
+}
+
 TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
   WindowFixture fixture;
   auto [ann, bob] = fixture.AnnAndBobListed();

@@ -37,4 +37,8 @@ inline constexpr const char* kForeColor = "文字色";
 inline constexpr const char* kForceDisconnect = "強制切断";
 inline constexpr const char* kRefuseConnection = "接続拒否";
 
+// Before an away user's message, in the tips of the user-list row and the
+// user details.
+inline constexpr const char* kAwayTip = "離席中：";
+
 }  // namespace zelkord::window::qt

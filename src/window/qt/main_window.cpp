@@ -334,6 +334,10 @@ void MainWindow::BanListChanged() {
   coalescer_.MarkDirty(Coalescer::kBanListDirty);
 }
 
+void MainWindow::AwayChanged(std::string_view, std::string_view) {
+  coalescer_.MarkDirty(Coalescer::kUsersDirty);
+}
+
 void MainWindow::MarkLogSlot(int slot, unsigned char flags) {
   coalescer_.MarkLogSlots({&slot, 1}, flags);
 }
@@ -382,6 +386,22 @@ void MainWindow::Apply(const NotificationCoalescer::Changes& changes) {
 }
 
 void MainWindow::SyncUserList() {
+  SyncUserRows();
+  MarkAwayRows();
+}
+
+void MainWindow::MarkAwayRows() {
+  const std::vector<std::string> away = window::SnapshotAwayTexts(server_->protocol, userRows_);
+  for (std::size_t i = 0; i < away.size(); ++i) {
+    QListWidgetItem* item = userList_->item(static_cast<int>(i));
+    if (item == nullptr) continue;
+    const bool isAway = !away[i].empty();
+    item->setForeground(isAway ? QBrush(Qt::gray) : QBrush());
+    item->setToolTip(isAway ? QString::fromUtf8(kAwayTip) + ToQt(away[i]) : QString());
+  }
+}
+
+void MainWindow::SyncUserRows() {
   std::vector<std::string> rows = window::SnapshotUserList(server_->protocol);
   if (rows == userRows_) return;
   std::size_t differing = rows.size() + 1;
@@ -524,7 +544,12 @@ void MainWindow::ShowSelectedUserDetails() {
   const std::array<const std::string*, 5> texts{&details.userName, &details.hostName,
                                                 &details.serverName, &details.realName,
                                                 &details.address};
-  for (std::size_t i = 0; i < texts.size(); ++i) detailPanels_[i]->setText(ToQt(*texts[i]));
+  const QString awayTip =
+      details.awayText.empty() ? QString() : QString::fromUtf8(kAwayTip) + ToQt(details.awayText);
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    detailPanels_[i]->setText(ToQt(*texts[i]));
+    detailPanels_[i]->setToolTip(awayTip);
+  }
   // The captions name the channels of the table now: bring the pages up to
   // it first, then mark each page by name.
   RefreshNow();

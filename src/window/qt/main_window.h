@@ -123,6 +123,7 @@ class MainWindow : public QMainWindow, public irc::Desk {
   void SentLogged(const std::vector<int>& pages, std::string_view text) override;
   void WebRequestLogged(std::string_view line) override;
   void BanListChanged() override;
+  void AwayChanged(std::string_view nick, std::string_view awayText) override;
 
   // --- Window operations. Main thread.
   // Brings every widget up to the core's state now.
@@ -176,6 +177,9 @@ class MainWindow : public QMainWindow, public irc::Desk {
   // Brings the widgets up to the core's state where the changes say so.
   void Apply(const NotificationCoalescer::Changes& changes);
   void SyncUserList();
+  void SyncUserRows();
+  // Greys the rows of away users and gives them their message as a tip.
+  void MarkAwayRows();
   void SyncChannels(const std::set<std::string>& removed, bool rebuild);
   void SyncLogPages(const std::vector<unsigned char>& slotFlags, bool all);
   // The communication log page, which holds one LogPage per connection.
