@@ -17,7 +17,8 @@ namespace {
 enum Who { kAnn, kBob, kCid };
 
 // What one client must read next: a line, or "<silent>" (nothing arrives),
-// "<closed>" (the server closes) or "^text" (a line starting with text).
+// "<closed>" (the server closes), "^text" (a line starting with text) or
+// "~text" (lines through one holding text).
 struct Expected {
   Who who;
   std::string line;
@@ -40,6 +41,8 @@ struct Case {
 void Expect(TestClient& client, const std::string& expected, const std::string& context) {
   if (expected == "<silent>") {
     EXPECT_TRUE(client.Silent()) << context;
+  } else if (expected.starts_with('~')) {
+    EXPECT_NE(client.ReadUntil(expected.substr(1)), "<timeout>") << context;
   } else if (expected.starts_with('^')) {
     const std::string line = client.ReadLine();
     EXPECT_TRUE(line.starts_with(expected.substr(1))) << context << ": " << line;
@@ -180,11 +183,17 @@ TEST(Everyday, Conversations) {
           {kAnn, "^" + s + "371 ann :Started on "},
           {kAnn, s + "374 ann :End of INFO list"}}}},
        nullptr},
-      {"WHOWAS: nick changes and quits, newest first, count, 406",
+      {"WHOWAS: nick changes and quits, newest first, count, 406; the most users seen",
        2,
        {{kBob, "NICK bobby", {{kAnn, from("bob") + "NICK :bobby"}}},
         {kBob, "NICK bob", {{kAnn, ":bobby!user@127.0.0.1 NICK :bob"}}},
+        {kBob, "NICK bobby", {{kAnn, from("bob") + "NICK :bobby"}}},
         {kCid, "QUIT :bye", {{kCid, "<closed>"}}},
+        {kAnn,
+         "LUSERS",
+         {{kAnn, "~ 255 "},
+          {kAnn, s + "265 ann 2 3 :Current local users 2, max 3"},
+          {kAnn, s + "266 ann 2 3 :Current global users 2, max 3"}}},
         {kAnn,
          "WHOWAS cid",
          {{kAnn, s + "314 ann cid user 127.0.0.1 * :Real Name"},
@@ -196,10 +205,12 @@ TEST(Everyday, Conversations) {
           {kAnn, "^" + s + "312 ann bob "},
           {kAnn, s + "369 ann BOB :End of WHOWAS"}}},
         {kAnn,
-         "WHOWAS bobby",
-         {{kAnn, s + "314 ann bobby user 127.0.0.1 * :Real Name"},
-          {kAnn, "^" + s + "312 ann bobby "},
-          {kAnn, s + "369 ann bobby :End of WHOWAS"}}},
+         "WHOWAS bob",
+         {{kAnn, s + "314 ann bob user 127.0.0.1 * :Real Name"},
+          {kAnn, "^" + s + "312 ann bob "},
+          {kAnn, s + "314 ann bob user 127.0.0.1 * :Real Name"},
+          {kAnn, "^" + s + "312 ann bob "},
+          {kAnn, s + "369 ann bob :End of WHOWAS"}}},
         {kAnn,
          "WHOWAS nobody",
          {{kAnn, s + "406 ann nobody :There was no such nickname"},
