@@ -203,6 +203,8 @@ run_irssi() {
 run_weechat() {
   local nick=weechat dir=$work/weechat fifo="" fifos status
   start_server weechat
+  # The plain port: WeeChat 4 and later default to TLS; 3.x, plain by
+  # default, ignores -notls.
   local args=(--dir "$dir/home" -r "/server add zel 127.0.0.1/$port -notls;/set irc.server.zel.nicks $nick;/set irc.server.zel.autojoin \"#alpha,#beta\";/connect zel")
   if [ "$weechat_package" = weechat-headless ]; then
     weechat-headless "${args[@]}" </dev/null >"$dir/weechat.out" 2>&1 &
