@@ -4,9 +4,11 @@
 // close request and SIGHUP reloads the settings file.
 #include <signal.h>
 #include <systemd/sd-daemon.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <climits>
@@ -17,6 +19,7 @@
 #include <string_view>
 
 #include "base/version.h"
+#include "config/operator_password.h"
 #include "config/settings.h"
 #include "server/server.h"
 #include "window/headless_desk.h"
@@ -29,17 +32,20 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: zelkord [--headless] [--verbose] [--config FILE]\n"
+    "       zelkord --hash-password\n"
     "  --headless     run without the window (also when no display is available)\n"
     "  --verbose      headless: also print every line sent and received\n"
     "  --config FILE  use FILE as the settings file; the other files default beside it\n"
+    "  --hash-password  read a password (without echo on a terminal) and print its\n"
+    "                 hash for a name=hash line of the [Operators] section\n"
     "  --help         show this text\n"
     "  --version      show the version\n"
     "\n"
     "signals (headless):\n"
     "  SIGTERM, SIGINT  stop: close the listeners, end every connection, exit 0\n"
     "  SIGHUP           reload the settings file: the message of the day, the ban list,\n"
-    "                   the web switch, password and templates, and the TLS pair apply\n"
-    "                   at once; other changes wait for the next start\n"
+    "                   the operators, the web switch, password and templates, and the\n"
+    "                   TLS pair apply at once; other changes wait for the next start\n"
     "\n"
     "files (FOLDER is the settings file's folder):\n"
     "  zelkord.INI beside the program, or FILE      the settings\n"
@@ -74,11 +80,13 @@ constexpr const char* kUsage =
     "  Color.WebLogBack clGray, Color.WebLogFore clWindowText,\n"
     "  Color.LogBack clWindow, Color.LogFore clWindowText\n"
     "  Position.Top 100, Position.Left 100, Position.Height 386, Position.Width 546\n"
-    "  BanList.Count 0, BanList.Ip0 ... the ban patterns\n";
+    "  BanList.Count 0, BanList.Ip0 ... the ban patterns\n"
+    "  Operators.NAME HASH         an operator for OPER NAME (see --hash-password)\n";
 
 struct Options {
   bool headless = false;
   bool verbose = false;
+  bool hashPassword = false;
   std::string config;
 };
 
@@ -91,6 +99,8 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& exitNow) {
       options.headless = true;
     } else if (arg == "--verbose") {
       options.verbose = true;
+    } else if (arg == "--hash-password") {
+      options.hashPassword = true;
     } else if (arg == "--config" && i + 1 < argc) {
       options.config = argv[++i];
     } else if (arg == "--help") {
@@ -147,6 +157,41 @@ void NotifyServiceManager(const std::string& state) {
 std::string CountsStatus(zelkord::server::Server& server) {
   const auto [users, channels] = server.UserAndChannelCounts();
   return "STATUS=" + std::to_string(users) + " users, " + std::to_string(channels) + " channels";
+}
+
+// Reads one line from standard input, without echo when it is a terminal,
+// and prints its hash for the [Operators] section. Returns the exit status.
+int PrintPasswordHash() {
+  const bool terminal = isatty(STDIN_FILENO) != 0;
+  termios saved{};
+  const bool quiet = terminal && tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (quiet) {
+    termios silent = saved;
+    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    (void)tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+  }
+  if (terminal) std::fputs("Password: ", stderr);
+  std::string password;
+  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+    password.push_back(static_cast<char>(c));
+  }
+  if (quiet) {
+    (void)tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+  if (password.ends_with('\r')) password.pop_back();
+  if (password.empty()) {
+    std::fputs("zelkord: no password given\n", stderr);
+    return 1;
+  }
+  const std::string hash = zelkord::config::HashPassword(password);
+  std::fill(password.begin(), password.end(), '\0');
+  if (hash.empty()) {
+    std::fputs("zelkord: the password could not be hashed\n", stderr);
+    return 1;
+  }
+  std::printf("%s\n", hash.c_str());
+  return 0;
 }
 
 long long MonotonicMicroseconds() {
@@ -206,6 +251,7 @@ int main(int argc, char** argv) {
   bool exitNow = false;
   if (!ParseOptions(argc, argv, options, exitNow)) return 2;
   if (exitNow) return 0;
+  if (options.hashPassword) return PrintPasswordHash();
   const zelkord::config::InstancePaths paths =
       options.config.empty() ? zelkord::config::PathsFor(ProgramFile(argv[0]))
                              : zelkord::config::PathsForConfig(options.config);

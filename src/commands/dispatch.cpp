@@ -64,6 +64,9 @@ constexpr Command kCommands[] = {
     {"ADMIN", HandleAdmin, 0, kRegisteredOnly, k461},
     {"INFO", HandleInfo, 0, kRegisteredOnly, k461},
     {"WHOWAS", HandleWhowas, 1, kRegisteredOnly, k461},
+    {"OPER", HandleOper, 2, kRegisteredOnly, k461},
+    {"KILL", HandleKill, 2, kRegisteredOnly, k461},
+    {"WALLOPS", HandleWallops, 1, kRegisteredOnly, k461},
 };
 
 const Command* FindCommand(std::string_view word) {
@@ -81,6 +84,10 @@ void SendError(irc::ProtocolState& protocol, int slot, int code,
 }
 
 }  // namespace
+
+bool RunsUnlocked(std::string_view command) {
+  return base::EqualsFolded(command, "OPER");
+}
 
 irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState state,
                         const irc::SplitResult& line, std::string_view utf8Params,
@@ -104,10 +111,15 @@ irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState s
     return state;
   }
 
+  const OperCheck operCheck = command->handler == HandleOper
+                                  ? CheckOperPassword(protocol, slot, fields[0], fields[1])
+                                  : OperCheck::NotChecked;
+
   irc::ProtocolLock lock(protocol);
   irc::UserTable& users = *protocol.users;
-  const Step step{protocol, users, *protocol.channels, slot, users.Slot(slot), state, line.params,
-                  fields,   count, utf8Params};
+  const Step step{
+      protocol, users, *protocol.channels, slot,     users.Slot(slot), state, line.params,
+      fields,   count, utf8Params,         operCheck};
   return command->handler(step);
 }
 

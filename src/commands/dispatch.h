@@ -25,4 +25,9 @@ namespace zelkord::commands {
                                       const irc::SplitResult& line, std::string_view utf8Params,
                                       irc::ParamFields& fields);
 
+// Whether the command does slow work before it takes the protocol lock
+// (OPER's password check): a thread that holds the lock for a run of lines
+// lets it go first. Any thread.
+[[nodiscard]] bool RunsUnlocked(std::string_view command);
+
 }  // namespace zelkord::commands

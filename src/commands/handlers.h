@@ -12,6 +12,12 @@
 
 namespace zelkord::commands {
 
+// What the dispatcher found of an OPER line's password before it took the
+// lock (the key derivation is slow on purpose, and nobody should wait for
+// it): not checked (no operators, or the connection must wait), or whether
+// the name and password match a configured operator.
+enum class OperCheck { NotChecked, Good, Bad };
+
 // One received line as its handler sees it. The tables and the sender's
 // slot are the protocol state's, reached under the lock the dispatcher
 // holds for the handler's whole run.
@@ -31,6 +37,7 @@ struct Step {
   // The same text as a UTF-8 client sent it (empty for other clients),
   // which PRIVMSG and TOPIC relay to UTF-8 recipients unchanged.
   std::string_view utf8Params;
+  OperCheck operCheck = OperCheck::NotChecked;  // OPER only
 };
 
 // Each handler requires the protocol lock: step.protocol.mutex.
@@ -64,6 +71,48 @@ struct Step {
 [[nodiscard]] irc::ConnState HandleAdmin(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleInfo(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleWhowas(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleOper(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleKill(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleWallops(const Step& step) REQUIRES(step.protocol.mutex);
+
+// MODE on a nick: the sender's own modes shown (221) or changed, 502 for
+// another user's, 401 for no such nick. HandleMode hands it every target
+// that is not a channel name. Requires the protocol lock.
+[[nodiscard]] irc::ConnState HandleUserMode(const Step& step) REQUIRES(step.protocol.mutex);
+
+// Checks an OPER line's name and password against the configured
+// operators. Takes the protocol lock only to read them, and must be called
+// without it: the derivation takes tens of milliseconds. The connection's
+// own thread.
+[[nodiscard]] OperCheck CheckOperPassword(irc::ProtocolState& protocol, int slot,
+                                          std::string_view name, std::string_view password);
+
+// Whether the user is a server operator (+o): KICK in any channel, KILL
+// and WALLOPS.
+[[nodiscard]] inline bool IsServerOperator(const irc::UserSlot& user) {
+  return user.serverOperator;
+}
+
+// The user-mode letters 004 names: those of Server.UserMode the server
+// implements, in the key's order. Any thread.
+[[nodiscard]] std::string UserModeLetters(const config::Settings& settings);
+
+// The registered users that are invisible, and the server operators.
+struct UserModeCounts {
+  int invisible = 0;
+  int operators = 0;
+};
+[[nodiscard]] UserModeCounts CountUserModes(const irc::UserTable& users);
+
+// Whether a query of asker may show other: other is not invisible, is the
+// asker, or shares a channel with it. Requires the protocol lock.
+[[nodiscard]] bool CanSee(const irc::UserSlot& asker, const irc::UserSlot& other);
+
+// Relays the QUIT of the user of slot with message to the members of each
+// of its channels but exceptSlot, with the quit line in each view. Requires
+// the protocol lock.
+void AnnounceQuit(irc::ProtocolState& protocol, int slot, std::string_view message, int exceptSlot)
+    REQUIRES(protocol.mutex);
 
 // NICK before registration: stores the whole parameter text as the nick
 // (433 when it is not free, an empty one included) and, once a USER line

@@ -38,8 +38,16 @@ void SendNamesReply(irc::ProtocolState& protocol, int slot, std::string_view cha
   std::string text;
   bool pending = false;  // text holds names not sent yet (an empty list sends one empty line)
   const irc::UserTable& users = *protocol.users;
-  const bool withHosts = (users.Slot(slot).capabilities & irc::kCapUserhostInNames) != 0;
+  const irc::UserSlot& asker = users.Slot(slot);
+  const bool withHosts = (asker.capabilities & irc::kCapUserhostInNames) != 0;
+  // An outsider does not see the invisible members it shares no channel with.
+  const bool outsider = FindJoined(asker, channel) == nullptr;
   for (std::string name : protocol.channels->NamesList(index, users)) {
+    if (outsider) {
+      const int member =
+          users.FindUserByNick(std::string_view(name).substr(name.starts_with('@') ? 1 : 0));
+      if (member != irc::kNotFound && !CanSee(asker, users.Slot(member))) continue;
+    }
     if (withHosts) AppendUserHost(users, name);
     if (pending && text.size() + 1 + name.size() > room) {
       irc::SendNumeric(protocol, slot, irc::kRplNamReply, {channel, text});

@@ -1,5 +1,6 @@
-// MODE: answers a one-field query of an existing channel; channels keep no
-// modes, so every other MODE line is ignored in silence.
+// MODE: a nick's modes are the user modes' handler's; for a channel it
+// answers a one-field query of an existing one; channels keep no modes, so
+// every other channel MODE line is ignored in silence.
 #include <string>
 
 #include "commands/handlers.h"
@@ -26,6 +27,7 @@ std::string ModeField(std::string_view keyField) {
 
 irc::ConnState HandleMode(const Step& step) {
   const std::string& name = step.fields[0];
+  if (!name.starts_with('#') && !name.starts_with('&')) return HandleUserMode(step);
   if (step.channels.FindChannel(name) == irc::kNotFound) return step.state;  // nick targets too
   if (step.count != 1) return step.state;  // mode changes are neither made nor refused
   const std::string keyField = step.channels.KeyFieldText(name);

@@ -91,12 +91,13 @@ irc::ConnState HandleKick(const Step& step) {
     irc::SendNumeric(step.protocol, step.slot, irc::kErrNoSuchChannel, {name});
     return step.state;
   }
+  // A server operator may kick in any channel, a member or not.
   const irc::JoinedChannel* mine = FindJoined(self, name);
-  if (mine == nullptr) {
+  if (mine == nullptr && !IsServerOperator(self)) {
     irc::SendNumeric(step.protocol, step.slot, irc::kErrNotOnChannel, {name});
     return step.state;
   }
-  if (!mine->isOperator) {
+  if ((mine == nullptr || !mine->isOperator) && !IsServerOperator(self)) {
     irc::SendNumeric(step.protocol, step.slot, irc::kErrChanOpPrivsNeeded, {name});
     return step.state;
   }
@@ -129,22 +130,26 @@ irc::ConnState HandleKick(const Step& step) {
   return step.state;
 }
 
-irc::ConnState HandleQuit(const Step& step) {
-  const std::string& message = step.fields[0];
-  irc::ChannelTable& channels = step.channels;
-  irc::UserSlot& self = step.self;
-
+void AnnounceQuit(irc::ProtocolState& protocol, int slot, std::string_view message,
+                  int exceptSlot) {
+  irc::ChannelTable& channels = *protocol.channels;
+  const irc::UserSlot& user = protocol.users->Slot(slot);
   std::string relay;
-  irc::FormatRelay(relay, irc::kRelayQuit, {self.Nick(), self.userName, self.address, message});
+  irc::FormatRelay(relay, irc::kRelayQuit, {user.Nick(), user.userName, user.address, message});
   std::string line;
   std::vector<int> members;
-  for (const irc::JoinedChannel& joined : self.channels) {
+  for (const irc::JoinedChannel& joined : user.channels) {
     const int index = channels.FindChannel(joined.name);
-    line.assign(self.Nick()).append(base::jp::kQuitLeft).append(message);
+    line.assign(user.Nick()).append(base::jp::kQuitLeft).append(message);
     channels.AppendLine(index, EventLine(line));
-    channels.MemberSlots(index, step.users, members);
-    irc::SendToSlots(step.protocol, members, relay);
+    channels.MemberSlots(index, *protocol.users, members);
+    irc::SendToSlots(protocol, members, relay, exceptSlot);
   }
+}
+
+irc::ConnState HandleQuit(const Step& step) {
+  irc::UserSlot& self = step.self;
+  AnnounceQuit(step.protocol, step.slot, step.fields[0], irc::kNotFound);
   if (step.state != irc::ConnState::Serving) {
     irc::SendLine(step.protocol, self.socket,
                   irc::FormatRelay(irc::kRelayQuitUnregistered, {self.address}));

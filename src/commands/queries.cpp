@@ -23,6 +23,7 @@ void ListWhoMembers(const Step& step, int index) REQUIRES(step.protocol.mutex) {
     auto joined = std::find_if(user.channels.begin(), user.channels.end(),
                                [&](const irc::JoinedChannel& c) { return c.name == name; });
     if (joined == user.channels.end()) return;
+    if (!CanSee(step.self, user)) continue;
     irc::SendNumeric(
         step.protocol, step.slot, irc::kRplWhoReply,
         {name, user.userName, user.address, user.hostName, user.Nick(),
@@ -111,8 +112,10 @@ irc::ConnState HandleWho(const Step& step) {
 
 irc::ConnState HandleLusers(const Step& step) {
   const int registered = step.users.RegisteredCount();
-  irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserClient, {registered, 0, 1});
-  irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserOp, {0});
+  const UserModeCounts modes = CountUserModes(step.users);
+  irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserClient,
+                   {registered - modes.invisible, modes.invisible, 1});
+  irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserOp, {modes.operators});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserUnknown, {0});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserChannels, {step.channels.Count()});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserMe, {registered, 0});

@@ -101,10 +101,12 @@ void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.
               {settings.serverName, settings.programVersion});
   SendNumeric(protocol, slotIndex, irc::kRplCreated, {protocol.startTimeText});
   SendNumeric(protocol, slotIndex, irc::kRplMyInfo,
-              {settings.serverName, settings.programVersion, settings.serverUserMode,
+              {settings.serverName, settings.programVersion, UserModeLetters(settings),
                settings.serverChanMode});
   SendSupported(protocol, slotIndex);
-  SendNumeric(protocol, slotIndex, irc::kRplLuserClient, {users.RegisteredCount(), 0, 1});
+  const int invisible = CountUserModes(users).invisible;
+  SendNumeric(protocol, slotIndex, irc::kRplLuserClient,
+              {users.RegisteredCount() - invisible, invisible, 1});
   SendNumeric(protocol, slotIndex, irc::kRplLuserUnknown, {0});
   SendNumeric(protocol, slotIndex, irc::kRplLuserChannels, {protocol.channels->Count()});
   SendNumeric(protocol, slotIndex, irc::kRplLuserMe, {users.RegisteredCount(), 0});

@@ -147,6 +147,18 @@ std::string IniFile::Read(std::string_view section, std::string_view key,
   return std::string(defaultValue);
 }
 
+std::vector<std::pair<std::string, std::string>> IniFile::Entries(std::string_view section) const {
+  std::vector<std::pair<std::string, std::string>> entries;
+  if (const Section* found = FindSection(section)) {
+    for (const Line& line : found->lines) {
+      if (line.keyLength == std::string::npos) continue;
+      entries.emplace_back(line.text.substr(0, line.keyLength),
+                           line.text.substr(line.keyLength + 1));
+    }
+  }
+  return entries;
+}
+
 void IniFile::Write(std::string_view section, std::string_view key, std::string_view value) {
   // A line break inside a value would turn the rest of it into lines of its
   // own, possibly a section header, at the next read.

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zelkord::config {
@@ -38,6 +39,11 @@ class IniFile {
   // nothing after "=" yields "". When a name occurs twice the first wins.
   [[nodiscard]] std::string Read(std::string_view section, std::string_view key,
                                  std::string_view defaultValue) const;
+
+  // Every entry of the first section of that name, key and value, in file
+  // order; none when it is absent.
+  [[nodiscard]] std::vector<std::pair<std::string, std::string>> Entries(
+      std::string_view section) const;
 
   // Sets key in section. An existing entry keeps its place and its key's
   // spelling and takes the new value; a new key goes to the end of its

@@ -374,6 +374,7 @@ LoadedSettings LoadSettings(const InstancePaths& paths) {
   s.programVersion = base::kVersion;
 
   if (!s.serverMotdPath.empty()) s.motdLines = LoadMotd(s.serverMotdPath);
+  s.operators = ini.Entries("Operators");
   return loaded;
 }
 

@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zelkord::config {
@@ -30,6 +31,10 @@ struct Settings {
   std::string webPort, webPassWord, webSend, webIndexForm, webLogForm;
   std::string colorWebLogBack, colorWebLogFore, colorLogBack, colorLogFore;
   std::vector<std::string> motdLines;  // 0 to kMotdMaxLines entries
+  // The [Operators] section: an operator's name and its password hash (see
+  // operator_password.h), in file order. Not in the table: its keys are
+  // the operators' own names.
+  std::vector<std::pair<std::string, std::string>> operators;
 };
 
 // What a key's text must be. A number is a decimal int within the row's

@@ -45,6 +45,8 @@ struct LiveSettings {
   std::string webPassWord;
   std::string webIndexForm;
   std::string webLogForm;
+  // The operators' names and password hashes, [Operators] of the file.
+  std::vector<std::pair<std::string, std::string>> operators;
 };
 
 struct ProtocolState {

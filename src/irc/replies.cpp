@@ -93,6 +93,13 @@ constexpr std::array kNumericTable{
     FormatEntry{kErrWasNoSuchNick, ":%s %03d %s %s :There was no such nickname"},
     FormatEntry{kRplLocalUsers, ":%s %03d %s %d %d :Current local users %d, max %d"},
     FormatEntry{kRplGlobalUsers, ":%s %03d %s %d %d :Current global users %d, max %d"},
+    FormatEntry{kRplUModeIs, ":%s %03d %s %s"},
+    FormatEntry{kErrUModeUnknownFlag, ":%s %03d %s :Unknown MODE flag"},
+    FormatEntry{kErrUsersDontMatch, ":%s %03d %s :Cant change mode for other users"},
+    FormatEntry{kRplYoureOper, ":%s %03d %s :You are now an IRC operator"},
+    FormatEntry{kErrPasswdMismatch, ":%s %03d %s :Password incorrect"},
+    FormatEntry{kErrNoOperHost, ":%s %03d %s :No O-lines for your host"},
+    FormatEntry{kErrNoPrivileges, ":%s %03d %s :Permission Denied- You're not an IRC operator"},
     FormatEntry{kTableEnd, ":%s %03d %s :Server Err (COMMAND Not Found)"},
 };
 
@@ -117,6 +124,9 @@ constexpr std::array kRelayTable{
     FormatEntry{kRelayInfoProgram, "Zelkord %s"},
     FormatEntry{kRelayInfoServer, "%s: %s"},
     FormatEntry{kRelayInfoStarted, "Started on %s"},
+    FormatEntry{kRelayUserMode, ":%s!%s@%s MODE %s :%s"},
+    FormatEntry{kRelayKilled, "ERROR :Closing Link: %s (Killed (%s (%s)))"},
+    FormatEntry{kRelayWallops, ":%s!%s@%s WALLOPS :%s"},
     FormatEntry{kTableEnd, ":%s!%s@%s :Server Err (COMMAND Not Found)"},
 };
 

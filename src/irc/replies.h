@@ -85,6 +85,14 @@ inline constexpr int kRplEndOfWhowas = 369;
 inline constexpr int kErrWasNoSuchNick = 406;
 inline constexpr int kRplLocalUsers = 265;
 inline constexpr int kRplGlobalUsers = 266;
+// User modes and the server operators: MODE on a nick, OPER, KILL, WALLOPS.
+inline constexpr int kRplUModeIs = 221;
+inline constexpr int kErrUModeUnknownFlag = 501;
+inline constexpr int kErrUsersDontMatch = 502;
+inline constexpr int kRplYoureOper = 381;
+inline constexpr int kErrPasswdMismatch = 464;
+inline constexpr int kErrNoOperHost = 491;
+inline constexpr int kErrNoPrivileges = 481;
 // The last entry of both tables; any code not listed yields its text.
 inline constexpr int kTableEnd = 9999;
 
@@ -110,6 +118,9 @@ inline constexpr int kRelayInvite = 1016;
 inline constexpr int kRelayInfoProgram = 1017;
 inline constexpr int kRelayInfoServer = 1018;
 inline constexpr int kRelayInfoStarted = 1019;
+inline constexpr int kRelayUserMode = 1020;
+inline constexpr int kRelayKilled = 1021;  // the last line to a killed client
+inline constexpr int kRelayWallops = 1022;
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;

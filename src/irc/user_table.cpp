@@ -48,6 +48,12 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.capVersion302 = false;
     slot.capHeld = false;
     slot.sweepsUnregistered = 0;
+    slot.invisible = false;
+    slot.wallops = false;
+    slot.serverOperator = false;
+    slot.operFailures = 0;
+    slot.lastOperFailure = {};
+    slot.killed = false;
     slot.socket = output ? output->Socket() : -1;
     slot.output = std::move(output);
     slot.address.assign(address);

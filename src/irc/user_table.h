@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,6 +65,18 @@ struct UserSlot {
   std::string awayText;
   std::vector<std::string> invitations;
   std::shared_ptr<net::OutputQueue> output;
+  // The user modes: invisible (+i), receives WALLOPS (+w), and server
+  // operator (+o, given only by OPER).
+  bool invisible = false;
+  bool wallops = false;
+  bool serverOperator = false;
+  // Failed OPER attempts in a row, and when the last one failed: a
+  // connection that fails too often is refused unheard for a while.
+  int operFailures = 0;
+  std::chrono::steady_clock::time_point lastOperFailure;
+  // Killed by an operator (set under the protocol lock): its own thread
+  // handles no further line and closes the connection.
+  std::atomic<bool> killed{false};
   // The desk's own operator client: not counted against its address's
   // limit and not flood-limited.
   bool operatorClient = false;

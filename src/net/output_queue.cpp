@@ -125,6 +125,11 @@ void OutputQueue::Shutdown() {
   changed_.notify_all();
 }
 
+void OutputQueue::CloseReading() {
+  base::MutexLock lock(mutex_);
+  if (!closed_) shutdown(socket_, SHUT_RD);
+}
+
 void OutputQueue::DrainAndClose(int timeoutMs) {
   // Lines this thread queued itself are handed over first.
   FlushPendingOutput();

@@ -82,6 +82,11 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   // lines are dropped. Any thread.
   void Shutdown();
 
+  // Shuts the receiving direction down, so the owning thread's receive ends
+  // as if the peer had closed, while the lines queued still leave: the
+  // server ends the connection with a last line of its own. Any thread.
+  void CloseReading();
+
   // Gives queued lines up to timeoutMs to leave, then closes the socket.
   // Owning thread only, once, after its last receive.
   void DrainAndClose(int timeoutMs = kDrainOnCloseMs);

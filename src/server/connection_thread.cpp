@@ -192,7 +192,16 @@ class LineLoop {
   // Hands the line to its command under the protocol lock, which a line
   // with more already received behind it keeps for those too.
   void Dispatch(std::string_view utf8Params) {
-    if (run_.Steps() > 0 || reader_.HasLine()) run_.Step();
+    // Killed by an operator: nothing it sent after that is heard.
+    if (self_->killed) {
+      session_.state = ConnState::Closing;
+      return;
+    }
+    if (commands::RunsUnlocked(parts_.command)) {
+      run_.End();
+    } else if (run_.Steps() > 0 || reader_.HasLine()) {
+      run_.Step();
+    }
     session_.state =
         commands::Dispatch(protocol_, session_.slot, session_.state, parts_, utf8Params, fields_);
   }

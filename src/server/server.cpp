@@ -57,7 +57,8 @@ Server::~Server() {
 namespace {
 
 irc::LiveSettings LiveFrom(const config::Settings& settings) {
-  return {settings.motdLines, settings.webPassWord, settings.webIndexForm, settings.webLogForm};
+  return {settings.motdLines, settings.webPassWord, settings.webIndexForm, settings.webLogForm,
+          settings.operators};
 }
 
 bool IsEncoding(std::string_view name) {

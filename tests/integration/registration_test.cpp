@@ -27,7 +27,7 @@ TEST(Registration, WelcomeBurstLineForLine) {
             s + "002 ann :Your host is " + name + ", running version " + version);
   EXPECT_EQ(client->ReadLine(),
             s + "003 ann :This server was created on " + server.Server().protocol.startTimeText);
-  EXPECT_EQ(client->ReadLine(), s + "004 ann " + name + " " + version + " oirw abiklmnopqstv");
+  EXPECT_EQ(client->ReadLine(), s + "004 ann " + name + " " + version + " oiw abiklmnopqstv");
   // Without a network name the server's name stands for it.
   EXPECT_EQ(client->ReadLine(),
             s +
