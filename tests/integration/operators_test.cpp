@@ -35,6 +35,7 @@ struct Case {
   int members;  // how many of ann, bob, cid join #a, in that order
   bool withOperators;
   std::vector<Exchange> exchanges;
+  std::vector<std::string> warnings;  // what the desk was told, in order
 };
 
 void Expect(TestClient& client, const std::string& expected, const std::string& context) {
@@ -72,13 +73,15 @@ TEST(Operators, Conversations) {
         {kAnn, "MODE ann +i", {{kAnn, "<silent>"}}},
         {kAnn, "MODE ann +r", {{kAnn, s + "501 ann :Unknown MODE flag"}}},
         {kAnn, "MODE bob -i", {{kAnn, s + "502 ann :Cant change mode for other users"}}},
-        {kAnn, "MODE nobody +i", {{kAnn, s + "401 ann nobody :No such nick/channel"}}}}},
+        {kAnn, "MODE nobody +i", {{kAnn, s + "401 ann nobody :No such nick/channel"}}}},
+       {}},
       {"+i: hidden from outsiders' WHO and NAMES, seen by members, counted by LUSERS",
        1,
        true,
        {{kAnn, "MODE ann +i", {{kAnn, from("ann") + "MODE ann :+i"}}},
         {kBob, "WHO", {{kBob, s + "315 bob #a :End of /WHO list"}}},
         {kBob, "WHO #a", {{kBob, s + "315 bob #a :End of /WHO list"}}},
+        {kBob, "WHO *n*", {{kBob, s + "315 bob *n* :End of /WHO list"}}},
         {kBob,
          "NAMES",
          {{kBob, s + "353 bob = #a :"}, {kBob, s + "366 bob #a :End of /NAMES list"}}},
@@ -93,9 +96,14 @@ TEST(Operators, Conversations) {
          {{kCid, who("cid", "ann", "H@")},
           {kCid, who("cid", "cid", "H")},
           {kCid, s + "315 cid #a :End of /WHO list"}}},
+        {kCid,
+         "WHO A?N",
+         {{kCid, s + "352 cid * user 127.0.0.1 host ann H :0 Real Name"},
+          {kCid, s + "315 cid A?N :End of /WHO list"}}},
         {kBob,
          "NAMES #a",
-         {{kBob, s + "353 bob = #a :cid"}, {kBob, s + "366 bob #a :End of /NAMES list"}}}}},
+         {{kBob, s + "353 bob = #a :cid"}, {kBob, s + "366 bob #a :End of /NAMES list"}}}},
+       {}},
       {"OPER: 464, then 381 and +o; 252 counts it; -o drops it; 491 without operators",
        0,
        true,
@@ -105,6 +113,10 @@ TEST(Operators, Conversations) {
         annOpers,
         {kAnn, "MODE ann", {{kAnn, s + "221 ann +o"}}},
         {kBob,
+         "WHO 0 o",
+         {{kBob, s + "352 bob * user 127.0.0.1 host ann H :0 Real Name"},
+          {kBob, s + "315 bob 0 :End of /WHO list"}}},
+        {kBob,
          "LUSERS",
          {{kBob, s + "251 bob :There are 3 users and 0 invisible on 1 servers"},
           {kBob, s + "252 bob 1 :operator(s) online"},
@@ -112,11 +124,15 @@ TEST(Operators, Conversations) {
         {kAnn, "MODE ann -o", {{kAnn, from("ann") + "MODE ann :-o"}}},
         {kAnn,
          "WALLOPS :hi",
-         {{kAnn, s + "481 ann :Permission Denied- You're not an IRC operator"}}}}},
+         {{kAnn, s + "481 ann :Permission Denied- You're not an IRC operator"}}}},
+       {"OPER as boss failed for ann from 127.0.0.1",
+        "OPER as nobody failed for ann from 127.0.0.1",
+        "ann from 127.0.0.1 is now an IRC operator as boss"}},
       {"OPER without operators",
        0,
        false,
-       {{kAnn, "OPER boss secret", {{kAnn, s + "491 ann :No O-lines for your host"}}}}},
+       {{kAnn, "OPER boss secret", {{kAnn, s + "491 ann :No O-lines for your host"}}}},
+       {}},
       {"OPER: after three failures even the right password is refused unheard",
        0,
        true,
@@ -125,7 +141,10 @@ TEST(Operators, Conversations) {
         {kBob, "OPER boss c", {{kBob, s + "464 bob :Password incorrect"}}},
         {kBob, "OPER boss secret", {{kBob, s + "464 bob :Password incorrect"}}},
         {kBob, "MODE bob", {{kBob, s + "221 bob +"}}},
-        annOpers}},
+        annOpers},
+       {"OPER as boss failed for bob from 127.0.0.1", "OPER as boss failed for bob from 127.0.0.1",
+        "OPER as boss failed for bob from 127.0.0.1",
+        "ann from 127.0.0.1 is now an IRC operator as boss"}},
       {"KILL: 481 and 401; the victim gets ERROR and is closed, its channel sees QUIT",
        3,
        true,
@@ -145,7 +164,8 @@ TEST(Operators, Conversations) {
         {kCid,
          "NAMES #a",
          {{kCid, s + "353 cid = #a :@ann cid"}, {kCid, s + "366 cid #a :End of /NAMES list"}}},
-        {kCid, "WHOIS bob", {{kCid, s + "401 cid bob :No such nick/channel"}, {kCid, "~ 318 "}}}}},
+        {kCid, "WHOIS bob", {{kCid, s + "401 cid bob :No such nick/channel"}, {kCid, "~ 318 "}}}},
+       {"ann from 127.0.0.1 is now an IRC operator as boss", "ann killed bob (spamming)"}},
       {"WALLOPS reaches +w users only, the sender too when +w; an operator KICKs from outside",
        2,
        true,
@@ -163,7 +183,8 @@ TEST(Operators, Conversations) {
          {{kAnn, from("cid") + "KICK #a bob :out"},
           {kBob, from("cid") + "KICK #a bob :out"},
           {kCid, "<silent>"}}},
-        {kBob, "KICK #a ann", {{kBob, s + "442 bob #a :You're not on that channel"}}}}},
+        {kBob, "KICK #a ann", {{kBob, s + "442 bob #a :You're not on that channel"}}}},
+       {"cid from 127.0.0.1 is now an IRC operator as boss"}},
   };
   const std::string hash = config::HashPassword("secret");
   ASSERT_TRUE(hash.starts_with("$scrypt$"));
@@ -181,6 +202,7 @@ TEST(Operators, Conversations) {
         Expect(*clients[expected.who], expected.line, std::string(c.name) + ": " + exchange.send);
       }
     }
+    EXPECT_EQ(server.Desk().Warnings(), c.warnings) << c.name;
   }
 }
 

@@ -81,8 +81,10 @@ TEST(Queries, WhoListsMembersWithOperatorMarks) {
   EXPECT_EQ(bob->ReadLine(), kServerPrefix + "352 bob #a user 127.0.0.1 host bob H :0 Real Name");
   EXPECT_EQ(bob->ReadLine(), kServerPrefix + "315 bob #a :End of /WHO list");
   bob->Send("WHO #a o");  // the whole text is the name
-  bob->Send("WHO ann");
   EXPECT_TRUE(bob->Silent());
+  bob->Send("WHO ann");  // not a channel: a nick mask
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "352 bob * user 127.0.0.1 host ann H :0 Real Name");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "315 bob ann :End of /WHO list");
   bob->Send("WHO");
   EXPECT_NE(bob->ReadUntil(" 315 "), "<timeout>");
 }

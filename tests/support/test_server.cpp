@@ -95,6 +95,16 @@ void RecordingDesk::ShowError(std::string_view text) {
   errors_.emplace_back(text);
 }
 
+void RecordingDesk::ShowWarning(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  warnings_.emplace_back(text);
+}
+
+std::vector<std::string> RecordingDesk::Warnings() {
+  std::lock_guard lock(mutex_);
+  return warnings_;
+}
+
 std::vector<std::string> RecordingDesk::Events() {
   std::lock_guard lock(mutex_);
   return events_;

@@ -56,14 +56,17 @@ class RecordingDesk : public window::HeadlessDesk {
   void EncodingChanged(int slot, std::string_view text) override;
   void AwayChanged(std::string_view nick, std::string_view awayText) override;
   void ShowError(std::string_view text) override;
+  void ShowWarning(std::string_view text) override;
   [[nodiscard]] std::vector<std::string> Events();
   [[nodiscard]] std::vector<std::string> Errors();
+  [[nodiscard]] std::vector<std::string> Warnings();
 
  private:
   void Record(std::string event);
   std::mutex mutex_;
-  std::vector<std::string> events_;  // guarded by mutex_
-  std::vector<std::string> errors_;  // guarded by mutex_
+  std::vector<std::string> events_;    // guarded by mutex_
+  std::vector<std::string> errors_;    // guarded by mutex_
+  std::vector<std::string> warnings_;  // guarded by mutex_
 };
 
 using SettingsMap = std::map<std::string, std::string>;
