@@ -114,6 +114,17 @@ struct UserModeCounts {
 void AnnounceQuit(irc::ProtocolState& protocol, int slot, std::string_view message, int exceptSlot)
     REQUIRES(protocol.mutex);
 
+// Whether a ban of the channel matches the user's nick!user@host.
+[[nodiscard]] bool IsBanned(const irc::ChannelModes& modes, const irc::UserSlot& user);
+
+// Whether the channel of index hides from the user: secret or private and
+// the user not a member. Requires the protocol lock.
+[[nodiscard]] bool HiddenFrom(const Step& step, int index) REQUIRES(step.protocol.mutex);
+
+// The user's prefix in a channel ("@", "+", both with multi-prefix for the
+// asker), from its joined entry.
+[[nodiscard]] std::string PrefixFor(const irc::UserSlot& asker, const irc::JoinedChannel& joined);
+
 // NICK before registration: stores the whole parameter text as the nick
 // (433 when it is not free, an empty one included) and, once a USER line
 // has come too, registers the connection with the welcome burst (Serving).

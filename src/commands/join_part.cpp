@@ -14,7 +14,7 @@ namespace {
 // Appends "!user@host" to a NAMES entry ("@" and the nick) for a client
 // that enabled userhost-in-names.
 void AppendUserHost(const irc::UserTable& users, std::string& entry) {
-  const std::size_t nickStart = entry.starts_with('@') ? 1 : 0;
+  const std::size_t nickStart = std::min(entry.find_first_not_of("@+"), entry.size());
   const int member = users.FindUserByNick(std::string_view(entry).substr(nickStart));
   if (member == irc::kNotFound) return;
   const irc::UserSlot& user = users.Slot(member);
@@ -40,12 +40,13 @@ void SendNamesReply(irc::ProtocolState& protocol, int slot, std::string_view cha
   const irc::UserTable& users = *protocol.users;
   const irc::UserSlot& asker = users.Slot(slot);
   const bool withHosts = (asker.capabilities & irc::kCapUserhostInNames) != 0;
+  const bool allPrefixes = (asker.capabilities & irc::kCapMultiPrefix) != 0;
   // An outsider does not see the invisible members it shares no channel with.
   const bool outsider = FindJoined(asker, channel) == nullptr;
-  for (std::string name : protocol.channels->NamesList(index, users)) {
+  for (std::string name : protocol.channels->NamesList(index, users, allPrefixes)) {
     if (outsider) {
-      const int member =
-          users.FindUserByNick(std::string_view(name).substr(name.starts_with('@') ? 1 : 0));
+      const std::size_t nickStart = std::min(name.find_first_not_of("@+"), name.size());
+      const int member = users.FindUserByNick(std::string_view(name).substr(nickStart));
       if (member != irc::kNotFound && !CanSee(asker, users.Slot(member))) continue;
     }
     if (withHosts) AppendUserHost(users, name);
@@ -78,10 +79,34 @@ bool AcceptChannelName(const Step& step, std::string_view name) REQUIRES(step.pr
   return false;
 }
 
-void JoinOne(const Step& step, std::string_view name) REQUIRES(step.protocol.mutex) {
+// The numeric that keeps the user out of an existing channel, or 0. An
+// invitation lets the user past a ban and invite-only, not past the key
+// or the limit.
+int JoinRefusal(const Step& step, int existing, std::string_view key)
+    REQUIRES(step.protocol.mutex) {
+  if (existing == irc::kNotFound) return 0;
+  const irc::ChannelModes& modes = step.channels.Modes(existing);
+  const std::vector<std::string>& invitations = step.self.invitations;
+  const bool invited = std::find(invitations.begin(), invitations.end(),
+                                 step.channels.ChannelName(existing)) != invitations.end();
+  if (!invited && IsBanned(modes, step.self)) return irc::kErrBannedFromChan;
+  if (!invited && modes.Has('i')) return irc::kErrInviteOnlyChan;
+  if (!modes.key.empty() && key != modes.key) return irc::kErrBadChannelKey;
+  if (modes.limit > 0 && step.channels.MemberCount(existing) >= modes.limit) {
+    return irc::kErrChannelIsFull;
+  }
+  return 0;
+}
+
+void JoinOne(const Step& step, std::string_view name, std::string_view key)
+    REQUIRES(step.protocol.mutex) {
   irc::UserSlot& self = step.self;
   if (!AcceptChannelName(step, name)) return;
   if (FindJoined(self, name) != nullptr) return;  // already there: as the peers, no reply
+  if (const int refusal = JoinRefusal(step, step.channels.FindChannel(name), key); refusal != 0) {
+    irc::SendNumeric(step.protocol, step.slot, refusal, {name});
+    return;
+  }
   const int index = step.channels.AddMember(self, name);
   if (index == irc::kNotFound) {
     irc::SendNumeric(step.protocol, step.slot, irc::kErrTooManyChannels, {name});
@@ -142,13 +167,22 @@ irc::ConnState HandleJoin(const Step& step) {
     for (const std::string& name : joined) PartOne(step, name, {});
     return step.state;
   }
-  // Keys pair with the names in order; no channel has a key yet.
+  // Keys pair with the names in order.
   const std::vector<std::string_view> names = irc::SplitList(step.fields[0]);
   if (names.empty()) {
     irc::SendNumeric(step.protocol, step.slot, irc::kErrNeedMoreParams, {"JOIN"});
     return step.state;
   }
-  for (std::string_view name : names) JoinOne(step, name);
+  // Empty keys keep their places: "JOIN #a,#b ,kb" gives #b the key.
+  std::vector<std::string_view> keys;
+  for (std::string_view rest = step.fields[1]; !rest.empty();) {
+    const std::size_t comma = std::min(rest.find(','), rest.size());
+    keys.push_back(rest.substr(0, comma));
+    rest.remove_prefix(std::min(comma + 1, rest.size()));
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    JoinOne(step, names[i], i < keys.size() ? keys[i] : std::string_view());
+  }
   return step.state;
 }
 

@@ -27,8 +27,20 @@ namespace {
 // bots rely on to avoid reply loops.
 enum class Kind { Privmsg, Notice };
 
+// Whether the sender may speak in the channel: from outside only without
+// +n, under +m only with a prefix, and banned only with a prefix.
+bool MaySpeak(const Step& step, int index) REQUIRES(step.protocol.mutex) {
+  const irc::ChannelModes& modes = step.channels.Modes(index);
+  const irc::JoinedChannel* joined = FindJoined(step.self, step.channels.ChannelName(index));
+  if (joined == nullptr && modes.Has('n')) return false;
+  const bool prefixed = joined != nullptr && (joined->isOperator || joined->isVoiced);
+  if (prefixed) return true;
+  return !modes.Has('m') && !IsBanned(modes, step.self);
+}
+
 // Sends one message to one target: a nick (which wins over a channel of
-// the same name; one's own nick echoes back) or a channel the sender is on.
+// the same name; one's own nick echoes back) or a channel that lets the
+// sender speak.
 void Deliver(const Step& step, Kind kind, std::string_view target, std::string_view text,
              std::string_view utf8Text) REQUIRES(step.protocol.mutex) {
   irc::UserTable& users = step.users;
@@ -47,7 +59,7 @@ void Deliver(const Step& step, Kind kind, std::string_view target, std::string_v
     return;
   }
   const int index = channels.FindChannel(target);
-  if (index == irc::kNotFound || FindJoined(self, target) == nullptr) {
+  if (index == irc::kNotFound || !MaySpeak(step, index)) {
     if (answers) {
       irc::SendNumeric(step.protocol, step.slot,
                        index == irc::kNotFound ? irc::kErrNoSuchNick : irc::kErrCannotSendToChan,
@@ -117,7 +129,15 @@ irc::ConnState HandleTopic(const Step& step) {
     }
     return step.state;
   }
-  // Anyone may set any existing channel's topic, an empty one included.
+  // Under +t only an operator sets the topic; otherwise anyone may set any
+  // existing channel's, an empty one included.
+  if (channels.Modes(index).Has('t')) {
+    const irc::JoinedChannel* joined = FindJoined(self, name);
+    if (joined == nullptr || !joined->isOperator) {
+      irc::SendNumeric(step.protocol, step.slot, irc::kErrChanOpPrivsNeeded, {name});
+      return step.state;
+    }
+  }
   const std::string typed = irc::CutText(step.fields[1], irc::kTopicLen);
   (void)channels.SetTopic(self, name, typed);  // the channel exists: cannot fail
   const std::string topic = channels.GetTopic(name);

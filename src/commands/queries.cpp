@@ -29,7 +29,7 @@ void ListWhoMembers(const Step& step, int index) REQUIRES(step.protocol.mutex) {
     irc::SendNumeric(
         step.protocol, step.slot, irc::kRplWhoReply,
         {name, user.userName, user.address, user.hostName, user.Nick(),
-         user.awayText.empty() ? "H" : "G", joined->isOperator ? "@" : "", user.realName});
+         user.awayText.empty() ? "H" : "G", PrefixFor(step.self, *joined), user.realName});
   }
 }
 
@@ -78,10 +78,21 @@ void ListWhoMatches(const Step& step) REQUIRES(step.protocol.mutex) {
 
 }  // namespace
 
+bool HiddenFrom(const Step& step, int index) {
+  const irc::ChannelModes& modes = step.channels.Entry(index).modes;
+  return (modes.Has('s') || modes.Has('p')) &&
+         FindJoined(step.self, step.channels.ChannelName(index)) == nullptr;
+}
+
+std::string PrefixFor(const irc::UserSlot& asker, const irc::JoinedChannel& joined) {
+  return irc::MemberPrefix(joined, (asker.capabilities & irc::kCapMultiPrefix) != 0);
+}
+
 irc::ConnState HandleList(const Step& step) {
   const irc::ChannelTable& channels = step.channels;
   irc::SendNumeric(step.protocol, step.slot, irc::kRplListStart, {});
   for (int index = 0; index < channels.Count(); ++index) {
+    if (HiddenFrom(step, index)) continue;
     const std::string name = channels.ChannelName(index);
     irc::SendNumeric(step.protocol, step.slot, irc::kRplList,
                      {name, channels.MemberCount(index), channels.GetTopic(name)});
@@ -104,7 +115,9 @@ void WhoisOne(const Step& step, std::string_view asked) REQUIRES(step.protocol.m
                    {user.Nick(), user.userName, user.address, user.realName});
   std::string list;
   for (const irc::JoinedChannel& joined : user.channels) {
-    list.push_back(joined.isOperator ? '@' : '+');
+    const int index = step.channels.FindChannel(joined.name);
+    if (index == irc::kNotFound || HiddenFrom(step, index)) continue;
+    list.append(PrefixFor(step.self, joined));
     list.append(joined.name).push_back(' ');  // the trailing space stays
   }
   const config::Settings& settings = step.protocol.settings;
@@ -142,7 +155,9 @@ irc::ConnState HandleWhois(const Step& step) {
 irc::ConnState HandleWho(const Step& step) {
   const irc::ChannelTable& channels = step.channels;
   if (step.params.empty()) {
-    for (int index = 0; index < channels.Count(); ++index) ListWhoMembers(step, index);
+    for (int index = 0; index < channels.Count(); ++index) {
+      if (!HiddenFrom(step, index)) ListWhoMembers(step, index);
+    }
     irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfWho,
                      {channels.ChannelName(channels.Count() - 1)});
     return step.state;
@@ -154,7 +169,7 @@ irc::ConnState HandleWho(const Step& step) {
   // The whole text is the name: "#a o" names no channel and gets no reply.
   const int index = channels.FindChannel(step.params);
   if (index == irc::kNotFound) return step.state;
-  ListWhoMembers(step, index);
+  if (!HiddenFrom(step, index)) ListWhoMembers(step, index);
   irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfWho, {step.params});
   return step.state;
 }
@@ -176,6 +191,7 @@ irc::ConnState HandleNames(const Step& step) {
   const irc::ChannelTable& channels = step.channels;
   if (step.params.empty()) {
     for (int index = 0; index < channels.Count(); ++index) {
+      if (HiddenFrom(step, index)) continue;
       SendNamesReply(step.protocol, step.slot, channels.ChannelName(index), index);
     }
     irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames,
@@ -184,8 +200,10 @@ irc::ConnState HandleNames(const Step& step) {
   }
   for (std::string_view name : irc::SplitList(step.fields[0])) {
     const int index = channels.FindChannel(name);
-    if (index != irc::kNotFound) SendNamesReply(step.protocol, step.slot, name, index);
-    // Sent even for no such channel.
+    if (index != irc::kNotFound && !HiddenFrom(step, index)) {
+      SendNamesReply(step.protocol, step.slot, name, index);
+    }
+    // Sent even for no such channel, or one hidden from the asker.
     irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames, {name});
   }
   return step.state;

@@ -31,16 +31,42 @@ std::string Targmax() {
          ",KICK:" + most;
 }
 
+// Of the letters, those offered, in the order given.
+std::string OfferedOf(std::string_view letters, std::string_view offered) {
+  std::string kept;
+  for (char letter : letters) {
+    if (offered.find(letter) != std::string_view::npos) kept.push_back(letter);
+  }
+  return kept;
+}
+
+// PREFIX: the offered member prefixes, highest first.
+std::string Prefixes(std::string_view offered) {
+  const std::string letters = OfferedOf("ov", offered);
+  std::string marks;
+  for (char letter : letters) marks.push_back(letter == 'o' ? '@' : '+');
+  return "(" + letters + ")" + marks;
+}
+
+// CHANMODES: the offered list, always-parameter, set-parameter and flag
+// letters.
+std::string ModeTypes(std::string_view offered) {
+  return OfferedOf("b", offered) + "," + OfferedOf("k", offered) + "," + OfferedOf("l", offered) +
+         "," + OfferedOf(irc::kChannelFlagLetters, offered);
+}
+
 // The 005 tokens: what a client may rely on. Lengths and types are the
 // ones the server enforces; a limit it does not enforce is not named.
 std::vector<std::string> SupportedTokens(const config::Settings& settings) {
   const std::string& network =
       settings.serverNetwork.empty() ? settings.serverName : settings.serverNetwork;
-  return {
+  const std::string offered = irc::OfferedChannelModes(settings.serverChanMode);
+  std::vector<std::string> tokens{
       "CASEMAPPING=ascii",
       "CHANTYPES=" + std::string(irc::kChannelTypes),
-      "PREFIX=(o)@",
-      "CHANMODES=,,,",
+      "PREFIX=" + Prefixes(offered),
+      "CHANMODES=" + ModeTypes(offered),
+      "MODES=" + std::to_string(irc::kMaxModeChanges),
       "NICKLEN=" + std::to_string(irc::kNickLen),
       "CHANNELLEN=" + std::to_string(irc::kChannelLen),
       "TOPICLEN=" + std::to_string(irc::kTopicLen),
@@ -49,6 +75,10 @@ std::vector<std::string> SupportedTokens(const config::Settings& settings) {
       "TARGMAX=" + Targmax(),
       "AWAYLEN=" + std::to_string(kAwayLenBytes),
   };
+  if (offered.find('b') != std::string::npos) {
+    tokens.push_back("MAXLIST=b:" + std::to_string(irc::kMaxBans));
+  }
+  return tokens;
 }
 
 }  // namespace
@@ -102,7 +132,7 @@ void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.
   SendNumeric(protocol, slotIndex, irc::kRplCreated, {protocol.startTimeText});
   SendNumeric(protocol, slotIndex, irc::kRplMyInfo,
               {settings.serverName, settings.programVersion, UserModeLetters(settings),
-               settings.serverChanMode});
+               irc::OfferedChannelModes(settings.serverChanMode)});
   SendSupported(protocol, slotIndex);
   const int invisible = CountUserModes(users).invisible;
   SendNumeric(protocol, slotIndex, irc::kRplLuserClient,

@@ -25,7 +25,7 @@ struct Settings {
       programRegisterTimeout, programFloodBurst, programFloodRate;
   std::string serverPort, serverPassWord, serverName, serverInformation, serverUserMode,
       serverChanMode, serverMotdPath, serverCharset, serverTlsPort, serverTlsCertificate,
-      serverTlsKey, serverNetwork;
+      serverTlsKey, serverNetwork, serverChannelModes;
   std::string clientNick, clientReal;
   std::string logLines, logSave, logPath;
   std::string webPort, webPassWord, webSend, webIndexForm, webLogForm;
@@ -225,6 +225,12 @@ inline constexpr SettingsKey kSettingsTable[] = {
      .key = "Network",
      .value = &Settings::serverNetwork,
      .field = {SettingsPageId::Server, 9, FieldWidget::Line, "ﾈｯﾄﾜｰｸ名", "EditNetwork"}},
+    // The flag letters (of i, m, n, p, s, t) a new channel starts with.
+    {.section = "Server",
+     .key = "ChannelModes",
+     .value = &Settings::serverChannelModes,
+     .text = "nt",
+     .field = {SettingsPageId::Server, 10, FieldWidget::Line, "ﾁｬﾝﾈﾙ初期ﾓｰﾄﾞ", "EditChannelModes"}},
     {.section = "Client",
      .key = "Nick",
      .value = &Settings::clientNick,

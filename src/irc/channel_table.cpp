@@ -25,6 +25,27 @@ bool IsLoggableChannelName(std::string_view name) {
   return true;
 }
 
+bool ChannelModes::SetFlag(char letter, bool on) {
+  if (Has(letter) == on) return false;
+  if (on) {
+    flags.push_back(letter);
+    // Kept in kChannelFlagLetters order, so the mode text reads the same
+    // however the flags were set.
+    std::sort(flags.begin(), flags.end());
+  } else {
+    std::erase(flags, letter);
+  }
+  return true;
+}
+
+std::string ChannelModes::Letters() const {
+  std::string letters = flags;
+  if (!key.empty()) letters.push_back('k');
+  if (limit > 0) letters.push_back('l');
+  std::sort(letters.begin(), letters.end());
+  return "+" + letters;
+}
+
 ChannelTable::ChannelTable(int capacity, ChannelLogOptions options, irc::Desk& desk)
     : capacity_(capacity > 0 ? capacity : 0), options_(std::move(options)), desk_(desk) {
   entries_.reserve(static_cast<std::size_t>(capacity_));
@@ -42,6 +63,12 @@ int ChannelTable::CreateChannel(std::string_view name) {
   ChannelEntry entry;
   entry.name.assign(name);
   entry.view = base::BoundedLines(options_.lines);
+  entry.createdAt = static_cast<std::int64_t>(std::time(nullptr));
+  for (char letter : options_.initialFlags) {
+    if (kChannelFlagLetters.find(letter) != std::string_view::npos) {
+      (void)entry.modes.SetFlag(letter, true);
+    }
+  }
   entries_.push_back(std::move(entry));
   desk_.ChannelAdded(name);
   return 0;
@@ -105,9 +132,10 @@ std::string ChannelTable::GetTopic(std::string_view name) const {
   return Entry(index).topicText.substr(kTopicPrefix.size());
 }
 
-std::string ChannelTable::KeyFieldText(std::string_view name) const {
-  if (FindChannel(name) == irc::kNotFound) return {};
-  return std::string(kKeyText.substr(1));
+void ChannelTable::ModesChanged(int index) {
+  // The window's channel page rereads its status texts and member marks
+  // with the member list.
+  if (InRange(index)) desk_.MembersChanged(Entry(index).name);
 }
 
 int ChannelTable::MemberCount(int index) const {
@@ -158,22 +186,48 @@ void ChannelTable::RenameMember(std::string_view oldNick, std::string_view newNi
   }
 }
 
-std::vector<std::string> ChannelTable::NamesList(int index, const irc::UserTable& users) const {
+std::string OfferedChannelModes(std::string_view chanMode) {
+  std::string offered;
+  for (char letter : chanMode) {
+    if (kChannelModeLetters.find(letter) != std::string_view::npos &&
+        offered.find(letter) == std::string::npos) {
+      offered.push_back(letter);
+    }
+  }
+  return offered;
+}
+
+std::string MemberPrefix(const JoinedChannel& joined, bool allPrefixes) {
+  std::string prefix;
+  if (joined.isOperator) prefix.push_back('@');
+  if (joined.isVoiced && (allPrefixes || prefix.empty())) prefix.push_back('+');
+  return prefix;
+}
+
+std::vector<std::string> ChannelTable::NamesList(int index, const irc::UserTable& users,
+                                                 bool allPrefixes) const {
   std::vector<std::string> names;
   if (!InRange(index)) return names;
   const ChannelEntry& entry = Entry(index);
   const auto& members = entry.members;
   for (std::size_t position = 0; position < members.size(); ++position) {
-    if (users.FindUserByFoldedNick(entry.folded[position]) == irc::kNotFound) continue;
-    // "@" marks list position 0, not the operator flag.
-    names.push_back(position == 0 ? "@" + members[position] : members[position]);
+    const int slot = users.FindUserByFoldedNick(entry.folded[position]);
+    if (slot == irc::kNotFound) continue;
+    const auto& joined = users.Slot(slot).channels;
+    auto found = std::find_if(joined.begin(), joined.end(),
+                              [&](const JoinedChannel& c) { return c.name == entry.name; });
+    const std::string prefix = found == joined.end() ? "" : MemberPrefix(*found, allPrefixes);
+    names.push_back(prefix + members[position]);
   }
   return names;
 }
 
-std::string ChannelTable::NamesText(int index, const irc::UserTable& users) const {
+std::string ChannelTable::NamesText(int index, const irc::UserTable& users,
+                                    bool allPrefixes) const {
   std::string text;
-  for (const std::string& name : NamesList(index, users)) text.append(name).push_back(' ');
+  for (const std::string& name : NamesList(index, users, allPrefixes)) {
+    text.append(name).push_back(' ');
+  }
   if (!text.empty()) text.pop_back();
   return text;
 }

@@ -23,16 +23,48 @@
 
 namespace zelkord::irc {
 
-inline constexpr std::string_view kModeText = "+_____";
-inline constexpr std::string_view kLimitText = "-l:__";
-inline constexpr std::string_view kKeyText = "-k:_________";
 inline constexpr std::string_view kTopicPrefix = "topic:";
+
+// The channel-mode letters the server implements: b (ban list), k and l
+// (which take a parameter when set), the flags and the member prefixes.
+inline constexpr std::string_view kChannelModeLetters = "biklmnopstv";
+inline constexpr std::string_view kChannelFlagLetters = "imnpst";
+// The most bans one channel keeps (005 MAXLIST), and the most
+// parameter-taking changes one MODE line makes (005 MODES).
+inline constexpr std::size_t kMaxBans = 50;
+inline constexpr int kMaxModeChanges = 4;
+
+// One entry of a channel's ban list: the mask as kept (normalised), who set
+// it (nick!user@host) and when (Unix time).
+struct ChannelBan {
+  std::string mask;
+  std::string setter;
+  std::int64_t setAt = 0;
+};
+
+// A channel's own modes; the member prefixes live in each member's
+// JoinedChannel.
+struct ChannelModes {
+  std::string flags;  // the set letters of kChannelFlagLetters, in that order
+  std::string key;    // empty: no key
+  int limit = 0;      // 0: no limit
+  std::vector<ChannelBan> bans;
+
+  [[nodiscard]] bool Has(char letter) const { return flags.find(letter) != std::string::npos; }
+  // Sets or clears a flag letter; false when that changed nothing.
+  bool SetFlag(char letter, bool on);
+  // "+" and the letters in alphabetical order, k and l included when set
+  // ("+klnt").
+  [[nodiscard]] std::string Letters() const;
+};
 
 struct ChannelEntry {
   std::string name;
   std::vector<std::string> members;  // nicks in join order, as spelled at join
   std::vector<std::string> folded;   // the same nicks upper-cased, for lookups
   std::string topicText{kTopicPrefix};
+  ChannelModes modes;
+  std::int64_t createdAt = 0;  // Unix time of creation, for 329
   base::BoundedLines view;
   // The members' slots as MemberSlots last found them, and the change
   // counts (the channel table's, the user table's) they were found at.
@@ -49,7 +81,17 @@ struct ChannelLogOptions {
   // without one nothing is saved.
   base::FileWriter* writer = nullptr;
   std::string operatorNick;  // the operator client's nick: operator wherever it joins
+  std::string initialFlags;  // the flag letters a new channel starts with
 };
+
+// The channel-mode letters offered: those of the Server.ChanMode text the
+// server implements, in the text's order. A letter left out is an unknown
+// mode. Any thread.
+[[nodiscard]] std::string OfferedChannelModes(std::string_view chanMode);
+
+// A member's prefix: "@" for an operator, "+" for a voiced member; both
+// with allPrefixes (multi-prefix), else the highest. Any thread.
+[[nodiscard]] std::string MemberPrefix(const JoinedChannel& joined, bool allPrefixes);
 
 // true when the channel name can name a folder inside the log folder: no
 // '/', no NUL, no backslash character (a Shift_JIS trail byte 0x5C is part
@@ -83,8 +125,13 @@ class ChannelTable {
                              std::string_view topic);
   // The topic text after "topic:", empty when none was set or no such channel.
   [[nodiscard]] std::string GetTopic(std::string_view name) const;
-  // The key text after its first character, empty for no such channel.
-  [[nodiscard]] std::string KeyFieldText(std::string_view name) const;
+  // The channel's modes, to change in place; the caller tells the desk
+  // (ModesChanged) once it is done. Index in range.
+  [[nodiscard]] ChannelModes& Modes(int index) {
+    return entries_[static_cast<std::size_t>(index)].modes;
+  }
+  // Tells the window the channel's modes or member prefixes changed.
+  void ModesChanged(int index);
   // Index-addressed reads; an index out of range gives 0 or "".
   [[nodiscard]] int MemberCount(int index) const;
   [[nodiscard]] std::string ChannelName(int index) const;
@@ -94,10 +141,13 @@ class ChannelTable {
   void AppendLine(int index, std::string_view line);
   // Replaces the first member folding equal to oldNick in every channel.
   void RenameMember(std::string_view oldNick, std::string_view newNick);
-  // Members of live slots, "@" before position 0's, separated by spaces.
-  [[nodiscard]] std::string NamesText(int index, const irc::UserTable& users) const;
+  // Members of live slots, each after its prefix ("@" operator, "+" voice;
+  // both with allPrefixes, else the highest), separated by spaces.
+  [[nodiscard]] std::string NamesText(int index, const irc::UserTable& users,
+                                      bool allPrefixes = false) const;
   // The same names one by one, so a long list can be split between names.
-  [[nodiscard]] std::vector<std::string> NamesList(int index, const irc::UserTable& users) const;
+  [[nodiscard]] std::vector<std::string> NamesList(int index, const irc::UserTable& users,
+                                                   bool allPrefixes = false) const;
   // The members' live slots, in member order; returns the count.
   int MemberSlots(int index, const irc::UserTable& users, std::vector<int>& members) const;
 

@@ -90,4 +90,52 @@ std::string CutText(std::string_view text, std::size_t limit) {
   return std::string(text.substr(0, base::SjisPrefix(text, limit)));
 }
 
+std::string NormalizeBanMask(std::string_view mask) {
+  const auto orStar = [](std::string_view part) {
+    return part.empty() ? std::string("*") : std::string(part);
+  };
+  std::string_view nick = mask;
+  std::string_view user;
+  std::string_view host;
+  const std::size_t bang = mask.find('!');
+  const std::size_t at = mask.find('@', bang == std::string_view::npos ? 0 : bang + 1);
+  if (bang != std::string_view::npos) {
+    nick = mask.substr(0, bang);
+    user = mask.substr(bang + 1,
+                       at == std::string_view::npos ? std::string_view::npos : at - bang - 1);
+  } else if (at != std::string_view::npos) {
+    nick = {};
+    user = mask.substr(0, at);
+  }
+  if (at != std::string_view::npos) host = mask.substr(at + 1);
+  return orStar(nick) + "!" + orStar(user) + "@" + orStar(host);
+}
+
+bool MatchMask(std::string_view mask, std::string_view text) {
+  const std::string pattern = base::UpperCase(mask);
+  const std::string subject = base::UpperCase(text);
+  // Greedy with one backtrack point: the last '*' seen and where the text
+  // stood when it was reached; linear enough for masks of a line's length.
+  std::size_t p = 0;
+  std::size_t t = 0;
+  std::size_t star = std::string::npos;
+  std::size_t resume = 0;
+  while (t < subject.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == subject[t])) {
+      ++p;
+      ++t;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
 }  // namespace zelkord::irc

@@ -43,6 +43,14 @@ struct CapRequestWord {
 // The words of a CAP REQ text, split on spaces, a leading '-' read off.
 [[nodiscard]] std::vector<CapRequestWord> SplitCapRequest(std::string_view request);
 
+// A ban mask as kept: "nick" becomes "nick!*@*", "user@host" becomes
+// "*!user@host", "nick!user" becomes "nick!user@*"; an empty part becomes "*".
+[[nodiscard]] std::string NormalizeBanMask(std::string_view mask);
+
+// Whether text matches the mask, '*' standing for any run of bytes and '?'
+// for any one byte, after both are upper-cased as nicks are.
+[[nodiscard]] bool MatchMask(std::string_view mask, std::string_view text);
+
 // The text cut to at most limit bytes, never inside a double-byte character.
 [[nodiscard]] std::string CutText(std::string_view text, std::size_t limit);
 

@@ -100,6 +100,16 @@ constexpr std::array kNumericTable{
     FormatEntry{kErrPasswdMismatch, ":%s %03d %s :Password incorrect"},
     FormatEntry{kErrNoOperHost, ":%s %03d %s :No O-lines for your host"},
     FormatEntry{kErrNoPrivileges, ":%s %03d %s :Permission Denied- You're not an IRC operator"},
+    FormatEntry{kRplCreationTime, ":%s %03d %s %s %s"},
+    // Channel, mask, who set it, when (Unix time).
+    FormatEntry{kRplBanList, ":%s %03d %s %s %s %s %s"},
+    FormatEntry{kRplEndOfBanList, ":%s %03d %s %s :End of channel ban list"},
+    FormatEntry{kErrChannelIsFull, ":%s %03d %s %s :Cannot join channel (+l)"},
+    FormatEntry{kErrUnknownMode, ":%s %03d %s %s :is unknown mode char to me"},
+    FormatEntry{kErrInviteOnlyChan, ":%s %03d %s %s :Cannot join channel (+i)"},
+    FormatEntry{kErrBannedFromChan, ":%s %03d %s %s :Cannot join channel (+b)"},
+    FormatEntry{kErrBadChannelKey, ":%s %03d %s %s :Cannot join channel (+k)"},
+    FormatEntry{kErrBanListFull, ":%s %03d %s %s %s :Channel ban list is full"},
     FormatEntry{kTableEnd, ":%s %03d %s :Server Err (COMMAND Not Found)"},
 };
 
@@ -127,6 +137,8 @@ constexpr std::array kRelayTable{
     FormatEntry{kRelayUserMode, ":%s!%s@%s MODE %s :%s"},
     FormatEntry{kRelayKilled, "ERROR :Closing Link: %s (Killed (%s (%s)))"},
     FormatEntry{kRelayWallops, ":%s!%s@%s WALLOPS :%s"},
+    // The changes made: "+o-v" and their parameters, as one text.
+    FormatEntry{kRelayMode, ":%s!%s@%s MODE %s %s"},
     FormatEntry{kTableEnd, ":%s!%s@%s :Server Err (COMMAND Not Found)"},
 };
 

@@ -93,6 +93,16 @@ inline constexpr int kRplYoureOper = 381;
 inline constexpr int kErrPasswdMismatch = 464;
 inline constexpr int kErrNoOperHost = 491;
 inline constexpr int kErrNoPrivileges = 481;
+// Channel and user modes.
+inline constexpr int kRplCreationTime = 329;
+inline constexpr int kRplBanList = 367;
+inline constexpr int kRplEndOfBanList = 368;
+inline constexpr int kErrChannelIsFull = 471;
+inline constexpr int kErrUnknownMode = 472;
+inline constexpr int kErrInviteOnlyChan = 473;
+inline constexpr int kErrBannedFromChan = 474;
+inline constexpr int kErrBadChannelKey = 475;
+inline constexpr int kErrBanListFull = 478;
 // The last entry of both tables; any code not listed yields its text.
 inline constexpr int kTableEnd = 9999;
 
@@ -121,6 +131,7 @@ inline constexpr int kRelayInfoStarted = 1019;
 inline constexpr int kRelayUserMode = 1020;
 inline constexpr int kRelayKilled = 1021;  // the last line to a killed client
 inline constexpr int kRelayWallops = 1022;
+inline constexpr int kRelayMode = 1023;
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;

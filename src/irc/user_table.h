@@ -24,6 +24,7 @@ inline constexpr int kNotFound = -1;
 struct JoinedChannel {
   std::string name;  // the channel name as joined
   bool isOperator = false;
+  bool isVoiced = false;
 };
 
 // The bits of UserSlot::capabilities; the capability table names them.

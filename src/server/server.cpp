@@ -140,6 +140,11 @@ StartResult Server::Start() {
     logOptions.save = settings.logSave != "Disable";
     logOptions.path = settings.logPath;
     logOptions.operatorNick = settings.clientNick;
+    for (char letter : irc::OfferedChannelModes(settings.serverChanMode)) {
+      if (settings.serverChannelModes.find(letter) != std::string::npos) {
+        logOptions.initialFlags.push_back(letter);
+      }
+    }
     if (logOptions.save) {
       base::FileWriterOptions writerOptions;
       // Once per episode of drops, on a protocol thread under the protocol

@@ -94,9 +94,11 @@ TEST(Cap, Conversations) {
        {{"NICK ann", {"<silent>"}},
         {"USER u h s :r",
          {welcome, "~ 004 ann ",
-          s + "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ CHANMODES=,,, NICKLEN=30 "
+          s + "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(ov)@+ CHANMODES=b,k,l,imnpst MODES=4 "
+              "NICKLEN=30 "
               "CHANNELLEN=64 TOPICLEN=300 KICKLEN=255 NETWORK=ZelNet "
               "TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 "
+              "MAXLIST=b:50 "
               ":are supported by this server",
           s + "251 ann :There are 1 users and 0 invisible on 1 servers", "~ 422 "}},
         {"PING LAG1733", {s + "PONG " + name + " :LAG1733"}},

@@ -164,10 +164,12 @@ TEST(Everyday, Conversations) {
          "VERSION",
          {{kAnn, s + "351 ann " + version + ". " + name + " :Harbor City"},
           {kAnn, s +
-                     "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ CHANMODES=,,, NICKLEN=30 "
+                     "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(ov)@+ CHANMODES=b,k,l,imnpst "
+                     "MODES=4 NICKLEN=30 "
                      "CHANNELLEN=64 TOPICLEN=300 KICKLEN=255 NETWORK=" +
                      name +
                      " TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 "
+                     "MAXLIST=b:50 "
                      ":are supported by this server"}}},
         {kAnn, "TIME", {{kAnn, "^" + s + "391 ann " + name + " :"}}},
         {kAnn,

@@ -104,10 +104,10 @@ TEST_F(Topic, QuerySetAndReadBack) {
 }
 
 TEST_F(Topic, EmptyTopicStillNamesTheSetter) {
-  bob->Send("TOPIC #a :");
-  EXPECT_EQ(bob->ReadLine(), ":bob!user@127.0.0.1 TOPIC #a : by bob");
+  ann->Send("TOPIC #a :");
+  EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 TOPIC #a : by ann");
   bob->Send("TOPIC #a");
-  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "332 bob #a : by bob");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "332 bob #a : by ann");
 }
 
 TEST_F(Topic, NoSuchChannelGets403AndLongTopicsAreCut) {

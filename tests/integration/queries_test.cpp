@@ -56,7 +56,7 @@ TEST(Queries, WhoisNamesTheUserAsStoredAndAsTyped) {
   (void)bob->ReadLine();  // ann's JOIN
   bob->Send("WHOIS aNN");
   EXPECT_EQ(bob->ReadLine(), kServerPrefix + "311 bob Ann user 127.0.0.1 * :Real Name");
-  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "319 bob aNN :@#a +#b ");
+  EXPECT_EQ(bob->ReadLine(), kServerPrefix + "319 bob aNN :@#a #b ");
   EXPECT_EQ(bob->ReadLine(),
             kServerPrefix + "312 bob aNN " + std::string(kServerName) + " :Somewhere");
   EXPECT_EQ(bob->ReadLine(), kServerPrefix + "318 bob aNN :End of /WHOIS list");

@@ -27,15 +27,17 @@ TEST(Registration, WelcomeBurstLineForLine) {
             s + "002 ann :Your host is " + name + ", running version " + version);
   EXPECT_EQ(client->ReadLine(),
             s + "003 ann :This server was created on " + server.Server().protocol.startTimeText);
-  EXPECT_EQ(client->ReadLine(), s + "004 ann " + name + " " + version + " oiw abiklmnopqstv");
+  EXPECT_EQ(client->ReadLine(), s + "004 ann " + name + " " + version + " oiw biklmnopstv");
   // Without a network name the server's name stands for it.
-  EXPECT_EQ(client->ReadLine(),
-            s +
-                "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(o)@ CHANMODES=,,, NICKLEN=30 "
-                "CHANNELLEN=64 TOPICLEN=300 KICKLEN=255 NETWORK=" +
-                name +
-                " TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 "
-                ":are supported by this server");
+  EXPECT_EQ(
+      client->ReadLine(),
+      s +
+          "005 ann CASEMAPPING=ascii CHANTYPES=#& PREFIX=(ov)@+ CHANMODES=b,k,l,imnpst MODES=4 "
+          "NICKLEN=30 "
+          "CHANNELLEN=64 TOPICLEN=300 KICKLEN=255 NETWORK=" +
+          name +
+          " TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 MAXLIST=b:50 "
+          ":are supported by this server");
   // The operator client counts among the registered users.
   EXPECT_EQ(client->ReadLine(), s + "251 ann :There are 2 users and 0 invisible on 1 servers");
   EXPECT_EQ(client->ReadLine(), s + "253 ann 0 :unknown connection(s)");

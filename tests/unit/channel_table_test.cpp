@@ -1,5 +1,5 @@
 // Channel table rules that the command handlers rely on: exact names,
-// folded nicks, operator flags, the "@" by position, bounded views, the
+// folded nicks, operator flags, the prefixes by flag, bounded views, the
 // day-log name check.
 #include "irc/channel_table.h"
 
@@ -54,14 +54,19 @@ TEST_F(ChannelTableTest, FirstMemberAndTheOperatorNickAreOperators) {
   EXPECT_EQ(table_.MemberCount(0), 3);
 }
 
-TEST_F(ChannelTableTest, NamesMarkPositionNotFlag) {
+TEST_F(ChannelTableTest, NamesMarkTheFlagsNotThePosition) {
   irc::UserSlot& ann = User("ann");
   irc::UserSlot& bob = User("bob");
   ASSERT_EQ(table_.AddMember(ann, "#a"), 0);
   ASSERT_EQ(table_.AddMember(bob, "#a"), 0);
   EXPECT_EQ(table_.NamesText(0, users_), "@ann bob");
+  ann.channels[0].isVoiced = true;
+  bob.channels[0].isVoiced = true;
+  EXPECT_EQ(table_.NamesText(0, users_), "@ann +bob");  // the highest prefix only
+  EXPECT_EQ(table_.NamesText(0, users_, true), "@+ann +bob");
   EXPECT_GE(table_.RemoveMember(ann, "#a"), 0);
-  EXPECT_EQ(table_.NamesText(0, users_), "@bob");
+  bob.channels[0].isVoiced = false;
+  EXPECT_EQ(table_.NamesText(0, users_), "bob");  // no one is operator now
   EXPECT_FALSE(bob.channels[0].isOperator);
 }
 
@@ -89,8 +94,7 @@ TEST_F(ChannelTableTest, TopicReadsBackWithTheSetter) {
   EXPECT_EQ(table_.SetTopic(ann, "#a", ""), 0);
   EXPECT_EQ(table_.GetTopic("#a"), " by ann");
   EXPECT_EQ(table_.SetTopic(ann, "#none", "x"), irc::kNotFound);
-  EXPECT_EQ(table_.KeyFieldText("#a"), "k:_________");
-  EXPECT_EQ(table_.KeyFieldText("#none"), "");
+  EXPECT_EQ(table_.Entry(0).modes.Letters(), "+");  // no initial flags in these options
 }
 
 TEST_F(ChannelTableTest, ViewKeepsLinesPlusOne) {
