@@ -36,18 +36,20 @@ std::vector<ChannelRow> ChannelRows(irc::ProtocolState& protocol) {
   irc::ProtocolLock lock(protocol);
   const irc::ChannelTable& table = *protocol.channels;
   for (int index = 0; index < table.Count(); ++index) {
+    if (table.Entry(index).modes.Has('s')) continue;  // a secret channel is not listed
     const std::string name = table.ChannelName(index);
     rows.push_back({name, table.MemberCount(index), table.GetTopic(name)});
   }
   return rows;
 }
 
-// The view of "#" + document, or nothing when there is no such channel.
+// The view of "#" + document, or nothing when there is no such channel or
+// it is secret.
 bool ChannelView(irc::ProtocolState& protocol, const std::string& name,
                  std::vector<std::string>& view) {
   irc::ProtocolLock lock(protocol);
   const int index = protocol.channels->FindChannel(name);
-  if (index < 0) return false;
+  if (index < 0 || protocol.channels->Entry(index).modes.Has('s')) return false;
   view = protocol.channels->Entry(index).view.Copy();
   return true;
 }

@@ -37,8 +37,10 @@ std::vector<ChannelPageSnapshot> SnapshotChannels(irc::ProtocolState& protocol) 
   if (!protocol.channels) return pages;
   for (int index = 0; index < protocol.channels->Count(); ++index) {
     const irc::ChannelEntry& entry = protocol.channels->Entry(index);
-    pages.push_back({entry.name, entry.members, std::string(irc::kModeText),
-                     std::string(irc::kLimitText), std::string(irc::kKeyText), entry.topicText,
+    const irc::ChannelModes& modes = entry.modes;
+    pages.push_back({entry.name, entry.members, modes.Letters(),
+                     modes.limit > 0 ? "+l:" + std::to_string(modes.limit) : std::string(kNoLimit),
+                     modes.key.empty() ? std::string(kNoKey) : "+k:" + modes.key, entry.topicText,
                      entry.view.Copy()});
   }
   return pages;
@@ -72,7 +74,7 @@ UserDetails ShowUserDetails(irc::ProtocolState& protocol, std::string_view nick)
     std::string_view mark = kMarkAbsent;
     for (const irc::JoinedChannel& joined : user.channels) {
       if (joined.name == name) {
-        mark = joined.isOperator ? kMarkOperator : kMarkMember;
+        mark = joined.isOperator ? kMarkOperator : joined.isVoiced ? kMarkVoiced : kMarkMember;
         break;
       }
     }

@@ -32,10 +32,17 @@ struct ChannelPageSnapshot {
 // The slots whose communication log page is open, in slot order. Any thread.
 [[nodiscard]] std::vector<int> OpenLogPages(irc::ProtocolState& protocol);
 
+// The channel page's limit and key texts when the channel has none; with
+// one they read "+l:<limit>" and "+k:<key>". The mode text is "+" and the
+// set letters ("+nt").
+inline constexpr std::string_view kNoLimit = "-l:__";
+inline constexpr std::string_view kNoKey = "-k:_________";
+
 // The marks before each channel name in the user details' channel captions,
-// in Shift_JIS: operator of the channel "◎", plain member "○", not in it
-// (an ideographic space) "　".
+// in Shift_JIS: operator of the channel "◎", voiced member "△", plain
+// member "○", not in it (an ideographic space) "　".
 inline constexpr std::string_view kMarkOperator = "\x81\x9D";
+inline constexpr std::string_view kMarkVoiced = "\x81\xA2";
 inline constexpr std::string_view kMarkMember = "\x81\x9B";
 inline constexpr std::string_view kMarkAbsent = "\x81@";
 

@@ -26,6 +26,13 @@ TEST(Web, IndexListsTheChannelsEscaped) {
   EXPECT_EQ(Get(web.Port(), "/"), expected);
   EXPECT_EQ(Get(web.Port(), "/InDeX.HtMl"), expected);
   EXPECT_EQ(Fetch(web.Port(), "get / HTTP/1.0\r\n\r\n"), expected);  // the method in any case
+  // A secret channel is neither listed nor shown.
+  ann->Send("MODE #a +s");
+  ASSERT_NE(ann->ReadUntil(" MODE #a +s"), "<timeout>");
+  EXPECT_EQ(Get(web.Port(), "/"), kPageHeader + "<html>\r\n<TABLE BORDER=\"2\">\r\n<TR>" +
+                                      std::string(services::kIndexHeaderRow) +
+                                      "</TR>\r\n</TABLE>\r\n</html>\r\n");
+  EXPECT_EQ(Get(web.Port(), "/a"), "");
 }
 
 TEST(Web, LogPageReplacesAngleBracketsOnly) {

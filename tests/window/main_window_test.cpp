@@ -210,7 +210,7 @@ TEST(ChannelPages, FollowJoinPrivmsgNickTopicAndPart) {
   EXPECT_EQ(mainWindow.PageTabs()->indexOf(page), 2);
   ASSERT_TRUE(
       WaitFor([&] { return LastLineIs(page, "*** ann" + std::string(base::jp::kEntered)); }));
-  const std::vector<std::string> status{"+_____", "-l:__", "-k:_________", "topic:"};
+  const std::vector<std::string> status{"+nt", "-l:__", "-k:_________", "topic:"};
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(Shown(page->StatusText(i)), status[static_cast<std::size_t>(i)]);
 
@@ -285,6 +285,13 @@ TEST(UserDetails, ShowTheUserAndMarkEveryChannelCaption) {
   for (std::size_t i = 0; i < captions.size(); ++i) {
     EXPECT_EQ(Shown(mainWindow.TabCaption(mainWindow.ChannelPages()[i])), captions[i]);
   }
+  // Voiced in #b: asked again, the caption marks it.
+  bob->Send("MODE #b +v ann");
+  ASSERT_NE(bob->ReadUntil(" MODE #b +v ann"), "<timeout>");
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualItemRect(list->item(0)).center());
+  EXPECT_EQ(Shown(mainWindow.TabCaption(mainWindow.ChannelPages()[1])),
+            std::string(window::kMarkVoiced) + "#b");
   // A new channel's page starts with two spaces.
   ChannelPage* fresh = fixture.JoinedPage(*bob, "#d");
   ASSERT_NE(fresh, nullptr);
