@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "base/sjis.h"
 #include "commands/handlers.h"
 #include "irc/name_rules.h"
 
@@ -33,42 +32,19 @@ void ListWhoMembers(const Step& step, int index) REQUIRES(step.protocol.mutex) {
   }
 }
 
-// Whether text matches mask, '*' standing for any run of characters and
-// '?' for any one byte; both already folded. Greedy with one point to
-// back up to, so it takes time linear in their lengths.
-bool MatchesMask(std::string_view mask, std::string_view text) {
-  std::size_t m = 0, t = 0, star = std::string_view::npos, resume = 0;
-  while (t < text.size()) {
-    if (m < mask.size() && (mask[m] == '?' || mask[m] == text[t])) {
-      ++m;
-      ++t;
-    } else if (m < mask.size() && mask[m] == '*') {
-      star = m++;
-      resume = t;
-    } else if (star != std::string_view::npos) {
-      m = star + 1;
-      t = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
-
 // WHO for a mask that names no channel: the users whose nick matches it
 // ("0" is every user), only the server operators with an "o" after it,
 // and never one the asker may not see.
 void ListWhoMatches(const Step& step) REQUIRES(step.protocol.mutex) {
   const std::string& asked = step.fields[0];
-  const std::string mask = asked == "0" ? "*" : base::UpperCase(asked);
+  const std::string_view mask = asked == "0" ? std::string_view("*") : std::string_view(asked);
   const bool operatorsOnly = step.count >= 2 && step.fields[1] == "o";
   const irc::UserTable& users = step.users;
   for (int index = 0; index < users.Capacity(); ++index) {
     const irc::UserSlot& user = users.Slot(index);
     if (!user.inUse || !user.Registered() || !CanSee(step.self, user)) continue;
     if (operatorsOnly && !IsServerOperator(user)) continue;
-    if (!MatchesMask(mask, base::UpperCase(user.Nick()))) continue;
+    if (!irc::MatchMask(mask, user.Nick())) continue;
     irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoReply,
                      {"*", user.userName, user.address, user.hostName, user.Nick(),
                       user.awayText.empty() ? "H" : "G", "", user.realName});
