@@ -87,7 +87,8 @@ struct Step {
 [[nodiscard]] OperCheck CheckOperPassword(irc::ProtocolState& protocol, int slot,
                                           std::string_view name, std::string_view password);
 
-// Whether the user is a server operator (+o): KICK in any channel, KILL
+// Whether the user is a server operator (+o): KICK and MODE in any
+// channel, secret and private channels seen as a member sees them, KILL
 // and WALLOPS.
 [[nodiscard]] inline bool IsServerOperator(const irc::UserSlot& user) {
   return user.serverOperator;
@@ -117,8 +118,8 @@ void AnnounceQuit(irc::ProtocolState& protocol, int slot, std::string_view messa
 // Whether a ban of the channel matches the user's nick!user@host.
 [[nodiscard]] bool IsBanned(const irc::ChannelModes& modes, const irc::UserSlot& user);
 
-// Whether the channel of index hides from the user: secret or private and
-// the user not a member. Requires the protocol lock.
+// Whether the channel of index hides from the user: secret or private, the
+// user not a member and not a server operator. Requires the protocol lock.
 [[nodiscard]] bool HiddenFrom(const Step& step, int index) REQUIRES(step.protocol.mutex);
 
 // The user's prefix in a channel ("@", "+", both with multi-prefix for the

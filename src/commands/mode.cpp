@@ -142,7 +142,7 @@ class ModeChange {
     }
   }
 
-  // Relays the changes made, if any, to every member.
+  // Relays the changes made, if any, to every member and to the changer.
   void Finish(const Step& step) REQUIRES(step.protocol.mutex) {
     if (changes_.Empty()) return;
     const irc::UserSlot& self = step.self;
@@ -151,6 +151,8 @@ class ModeChange {
                      {self.Nick(), self.userName, self.address, name_, changes_.Text()});
     std::vector<int> members;
     step.channels.MemberSlots(index_, step.users, members);
+    // A server operator changing a channel from outside sees it done too.
+    if (FindJoined(self, name_) == nullptr) members.push_back(step.slot);
     irc::SendToSlots(step.protocol, members, relay);
     step.channels.ModesChanged(index_);
   }
@@ -215,7 +217,8 @@ void ChangeModes(const Step& step, int index, const std::vector<std::string_view
     REQUIRES(step.protocol.mutex) {
   const std::string offered = irc::OfferedChannelModes(step.protocol.settings.serverChanMode);
   const irc::JoinedChannel* mine = FindJoined(step.self, step.channels.ChannelName(index));
-  const bool isOperator = mine != nullptr && mine->isOperator;
+  // A server operator may change any channel's modes, member or not.
+  const bool isOperator = (mine != nullptr && mine->isOperator) || IsServerOperator(step.self);
   ModeChange change(step, index);
   bool adding = true;
   bool refused = false;

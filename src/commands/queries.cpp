@@ -11,6 +11,14 @@
 namespace zelkord::commands {
 namespace {
 
+// A 352 line's status: here (H) or gone (G), then "*" for a server
+// operator; the channel prefix follows.
+std::string WhoFlags(const irc::UserSlot& user) {
+  std::string flags = user.awayText.empty() ? "H" : "G";
+  if (IsServerOperator(user)) flags.push_back('*');
+  return flags;
+}
+
 // 352 lines for the members of one channel, stopping at the first member
 // whose slot or joined entry cannot be found.
 void ListWhoMembers(const Step& step, int index) REQUIRES(step.protocol.mutex) {
@@ -25,10 +33,9 @@ void ListWhoMembers(const Step& step, int index) REQUIRES(step.protocol.mutex) {
                                [&](const irc::JoinedChannel& c) { return c.name == name; });
     if (joined == user.channels.end()) return;
     if (!CanSee(step.self, user)) continue;
-    irc::SendNumeric(
-        step.protocol, step.slot, irc::kRplWhoReply,
-        {name, user.userName, user.address, user.hostName, user.Nick(),
-         user.awayText.empty() ? "H" : "G", PrefixFor(step.self, *joined), user.realName});
+    irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoReply,
+                     {name, user.userName, user.address, user.hostName, user.Nick(), WhoFlags(user),
+                      PrefixFor(step.self, *joined), user.realName});
   }
 }
 
@@ -46,8 +53,8 @@ void ListWhoMatches(const Step& step) REQUIRES(step.protocol.mutex) {
     if (operatorsOnly && !IsServerOperator(user)) continue;
     if (!irc::MatchMask(mask, user.Nick())) continue;
     irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoReply,
-                     {"*", user.userName, user.address, user.hostName, user.Nick(),
-                      user.awayText.empty() ? "H" : "G", "", user.realName});
+                     {"*", user.userName, user.address, user.hostName, user.Nick(), WhoFlags(user),
+                      "", user.realName});
   }
   irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfWho, {asked});
 }
@@ -56,7 +63,7 @@ void ListWhoMatches(const Step& step) REQUIRES(step.protocol.mutex) {
 
 bool HiddenFrom(const Step& step, int index) {
   const irc::ChannelModes& modes = step.channels.Entry(index).modes;
-  return (modes.Has('s') || modes.Has('p')) &&
+  return (modes.Has('s') || modes.Has('p')) && !IsServerOperator(step.self) &&
          FindJoined(step.self, step.channels.ChannelName(index)) == nullptr;
 }
 
@@ -100,6 +107,9 @@ void WhoisOne(const Step& step, std::string_view asked) REQUIRES(step.protocol.m
   irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoisChannels, {asked, list});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoisServer,
                    {asked, settings.serverName, settings.serverInformation});
+  if (IsServerOperator(user)) {
+    irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoisOperator, {asked});
+  }
   SendAwayReply(step, found);
   if (!user.certificateFingerprint.empty()) {
     irc::SendNumeric(step.protocol, step.slot, irc::kRplWhoisCertificate,

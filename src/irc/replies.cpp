@@ -49,7 +49,8 @@ constexpr std::array kNumericTable{
     FormatEntry{kRplWhoisServer, ":%s %03d %s %s %s :%s"},
     FormatEntry{kRplEndOfWhois, ":%s %03d %s %s :End of /WHOIS list"},
     FormatEntry{kRplWhoisCertificate, ":%s %03d %s %s :has client certificate fingerprint %s"},
-    // Here (H) or gone (G), then "@" for a channel operator.
+    // Here (H) or gone (G), "*" for a server operator, then "@" for a
+    // channel operator.
     FormatEntry{kRplWhoReply, ":%s %03d %s %s %s %s %s %s %s%s :0 %s"},
     FormatEntry{kRplEndOfWho, ":%s %03d %s %s :End of /WHO list"},
     FormatEntry{kErrChanOpPrivsNeeded, ":%s %03d %s %s :You're not channel operator"},
@@ -100,6 +101,7 @@ constexpr std::array kNumericTable{
     FormatEntry{kErrPasswdMismatch, ":%s %03d %s :Password incorrect"},
     FormatEntry{kErrNoOperHost, ":%s %03d %s :No O-lines for your host"},
     FormatEntry{kErrNoPrivileges, ":%s %03d %s :Permission Denied- You're not an IRC operator"},
+    FormatEntry{kRplWhoisOperator, ":%s %03d %s %s :is an IRC operator"},
     FormatEntry{kRplCreationTime, ":%s %03d %s %s %s"},
     // Channel, mask, who set it, when (Unix time).
     FormatEntry{kRplBanList, ":%s %03d %s %s %s %s %s"},

@@ -93,6 +93,7 @@ inline constexpr int kRplYoureOper = 381;
 inline constexpr int kErrPasswdMismatch = 464;
 inline constexpr int kErrNoOperHost = 491;
 inline constexpr int kErrNoPrivileges = 481;
+inline constexpr int kRplWhoisOperator = 313;
 // Channel and user modes.
 inline constexpr int kRplCreationTime = 329;
 inline constexpr int kRplBanList = 367;
