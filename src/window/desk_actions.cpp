@@ -34,14 +34,40 @@ std::vector<std::string> SnapshotAwayTexts(irc::ProtocolState& protocol,
 std::vector<ChannelPageSnapshot> SnapshotChannels(irc::ProtocolState& protocol) {
   std::vector<ChannelPageSnapshot> pages;
   irc::ProtocolLock lock(protocol);
-  if (!protocol.channels) return pages;
+  if (!protocol.channels || !protocol.users) return pages;
   for (int index = 0; index < protocol.channels->Count(); ++index) {
     const irc::ChannelEntry& entry = protocol.channels->Entry(index);
     const irc::ChannelModes& modes = entry.modes;
-    pages.push_back({entry.name, entry.members, modes.Letters(),
-                     modes.limit > 0 ? "+l:" + std::to_string(modes.limit) : std::string(kNoLimit),
-                     modes.key.empty() ? std::string(kNoKey) : "+k:" + modes.key, entry.topicText,
-                     entry.view.Copy()});
+    ChannelPageSnapshot page{
+        entry.name,
+        entry.members,
+        {},
+        {},
+        modes.Letters(),
+        modes.limit > 0 ? "+l:" + std::to_string(modes.limit) : std::string(kNoLimit),
+        modes.key.empty() ? std::string(kNoKey) : "+k:" + modes.key,
+        entry.topicText,
+        entry.view.Copy()};
+    for (std::size_t position = 0; position < entry.members.size(); ++position) {
+      MemberStanding standing;
+      std::string prefix;
+      const int slot = protocol.users->FindUserByFoldedNick(entry.folded[position]);
+      if (slot != irc::kNotFound) {
+        const irc::UserSlot& user = protocol.users->Slot(slot);
+        standing.isDesk = user.operatorClient;
+        for (const irc::JoinedChannel& joined : user.channels) {
+          if (joined.name != entry.name) continue;
+          standing.isOperator = joined.isOperator;
+          standing.isVoiced = joined.isVoiced;
+          // The same flags and mark NAMES gives a client without multi-prefix.
+          prefix = irc::MemberPrefix(joined, false);
+          break;
+        }
+      }
+      page.memberRows.push_back(prefix + entry.members[position]);
+      page.standings.push_back(standing);
+    }
+    pages.push_back(std::move(page));
   }
   return pages;
 }
@@ -100,6 +126,29 @@ bool RefuseConnection(irc::ProtocolState& protocol, int selectedRow, std::string
   if (protocol.banList.BanAddress(user.address)) protocol.desk.BanListChanged();
   user.output->Shutdown();
   return true;
+}
+
+std::string MemberCommandLine(irc::ProtocolState& protocol, std::string_view channel,
+                              std::string_view nick, MemberCommand command) {
+  irc::ProtocolLock lock(protocol);
+  if (!protocol.users) return {};
+  const int slot = protocol.users->FindUserByNick(nick);
+  if (slot == irc::kNotFound) return {};
+  std::string line = "MODE " + std::string(channel) + " ";
+  switch (command) {
+    case MemberCommand::Op:
+      return line.append("+o ").append(nick);
+    case MemberCommand::Deop:
+      return line.append("-o ").append(nick);
+    case MemberCommand::Voice:
+      return line.append("+v ").append(nick);
+    case MemberCommand::Devoice:
+      return line.append("-v ").append(nick);
+    case MemberCommand::Ban:
+      // By address, so a new nick does not walk back in.
+      return line.append("+b *!*@").append(protocol.users->Slot(slot).address);
+  }
+  return {};
 }
 
 }  // namespace zelkord::window

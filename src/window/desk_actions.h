@@ -11,9 +11,21 @@
 
 namespace zelkord::window {
 
+// A member's standing in a channel, as its page shows it.
+struct MemberStanding {
+  bool isOperator = false;
+  bool isVoiced = false;
+  bool isDesk = false;  // the operator client itself
+  bool operator==(const MemberStanding&) const = default;
+};
+
 struct ChannelPageSnapshot {
   std::string name;
   std::vector<std::string> members;
+  // Per member, in the same order: the member list's row (the nick after
+  // its highest NAMES prefix) and its standing.
+  std::vector<std::string> memberRows;
+  std::vector<MemberStanding> standings;
   std::string modeText;
   std::string limitText;
   std::string keyText;
@@ -69,5 +81,14 @@ bool ForceDisconnect(irc::ProtocolState& protocol, int selectedRow, std::string_
 // "Refuse connection": bans the user's exact address (appended even when
 // listed already), then disconnects as above. Main thread.
 bool RefuseConnection(irc::ProtocolState& protocol, int selectedRow, std::string_view rowText);
+
+// The member list's commands, sent through the operator client.
+enum class MemberCommand { Op, Deop, Voice, Devoice, Ban };
+
+// The line that carries command on nick in channel: "MODE <channel> +o
+// <nick>" and the like; a ban names the member's address ("+b *!*@<address>").
+// Empty when no live user holds the nick. Any thread.
+[[nodiscard]] std::string MemberCommandLine(irc::ProtocolState& protocol, std::string_view channel,
+                                            std::string_view nick, MemberCommand command);
 
 }  // namespace zelkord::window

@@ -41,6 +41,9 @@ TEST(MainWindow, ShowsTheSystemsOwnCaptions) {
   ASSERT_TRUE(fixture.Started()) << fixture.StartError();
   window::qt::MainWindow& mainWindow = fixture.Window();
   QTabWidget* inner = mainWindow.SettingsPane()->Pages();
+  const auto MemberItem = [&](int i) {
+    return mainWindow.Menus().MemberListMenu()->actions().at(i)->text();
+  };
   const struct {
     QString shown;
     std::string bytes;
@@ -74,6 +77,11 @@ TEST(MainWindow, ShowsTheSystemsOwnCaptions) {
        "f"},
       {mainWindow.Menus().UserListMenu()->actions().at(1)->text(),
        "\x90\xDA\x91\xB1\x8B\x91\x94\xDB"},
+      {MemberItem(0), "\xB5\xCD\xDF\xDA\xB0\xC0\xB0\x8C\xA0\x8C\xC0\x82\xF0\x97^\x82\xA6\x82\xE9"},
+      {MemberItem(1), "\xB5\xCD\xDF\xDA\xB0\xC0\xB0\x8C\xA0\x8C\xC0\x82\xF0\x8AO\x82\xB7"},
+      {MemberItem(2), "\x94\xAD\x8C\xBE\x8C\xA0\x82\xF0\x97^\x82\xA6\x82\xE9"},
+      {MemberItem(3), "\x94\xAD\x8C\xBE\x8C\xA0\x82\xF0\x8AO\x82\xB7"},
+      {MemberItem(4), "\xC1\xAC\xDD\xC8\xD9\x82\xA9\x82\xE7\x92\xF7\x82\xDF\x8Fo\x82\xB7"},
   };
   for (const auto& c : cases) EXPECT_EQ(Shown(c.shown), c.bytes);
   EXPECT_EQ(mainWindow.minimumSize(), QSize(546, 386));

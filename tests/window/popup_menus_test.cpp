@@ -1,9 +1,11 @@
 // The pop-up menus over a real server: colour commands recolour their
 // views, update the channel colour settings and write the file at once;
 // the user list's commands throw a user off (and ban the address), never
-// the first row; the mouse opens each menu where it belongs.
+// the first row; the member list's send their MODE lines through the desk's
+// client; the mouse opens each menu where it belongs.
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
 #include <QListWidget>
 
 #include "window_fixture.h"
@@ -112,6 +114,74 @@ TEST(UserListMenu, RefuseConnectionBansTheAddressAndDisconnects) {
   EXPECT_TRUE(again->ClosedWithoutData());
   // In memory only, until the settings are saved.
   EXPECT_EQ(IniValue(fixture.SettingsFile(), "BanList", "Count"), "0");
+}
+
+TEST(MemberListMenu, OpsVoicesAndBansThroughTheDesk) {
+  WindowFixture fixture({}, true);
+  ASSERT_TRUE(fixture.WaitUserRows({"ZELKNIK"})) << fixture.StartError();
+  auto [ann, bob] = RegisteredAll(fixture, {"ann", "bob"}, {"#m"});
+  ASSERT_TRUE(ann && bob);
+  fixture.Server().Operator().Join("#m");
+  for (TestClient* member : {ann.get(), bob.get()})
+    EXPECT_NE(member->ReadUntil("ZELKNIK!"), "<timeout>");
+  ChannelPage* page = fixture.WaitChannelPage("#m");
+  ASSERT_NE(page, nullptr);
+  QListWidget* list = page->MemberList();
+  const auto rows = [&] {
+    std::vector<std::string> shown;
+    for (int i = 0; i < list->count(); ++i) shown.push_back(Shown(list->item(i)->text()));
+    return shown;
+  };
+  ASSERT_TRUE(WaitFor([&] {
+    return rows() == std::vector<std::string>{"@ann", "bob", "@ZELKNIK"};
+  }));
+  window::qt::MainWindow& mainWindow = fixture.Window();
+  window::qt::PopupMenus& menus = mainWindow.Menus();
+  QMenu* menu = menus.MemberListMenu();
+  const auto enabled = [&] {
+    menus.EnableMemberCommands();
+    std::string flags;
+    for (QAction* item : menu->actions()) flags += item->isEnabled() ? '1' : '0';
+    return flags;
+  };
+
+  // The right button on the list opens the menu; the desk's own row and
+  // no row leave nothing to do.
+  mainWindow.PageTabs()->setCurrentWidget(page);
+  list->setCurrentRow(2);
+  const QPoint at = list->visualItemRect(list->item(2)).center();
+  QContextMenuEvent press(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(list->viewport(), &press);
+  EXPECT_TRUE(menu->isVisible());
+  EXPECT_EQ(enabled(), "00000");
+  menu->hide();
+  list->clearSelection();
+  EXPECT_EQ(enabled(), "00000");
+
+  using Command = window::MemberCommand;
+  const struct {
+    Command command;
+    const char* enabledBefore;  // op, deop, voice, devoice, ban
+    std::string relay;
+    const char* row;
+  } steps[] = {
+      {Command::Op, "10101", "MODE #m +o bob", "@bob"},
+      {Command::Voice, "01101", "MODE #m +v bob", "@bob"},
+      {Command::Deop, "01011", "MODE #m -o bob", "+bob"},
+      {Command::Devoice, "10011", "MODE #m -v bob", "bob"},
+      {Command::Ban, "10101", "MODE #m +b *!*@127.0.0.1", "bob"},
+  };
+  list->setCurrentRow(1);
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.relay);
+    ASSERT_TRUE(WaitFor([&] { return enabled() == step.enabledBefore; })) << enabled();
+    menu->actions().at(static_cast<int>(step.command))->trigger();
+    EXPECT_EQ(ann->ReadLine(), ":ZELKNIK!Administrator@127.0.0.1 " + step.relay);
+    EXPECT_EQ(bob->ReadLine(), ":ZELKNIK!Administrator@127.0.0.1 " + step.relay);
+    ASSERT_TRUE(WaitFor([&] { return rows().size() == 3 && rows()[1] == step.row; }));
+    EXPECT_EQ(page->SelectedMemberRow(), 1);
+  }
+  EXPECT_EQ(rows(), (std::vector<std::string>{"@ann", "bob", "@ZELKNIK"}));
 }
 
 TEST(PopupMenus, OpenWhereTheMouseAsks) {

@@ -36,6 +36,12 @@ inline constexpr const char* kBackColor = "背景色";
 inline constexpr const char* kForeColor = "文字色";
 inline constexpr const char* kForceDisconnect = "強制切断";
 inline constexpr const char* kRefuseConnection = "接続拒否";
+// The member list's, on the selected member of the page's channel.
+inline constexpr const char* kGiveOperator = "ｵﾍﾟﾚｰﾀｰ権限を与える";
+inline constexpr const char* kTakeOperator = "ｵﾍﾟﾚｰﾀｰ権限を外す";
+inline constexpr const char* kGiveVoice = "発言権を与える";
+inline constexpr const char* kTakeVoice = "発言権を外す";
+inline constexpr const char* kBanFromChannel = "ﾁｬﾝﾈﾙから締め出す";
 
 // Before an away user's message, in the tips of the user-list row and the
 // user details.

@@ -51,6 +51,8 @@ ChannelPage::ChannelPage(std::string name, int back, int fore, QWidget* parent)
 
   memberList_ = new QListWidget(splitter);
   memberList_->setObjectName(QStringLiteral("MemberList"));
+  memberList_->setSelectionMode(QAbstractItemView::SingleSelection);
+  memberList_->setContextMenuPolicy(Qt::CustomContextMenu);
   splitter->addWidget(talk);
   splitter->addWidget(memberList_);
   splitter->setStretchFactor(0, 1);
@@ -75,13 +77,25 @@ ChannelPage::ChannelPage(std::string name, int back, int fore, QWidget* parent)
   connect(partButton_, &QPushButton::clicked, this, &ChannelPage::partClicked);
   connect(input_, &QLineEdit::returnPressed, this, &ChannelPage::inputEntered);
   connect(view_, &LineView::leftPressed, this, &ChannelPage::viewMenuRequested);
+  connect(memberList_, &QListWidget::customContextMenuRequested, this, [this](QPoint pos) {
+    emit memberMenuRequested(memberList_->viewport()->mapToGlobal(pos));
+  });
 }
 
 void ChannelPage::Update(const window::ChannelPageSnapshot& snapshot) {
-  if (snapshot.members != members_) {
+  standings_ = snapshot.standings;
+  if (snapshot.members != members_ || snapshot.memberRows != memberRows_) {
+    // The selection stays on its nick while the rows change around it.
+    const int selected = SelectedMemberRow();
+    const std::string keep =
+        selected < 0 ? std::string() : members_[static_cast<std::size_t>(selected)];
     members_ = snapshot.members;
+    memberRows_ = snapshot.memberRows;
     memberList_->clear();
-    for (const std::string& member : members_) memberList_->addItem(ToQt(member));
+    for (const std::string& row : memberRows_) memberList_->addItem(ToQt(row));
+    for (std::size_t i = 0; selected >= 0 && i < members_.size(); ++i) {
+      if (members_[i] == keep) memberList_->setCurrentRow(static_cast<int>(i));
+    }
   }
   const std::array<const std::string*, 4> texts{&snapshot.modeText, &snapshot.limitText,
                                                 &snapshot.keyText, &snapshot.topicText};
@@ -103,6 +117,17 @@ void ChannelPage::SetColors(int back, int fore) {
   colors.setColor(QPalette::Base, backColor);
   colors.setColor(QPalette::Text, foreColor);
   input_->setPalette(colors);
+}
+
+int ChannelPage::SelectedMemberRow() const {
+  const QList<QListWidgetItem*> selected = memberList_->selectedItems();
+  const int row = selected.isEmpty() ? -1 : memberList_->row(selected.front());
+  return row < static_cast<int>(members_.size()) ? row : -1;
+}
+
+window::MemberStanding ChannelPage::StandingOf(int row) const {
+  if (row < 0 || row >= static_cast<int>(standings_.size())) return {};
+  return standings_[static_cast<std::size_t>(row)];
 }
 
 QString ChannelPage::StatusText(int panel) const {

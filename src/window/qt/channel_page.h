@@ -53,6 +53,9 @@ class ChannelPage : public QWidget {
   [[nodiscard]] int ForeValue() const { return fore_; }
 
   [[nodiscard]] const std::vector<std::string>& Members() const { return members_; }
+  // The selected member's row, or -1; its standing (all false for none).
+  [[nodiscard]] int SelectedMemberRow() const;
+  [[nodiscard]] window::MemberStanding StandingOf(int row) const;
   // A status panel's text: 0 modes, 1 limit, 2 key, 3 topic.
   [[nodiscard]] QString StatusText(int panel) const;
   [[nodiscard]] LineView* View() const { return view_; }
@@ -68,6 +71,8 @@ class ChannelPage : public QWidget {
   void inputEntered();
   // Left button on the view: the channel view menu.
   void viewMenuRequested(QPoint globalPos);
+  // Right button on the member list: the member list menu.
+  void memberMenuRequested(QPoint globalPos);
 
  private:
   std::string name_;
@@ -75,6 +80,8 @@ class ChannelPage : public QWidget {
   int back_;
   int fore_;
   std::vector<std::string> members_;
+  std::vector<std::string> memberRows_;
+  std::vector<window::MemberStanding> standings_;
   std::array<std::string, 4> status_;
   QListWidget* memberList_;
   LineView* view_;

@@ -452,6 +452,8 @@ ChannelPage* MainWindow::AddChannelPage(const std::string& name) {
   });
   connect(page, &ChannelPage::viewMenuRequested, this,
           [this](QPoint globalPos) { menus_->ShowChannelViewMenu(globalPos); });
+  connect(page, &ChannelPage::memberMenuRequested, this,
+          [this](QPoint globalPos) { menus_->ShowMemberListMenu(globalPos); });
   pageTabs_->addTab(page, TabText(page->Caption()));
   channelPages_.push_back(page);
   return page;

@@ -4,6 +4,7 @@
 #include <QColorDialog>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "window/desk_actions.h"
 #include "window/qt/captions.h"
@@ -29,13 +30,19 @@ int ChannelColor(MainWindow& mainWindow, bool back) {
   return config::ColorFromText(text).value_or(*config::ColorFromText(fallback));
 }
 
+// The member list menu acts on the page in front: only its list can be clicked.
+ChannelPage* CurrentChannelPage(MainWindow& mainWindow) {
+  return qobject_cast<ChannelPage*>(mainWindow.PageTabs()->currentWidget());
+}
+
 }  // namespace
 
 PopupMenus::PopupMenus(MainWindow& mainWindow)
     : mainWindow_(mainWindow),
       webViewMenu_(Menu(mainWindow, "WebViewMenu")),
       channelViewMenu_(Menu(mainWindow, "ChannelViewMenu")),
-      userListMenu_(Menu(mainWindow, "UserListMenu")) {
+      userListMenu_(Menu(mainWindow, "UserListMenu")),
+      memberListMenu_(Menu(mainWindow, "MemberListMenu")) {
   using Target = ColorTarget;
   webViewMenu_->addAction(QString::fromUtf8(kBackColor),
                           [this] { ChooseBackColor(Target::WebView); });
@@ -47,6 +54,16 @@ PopupMenus::PopupMenus(MainWindow& mainWindow)
                               [this] { ChooseForeColor(Target::ChannelViews); });
   userListMenu_->addAction(QString::fromUtf8(kForceDisconnect), [this] { ForceDisconnect(); });
   userListMenu_->addAction(QString::fromUtf8(kRefuseConnection), [this] { RefuseConnection(); });
+  using Command = window::MemberCommand;
+  const std::pair<const char*, Command> memberItems[] = {{kGiveOperator, Command::Op},
+                                                         {kTakeOperator, Command::Deop},
+                                                         {kGiveVoice, Command::Voice},
+                                                         {kTakeVoice, Command::Devoice},
+                                                         {kBanFromChannel, Command::Ban}};
+  for (const auto& [caption, command] : memberItems) {
+    memberListMenu_->addAction(QString::fromUtf8(caption),
+                               [this, command] { RunMemberCommand(command); });
+  }
 }
 
 PopupMenus::~PopupMenus() = default;
@@ -59,6 +76,11 @@ void PopupMenus::ShowChannelViewMenu(QPoint globalPos) {
 }
 void PopupMenus::ShowUserListMenu(QPoint globalPos) {
   userListMenu_->popup(globalPos);
+}
+
+void PopupMenus::ShowMemberListMenu(QPoint globalPos) {
+  EnableMemberCommands();
+  memberListMenu_->popup(globalPos);
 }
 
 void PopupMenus::ChooseBackColor(ColorTarget target) {
@@ -133,6 +155,31 @@ bool PopupMenus::RefuseConnection() {
   if (server == nullptr) return false;
   const int row = mainWindow_.SelectedUserRow();
   return window::RefuseConnection(server->protocol, row, mainWindow_.UserRowText(row));
+}
+
+void PopupMenus::EnableMemberCommands() {
+  const ChannelPage* page = CurrentChannelPage(mainWindow_);
+  const int row = page == nullptr ? -1 : page->SelectedMemberRow();
+  const window::MemberStanding member = row < 0 ? window::MemberStanding{} : page->StandingOf(row);
+  // The desk never demotes or bans itself.
+  const bool other = row >= 0 && !member.isDesk;
+  const bool enabled[] = {other && !member.isOperator, other && member.isOperator,
+                          other && !member.isVoiced, other && member.isVoiced, other};
+  const QList<QAction*> items = memberListMenu_->actions();
+  for (qsizetype i = 0; i < items.size(); ++i) items[i]->setEnabled(enabled[i]);
+}
+
+bool PopupMenus::RunMemberCommand(window::MemberCommand command) {
+  server::Server* server = mainWindow_.AttachedServer();
+  const ChannelPage* page = CurrentChannelPage(mainWindow_);
+  if (server == nullptr || page == nullptr) return false;
+  const int row = page->SelectedMemberRow();
+  if (row < 0) return false;
+  const std::string line = window::MemberCommandLine(
+      server->protocol, page->Name(), page->Members()[static_cast<std::size_t>(row)], command);
+  if (line.empty()) return false;
+  server->Operator().Send(line);
+  return true;
 }
 
 }  // namespace zelkord::window::qt
