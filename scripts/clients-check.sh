@@ -187,8 +187,10 @@ run_irssi() {
   check_server_side irssi "$nick" "$(status_of grep -qs "Welcome to the Internet Relay Network $nick" "$dir"/screen.*)"
   status=0
   for channel in '#alpha' '#beta'; do
-    # The channel's window: its status bar names the channel alone.
-    window=$(grep -lE "\[[0-9]+:[^]/]*/$channel\]" "$dir"/screen.* 2>/dev/null | head -1)
+    # The channel's window: its status bar names the channel alone, with
+    # the channel's modes once irssi has asked for them.
+    window=$(grep -lE "\[[0-9]+:[^]/]*/$channel(\([^)]*\))?\]" "$dir"/screen.* 2>/dev/null |
+      head -1 || true)
     [ -n "$window" ] && grep -qF "@$nick" "$window" || status=1
   done
   report irssi "@$nick in #alpha and #beta" "$status" "$(
