@@ -266,6 +266,8 @@ void ChangeModes(const Step& step, int index, const std::vector<std::string_view
 }  // namespace
 
 bool IsBanned(const irc::ChannelModes& modes, const irc::UserSlot& user) {
+  // Every channel message asks: most channels have no ban to build a mask for.
+  if (modes.bans.empty()) return false;
   const std::string mask = user.Nick() + "!" + user.userName + "@" + user.address;
   return std::any_of(modes.bans.begin(), modes.bans.end(),
                      [&](const irc::ChannelBan& ban) { return irc::MatchMask(ban.mask, mask); });
