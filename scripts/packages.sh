@@ -5,7 +5,7 @@
 # arguments must never be read as package names.
 set -euo pipefail
 
-zelkord_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev libsystemd-dev liburing-dev qt6-base-dev fonts-ipafont-gothic)
+zelkord_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev libsystemd-dev liburing-dev libsqlite3-dev qt6-base-dev fonts-ipafont-gothic)
 
 zelkord_install_packages() {
   local missing=()

@@ -9,6 +9,7 @@
 // use connections of their own.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,7 +26,7 @@ namespace zelkord::history {
 struct Row {
   std::int64_t id = 0;      // the store's own order; 0 until stored
   std::int64_t timeMs = 0;  // Unix time in milliseconds, as relayed
-  std::string msgid;        // the message id relayed with the line
+  std::string msgid;        // the message id relayed with the line; unique per target
   std::string kind;         // PRIVMSG NOTICE TOPIC JOIN PART QUIT KICK NICK
   std::string target;       // the channel name as UTF-8, as it was written
   std::string prefix;       // nick!user@host of the sender, UTF-8
@@ -42,9 +43,10 @@ struct Position {
 };
 
 struct StoreOptions {
-  std::string path;               // the database file
-  int keepDays = 365;             // rows older than this are deleted daily; 0 keeps all
-  std::size_t queueRows = 16384;  // rows waiting for the writer at most
+  std::string path;                           // the database file
+  int keepDays = 365;                         // rows older than this are deleted daily; 0 keeps all
+  std::size_t queueRows = 16384;              // rows waiting for the writer at most
+  std::chrono::milliseconds flushWait{5000};  // destruction's wait for the writer
   // Told, with a text for a person, of the first drop of an episode and of
   // write errors; on the appending thread or the writer's, so it must never
   // block.
@@ -62,7 +64,9 @@ class Store {
   Store& operator=(const Store&) = delete;
 
   // Queues a row for the writer. Never blocks on I/O. false when the queue
-  // is full and the row was dropped (counted). Any thread.
+  // is full and the row was dropped (counted). A row whose non-empty msgid
+  // the target already holds is ignored when written, so importing twice
+  // adds nothing. Any thread.
   bool Append(Row row);
   // Rows dropped so far. Any thread.
   [[nodiscard]] std::uint64_t Dropped() const;
