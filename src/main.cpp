@@ -21,6 +21,7 @@
 #include "base/version.h"
 #include "config/operator_password.h"
 #include "config/settings.h"
+#include "server/history_import.h"
 #include "server/server.h"
 #include "window/headless_desk.h"
 
@@ -33,11 +34,14 @@ namespace {
 constexpr const char* kUsage =
     "usage: zelkord [--headless] [--verbose] [--config FILE]\n"
     "       zelkord --hash-password\n"
+    "       zelkord --import-day-logs DIR [--config FILE]\n"
     "  --headless     run without the window (also when no display is available)\n"
     "  --verbose      headless: also print every line sent and received\n"
     "  --config FILE  use FILE as the settings file; the other files default beside it\n"
     "  --hash-password  read a password (without echo on a terminal) and print its\n"
     "                 hash for a name=hash line of the [Operators] section\n"
+    "  --import-day-logs DIR  read the day logs below DIR (DIR/<channel>/yyyymmdd.TXT)\n"
+    "                 into the history store the settings name; again adds nothing\n"
     "  --help         show this text\n"
     "  --version      show the version\n"
     "\n"
@@ -52,6 +56,7 @@ constexpr const char* kUsage =
     "  FOLDER/zelkord.MTD (FILE's name with .MTD)   the message of the day\n"
     "  FOLDER/IndexForm.html, FOLDER/LogForm.html   the status page templates\n"
     "  FOLDER/<channel>/yyyymmdd.TXT                the day logs (Log.Path)\n"
+    "  FOLDER/history.sqlite                        the history store (History.Path)\n"
     "  a missing message of the day or template at its default place is copied\n"
     "  at start from share/zelkord/ of an installed program\n"
     "\n"
@@ -79,6 +84,9 @@ constexpr const char* kUsage =
     "  Web.IndexForm FOLDER/IndexForm.html, Web.LogForm FOLDER/LogForm.html\n"
     "  Color.WebLogBack clGray, Color.WebLogFore clWindowText,\n"
     "  Color.LogBack clWindow, Color.LogFore clWindowText\n"
+    "  History.Save Enable         keep channel lines in the history store\n"
+    "  History.Path FOLDER/history.sqlite, History.Days 365 (0: keep all),\n"
+    "  History.Max 100             the most lines one history request returns\n"
     "  Position.Top 100, Position.Left 100, Position.Height 386, Position.Width 546\n"
     "  BanList.Count 0, BanList.Ip0 ... the ban patterns\n"
     "  Operators.NAME HASH         an operator for OPER NAME (see --hash-password)\n";
@@ -87,6 +95,7 @@ struct Options {
   bool headless = false;
   bool verbose = false;
   bool hashPassword = false;
+  std::string importFolder;  // --import-day-logs
   std::string config;
 };
 
@@ -101,6 +110,8 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& exitNow) {
       options.verbose = true;
     } else if (arg == "--hash-password") {
       options.hashPassword = true;
+    } else if (arg == "--import-day-logs" && i + 1 < argc) {
+      options.importFolder = argv[++i];
     } else if (arg == "--config" && i + 1 < argc) {
       options.config = argv[++i];
     } else if (arg == "--help") {
@@ -255,6 +266,9 @@ int main(int argc, char** argv) {
   const zelkord::config::InstancePaths paths =
       options.config.empty() ? zelkord::config::PathsFor(ProgramFile(argv[0]))
                              : zelkord::config::PathsForConfig(options.config);
+  if (!options.importFolder.empty()) {
+    return zelkord::server::ImportDayLogsCommand(paths, options.importFolder);
+  }
   const zelkord::server::ServerOptions serverOptions = ServerOptionsFromEnvironment();
   const bool haveDisplay =
       std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;

@@ -1,5 +1,5 @@
-// The settings keys of the Program, Server, Client, Log, Web and Color
-// sections as one table: each key's place in the file, its default, what
+// The settings keys of the Program, Server, Client, Log, Web, Color and
+// History sections as one table: each key's place in the file, its default, what
 // its text must be, whether a reload applies it, and its field on the
 // settings pages. The record of their values, Settings, is declared beside
 // it. Defaults, loading and its checks, the save order, the page model, the
@@ -30,6 +30,7 @@ struct Settings {
   std::string logLines, logSave, logPath;
   std::string webPort, webPassWord, webSend, webIndexForm, webLogForm;
   std::string colorWebLogBack, colorWebLogFore, colorLogBack, colorLogFore;
+  std::string historySave, historyPath, historyDays, historyMax;
   std::vector<std::string> motdLines;  // 0 to kMotdMaxLines entries
   // The [Operators] section: an operator's name and its password hash (see
   // operator_password.h), in file order. Not in the table: its keys are
@@ -325,6 +326,37 @@ inline constexpr SettingsKey kSettingsTable[] = {
      .kind = SettingKind::Colour,
      .applied = AppliedBy::Window,
      .field = {}},
+    // The history store has no page: its keys are set in the file.
+    {.section = "History",
+     .key = "Save",
+     .value = &Settings::historySave,
+     .text = "Enable",
+     .kind = SettingKind::Switch,
+     .field = {}},
+    {.section = "History",
+     .key = "Path",
+     .value = &Settings::historyPath,
+     .text = "history.sqlite",
+     .from = DefaultFrom::Folder,
+     .kind = SettingKind::Path,
+     .field = {}},
+    {.section = "History",
+     .key = "Days",
+     .value = &Settings::historyDays,
+     .text = "365",
+     .kind = SettingKind::Number,
+     .field = {},
+     .least = 0,
+     .outOfRange = "is below 0: write the days lines are kept, or 0 to keep every line."},
+    {.section = "History",
+     .key = "Max",
+     .value = &Settings::historyMax,
+     .text = "100",
+     .kind = SettingKind::Number,
+     .field = {},
+     .least = 1,
+     .most = 10000,
+     .outOfRange = "is outside 1 to 10000: write the most lines one history request returns."},
 };
 
 inline constexpr int kSettingsKeyCount = static_cast<int>(std::size(kSettingsTable));

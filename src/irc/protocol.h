@@ -15,6 +15,7 @@
 #include "base/mutex.h"
 #include "config/ban_list.h"
 #include "config/settings.h"
+#include "history/store.h"
 #include "irc/channel_table.h"
 #include "irc/comm_log.h"
 #include "irc/desk.h"
@@ -90,6 +91,9 @@ struct ProtocolState {
   // The local port of the operator client's connection, known before it
   // connects, so admission pins that connection to ISO-2022-JP; -1: none.
   std::atomic<int> operatorPort{-1};
+  // The history store, owned by the server; nullptr when history is off.
+  // Set by start-up before the first connection; the store has its own lock.
+  history::Store* history = nullptr;
 };
 
 // Takes the protocol lock for one step of protocol work and, once it is

@@ -52,6 +52,8 @@ Server::~Server() {
   ShutDown();
   WaitDrained();
   dayLogWriter_.reset();
+  protocol.history = nullptr;
+  history_.reset();
 }
 
 namespace {
@@ -155,6 +157,7 @@ StartResult Server::Start() {
       dayLogWriter_ = std::make_unique<base::FileWriter>(std::move(writerOptions));
       logOptions.writer = dayLogWriter_.get();
     }
+    if (settings.historySave == "Enable") OpenHistory(settings);
     {
       irc::ProtocolLock lock(protocol);
       protocol.live = LiveFrom(settings);
@@ -326,6 +329,24 @@ net::Listener::StartThread Server::CountedIn(std::atomic<int>& counter) {
   return [this, &counter](std::function<void()> body) {
     return StartCounted(counter, std::move(body));
   };
+}
+
+void Server::OpenHistory(const config::Settings& settings) {
+  history::StoreOptions options;
+  options.path = config::BesideSettings(paths, settings.historyPath);
+  options.keepDays = config::NumberOf(settings, &config::Settings::historyDays);
+  // Drops are told once per episode on the appending thread, write
+  // failures on the store's writer thread; a warning blocks neither.
+  options.report = [this](std::string_view text) {
+    desk_.ShowWarning("history: " + std::string(text));
+  };
+  std::string error;
+  history_ = history::Store::Open(options, error);
+  if (!history_) {
+    desk_.ShowWarning(error + "; the server runs without history");
+    return;
+  }
+  protocol.history = history_.get();
 }
 
 std::function<void(int error)> Server::ReportAcceptSpell(std::string_view what) {

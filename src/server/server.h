@@ -25,6 +25,7 @@
 #include "base/file_writer.h"
 #include "base/mutex.h"
 #include "config/settings.h"
+#include "history/store.h"
 #include "irc/desk.h"
 #include "irc/protocol.h"
 #include "net/listener.h"
@@ -135,6 +136,10 @@ class Server {
   // colour settings. false when the file cannot be written.
   [[nodiscard]] bool SaveColorsNow();
 
+  // The history store, or nullptr when History.Save is off or the store
+  // could not open. Any thread, once Start has run.
+  [[nodiscard]] history::Store* HistoryStore() const { return history_.get(); }
+
   // Whether Start logs the operator client in; tests may turn it off.
   bool startOperatorClient = true;
   // The liveness sweeper's own timer; zero when the window's timer asks
@@ -158,6 +163,9 @@ class Server {
   [[nodiscard]] StartResult LoadAndShowSettings();
   [[nodiscard]] StartResult StartWebService(const std::string& portText);
   [[nodiscard]] StartResult StartTlsService(int port);
+  // Opens the history store; a failure is told and the server runs on
+  // without history.
+  void OpenHistory(const config::Settings& settings);
   // What tells the desk of a listener's failing accepts: what is, for
   // example, "IRC connections".
   [[nodiscard]] std::function<void(int error)> ReportAcceptSpell(std::string_view what);
@@ -172,6 +180,9 @@ class Server {
   // under the protocol lock. Ended at final clean-up, once no thread is left
   // to append, which flushes what is queued.
   std::unique_ptr<base::FileWriter> dayLogWriter_;
+  // Opened by Start when History.Save is on; ended at final clean-up like
+  // the day-log writer, which commits what is queued.
+  std::unique_ptr<history::Store> history_;
   std::unique_ptr<services::Sweeper> sweeper_;  // main thread creates and ends it
   std::string webPortText_;                     // the Web.Port the listener was opened with
   // The files of the TLS pair, resolved at start; the pair itself is
