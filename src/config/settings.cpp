@@ -412,6 +412,16 @@ bool SaveColors(const std::string& settingsFile, int webBack, int webFore, std::
   });
 }
 
+bool SaveFileSettings(const std::string& settingsFile, const Settings& settings) {
+  return Update(settingsFile, [&](IniFile& ini) {
+    for (const SettingsKey& row : kSettingsTable) {
+      if (row.field.page == SettingsPageId::None && row.applied != AppliedBy::Window) {
+        ini.Write(row.section, row.key, settings.*row.value);
+      }
+    }
+  });
+}
+
 std::vector<std::string> LoadMotd(const std::string& path) {
   std::vector<std::string> lines;
   std::error_code error;

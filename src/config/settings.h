@@ -141,6 +141,10 @@ struct LoadedSettings {
 [[nodiscard]] bool SaveColors(const std::string& settingsFile, int webBack, int webFore,
                               std::string_view logBack, std::string_view logFore);
 
+// Writes the keys set only in the file (no page field, not a colour, such
+// as [History]) as settings holds them, so the file shows each one.
+[[nodiscard]] bool SaveFileSettings(const std::string& settingsFile, const Settings& settings);
+
 // Reads at most kMotdMaxLines entries from the file at path. Each read takes
 // at most kMotdReadBytes bytes up to and including a line feed, so a longer
 // line yields several entries; the line feed and a carriage return before it

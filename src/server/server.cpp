@@ -96,7 +96,8 @@ StartResult Server::LoadAndShowSettings() {
   }
   if (!config::SaveSettings(paths.settingsFile, desk_.ReadSettingsPage(),
                             protocol.banList.Snapshot()) ||
-      !config::SaveWindowPosition(paths.settingsFile, desk_.WindowGeometry()) || !SaveColorsNow()) {
+      !config::SaveWindowPosition(paths.settingsFile, desk_.WindowGeometry()) || !SaveColorsNow() ||
+      !config::SaveFileSettings(paths.settingsFile, settings)) {
     return {false, WhyNot("cannot write the settings file", paths.settingsFile)};
   }
   desk_.SetCaption("Zelkord Ver. " + settings.programVersion);

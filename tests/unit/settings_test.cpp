@@ -35,6 +35,7 @@ LoadedSettings StartUp(const InstancePaths& paths) {
   EXPECT_TRUE(SaveWindowPosition(paths.settingsFile, loaded.geometry));
   EXPECT_TRUE(SaveColors(paths.settingsFile, loaded.webLogBack, loaded.webLogFore,
                          loaded.settings.colorLogBack, loaded.settings.colorLogFore));
+  EXPECT_TRUE(SaveFileSettings(paths.settingsFile, loaded.settings));
   return loaded;
 }
 
