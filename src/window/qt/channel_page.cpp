@@ -77,6 +77,9 @@ ChannelPage::ChannelPage(std::string name, int back, int fore, QWidget* parent)
   connect(partButton_, &QPushButton::clicked, this, &ChannelPage::partClicked);
   connect(input_, &QLineEdit::returnPressed, this, &ChannelPage::inputEntered);
   connect(view_, &LineView::leftPressed, this, &ChannelPage::viewMenuRequested);
+  connect(view_, &LineView::topReached, this, &ChannelPage::olderLinesWanted);
+  connect(view_, &LineView::olderDropped, this,
+          [this](int count) { scrollback_.Dropped(static_cast<std::size_t>(count)); });
   connect(memberList_, &QListWidget::customContextMenuRequested, this, [this](QPoint pos) {
     emit memberMenuRequested(memberList_->viewport()->mapToGlobal(pos));
   });
@@ -105,6 +108,21 @@ void ChannelPage::Update(const window::ChannelPageSnapshot& snapshot) {
     panels_[i]->setText(ToQt(status_[i]));
   }
   view_->SetLines(snapshot.view);
+}
+
+int ChannelPage::ShowOlderLines(history::Store* store) {
+  if (store == nullptr || view_->OlderLines() >= kMaxOlderLines) return 0;
+  // With only its own lines shown, the view's top has moved on since any
+  // earlier read: its place is found anew.
+  if (view_->OlderLines() == 0) scrollback_.Reset();
+  std::vector<std::string> top;
+  if (scrollback_.Lines() == 0) {
+    top = view_->OlderLines() > 0 ? view_->TopLines(static_cast<int>(view_->Lines().size()))
+                                  : view_->Lines();
+  }
+  const std::vector<std::string> lines = scrollback_.Older(*store, name_, top);
+  view_->PrependLines(lines);
+  return static_cast<int>(lines.size());
 }
 
 void ChannelPage::SetColors(int back, int fore) {

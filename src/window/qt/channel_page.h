@@ -3,6 +3,8 @@
 // and "Part" beneath it, and the status bar with the mode, limit, key and
 // topic texts. The page only mirrors a snapshot of the channel; what the
 // buttons and the input line do is the main window's business (signals).
+// Scrolled up at its top, the view asks for older lines, which the page
+// reads from the history store the main window hands it.
 #pragma once
 
 #include <QLabel>
@@ -16,8 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "history/store.h"
 #include "window/desk_actions.h"
 #include "window/qt/line_view.h"
+#include "window/scrollback.h"
 
 namespace zelkord::window::qt {
 
@@ -58,6 +62,10 @@ class ChannelPage : public QWidget {
   [[nodiscard]] window::MemberStanding StandingOf(int row) const;
   // A status panel's text: 0 modes, 1 limit, 2 key, 3 topic.
   [[nodiscard]] QString StatusText(int panel) const;
+  // Puts the channel's stored lines older than the view's top above it, a
+  // batch at a time; store nullptr (history off) does nothing. The count
+  // of lines put in. Main thread.
+  int ShowOlderLines(history::Store* store);
   [[nodiscard]] LineView* View() const { return view_; }
   [[nodiscard]] QListWidget* MemberList() const { return memberList_; }
   [[nodiscard]] QLineEdit* Input() const { return input_; }
@@ -73,6 +81,8 @@ class ChannelPage : public QWidget {
   void viewMenuRequested(QPoint globalPos);
   // Right button on the member list: the member list menu.
   void memberMenuRequested(QPoint globalPos);
+  // The reader scrolled up at the view's top.
+  void olderLinesWanted();
 
  private:
   std::string name_;
@@ -89,6 +99,7 @@ class ChannelPage : public QWidget {
   QPushButton* joinButton_;
   QPushButton* partButton_;
   std::array<QLabel*, 4> panels_{};
+  window::Scrollback scrollback_;
 };
 
 }  // namespace zelkord::window::qt

@@ -5,7 +5,9 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QWheelEvent>
 #include <algorithm>
+#include <utility>
 
 #include "window/qt/qt_text.h"
 
@@ -35,6 +37,13 @@ LineView::LineView(QWidget* parent) : QPlainTextEdit(parent) {
   setUndoRedoEnabled(false);
   setLineWrapMode(QPlainTextEdit::NoWrap);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this](int action) {
+    if (action == QAbstractSlider::SliderSingleStepSub ||
+        action == QAbstractSlider::SliderPageStepSub || action == QAbstractSlider::SliderMove ||
+        action == QAbstractSlider::SliderToMinimum) {
+      CheckTopLater();
+    }
+  });
 }
 
 void LineView::SetLines(std::vector<std::string> lines) {
@@ -75,24 +84,86 @@ void LineView::showEvent(QShowEvent* event) {
   if (stale_) Render();
 }
 
+void LineView::wheelEvent(QWheelEvent* event) {
+  QPlainTextEdit::wheelEvent(event);
+  // A small turn moves no step, and at the top nothing moves at all.
+  if (event->angleDelta().y() > 0) CheckTopLater();
+}
+
+void LineView::CheckTopLater() {
+  // Queued: the scroll bar sets its value only after it reports the action,
+  // and lines put in above must not have their place overwritten.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (verticalScrollBar()->value() <= verticalScrollBar()->minimum()) emit topReached();
+      },
+      Qt::QueuedConnection);
+}
+
+void LineView::PrependLines(const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
+  if (stale_) Render();
+  QString text;
+  for (const std::string& line : lines) {
+    text.append(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    text.append(QLatin1Char('\n'));
+  }
+  QScrollBar* bar = verticalScrollBar();
+  const int place = bar->value();
+  if (document()->isEmpty()) {
+    text.chop(1);
+    setPlainText(text);
+  } else {
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertText(text);
+  }
+  olderLines_ += static_cast<int>(lines.size());
+  bar->setValue(place + static_cast<int>(lines.size()));
+}
+
+std::vector<std::string> LineView::TopLines(int count) const {
+  std::vector<std::string> lines;
+  for (QTextBlock block = document()->begin();
+       block.isValid() && static_cast<int>(lines.size()) < count; block = block.next()) {
+    lines.push_back(FromQt(block.text()));
+  }
+  return lines;
+}
+
+void LineView::RemoveTop(int count) {
+  QTextCursor cursor(document());
+  cursor.movePosition(QTextCursor::Start);
+  cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
+  cursor.removeSelectedText();
+}
+
 void LineView::Render() {
   stale_ = false;
   if (shown_ == latest_) return;
   QScrollBar* bar = verticalScrollBar();
   const bool atBottom = bar->value() >= bar->maximum();
   const std::size_t dropped = latest_.empty() ? shown_.size() : DroppedLines(shown_, latest_);
-  if (dropped >= shown_.size()) {
+  if (dropped >= shown_.size() && !(shown_.empty() && olderLines_ > 0)) {
+    // Nothing in common: older lines would sit above a gap, so they go too.
+    if (olderLines_ > 0) emit olderDropped(std::exchange(olderLines_, 0));
     setPlainText(JoinToQt(latest_));
   } else {
     const std::size_t kept = shown_.size() - dropped;
-    if (dropped > 0) {
-      QTextCursor cursor(document());
-      cursor.movePosition(QTextCursor::Start);
-      cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
-                          static_cast<int>(dropped));
-      cursor.removeSelectedText();
+    if (olderLines_ > 0) {
+      // Dropped from the list, the lines stay above it as older lines.
+      olderLines_ += static_cast<int>(dropped);
+    } else if (dropped > 0) {
+      RemoveTop(static_cast<int>(dropped));
     }
     if (kept < latest_.size()) appendPlainText(JoinToQt(latest_, kept));
+    if (olderLines_ > kMaxOlderLines) {
+      const int excess = olderLines_ - kMaxOlderLines;
+      RemoveTop(excess);
+      olderLines_ = kMaxOlderLines;
+      emit olderDropped(excess);
+    }
   }
   shown_ = latest_;
   if (atBottom) bar->setValue(bar->maximum());

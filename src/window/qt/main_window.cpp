@@ -454,6 +454,10 @@ ChannelPage* MainWindow::AddChannelPage(const std::string& name) {
           [this](QPoint globalPos) { menus_->ShowChannelViewMenu(globalPos); });
   connect(page, &ChannelPage::memberMenuRequested, this,
           [this](QPoint globalPos) { menus_->ShowMemberListMenu(globalPos); });
+  // The store is asked for each time: it lives with the server, not the page.
+  connect(page, &ChannelPage::olderLinesWanted, this, [this, page] {
+    (void)page->ShowOlderLines(server_ == nullptr ? nullptr : server_->HistoryStore());
+  });
   pageTabs_->addTab(page, TabText(page->Caption()));
   channelPages_.push_back(page);
   return page;
