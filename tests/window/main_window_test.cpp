@@ -1,7 +1,8 @@
 // The main window over a real server: captions, settings fields and their
 // save, the user list, the channel pages, the user details, the
 // communication log pages, the web request view, start-up failures, the
-// two-step close, and bounded memory under a flood.
+// two-step close, bounded memory under a flood, and a channel page scrolled
+// back into the history store.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -10,6 +11,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QWheelEvent>
+#include <chrono>
 #include <thread>
 
 #include "base/jp_text.h"
@@ -456,6 +460,77 @@ TEST(Close, ShutsDownFirstAndClosesOnceEveryConnectionHasEnded) {
   ASSERT_TRUE(WaitFor([&] { return !mainWindow.isVisible(); }));
   EXPECT_TRUE(fixture.Server().Drained());
   EXPECT_EQ(ann->ReadLine(), "<closed>");
+}
+
+// A wheel turn up over the view, scrolled to its top first.
+void WheelUpAtTop(window::qt::LineView* view) {
+  view->verticalScrollBar()->setValue(0);
+  const QPointF at(10, 10);
+  QWheelEvent wheel(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(view->viewport(), &wheel);
+}
+
+TEST(ChannelPages, ScrollBackIntoTheHistoryStoreAboveTheirOwnLines) {
+  WindowFixture fixture(SettingsMap{{"Log.Lines", "5"}, {"History.Save", "Enable"}});
+  auto [ann] = RegisteredAll(fixture, {"ann"});
+  ASSERT_TRUE(ann) << fixture.StartError();
+  history::Store* store = fixture.Server().HistoryStore();
+  ASSERT_NE(store, nullptr);
+  ChannelPage* page = fixture.JoinedPage(*ann, "#h");
+  ASSERT_NE(page, nullptr);
+  fixture.Window().PageTabs()->setCurrentWidget(page);
+  ann->Send("PRIVMSG #h :hello");
+  ASSERT_TRUE(WaitFor([&] { return LastLineIs(page, "ann> hello"); }));
+  // Said an hour before, in UTF-8 as the store keeps it.
+  const std::int64_t hourAgoMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count() -
+                                 3600 * 1000;
+  for (int i = 0; i < 150; ++i) {
+    history::Row row;
+    row.timeMs = hourAgoMs + i;
+    row.kind = "PRIVMSG";
+    row.target = "#H";
+    row.prefix = "bob!b@host";
+    row.text = "\xE5\x8F\xA4 " + std::to_string(i);  // "古"
+    ASSERT_TRUE(store->Append(row));
+  }
+  store->Flush();
+  window::qt::LineView* view = page->View();
+  const auto LineAt = [&](int block) {
+    return Unstamped(Shown(view->document()->findBlockByNumber(block).text()));
+  };
+  const std::string old = "bob> \x8C\xC3 ";
+
+  WheelUpAtTop(view);
+  ASSERT_TRUE(WaitFor([&] { return view->OlderLines() == 100; }));
+  EXPECT_EQ(LineAt(0), old + "50");
+  EXPECT_EQ(LineAt(99), old + "149");
+  EXPECT_EQ(LineAt(100), "*** ann" + std::string(base::jp::kEntered));
+  EXPECT_EQ(LineAt(101), "ann> hello");
+  // The reader stays on the line he was reading, as far as the lines below
+  // it let the view scroll.
+  const QScrollBar* bar = view->verticalScrollBar();
+  EXPECT_EQ(bar->value(), std::min(100, bar->maximum()));
+  EXPECT_GT(bar->maximum(), 0);
+
+  // Lines the page's own list lets go stay on the page above it.
+  // (The list keeps 6: the join goes.)
+  for (int i = 0; i < 5; ++i) ann->Send("PRIVMSG #h :new " + std::to_string(i));
+  ASSERT_TRUE(WaitFor([&] { return view->document()->blockCount() == 107; }));
+  EXPECT_EQ(view->OlderLines(), 101);
+  EXPECT_EQ(LineAt(100), "*** ann" + std::string(base::jp::kEntered));
+  EXPECT_EQ(LineAt(106), "ann> new 4");
+
+  WheelUpAtTop(view);
+  ASSERT_TRUE(WaitFor([&] { return view->OlderLines() == 151; }));
+  EXPECT_EQ(LineAt(0), old + "0");
+  EXPECT_EQ(LineAt(50), old + "50");
+  // The first stored line reached, a further turn reads nothing more.
+  WheelUpAtTop(view);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(view->document()->blockCount(), 157);
 }
 
 TEST(Flood, KeepsTheWindowsMemoryBounded) {
