@@ -25,6 +25,11 @@ constexpr Capability kCapabilities[] = {
     {"userhost-in-names", "", irc::kCapUserhostInNames},
     {"away-notify", "", irc::kCapAwayNotify},
     {"invite-notify", "", irc::kCapInviteNotify},
+    {"message-tags", "", irc::kCapMessageTags},
+    {"server-time", "", irc::kCapServerTime},
+    {"echo-message", "", irc::kCapEchoMessage},
+    {"batch", "", irc::kCapBatch},
+    {"labeled-response", "", irc::kCapLabeledResponse},
 };
 
 // The version from which values are shown, lists split and cap-notify implied.

@@ -50,7 +50,8 @@ void DisconnectCleanup(irc::ProtocolState& protocol, int slotIndex) {
       irc::FormatRelay(relay, irc::kRelayPart,
                        {slot.Nick(), slot.userName, slot.address, channel.name});
       channels.MemberSlots(channels.FindChannel(channel.name), users, members);
-      irc::SendToSlots(protocol, members, relay, slotIndex);
+      const irc::MessageStamp stamp = irc::NewStamp();
+      irc::SendToSlots(protocol, members, relay, slotIndex, {}, {&stamp});
     }
     for (const irc::JoinedChannel& channel : joined) {
       std::string line = base::ConversationStamp();

@@ -2,6 +2,9 @@
 #include "commands/dispatch.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "base/sjis.h"
 #include "commands/handlers.h"
@@ -40,6 +43,8 @@ constexpr Command kCommands[] = {
     // 411 and 412 for a missing target or text; NOTICE answers nothing.
     {"PRIVMSG", HandlePrivmsg, 2, kRegisteredOnly, ShortLine::Answered},
     {"NOTICE", HandleNotice, 2, kRegisteredOnly, ShortLine::Answered},
+    // 411 for a missing target.
+    {"TAGMSG", HandleTagmsg, 1, kRegisteredOnly, ShortLine::Answered},
     {"TOPIC", HandleTopic, 1, kRegisteredOnly, k461},
     {"MODE", HandleMode, 1, kRegisteredOnly, k461},
     // A PING without a token is answered with an empty one.
@@ -69,6 +74,22 @@ constexpr Command kCommands[] = {
     {"WALLOPS", HandleWallops, 1, kRegisteredOnly, k461},
 };
 
+// The client-only tags passed on to others; the rest are dropped, as the
+// 005 CLIENTTAGDENY token tells clients.
+constexpr std::string_view kRelayedClientTags[] = {"+typing", "+draft/reply", "+draft/react"};
+
+// The relayed client-only tags of the line, serialised.
+std::string RelayedClientTags(const irc::Tags& tags) {
+  std::string out;
+  for (const irc::Tag& tag : tags) {
+    if (std::find(std::begin(kRelayedClientTags), std::end(kRelayedClientTags), tag.key) !=
+        std::end(kRelayedClientTags)) {
+      irc::AppendTag(out, tag.key, tag.value);
+    }
+  }
+  return out;
+}
+
 const Command* FindCommand(std::string_view word) {
   for (const Command& command : kCommands) {
     if (base::EqualsFolded(command.name, word)) return &command;
@@ -76,11 +97,25 @@ const Command* FindCommand(std::string_view word) {
   return nullptr;
 }
 
-// Sends an error numeric addressed to the nick, or "*" before registration.
-void SendError(irc::ProtocolState& protocol, int slot, int code,
+// The label the line's response carries: none without the capability, and
+// an over-long one is ignored. Requires the protocol lock.
+const std::string* LabelOf(const irc::UserSlot& self, const irc::Tags& tags) {
+  if (tags.empty() || (self.capabilities & irc::kCapLabeledResponse) == 0) return nullptr;
+  const std::string* label = irc::FindTag(tags, "label");
+  if (label == nullptr || label->empty() || label->size() > irc::kMaxLabelBytes) return nullptr;
+  return label;
+}
+
+// Sends an error numeric addressed to the nick, or "*" before registration,
+// labeled when the line was.
+void SendError(irc::ProtocolState& protocol, int slot, const irc::Tags& tags, int code,
                std::initializer_list<irc::FormatArg> values) {
   irc::ProtocolLock lock(protocol);
+  const std::string* label = LabelOf(protocol.users->Slot(slot), tags);
+  std::vector<irc::CapturedLine> captured;
+  if (label != nullptr) irc::StartLabeled(protocol, slot, captured);
   irc::SendReply(protocol, slot, code, values);
+  if (label != nullptr) irc::FinishLabeled(protocol, slot, *label);
 }
 
 }  // namespace
@@ -91,23 +126,23 @@ bool RunsUnlocked(std::string_view command) {
 
 irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState state,
                         const irc::SplitResult& line, std::string_view utf8Params,
-                        irc::ParamFields& fields) {
+                        irc::ParamFields& fields, const irc::Tags& tags) {
   if (line.command.empty()) return state;  // a prefix alone says nothing
   // Before registration, anything registration does not allow gets 451.
   const Command* command = FindCommand(line.command);
   const bool registered = state == irc::ConnState::Serving;
   if (!registered && (command == nullptr || !command->beforeRegistration)) {
-    SendError(protocol, slot, irc::kErrNotRegistered, {});
+    SendError(protocol, slot, tags, irc::kErrNotRegistered, {});
     return state;
   }
   if (command == nullptr) {
-    SendError(protocol, slot, irc::kErrUnknownCommand, {line.command});
+    SendError(protocol, slot, tags, irc::kErrUnknownCommand, {line.command});
     return state;
   }
   const int begun = irc::SplitParams(line.params, fields);
   const int count = line.params.empty() ? 0 : std::min(begun, irc::kParamFieldCount);
   if (count < command->leastParams && command->shortLine == ShortLine::NeedMoreParams) {
-    SendError(protocol, slot, irc::kErrNeedMoreParams, {command->name});
+    SendError(protocol, slot, tags, irc::kErrNeedMoreParams, {command->name});
     return state;
   }
 
@@ -115,12 +150,21 @@ irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState s
                                   ? CheckOperPassword(protocol, slot, fields[0], fields[1])
                                   : OperCheck::NotChecked;
 
+  const std::string clientTags = tags.empty() ? std::string() : RelayedClientTags(tags);
   irc::ProtocolLock lock(protocol);
   irc::UserTable& users = *protocol.users;
   const Step step{
-      protocol, users, *protocol.channels, slot,     users.Slot(slot), state, line.params,
-      fields,   count, utf8Params,         operCheck};
-  return command->handler(step);
+      protocol, users, *protocol.channels, slot,      users.Slot(slot), state, line.params,
+      fields,   count, utf8Params,         operCheck, clientTags};
+  // A labeled command's response is collected while it runs, then sent
+  // labeled.
+  const std::string* label = LabelOf(step.self, tags);
+  if (label == nullptr) return command->handler(step);
+  std::vector<irc::CapturedLine> captured;
+  irc::StartLabeled(protocol, slot, captured);
+  const irc::ConnState next = command->handler(step);
+  irc::FinishLabeled(protocol, slot, *label);
+  return next;
 }
 
 }  // namespace zelkord::commands

@@ -19,11 +19,14 @@ namespace zelkord::commands {
 // it takes the protocol lock, splits the parameters into fields (scratch
 // the caller keeps from line to line, so splitting reuses its buffers) and
 // runs the handler. utf8Params is the parameter text as a UTF-8 client sent
-// it, or empty. Returns the connection's next state: state to go on as it
-// is, Closing to close. The connection's own thread.
+// it, or empty. tags are the line's message tags: the client-only ones the
+// server passes on reach the handler, and a label, from a client that
+// negotiated labeled-response, labels the response. Returns the
+// connection's next state: state to go on as it is, Closing to close. The
+// connection's own thread.
 [[nodiscard]] irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState state,
                                       const irc::SplitResult& line, std::string_view utf8Params,
-                                      irc::ParamFields& fields);
+                                      irc::ParamFields& fields, const irc::Tags& tags = {});
 
 // Whether the command does slow work before it takes the protocol lock
 // (OPER's password check): a thread that holds the lock for a run of lines

@@ -38,6 +38,9 @@ struct Step {
   // which PRIVMSG and TOPIC relay to UTF-8 recipients unchanged.
   std::string_view utf8Params;
   OperCheck operCheck = OperCheck::NotChecked;  // OPER only
+  // The client-only tags of the line that are passed on, serialised
+  // (PRIVMSG, NOTICE, TAGMSG).
+  std::string_view clientTags;
 };
 
 // Each handler requires the protocol lock: step.protocol.mutex.
@@ -47,6 +50,7 @@ struct Step {
 [[nodiscard]] irc::ConnState HandlePart(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandlePrivmsg(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleNotice(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleTagmsg(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleTopic(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleMode(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleNick(const Step& step) REQUIRES(step.protocol.mutex);

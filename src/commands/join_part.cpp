@@ -116,7 +116,8 @@ void JoinOne(const Step& step, std::string_view name, std::string_view key)
   irc::FormatRelay(relay, irc::kRelayJoin, {self.Nick(), self.userName, self.address, name});
   std::vector<int> members;
   step.channels.MemberSlots(index, step.users, members);
-  irc::SendToSlots(step.protocol, members, relay);
+  const irc::MessageStamp stamp = irc::NewStamp();
+  irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, {}, {&stamp});
   NoteJoined(step, index);
   SendNamesReply(step.protocol, step.slot, name, index);
   irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames, {name});
@@ -148,7 +149,8 @@ void PartOne(const Step& step, std::string_view name, std::string_view reason)
   channels.MemberSlots(index, step.users, members);  // the leaver included
   // The name is copied: it may be the leaver's own joined entry, which leaving erases.
   (void)channels.RemoveMember(self, std::string(name));  // a member: cannot fail
-  irc::SendToSlots(step.protocol, members, relay);
+  const irc::MessageStamp stamp = irc::NewStamp();
+  irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, {}, {&stamp});
 }
 
 }  // namespace

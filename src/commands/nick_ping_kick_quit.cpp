@@ -54,15 +54,17 @@ irc::ConnState HandleNick(const Step& step) {
 
   std::string line;
   std::vector<int> members;
+  const irc::MessageStamp stamp = irc::NewStamp();  // one event, whatever the channels
   for (const irc::JoinedChannel& joined : self.channels) {
     const int index = channels.FindChannel(joined.name);
     line.assign(base::jp::kNickChange).append(oldNick).append(" > ").append(newNick);
     channels.AppendLine(index, EventLine(line));
     channels.MemberSlots(index, users, members);
-    irc::SendToSlots(step.protocol, members, relay);  // once per shared channel, by design
+    // once per shared channel, by design
+    irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, {}, {&stamp});
   }
   // In no channel, the client still needs to hear that its nick changed.
-  if (self.channels.empty()) irc::SendLine(step.protocol, self.socket, relay);
+  if (self.channels.empty()) irc::SendLine(step.protocol, self.socket, relay, {}, {&stamp});
   return step.state;
 }
 
@@ -122,7 +124,8 @@ irc::ConnState HandleKick(const Step& step) {
     irc::FormatRelay(relay, irc::kRelayKick,
                      {self.Nick(), self.userName, self.address, name, target, comment});
     step.channels.MemberSlots(index, users, members);
-    irc::SendToSlots(step.protocol, members, relay);
+    const irc::MessageStamp stamp = irc::NewStamp();
+    irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, {}, {&stamp});
     // A member: cannot fail. Kicking oneself out of the last seat ends the channel.
     (void)step.channels.RemoveMember(users.Slot(victim), name);
     if (step.channels.FindChannel(name) == irc::kNotFound) break;
@@ -138,12 +141,13 @@ void AnnounceQuit(irc::ProtocolState& protocol, int slot, std::string_view messa
   irc::FormatRelay(relay, irc::kRelayQuit, {user.Nick(), user.userName, user.address, message});
   std::string line;
   std::vector<int> members;
+  const irc::MessageStamp stamp = irc::NewStamp();  // one event, whatever the channels
   for (const irc::JoinedChannel& joined : user.channels) {
     const int index = channels.FindChannel(joined.name);
     line.assign(user.Nick()).append(base::jp::kQuitLeft).append(message);
     channels.AppendLine(index, EventLine(line));
     channels.MemberSlots(index, *protocol.users, members);
-    irc::SendToSlots(protocol, members, relay, exceptSlot);
+    irc::SendToSlots(protocol, members, relay, exceptSlot, {}, {&stamp});
   }
 }
 

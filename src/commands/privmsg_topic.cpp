@@ -24,8 +24,9 @@ std::string Utf8TextField(std::string_view utf8Params) {
 namespace {
 
 // PRIVMSG answers what went wrong; NOTICE never answers, as clients and
-// bots rely on to avoid reply loops.
-enum class Kind { Privmsg, Notice };
+// bots rely on to avoid reply loops. TAGMSG answers as PRIVMSG, carries
+// only tags and reaches only clients that negotiated message-tags.
+enum class Kind { Privmsg, Notice, Tagmsg };
 
 // Whether the sender may speak in the channel: from outside only without
 // +n, under +m only with a prefix, and banned only with a prefix.
@@ -38,24 +39,50 @@ bool MaySpeak(const Step& step, int index) REQUIRES(step.protocol.mutex) {
   return !modes.Has('m') && !IsBanned(modes, step.self);
 }
 
+// The slots of those that negotiated message-tags among slots.
+std::vector<int> WithMessageTags(const Step& step, const std::vector<int>& slots)
+    REQUIRES(step.protocol.mutex) {
+  std::vector<int> kept;
+  for (int slot : slots) {
+    if ((step.users.Slot(slot).capabilities & irc::kCapMessageTags) != 0) kept.push_back(slot);
+  }
+  return kept;
+}
+
 // Sends one message to one target: a nick (which wins over a channel of
 // the same name; one's own nick echoes back) or a channel that lets the
-// sender speak.
+// sender speak. A sender with echo-message gets the line back as delivered,
+// once.
 void Deliver(const Step& step, Kind kind, std::string_view target, std::string_view text,
              std::string_view utf8Text) REQUIRES(step.protocol.mutex) {
   irc::UserTable& users = step.users;
   irc::ChannelTable& channels = step.channels;
   irc::UserSlot& self = step.self;
-  const bool answers = kind == Kind::Privmsg;
+  const bool answers = kind != Kind::Notice;
+  const bool tagsOnly = kind == Kind::Tagmsg;
 
   std::string relay;
-  irc::FormatRelay(relay, answers ? irc::kRelayPrivmsg : irc::kRelayNotice,
-                   {self.Nick(), self.userName, self.address, target, text});
-  const std::string utf8Relay = irc::VerbatimRelay(relay, text, utf8Text);
+  if (tagsOnly) {
+    irc::FormatRelay(relay, irc::kRelayTagmsg, {self.Nick(), self.userName, self.address, target});
+  } else {
+    irc::FormatRelay(relay, kind == Kind::Privmsg ? irc::kRelayPrivmsg : irc::kRelayNotice,
+                     {self.Nick(), self.userName, self.address, target, text});
+  }
+  const std::string utf8Relay =
+      tagsOnly ? std::string() : irc::VerbatimRelay(relay, text, utf8Text);
+  const irc::MessageStamp stamp = irc::NewStamp();
+  const irc::SendTags tags{&stamp, step.clientTags};
+  const bool echoes = (self.capabilities & irc::kCapEchoMessage) != 0 &&
+                      (!tagsOnly || (self.capabilities & irc::kCapMessageTags) != 0);
   const int recipient = users.FindUserByNick(target);
   if (recipient != irc::kNotFound) {
-    irc::SendLine(step.protocol, users.Slot(recipient).socket, relay, utf8Relay);
-    if (answers) SendAwayReply(step, recipient);  // NOTICE never answers
+    if (!tagsOnly || (users.Slot(recipient).capabilities & irc::kCapMessageTags) != 0) {
+      irc::SendLine(step.protocol, users.Slot(recipient).socket, relay, utf8Relay, tags);
+    }
+    if (echoes && recipient != step.slot) {
+      irc::SendLine(step.protocol, self.socket, relay, utf8Relay, tags);
+    }
+    if (kind == Kind::Privmsg) SendAwayReply(step, recipient);  // NOTICE never answers
     return;
   }
   const int index = channels.FindChannel(target);
@@ -67,23 +94,30 @@ void Deliver(const Step& step, Kind kind, std::string_view target, std::string_v
     }
     return;
   }
-  std::string line = base::ConversationStamp();
-  line.append(self.Nick()).append("> ").append(text);
-  channels.AppendLine(index, line);
+  if (!tagsOnly) {
+    std::string line = base::ConversationStamp();
+    line.append(self.Nick()).append("> ").append(text);
+    channels.AppendLine(index, line);
+  }
   std::vector<int> members;
   channels.MemberSlots(index, users, members);
-  irc::SendToSlots(step.protocol, members, relay, step.slot, utf8Relay);
+  if (tagsOnly) members = WithMessageTags(step, members);
+  irc::SendToSlots(step.protocol, members, relay, step.slot, utf8Relay, tags);
+  if (echoes) irc::SendLine(step.protocol, self.socket, relay, utf8Relay, tags);
 }
 
 irc::ConnState HandleMessage(const Step& step, Kind kind) REQUIRES(step.protocol.mutex) {
-  const bool answers = kind == Kind::Privmsg;
+  const bool answers = kind != Kind::Notice;
   const std::vector<std::string_view> targets = irc::SplitList(step.fields[0]);
   if (targets.empty()) {
-    if (answers) irc::SendNumeric(step.protocol, step.slot, irc::kErrNoRecipient, {"PRIVMSG"});
+    if (answers) {
+      irc::SendNumeric(step.protocol, step.slot, irc::kErrNoRecipient,
+                       {kind == Kind::Tagmsg ? "TAGMSG" : "PRIVMSG"});
+    }
     return step.state;
   }
   const std::string& text = step.fields[1];
-  if (text.empty()) {
+  if (text.empty() && kind != Kind::Tagmsg) {
     if (answers) irc::SendNumeric(step.protocol, step.slot, irc::kErrNoTextToSend, {});
     return step.state;
   }
@@ -107,6 +141,10 @@ irc::ConnState HandlePrivmsg(const Step& step) {
 
 irc::ConnState HandleNotice(const Step& step) {
   return HandleMessage(step, Kind::Notice);
+}
+
+irc::ConnState HandleTagmsg(const Step& step) {
+  return HandleMessage(step, Kind::Tagmsg);
 }
 
 irc::ConnState HandleTopic(const Step& step) {
@@ -151,7 +189,8 @@ irc::ConnState HandleTopic(const Step& step) {
       " by " + self.Nick());
   std::vector<int> members;
   channels.MemberSlots(index, step.users, members);
-  irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, utf8Relay);
+  const irc::MessageStamp stamp = irc::NewStamp();
+  irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, utf8Relay, {&stamp});
   channels.AppendLine(index, EventLine(topic));
   return step.state;
 }

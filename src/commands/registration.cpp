@@ -78,6 +78,8 @@ std::vector<std::string> SupportedTokens(const config::Settings& settings) {
   if (offered.find('b') != std::string::npos) {
     tokens.push_back("MAXLIST=b:" + std::to_string(irc::kMaxBans));
   }
+  // Client-only tags other than these are dropped, not passed on.
+  tokens.push_back("CLIENTTAGDENY=*,-draft/react,-draft/reply,-typing");
   return tokens;
 }
 

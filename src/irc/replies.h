@@ -64,6 +64,7 @@ inline constexpr int kErrUserNotInChannel = 441;
 inline constexpr int kErrNeedMoreParams = 461;
 inline constexpr int kErrAlreadyRegistered = 462;
 inline constexpr int kErrBadChanName = 479;
+inline constexpr int kErrInputTooLong = 417;  // a tag part over its limit
 // The everyday commands: AWAY, INVITE, USERHOST, ISON, VERSION, ADMIN, INFO,
 // WHOWAS and the user counts of LUSERS.
 inline constexpr int kRplAway = 301;
@@ -133,6 +134,10 @@ inline constexpr int kRelayUserMode = 1020;
 inline constexpr int kRelayKilled = 1021;  // the last line to a killed client
 inline constexpr int kRelayWallops = 1022;
 inline constexpr int kRelayMode = 1023;
+inline constexpr int kRelayTagmsg = 1024;
+inline constexpr int kRelayBatchStart = 1025;  // reference, type and its parameters
+inline constexpr int kRelayBatchEnd = 1026;
+inline constexpr int kRelayAck = 1027;  // a labeled command that answered nothing
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;

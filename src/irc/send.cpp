@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "net/tcp.h"
@@ -12,8 +13,73 @@
 
 namespace zelkord::irc {
 
-void SendLine(ProtocolState& protocol, int socket, std::string_view text,
-              std::string_view utf8Text) {
+namespace {
+
+constexpr std::uint32_t kTagCapabilities = kCapServerTime | kCapMessageTags;
+// Recipients differ in tags only by these two bits, unless in a batch or
+// a labeled response.
+constexpr std::size_t kTagClasses = 4;
+
+// Whether the slot gets any tags on the lines it is sent.
+bool Tagged(const UserSlot& user) {
+  return (user.capabilities & kTagCapabilities) != 0 || !user.batchRef.empty() ||
+         user.captured != nullptr;
+}
+
+// The tags a client with these capabilities gets on the line, without batch
+// or label; nowMs is the time of sending, for a line without a stamp.
+std::string TagText(std::uint32_t capabilities, const SendTags& tags, std::int64_t nowMs) {
+  std::string out;
+  if ((capabilities & kCapServerTime) != 0) {
+    AppendTag(out, "time", FormatServerTime(tags.stamp != nullptr ? tags.stamp->timeMs : nowMs));
+  }
+  if ((capabilities & kCapMessageTags) != 0) {
+    if (tags.stamp != nullptr) AppendTag(out, "msgid", tags.stamp->msgid);
+    if (!tags.clientTags.empty()) {
+      if (!out.empty()) out.push_back(';');
+      out.append(tags.clientTags);
+    }
+  }
+  return out;
+}
+
+// The wire line with its tags in front (none: the line as it is).
+std::string WithTags(std::string_view tagText, std::string_view wire) {
+  std::string line;
+  line.reserve(tagText.size() + 2 + wire.size());
+  return line.append("@").append(tagText).append(" ").append(wire);
+}
+
+// Queues the encoded line for the user with its tags and its batch, or
+// collects it for a labeled response.
+void Deliver(UserSlot& user, std::string tagText, std::string_view wire) {
+  if (!user.batchRef.empty()) {
+    std::string batch = "batch=" + user.batchRef;
+    if (!tagText.empty()) batch.append(";").append(tagText);
+    tagText = std::move(batch);
+  }
+  if (user.captured != nullptr) {
+    user.captured->push_back({std::move(tagText), std::string(wire)});
+    return;
+  }
+  // A false result means the peer is being dropped; its thread cleans up.
+  (void)user.output->Enqueue(tagText.empty() ? std::string(wire) : WithTags(tagText, wire));
+}
+
+// Logs and queues a line of the server's own (ACK, BATCH) with its tags.
+void SendTagged(ProtocolState& protocol, int slot, std::string_view tagText, std::string_view text)
+    REQUIRES(protocol.mutex) {
+  protocol.commLog->LogTraffic(slot, irc::Traffic::Sent, text);
+  UserSlot& user = protocol.users->Slot(slot);
+  std::string wire;
+  text::EncodeLine(user.encoding, text, wire);
+  (void)user.output->Enqueue(tagText.empty() ? wire : WithTags(tagText, wire));
+}
+
+}  // namespace
+
+void SendLine(ProtocolState& protocol, int socket, std::string_view text, std::string_view utf8Text,
+              const SendTags& tags) {
   std::string wire;
   const int slot = protocol.users->FindSlotBySocket(socket);
   if (slot == kNotFound) {
@@ -31,26 +97,35 @@ void SendLine(ProtocolState& protocol, int socket, std::string_view text,
   } else {
     text::EncodeLine(encoding, text, wire);
   }
-  // A false result means the peer is being dropped; its thread cleans up.
-  (void)user.output->Enqueue(wire);
+  if (!Tagged(user)) {
+    // A false result means the peer is being dropped; its thread cleans up.
+    (void)user.output->Enqueue(wire);
+    return;
+  }
+  Deliver(user, TagText(user.capabilities, tags, NowMs()), wire);
 }
 
 void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::string_view text,
-                 int exceptSlot, std::string_view utf8Text) {
+                 int exceptSlot, std::string_view utf8Text, const SendTags& tags) {
   std::vector<int> slots;
   slots.reserve(members.size());
+  bool anyTagged = false;
   for (int slot : members) {
     if (slot == exceptSlot) continue;
     const UserSlot& user = protocol.users->Slot(slot);
     if (!user.inUse || !user.output) continue;  // not a live connection of ours
     slots.push_back(slot);
+    anyTagged = anyTagged || Tagged(user);
     // Its queue is asked for now and appended to last, after the log.
     user.output->PrefetchForAppend();
   }
   protocol.commLog->LogSent(slots, text);
-  // Converted once per encoding in use, not once per recipient.
+  // Converted once per encoding in use, not once per recipient; with tags,
+  // once per kind of recipient and encoding.
   std::array<std::string, text::kEncodingCount> wire;
   std::array<bool, text::kEncodingCount> made{};
+  std::array<std::array<std::string, text::kEncodingCount>, kTagClasses> tagged;
+  const std::int64_t nowMs = anyTagged ? NowMs() : 0;
   for (int slot : slots) {
     UserSlot& user = protocol.users->Slot(slot);
     const text::Encoding encoding = user.encoding;
@@ -63,8 +138,86 @@ void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::
       }
       made[index] = true;
     }
-    (void)user.output->Enqueue(wire[index]);  // overflow drops that peer
+    if (!anyTagged || !Tagged(user)) {
+      (void)user.output->Enqueue(wire[index]);  // overflow drops that peer
+      continue;
+    }
+    const std::uint32_t capabilities = user.capabilities & kTagCapabilities;
+    if (!user.batchRef.empty() || user.captured != nullptr) {
+      Deliver(user, TagText(capabilities, tags, nowMs), wire[index]);
+      continue;
+    }
+    const std::size_t tagClass =
+        (capabilities & kCapServerTime ? 1U : 0U) | (capabilities & kCapMessageTags ? 2U : 0U);
+    std::string& line = tagged[tagClass][index];
+    if (line.empty()) line = WithTags(TagText(capabilities, tags, nowMs), wire[index]);
+    (void)user.output->Enqueue(line);
   }
+}
+
+std::string StartBatch(ProtocolState& protocol, int slot, std::string_view type,
+                       std::string_view params) {
+  UserSlot& user = protocol.users->Slot(slot);
+  if ((user.capabilities & kCapBatch) == 0 || !user.batchRef.empty()) return {};
+  std::string ref = NewBatchRef();
+  std::string kind(type);
+  if (!params.empty()) kind.append(" ").append(params);
+  SendLine(protocol, user.socket,
+           FormatRelay(kRelayBatchStart, {protocol.settings.serverName, ref, kind}));
+  user.batchRef = ref;
+  return ref;
+}
+
+void EndBatch(ProtocolState& protocol, int slot, const std::string& ref) {
+  if (ref.empty()) return;
+  UserSlot& user = protocol.users->Slot(slot);
+  user.batchRef.clear();
+  SendLine(protocol, user.socket, FormatRelay(kRelayBatchEnd, {protocol.settings.serverName, ref}));
+}
+
+void StartLabeled(ProtocolState& protocol, int slot, std::vector<CapturedLine>& captured) {
+  captured.clear();
+  protocol.users->Slot(slot).captured = &captured;
+}
+
+void FinishLabeled(ProtocolState& protocol, int slot, std::string_view label) {
+  UserSlot& user = protocol.users->Slot(slot);
+  if (user.captured == nullptr) return;
+  const std::vector<CapturedLine> lines = std::move(*user.captured);
+  user.captured = nullptr;
+  if (!user.output) return;
+  std::string labelTag;
+  AppendTag(labelTag, "label", label);
+  const std::string& server = protocol.settings.serverName;
+  if (lines.empty()) {
+    SendTagged(protocol, slot, labelTag, FormatRelay(kRelayAck, {server}));
+    return;
+  }
+  if (lines.size() == 1) {
+    std::string tagText = labelTag;
+    if (!lines[0].tags.empty()) tagText.append(";").append(lines[0].tags);
+    (void)user.output->Enqueue(WithTags(tagText, lines[0].wire));
+    return;
+  }
+  // Without batch the lines cannot be told apart from others: sent as they
+  // are, unlabeled.
+  const bool batched = (user.capabilities & kCapBatch) != 0;
+  const std::string ref = batched ? NewBatchRef() : std::string();
+  if (batched) {
+    SendTagged(protocol, slot, labelTag,
+               FormatRelay(kRelayBatchStart, {server, ref, "labeled-response"}));
+  }
+  for (const CapturedLine& line : lines) {
+    std::string tagText;
+    // A line of a batch of its own stays in it; that batch's start is in ours.
+    if (batched && !line.tags.starts_with("batch=")) {
+      tagText = "batch=" + ref;
+      if (!line.tags.empty()) tagText.append(";");
+    }
+    tagText.append(line.tags);
+    (void)user.output->Enqueue(tagText.empty() ? line.wire : WithTags(tagText, line.wire));
+  }
+  if (batched) SendTagged(protocol, slot, {}, FormatRelay(kRelayBatchEnd, {server, ref}));
 }
 
 std::string VerbatimRelay(std::string_view relay, std::string_view sjisText,

@@ -8,23 +8,63 @@
 #include <string_view>
 #include <vector>
 
+#include "irc/message_tags.h"
 #include "irc/protocol.h"
 #include "irc/replies.h"
 
 namespace zelkord::irc {
+
+// What a relayed line carries besides its text for clients that negotiated
+// tags: its stamp (time for server-time, msgid for message-tags; without
+// one a server-time client gets the time of sending) and the client-only
+// tags passed on, serialised (message-tags clients only). A client in a
+// batch gets batch=, one whose labeled command runs is answered with label=.
+// Plain clients get none of it.
+struct SendTags {
+  SendTags() = default;
+  // Implicit, so that a call passes {&stamp}.
+  SendTags(const MessageStamp* stampIn, std::string_view clientTagsIn = {})
+      : stamp(stampIn), clientTags(clientTagsIn) {}
+  const MessageStamp* stamp = nullptr;
+  std::string_view clientTags;
+};
 
 // Sends one line to a client socket: logged on that slot's sent view as
 // Shift_JIS, converted to the client's encoding, queued with CR LF. Never
 // blocks. utf8Text, when given, is the same line as it goes to a UTF-8
 // client (see VerbatimRelay). Requires the protocol lock.
 void SendLine(ProtocolState& protocol, int socket, std::string_view text,
-              std::string_view utf8Text = {}) REQUIRES(protocol.mutex);
+              std::string_view utf8Text = {}, const SendTags& tags = {}) REQUIRES(protocol.mutex);
 
 // Sends the same line to every slot of a live connection among members but
 // exceptSlot, converting it once per encoding in use; utf8Text as for
-// SendLine. Requires the protocol lock.
+// SendLine. Lines with tags are built once per kind of recipient and
+// encoding. Requires the protocol lock.
 void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::string_view text,
-                 int exceptSlot = kNotFound, std::string_view utf8Text = {})
+                 int exceptSlot = kNotFound, std::string_view utf8Text = {},
+                 const SendTags& tags = {}) REQUIRES(protocol.mutex);
+
+// Opens a batch of the type (with its parameters, space-separated, may be
+// empty) to the slot: sends BATCH +ref, and tags what the slot is sent
+// until EndBatch with batch=ref. Returns the reference, or empty (and sends
+// nothing) for a client without batch or with a batch already open.
+// Requires the protocol lock.
+[[nodiscard]] std::string StartBatch(ProtocolState& protocol, int slot, std::string_view type,
+                                     std::string_view params = {}) REQUIRES(protocol.mutex);
+
+// Closes the batch StartBatch opened (nothing for an empty reference).
+// Requires the protocol lock.
+void EndBatch(ProtocolState& protocol, int slot, const std::string& ref) REQUIRES(protocol.mutex);
+
+// Collects what the slot is sent from now on instead of queueing it, for a
+// labeled response; FinishLabeled sends it. Requires the protocol lock.
+void StartLabeled(ProtocolState& protocol, int slot, std::vector<CapturedLine>& captured)
+    REQUIRES(protocol.mutex);
+
+// Sends the collected response with its label: ACK for none, the one line
+// labeled, or several in a labeled-response batch (sent unlabeled to a
+// client without batch). Requires the protocol lock.
+void FinishLabeled(ProtocolState& protocol, int slot, std::string_view label)
     REQUIRES(protocol.mutex);
 
 // The relay line for UTF-8 recipients when a UTF-8 client's text is relayed

@@ -33,6 +33,18 @@ inline constexpr std::uint32_t kCapMultiPrefix = 1U << 1;
 inline constexpr std::uint32_t kCapUserhostInNames = 1U << 2;
 inline constexpr std::uint32_t kCapAwayNotify = 1U << 3;
 inline constexpr std::uint32_t kCapInviteNotify = 1U << 4;
+inline constexpr std::uint32_t kCapMessageTags = 1U << 5;
+inline constexpr std::uint32_t kCapServerTime = 1U << 6;
+inline constexpr std::uint32_t kCapEchoMessage = 1U << 7;
+inline constexpr std::uint32_t kCapBatch = 1U << 8;
+inline constexpr std::uint32_t kCapLabeledResponse = 1U << 9;
+
+// A line held back for a labeled response: its tags for this client (no
+// label, no batch) and the line as encoded for its wire, without CR LF.
+struct CapturedLine {
+  std::string tags;
+  std::string wire;
+};
 
 // The most invitations a user holds at once; a further one drops the oldest.
 inline constexpr std::size_t kInvitationsKept = 16;
@@ -50,6 +62,11 @@ struct UserSlot {
   std::uint32_t capabilities = 0;
   bool capVersion302 = false;
   bool capHeld = false;
+  // The batch the lines sent to the client now belong to (empty: none),
+  // and, while a labeled command runs, where its response is collected
+  // instead of being queued.
+  std::string batchRef;
+  std::vector<CapturedLine>* captured = nullptr;
   int sweepsUnregistered = 0;  // liveness sweeps seen before registration
   int socket = -1;
   std::string address;  // the peer's address as shown: dotted IPv4, or IPv6 text ("0::1")

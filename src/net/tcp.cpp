@@ -247,7 +247,7 @@ LineReader::LineReader(int socket, std::size_t capacity)
 
 LineReader::LineReader(int socket, std::span<char> storage)
     : socket_(socket),
-      capacity_(storage.size() > kMaxLineLimit ? kMaxLineLimit : storage.size()),
+      capacity_(storage.size() > kMaxTaggedLineLimit ? kMaxTaggedLineLimit : storage.size()),
       buffer_(storage.data()) {}
 
 LineReader::FillResult LineReader::Fill(int timeoutMs) {
@@ -276,6 +276,7 @@ LineReader::FillResult LineReader::Fill(int timeoutMs) {
 }
 
 bool LineReader::HasLine() const {
+  if (skipping_) return false;  // not known without looking further; never wrongly true
   if (end_ - begin_ >= capacity_) return true;
   const char* at = buffer_ + begin_;
   const char* const end = buffer_ + end_;
@@ -310,6 +311,73 @@ int LineReader::ReceiveLine(std::string& line, std::size_t limit, int timeoutMs)
       // as the connection ends here anyway.
       begin_ = end_ = 0;
       return -1;
+    }
+    int waitMs = -1;
+    if (timeoutMs >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+      if (waitMs == 0) return kTimedOut;
+    }
+    switch (Fill(waitMs)) {
+      case FillResult::Filled:
+        break;
+      case FillResult::TimedOut:
+        return kTimedOut;
+      case FillResult::Ended:
+        begin_ = end_ = 0;
+        return -1;
+    }
+  }
+}
+
+int LineReader::ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::size_t limit,
+                                  int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  std::size_t scanned = 0;  // bytes of the current line already searched for CR LF
+  for (;;) {
+    const std::size_t held = end_ - begin_;
+    const char* const start = buffer_ + begin_;
+    if (skipping_) {
+      // Up to the CR LF that ends the dropped line; a CR last is kept, as
+      // its LF may come next.
+      std::size_t i = 1;
+      while (i < held && !(start[i] == '\n' && start[i - 1] == '\r')) ++i;
+      if (i < held) {
+        begin_ += i + 1;
+        skipping_ = false;
+        continue;
+      }
+      begin_ = held > 0 && start[held - 1] == '\r' ? end_ - 1 : end_;
+    } else {
+      // Where the line may end: after the rest's limit past the tag part,
+      // or, while its space is not in sight, at the tag part's limit.
+      std::size_t lineLimit = limit;
+      bool tagsOpen = false;
+      if (held > 0 && start[0] == '@') {
+        const std::size_t look = held < tagLimit ? held : tagLimit;
+        const void* space = std::memchr(start, ' ', look);
+        tagsOpen = space == nullptr;
+        lineLimit = tagsOpen ? tagLimit : static_cast<const char*>(space) - start + 1 + limit;
+      }
+      lineLimit = std::min(std::max<std::size_t>(lineLimit, 2), capacity_);
+      const std::size_t window = held < lineLimit ? held : lineLimit;
+      for (std::size_t i = scanned < 1 ? 1 : scanned; i < window; ++i) {
+        if (start[i] == '\n' && start[i - 1] == '\r') {
+          line.assign(start, i - 1);
+          begin_ += i + 1;
+          return static_cast<int>(i - 1);
+        }
+      }
+      scanned = window;
+      if (window >= lineLimit) {
+        if (tagsOpen) {
+          skipping_ = true;
+          return kTagsTooLong;
+        }
+        begin_ = end_ = 0;  // overlong: as ReceiveLine
+        return -1;
+      }
     }
     int waitMs = -1;
     if (timeoutMs >= 0) {

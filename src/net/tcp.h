@@ -28,6 +28,9 @@ inline constexpr int kNoSocket = -1;
 // dropped and retried a second later.
 inline constexpr int kListenBacklog = 256;
 inline constexpr std::size_t kMaxLineLimit = 4096;
+// The most a line starting with a tag part may take: 8191 bytes of tags
+// beside the 512 of the rest.
+inline constexpr std::size_t kMaxTaggedLineLimit = 8191 + 512;
 
 // Ignores SIGPIPE process-wide, so a send to a closed peer is an error
 // result, not a signal. Any thread, before any socket is used.
@@ -136,9 +139,9 @@ class LineReader {
   // capacity is the longest line it will ever be asked for (at most 4096);
   // an IRC connection needs 512, so an idle connection holds little.
   explicit LineReader(int socket, std::size_t capacity = kMaxLineLimit);
-  // The same over the caller's storage (at least 2 bytes), which must
-  // outlive the reader: a connection thread keeps it on its stack, in a page
-  // it touches anyway, rather than on the heap for as long as it idles.
+  // The same over the caller's storage (at least 2 bytes, at most
+  // kMaxTaggedLineLimit taken), which must outlive the reader: a connection thread keeps it on its
+  // stack, in a page it touches anyway, rather than on the heap for as long as it idles.
   LineReader(int socket, std::span<char> storage);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
@@ -152,6 +155,15 @@ class LineReader {
   // Owning thread only.
   static constexpr int kTimedOut = -2;
   [[nodiscard]] int ReceiveLine(std::string& line, std::size_t limit, int timeoutMs = -1);
+
+  // ReceiveLine for a line that may start with a tag part ('@' up to the
+  // first space): that part may take up to tagLimit bytes (its space
+  // included) beside the limit of the rest. A tag part longer than that
+  // gives kTagsTooLong, and the line is skipped up to its CR LF by the
+  // next calls. Owning thread only.
+  static constexpr int kTagsTooLong = -3;
+  [[nodiscard]] int ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::size_t limit,
+                                      int timeoutMs = -1);
 
   // true when bytes already received wait to be read. Owning thread only.
   [[nodiscard]] bool HasBuffered() const { return end_ > begin_; }
@@ -172,6 +184,7 @@ class LineReader {
   char* buffer_;
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // one past the last received byte
+  bool skipping_ = false;  // dropping a line with too long a tag part
 };
 
 }  // namespace zelkord::net

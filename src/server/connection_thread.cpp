@@ -14,6 +14,7 @@
 #include "commands/charset.h"
 #include "commands/connect_disconnect.h"
 #include "commands/dispatch.h"
+#include "irc/message_tags.h"
 #include "irc/send.h"
 #include "irc/split.h"
 #include "net/output_queue.h"
@@ -99,6 +100,18 @@ class LineLoop {
       // An empty line (or one that is empty up to a NUL byte) only proves
       // the client is alive.
       if (raw_.empty()) continue;
+      // The tags come off before the encoding is looked at: their values
+      // are UTF-8 whatever the rest is.
+      if (raw_[0] == '@') {
+        std::string_view tagText;
+        std::string_view rest;
+        irc::SplitTagPart(raw_, tagText, rest);
+        irc::ParseTags(tagText, tags_);
+        raw_.erase(0, raw_.size() - rest.size());
+        if (raw_.empty()) continue;
+      } else {
+        tags_.clear();
+      }
       const std::string_view utf8Params = Decode();
       if (irc::SplitLine(line_, parts_) != 0) continue;
       Dispatch(utf8Params);
@@ -131,7 +144,13 @@ class LineLoop {
       const int gateMs = base::MillisecondsUntil(session_.gate->OpensAt());
       if (timeoutMs < 0 || gateMs < timeoutMs) timeoutMs = gateMs;
     }
-    const int got = reader_.ReceiveLine(raw_, kReceiveLimit, timeoutMs);
+    const int got = reader_.ReceiveTaggedLine(raw_, kReceiveTagLimit, kReceiveLimit, timeoutMs);
+    if (got == net::LineReader::kTagsTooLong) {
+      self_->alive = true;
+      irc::ProtocolLock lock(protocol_);
+      irc::SendReply(protocol_, session_.slot, irc::kErrInputTooLong, {});
+      return Next::Again;
+    }
     // A lone line is sent on from here at once; one of a burst leaves the
     // sending to the writer, which then carries several lines per send.
     net::AllowInlineSends(!reader_.HasBuffered());
@@ -202,13 +221,13 @@ class LineLoop {
     } else if (run_.Steps() > 0 || reader_.HasLine()) {
       run_.Step();
     }
-    session_.state =
-        commands::Dispatch(protocol_, session_.slot, session_.state, parts_, utf8Params, fields_);
+    session_.state = commands::Dispatch(protocol_, session_.slot, session_.state, parts_,
+                                        utf8Params, fields_, tags_);
   }
 
   irc::ProtocolState& protocol_;
   Session& session_;
-  std::array<char, kReceiveLimit> received_;
+  std::array<char, kReceiveTagLimit + kReceiveLimit> received_;
   net::LineReader reader_;
   // The slot array never moves; its atomics (alive, the encoding) are read
   // and written here without the lock, everything else of the slot only by
@@ -220,6 +239,7 @@ class LineLoop {
   irc::SplitResult parts_;
   irc::SplitResult rawParts_;
   irc::ParamFields fields_;
+  irc::Tags tags_;
   // Received lines the gate holds back, oldest first. A list, because an
   // empty deque already holds half a kilobyte for every idle connection.
   std::list<std::string> waiting_;

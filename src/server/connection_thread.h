@@ -16,6 +16,9 @@ namespace zelkord::server {
 class Server;
 
 inline constexpr std::size_t kReceiveLimit = 512;  // a line with its CR LF
+// A line may also start with a tag part of up to this many bytes, its '@'
+// and space included.
+inline constexpr std::size_t kReceiveTagLimit = 8191;
 // A flood-limited client with more than this many times its burst waiting
 // is disconnected.
 inline constexpr int kFloodWaitingBursts = 4;

@@ -242,6 +242,16 @@ std::vector<std::string> TestServer::Channels() {
   return names;
 }
 
+std::unique_ptr<TestClient> TestServer::RegisteredWith(const std::string& nick,
+                                                       const std::string& capabilities) {
+  auto client = Connect();
+  client->Send("CAP REQ :" + capabilities);
+  if (client->ReadLine().find(" ACK :") == std::string::npos) return nullptr;
+  client->Send("CAP END");
+  if (!client->Register(nick)) return nullptr;
+  return client;
+}
+
 std::unique_ptr<TestClient> TestServer::Registered(const std::string& nick) {
   auto client = Connect();
   if (!client->Register(nick)) return nullptr;

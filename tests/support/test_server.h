@@ -22,6 +22,8 @@ namespace zelkord::testing {
 // every reply it sends.
 inline constexpr std::string_view kServerName = "Zel.Server(^^";
 inline const std::string kServerPrefix = ":" + std::string(kServerName) + " ";
+// The 005 token that comes on a line of its own after the first 13.
+inline const std::string kClientTagDeny = "CLIENTTAGDENY=*,-draft/react,-draft/reply,-typing";
 
 // A temporary folder, removed with everything in it at destruction.
 class TempDir {
@@ -92,6 +94,10 @@ class TestServer {
   }
   // Connects and registers; nullptr-safe checks are the test's.
   [[nodiscard]] std::unique_ptr<TestClient> Registered(const std::string& nick);
+  // Registered, after CAP REQ for the capabilities (space-separated) was
+  // acknowledged; nullptr when it was not.
+  [[nodiscard]] std::unique_ptr<TestClient> RegisteredWith(const std::string& nick,
+                                                           const std::string& capabilities);
   // Shuts the server down and waits for its threads (done by the destructor too).
   void Stop();
   // The conversation view of a channel with each line's "hh:nn " stamp cut
