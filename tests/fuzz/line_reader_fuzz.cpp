@@ -7,7 +7,9 @@
 // a line (a CR at the end of one chunk, its LF in the next) is reached. The
 // reader's capacity and the limit asked for vary with the input too. Where
 // the reader says a line is already held, it is asked for it without any
-// time to wait.
+// time to wait. With another flag the reader is asked for lines that may
+// start with a tag part, which has a limit of its own: a line whose tag
+// part runs past it is reported and skipped, and reading goes on.
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -43,6 +45,8 @@ constexpr int kTimeoutMs = 5000;
 constexpr std::uint8_t kUseTimeout = 1;
 constexpr std::uint8_t kChunked = 2;
 constexpr int kCapacityShift = 2;  // flag bits 2-4 pick the capacity
+constexpr std::uint8_t kTagged = 32;
+constexpr std::array<std::size_t, 10> kTagLimits = {0, 1, 2, 3, 8, 100, 511, 4095, 4096, 8191};
 
 // One ReceiveLine result: the line, or failure.
 struct Framed {
@@ -70,6 +74,55 @@ std::vector<Framed> ReferenceFraming(std::string_view stream, std::size_t limit,
       result.push_back({false, {}});
       return result;
     }
+  }
+  result.push_back({false, {}});
+  return result;
+}
+
+// The same for tagged lines: a line starting with '@' may run to the rest's
+// limit past the first space among its first tagLimit bytes; without such a
+// space, a line reaching tagLimit bytes is reported ({false, "tags"}) and
+// dropped up to its CR LF.
+std::vector<Framed> TaggedFraming(std::string_view stream, std::size_t tagLimit, std::size_t limit,
+                                  std::size_t capacity) {
+  capacity = std::clamp<std::size_t>(capacity, 2, net::kMaxLineLimit);
+  std::vector<Framed> result;
+  std::string held;
+  bool skipping = false;
+  for (char byte : stream) {
+    held.push_back(byte);
+    const std::size_t n = held.size();
+    const bool ended = n >= 2 && held[n - 2] == '\r' && held[n - 1] == '\n';
+    if (skipping) {
+      if (ended) {
+        skipping = false;
+        held.clear();
+      } else {
+        held.erase(0, n - 1);
+      }
+      continue;
+    }
+    if (ended) {
+      result.push_back({true, held.substr(0, n - 2)});
+      held.clear();
+      continue;
+    }
+    std::size_t lineLimit = limit;
+    bool tagsOpen = false;
+    if (held[0] == '@') {
+      const std::size_t space = held.find(' ');
+      tagsOpen = space == std::string::npos || space >= tagLimit;
+      lineLimit = tagsOpen ? tagLimit : space + 1 + limit;
+    }
+    lineLimit = std::min(std::max<std::size_t>(lineLimit, 2), capacity);
+    if (n < lineLimit) continue;
+    if (!tagsOpen) {
+      result.push_back({false, {}});
+      return result;
+    }
+    result.push_back({false, "tags"});
+    skipping = true;
+    held.erase(0, n - 1);
   }
   result.push_back({false, {}});
   return result;
@@ -139,7 +192,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     shutdown(pair[1], SHUT_WR);
   }
 
-  const std::vector<fuzz::Framed> expected = fuzz::ReferenceFraming(stream, limit, capacity);
+  const bool tagged = (flags & fuzz::kTagged) != 0;
+  const std::size_t tagLimit = fuzz::kTagLimits[data[2] % fuzz::kTagLimits.size()];
+  const std::vector<fuzz::Framed> expected =
+      tagged ? fuzz::TaggedFraming(stream, tagLimit, limit, capacity)
+             : fuzz::ReferenceFraming(stream, limit, capacity);
   std::vector<fuzz::Framed> got;
   net::LineReader reader(pair[0], capacity);
   const int timeout = (flags & fuzz::kUseTimeout) != 0 ? fuzz::kTimeoutMs : -1;
@@ -148,8 +205,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A reader that says it holds a line must give it (or its failure)
     // without waiting for the socket at all.
     const bool held = reader.HasLine();
-    const int length = reader.ReceiveLine(line, limit, held ? 0 : timeout);
+    const int wait = held ? 0 : timeout;
+    const int length = tagged ? reader.ReceiveTaggedLine(line, tagLimit, limit, wait)
+                              : reader.ReceiveLine(line, limit, wait);
     ZELKORD_FUZZ_CHECK(!held || length != net::LineReader::kTimedOut);
+    if (length == net::LineReader::kTagsTooLong) {
+      got.push_back({false, "tags"});
+      if (got.size() > expected.size()) break;
+      continue;
+    }
     if (length < 0) {
       got.push_back({false, {}});
       break;
