@@ -69,7 +69,7 @@ TEST(MessageTags, RelaysCarryWhatEachRecipientNegotiated) {
   auto dan = server.RegisteredWith("dan", "server-time");
   auto bob = server.RegisteredWith("bob", "message-tags server-time echo-message");
   ASSERT_TRUE(ann && cid && dan && bob);
-  ASSERT_TRUE(JoinAll({ann.get(), cid.get(), dan.get(), bob.get()}, "#a"));
+  ASSERT_TRUE(JoinAll({bob.get(), ann.get(), cid.get(), dan.get()}, "#a"));  // bob: operator
   struct Case {
     std::string line;  // sent by bob
     std::vector<std::string> ann, cid, dan, bob;
@@ -103,11 +103,21 @@ TEST(MessageTags, RelaysCarryWhatEachRecipientNegotiated) {
        {""},
        {"@time={t} " + s + "401 bob nobody :No such nick/channel"}},
       {"TAGMSG", {""}, {""}, {""}, {"@time={t} " + s + "411 bob :No recipient given (TAGMSG)"}},
+      {"TOPIC #a :new",
+       {kBob + "TOPIC #a :new by bob"},
+       {"@msgid={id} " + kBob + "TOPIC #a :new by bob"},
+       {"@time={t} " + kBob + "TOPIC #a :new by bob"},
+       {"@time={t};msgid={id} " + kBob + "TOPIC #a :new by bob"}},
       {"NICK bob2",
        {kBob + "NICK :bob2"},
        {"@msgid={id} " + kBob + "NICK :bob2"},
        {"@time={t} " + kBob + "NICK :bob2"},
        {"@time={t};msgid={id} " + kBob + "NICK :bob2"}},
+      {"PART #a",
+       {":bob2!user@127.0.0.1 PART #a"},
+       {"@msgid={id} :bob2!user@127.0.0.1 PART #a"},
+       {"@time={t} :bob2!user@127.0.0.1 PART #a"},
+       {"@time={t};msgid={id} :bob2!user@127.0.0.1 PART #a"}},
   };
   for (const Case& c : cases) {
     bob->Send(c.line);
