@@ -78,7 +78,8 @@ constexpr Command kCommands[] = {
 // 005 CLIENTTAGDENY token tells clients.
 constexpr std::string_view kRelayedClientTags[] = {"+typing", "+draft/reply", "+draft/react"};
 
-// The relayed client-only tags of the line, serialised.
+// The relayed client-only tags of the line, serialised; none when they
+// would take more than their share of a relayed line.
 std::string RelayedClientTags(const irc::Tags& tags) {
   std::string out;
   for (const irc::Tag& tag : tags) {
@@ -87,7 +88,7 @@ std::string RelayedClientTags(const irc::Tags& tags) {
       irc::AppendTag(out, tag.key, tag.value);
     }
   }
-  return out;
+  return out.size() <= irc::kMaxClientTagBytes ? out : std::string();
 }
 
 const Command* FindCommand(std::string_view word) {

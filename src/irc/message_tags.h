@@ -14,6 +14,9 @@ namespace zelkord::irc {
 // The most bytes of a received tag part, the '@' and the space after it
 // included; the rest of the line has its own 512.
 inline constexpr std::size_t kMaxTagPartBytes = 8191;
+// The most bytes of client-only tags passed on, so that with the server's
+// own tags a relayed line stays within what its recipients read.
+inline constexpr std::size_t kMaxClientTagBytes = 4094;
 // A longer label is ignored, as if none was given.
 inline constexpr std::size_t kMaxLabelBytes = 64;
 

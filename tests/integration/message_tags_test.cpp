@@ -86,6 +86,12 @@ TEST(MessageTags, RelaysCarryWhatEachRecipientNegotiated) {
        {"@msgid={id};" + tags + " " + kBob + "TAGMSG #a"},
        {""},
        {"@time={t};msgid={id};" + tags + " " + kBob + "TAGMSG #a"}},
+      // Client-only tags past their share of a line are not passed on.
+      {"@+typing=" + std::string(4090, 'x') + " NOTICE cid :long",
+       {""},
+       {"@msgid={id} " + kBob + "NOTICE cid :long"},
+       {""},
+       {"@time={t};msgid={id} " + kBob + "NOTICE cid :long"}},
       {"NOTICE cid :psst",
        {""},
        {"@msgid={id} " + kBob + "NOTICE cid :psst"},
