@@ -243,12 +243,35 @@ LineReader::LineReader(int socket, std::size_t capacity)
     : socket_(socket),
       capacity_(capacity < 2 ? 2 : (capacity > kMaxLineLimit ? kMaxLineLimit : capacity)),
       owned_(new char[capacity_]),
-      buffer_(owned_.get()) {}
+      buffer_(owned_.get()),
+      home_(buffer_),
+      homeCapacity_(capacity_) {}
 
 LineReader::LineReader(int socket, std::span<char> storage)
     : socket_(socket),
-      capacity_(storage.size() > kMaxTaggedLineLimit ? kMaxTaggedLineLimit : storage.size()),
-      buffer_(storage.data()) {}
+      capacity_(storage.size() > kMaxLineLimit ? kMaxLineLimit : storage.size()),
+      buffer_(storage.data()),
+      home_(buffer_),
+      homeCapacity_(capacity_) {}
+
+void LineReader::Grow() {
+  grown_.reset(new char[kMaxTaggedLineLimit]);
+  std::memcpy(grown_.get(), buffer_ + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  buffer_ = grown_.get();
+  capacity_ = kMaxTaggedLineLimit;
+}
+
+void LineReader::Shrink() {
+  if (!grown_ || end_ - begin_ > homeCapacity_) return;
+  std::memcpy(home_, buffer_ + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  buffer_ = home_;
+  capacity_ = homeCapacity_;
+  grown_.reset();
+}
 
 LineReader::FillResult LineReader::Fill(int timeoutMs) {
   if (begin_ > 0) {
@@ -277,7 +300,8 @@ LineReader::FillResult LineReader::Fill(int timeoutMs) {
 
 bool LineReader::HasLine() const {
   if (skipping_) return false;  // not known without looking further; never wrongly true
-  if (end_ - begin_ >= capacity_) return true;
+  // A full buffer is an overlong line, unless a tagged one may grow it.
+  if (end_ - begin_ >= capacity_) return capacity_ >= kMaxTaggedLineLimit || buffer_[begin_] != '@';
   const char* at = buffer_ + begin_;
   const char* const end = buffer_ + end_;
   while (at != end) {
@@ -335,6 +359,7 @@ int LineReader::ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   std::size_t scanned = 0;  // bytes of the current line already searched for CR LF
+  Shrink();
   for (;;) {
     const std::size_t held = end_ - begin_;
     const char* const start = buffer_ + begin_;
@@ -346,6 +371,7 @@ int LineReader::ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::
       if (i < held) {
         begin_ += i + 1;
         skipping_ = false;
+        Shrink();
         continue;
       }
       begin_ = held > 0 && start[held - 1] == '\r' ? end_ - 1 : end_;
@@ -360,7 +386,7 @@ int LineReader::ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::
         tagsOpen = space == nullptr;
         lineLimit = tagsOpen ? tagLimit : static_cast<const char*>(space) - start + 1 + limit;
       }
-      lineLimit = std::min(std::max<std::size_t>(lineLimit, 2), capacity_);
+      lineLimit = std::min(std::max<std::size_t>(lineLimit, 2), kMaxTaggedLineLimit);
       const std::size_t window = held < lineLimit ? held : lineLimit;
       for (std::size_t i = scanned < 1 ? 1 : scanned; i < window; ++i) {
         if (start[i] == '\n' && start[i - 1] == '\r') {
@@ -377,6 +403,10 @@ int LineReader::ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::
         }
         begin_ = end_ = 0;  // overlong: as ReceiveLine
         return -1;
+      }
+      if (held == capacity_) {
+        Grow();  // the line alone fills the buffer and may go on
+        continue;
       }
     }
     int waitMs = -1;

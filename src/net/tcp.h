@@ -139,8 +139,8 @@ class LineReader {
   // capacity is the longest line it will ever be asked for (at most 4096);
   // an IRC connection needs 512, so an idle connection holds little.
   explicit LineReader(int socket, std::size_t capacity = kMaxLineLimit);
-  // The same over the caller's storage (at least 2 bytes, at most
-  // kMaxTaggedLineLimit taken), which must outlive the reader: a connection thread keeps it on its
+  // The same over the caller's storage (at least 2 bytes), which must
+  // outlive the reader: a connection thread keeps it on its
   // stack, in a page it touches anyway, rather than on the heap for as long as it idles.
   LineReader(int socket, std::span<char> storage);
   LineReader(const LineReader&) = delete;
@@ -158,9 +158,12 @@ class LineReader {
 
   // ReceiveLine for a line that may start with a tag part ('@' up to the
   // first space): that part may take up to tagLimit bytes (its space
-  // included) beside the limit of the rest. A tag part longer than that
-  // gives kTagsTooLong, and the line is skipped up to its CR LF by the
-  // next calls. Owning thread only.
+  // included) beside the limit of the rest, all within kMaxTaggedLineLimit.
+  // A tag part longer than that gives kTagsTooLong, and the line is skipped
+  // up to its CR LF by the next calls. A line longer than the capacity is
+  // read into a heap buffer, given up again once what is left fits the
+  // capacity: an idle connection holds no more than before. Owning thread
+  // only.
   static constexpr int kTagsTooLong = -3;
   [[nodiscard]] int ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::size_t limit,
                                       int timeoutMs = -1);
@@ -177,14 +180,21 @@ class LineReader {
   enum class FillResult { Filled, TimedOut, Ended };
   // Refills the buffer.
   [[nodiscard]] FillResult Fill(int timeoutMs);
+  // Moves what is held into a heap buffer of kMaxTaggedLineLimit, or back
+  // into the reader's own storage once it fits there again.
+  void Grow();
+  void Shrink();
 
   int socket_;
   std::size_t capacity_;
   std::unique_ptr<char[]> owned_;  // empty over the caller's storage
   char* buffer_;
-  std::size_t begin_ = 0;  // first unread byte
-  std::size_t end_ = 0;    // one past the last received byte
-  bool skipping_ = false;  // dropping a line with too long a tag part
+  char* home_;  // the reader's own storage, of homeCapacity_ bytes
+  std::size_t homeCapacity_;
+  std::unique_ptr<char[]> grown_;  // while a long tagged line is read
+  std::size_t begin_ = 0;          // first unread byte
+  std::size_t end_ = 0;            // one past the last received byte
+  bool skipping_ = false;          // dropping a line with too long a tag part
 };
 
 }  // namespace zelkord::net

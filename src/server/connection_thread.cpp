@@ -227,7 +227,8 @@ class LineLoop {
 
   irc::ProtocolState& protocol_;
   Session& session_;
-  std::array<char, kReceiveTagLimit + kReceiveLimit> received_;
+  // A longer tagged line is read into the heap while it lasts.
+  std::array<char, kReceiveLimit> received_;
   net::LineReader reader_;
   // The slot array never moves; its atomics (alive, the encoding) are read
   // and written here without the lock, everything else of the slot only by

@@ -83,9 +83,8 @@ std::vector<Framed> ReferenceFraming(std::string_view stream, std::size_t limit,
 // limit past the first space among its first tagLimit bytes; without such a
 // space, a line reaching tagLimit bytes is reported ({false, "tags"}) and
 // dropped up to its CR LF.
-std::vector<Framed> TaggedFraming(std::string_view stream, std::size_t tagLimit, std::size_t limit,
-                                  std::size_t capacity) {
-  capacity = std::clamp<std::size_t>(capacity, 2, net::kMaxLineLimit);
+std::vector<Framed> TaggedFraming(std::string_view stream, std::size_t tagLimit,
+                                  std::size_t limit) {
   std::vector<Framed> result;
   std::string held;
   bool skipping = false;
@@ -114,7 +113,8 @@ std::vector<Framed> TaggedFraming(std::string_view stream, std::size_t tagLimit,
       tagsOpen = space == std::string::npos || space >= tagLimit;
       lineLimit = tagsOpen ? tagLimit : space + 1 + limit;
     }
-    lineLimit = std::min(std::max<std::size_t>(lineLimit, 2), capacity);
+    // The reader grows for a long line, whatever its capacity.
+    lineLimit = std::min(std::max<std::size_t>(lineLimit, 2), net::kMaxTaggedLineLimit);
     if (n < lineLimit) continue;
     if (!tagsOpen) {
       result.push_back({false, {}});
@@ -194,9 +194,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const bool tagged = (flags & fuzz::kTagged) != 0;
   const std::size_t tagLimit = fuzz::kTagLimits[data[2] % fuzz::kTagLimits.size()];
-  const std::vector<fuzz::Framed> expected =
-      tagged ? fuzz::TaggedFraming(stream, tagLimit, limit, capacity)
-             : fuzz::ReferenceFraming(stream, limit, capacity);
+  const std::vector<fuzz::Framed> expected = tagged
+                                                 ? fuzz::TaggedFraming(stream, tagLimit, limit)
+                                                 : fuzz::ReferenceFraming(stream, limit, capacity);
   std::vector<fuzz::Framed> got;
   net::LineReader reader(pair[0], capacity);
   const int timeout = (flags & fuzz::kUseTimeout) != 0 ? fuzz::kTimeoutMs : -1;
