@@ -27,6 +27,7 @@ constexpr std::chrono::hours kPruneEvery{24};
 constexpr int kWriterBusyMs = 100;
 constexpr int kReaderBusyMs = 1000;
 constexpr std::size_t kIdleReaders = 8;
+constexpr const char* kMessagesOnly = " AND kind IN ('PRIVMSG', 'NOTICE')";
 
 // Version 1: the lines, their lookup indexes and a trigram full-text index
 // over the text (external content, kept in step by triggers), ready for
@@ -136,7 +137,7 @@ struct Store::State {
   void GiveBack(sqlite3* db);
   std::vector<Row> Query(const std::string& where, const std::string& order,
                          std::string_view target, const Position* a, const Position* b,
-                         std::size_t limit, bool reverse);
+                         std::size_t limit, bool reverse, Lines lines);
 
   const StoreOptions options;
   sqlite3* writer = nullptr;  // the writer thread's alone once it runs
@@ -352,6 +353,19 @@ void Store::Flush() {
   while (!state.finished && (!state.pruned || state.settled < target)) state.done.wait(state.mutex);
 }
 
+bool Store::Settle(std::chrono::milliseconds most) {
+  State& state = *state_;
+  const auto deadline = std::chrono::steady_clock::now() + most;
+  base::MutexLock lock(state.mutex);
+  const std::uint64_t target = state.queued;
+  while (!state.finished && state.settled < target) {
+    if (state.done.wait_until(state.mutex, deadline) == std::cv_status::timeout) {
+      return state.settled >= target;
+    }
+  }
+  return true;
+}
+
 sqlite3* Store::State::TakeReader() {
   {
     base::MutexLock lock(readerMutex);
@@ -380,15 +394,16 @@ void Store::State::GiveBack(sqlite3* db) {
 // the second), in order, at most limit, reversed when asked.
 std::vector<Row> Store::State::Query(const std::string& where, const std::string& order,
                                      std::string_view target, const Position* a, const Position* b,
-                                     std::size_t limit, bool reverse) {
+                                     std::size_t limit, bool reverse, Lines lines) {
   std::vector<Row> rows;
   if (limit == 0) return rows;
   sqlite3* db = TakeReader();
   if (!db) return rows;
   {
     Statement select(db, std::string("SELECT ") + kColumns +
-                             " FROM messages WHERE target_key = ?1" + where + " ORDER BY " + order +
-                             " LIMIT ?6");
+                             " FROM messages WHERE target_key = ?1" + where +
+                             (lines == Lines::MessagesOnly ? kMessagesOnly : "") + " ORDER BY " +
+                             order + " LIMIT ?6");
     if (select) {
       select.Text(1, TargetKey(target));
       if (a) select.Int(2, a->timeMs), select.Int(3, a->id);
@@ -444,26 +459,29 @@ std::optional<Position> Store::FindMsgid(std::string_view target, std::string_vi
 }
 
 std::vector<Row> Store::Latest(std::string_view target, std::optional<Position> after,
-                               std::size_t limit) {
-  if (!after) return state_->Query("", kDown, target, nullptr, nullptr, limit, true);
-  return state_->Query(kAfterA, kDown, target, &*after, nullptr, limit, true);
+                               std::size_t limit, Lines lines) {
+  if (!after) return state_->Query("", kDown, target, nullptr, nullptr, limit, true, lines);
+  return state_->Query(kAfterA, kDown, target, &*after, nullptr, limit, true, lines);
 }
 
-std::vector<Row> Store::Before(std::string_view target, Position bound, std::size_t limit) {
-  return state_->Query(kBeforeA, kDown, target, &bound, nullptr, limit, true);
+std::vector<Row> Store::Before(std::string_view target, Position bound, std::size_t limit,
+                               Lines lines) {
+  return state_->Query(kBeforeA, kDown, target, &bound, nullptr, limit, true, lines);
 }
 
-std::vector<Row> Store::After(std::string_view target, Position bound, std::size_t limit) {
-  return state_->Query(kAfterA, kUp, target, &bound, nullptr, limit, false);
+std::vector<Row> Store::After(std::string_view target, Position bound, std::size_t limit,
+                              Lines lines) {
+  return state_->Query(kAfterA, kUp, target, &bound, nullptr, limit, false, lines);
 }
 
-std::vector<Row> Store::Around(std::string_view target, Position centre, std::size_t limit) {
+std::vector<Row> Store::Around(std::string_view target, Position centre, std::size_t limit,
+                               Lines lines) {
   // The centre line itself is among those after: from just before it.
   const Position from{centre.timeMs, centre.id > 0 ? centre.id - 1 : 0};
-  std::vector<Row> before = Before(target, centre, limit / 2);
-  std::vector<Row> after = After(target, from, limit - before.size());
+  std::vector<Row> before = Before(target, centre, limit / 2, lines);
+  std::vector<Row> after = After(target, from, limit - before.size(), lines);
   if (before.size() == limit / 2 && before.size() + after.size() < limit) {
-    before = Before(target, centre, limit - after.size());  // fewer after: more before
+    before = Before(target, centre, limit - after.size(), lines);  // fewer after: more before
   }
   before.insert(before.end(), std::make_move_iterator(after.begin()),
                 std::make_move_iterator(after.end()));
@@ -471,15 +489,17 @@ std::vector<Row> Store::Around(std::string_view target, Position centre, std::si
 }
 
 std::vector<Row> Store::Between(std::string_view target, Position from, Position to,
-                                std::size_t limit) {
+                                std::size_t limit, Lines lines) {
   const auto less = [](const Position& x, const Position& y) {
     return x.timeMs < y.timeMs || (x.timeMs == y.timeMs && x.id < y.id);
   };
   if (less(from, to)) {
-    return state_->Query(std::string(kAfterA) + kBeforeB, kUp, target, &from, &to, limit, false);
+    return state_->Query(std::string(kAfterA) + kBeforeB, kUp, target, &from, &to, limit, false,
+                         lines);
   }
   if (less(to, from)) {
-    return state_->Query(std::string(kBeforeA) + kAfterB, kDown, target, &from, &to, limit, true);
+    return state_->Query(std::string(kBeforeA) + kAfterB, kDown, target, &from, &to, limit, true,
+                         lines);
   }
   return {};
 }
@@ -491,9 +511,10 @@ std::vector<std::pair<std::string, std::int64_t>> Store::Targets(
   sqlite3* db = state_->TakeReader();
   if (!db) return found;
   {
-    Statement select(db,
-                     "SELECT time_ms FROM messages WHERE target_key = ? AND time_ms >= ? AND "
-                     "time_ms <= ? ORDER BY time_ms DESC LIMIT 1");
+    Statement select(
+        db, std::string("SELECT time_ms FROM messages WHERE target_key = ? AND time_ms >= ? AND "
+                        "time_ms <= ?") +
+                kMessagesOnly + " ORDER BY time_ms DESC LIMIT 1");
     for (const std::string& target : targets) {
       if (!select) break;
       sqlite3_reset(select.get());

@@ -42,6 +42,9 @@ struct Position {
   std::int64_t id = 0;  // 0: the time alone
 };
 
+// Which kinds of line a read returns.
+enum class Lines { All, MessagesOnly };
+
 struct StoreOptions {
   std::string path;                           // the database file
   int keepDays = 365;                         // rows older than this are deleted daily; 0 keeps all
@@ -73,22 +76,30 @@ class Store {
   // Waits until every row queued before the call is committed (or the
   // writer gave up on it). For tests and the importer. Any thread.
   void Flush();
+  // Flush for a reader about to read: waits at most `most` (a stuck store
+  // must not hold the reader long). false when rows queued before the call
+  // are not all committed by then. Any thread.
+  bool Settle(std::chrono::milliseconds most);
 
   // Reads, each on the calling thread's own read connection; a failure
   // reads as no rows. Results are oldest first; limit caps the count.
   // target is the channel name as UTF-8, matched without regard to ASCII
-  // letter case. Any thread.
+  // letter case; lines chooses every kind or PRIVMSG and NOTICE only (for
+  // a client that does not play events back), counted before the limit.
+  // Any thread.
   [[nodiscard]] std::optional<Position> FindMsgid(std::string_view target, std::string_view msgid);
   [[nodiscard]] std::vector<Row> Latest(std::string_view target, std::optional<Position> after,
-                                        std::size_t limit);
-  [[nodiscard]] std::vector<Row> Before(std::string_view target, Position bound, std::size_t limit);
-  [[nodiscard]] std::vector<Row> After(std::string_view target, Position bound, std::size_t limit);
-  [[nodiscard]] std::vector<Row> Around(std::string_view target, Position centre,
-                                        std::size_t limit);
+                                        std::size_t limit, Lines lines = Lines::All);
+  [[nodiscard]] std::vector<Row> Before(std::string_view target, Position bound, std::size_t limit,
+                                        Lines lines = Lines::All);
+  [[nodiscard]] std::vector<Row> After(std::string_view target, Position bound, std::size_t limit,
+                                       Lines lines = Lines::All);
+  [[nodiscard]] std::vector<Row> Around(std::string_view target, Position centre, std::size_t limit,
+                                        Lines lines = Lines::All);
   [[nodiscard]] std::vector<Row> Between(std::string_view target, Position from, Position to,
-                                         std::size_t limit);
-  // The channels among targets with a line in [fromMs, toMs], each with
-  // the time of its latest line there, oldest first.
+                                         std::size_t limit, Lines lines = Lines::All);
+  // The channels among targets with a message (PRIVMSG or NOTICE) in
+  // [fromMs, toMs], each with the time of its latest there, oldest first.
   [[nodiscard]] std::vector<std::pair<std::string, std::int64_t>> Targets(
       const std::vector<std::string>& targets, std::int64_t fromMs, std::int64_t toMs,
       std::size_t limit);
