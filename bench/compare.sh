@@ -15,7 +15,7 @@
 #   --quick    one short repetition (A 5 s, B 3 s, C 200 clients idle 3 s)
 #   --reps N   repetitions of the full workloads (default 2)
 #   --daemons  which daemons to run, in order; the first is the ratio base
-#              (default "zelkord zelkord-logsave zelkord-window relay hybrid
+#              (default "zelkord zelkord-logsave zelkord-history zelkord-window relay hybrid
 #              ngircd inspircd")
 #   --no-doc   leave docs/performance.md alone
 #   --keep     keep the temporary folder (configurations, logs, raw results)
@@ -23,6 +23,7 @@
 # The daemons:
 #   zelkord          our server, headless
 #   zelkord-logsave  the same with the day logs written (workload B only)
+#   zelkord-history  the same with the history store written (workload B only)
 #   zelkord-window   the same with its window open on Qt's offscreen platform
 #                    (workload B only; skipped when the build has no window)
 #   relay            zelkord-relay (bench/relay.cpp): the floor, forwarding
@@ -43,7 +44,7 @@ command_line="bench/compare.sh $*"
 
 quick=0
 reps=2
-daemons="zelkord zelkord-logsave zelkord-window relay hybrid ngircd inspircd"
+daemons="zelkord zelkord-logsave zelkord-history zelkord-window relay hybrid ngircd inspircd"
 write_doc=1
 keep=0
 while [ $# -gt 0 ]; do
@@ -87,7 +88,7 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok instal
 need=()
 for daemon in $daemons; do
   case "$daemon" in
-    zelkord|zelkord-logsave|zelkord-window|relay) ;;
+    zelkord|zelkord-logsave|zelkord-history|zelkord-window|relay) ;;
     ngircd) [ -x /usr/sbin/ngircd ] || need+=(ngircd) ;;
     inspircd) [ -x /usr/sbin/inspircd ] || need+=(inspircd) ;;
     hybrid)
@@ -236,11 +237,13 @@ start_daemon() {
   mkdir -p "$dir"
   chmod 755 "$dir"
   case "$daemon" in
-    zelkord|zelkord-logsave|zelkord-window)
+    zelkord|zelkord-logsave|zelkord-history|zelkord-window)
       # The settings file is CR LF text; the template already is.
-      local save=Disable
+      local save=Disable history=Disable
       [ "$daemon" = zelkord-logsave ] && save=Enable
+      [ "$daemon" = zelkord-history ] && history=Enable
       sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" -e "s|^Save=Disable|Save=$save|" \
+        -e "s|^HistorySave=Disable|Save=$history|" \
         "$repo/bench/peers/zelkord.INI.in" >"$dir/zelkord.INI"
       if [ "$daemon" = zelkord-window ]; then
         # The window opens only when a display is named; the offscreen
@@ -313,6 +316,7 @@ version_of() {
       "($(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)$(
         git -C "$repo" diff --quiet HEAD 2>/dev/null || echo ', with local changes'))" ;;
     zelkord-logsave) echo "zelkord-logsave (the same with Log.Save = Enable)" ;;
+    zelkord-history) echo "zelkord-history (the same with History.Save = Enable)" ;;
     zelkord-window) echo "zelkord-window (the same with its Qt window, offscreen platform)" ;;
     relay) echo "relay (bench/relay.cpp, minimal single-threaded epoll relay)" ;;
     hybrid) echo "ircd-hybrid $(dpkg-deb -f "$build/peers"/ircd-hybrid_*.deb Version 2>/dev/null ||
@@ -326,7 +330,7 @@ version_of() {
 # only, so they run the throughput workload alone.
 workloads_of() {
   case "$1" in
-    zelkord-logsave|zelkord-window) echo B ;;
+    zelkord-logsave|zelkord-history|zelkord-window) echo B ;;
     *) echo A B C ;;
   esac
 }
@@ -382,6 +386,13 @@ for rep in $(seq "$reps"); do
         echo "daemon=$daemon rep=$rep workload=$workload failed=daemon-died" >>"$results"
       fi
       stop_daemon
+      if [ "$daemon" = zelkord-history ]; then
+        history_kib="$(du -ck "$dir"/history.sqlite* 2>/dev/null | awk 'END { print $1 + 0 }')"
+        log "  history store written: $history_kib KiB"
+        if [ "$history_kib" = 0 ]; then
+          echo "daemon=$daemon rep=$rep workload=$workload failed=no-history" >>"$results"
+        fi
+      fi
       if [ "$daemon" = zelkord-logsave ]; then
         day_log_kib="$(find "$dir" -name '*.TXT' -type f -print0 | du -ck --files0-from=- 2>/dev/null |
           awk 'END { print $1 + 0 }')"
@@ -528,8 +539,9 @@ block="$work/block.md"
     echo "Full run: A 64 clients x 10 lines/s x 20 s; B 64 clients, window 32, 10 s;" \
       "C 1000 clients, 50 at a time, idle 10 s."
   fi
-  if [[ " $daemons " == *" zelkord-logsave "* || " $daemons " == *" zelkord-window "* ]]; then
-    echo "zelkord-logsave and zelkord-window run workload B only."
+  if [[ " $daemons " == *" zelkord-logsave "* || " $daemons " == *" zelkord-history "* ||
+    " $daemons " == *" zelkord-window "* ]]; then
+    echo "zelkord-logsave, zelkord-history and zelkord-window run workload B only."
   fi
   echo "B peak RSS is the daemon's peak resident memory (VmHWM) read just before it was stopped."
   echo
