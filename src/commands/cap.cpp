@@ -16,7 +16,10 @@ struct Capability {
   std::string_view name;
   std::string_view value;  // shown after '=' to a 302 client; empty: none
   std::uint32_t bit;
+  bool needsHistory = false;  // offered only while the history store is open
 };
+
+constexpr bool kNeedsHistory = true;
 
 // Only what the server honours is offered.
 constexpr Capability kCapabilities[] = {
@@ -30,14 +33,21 @@ constexpr Capability kCapabilities[] = {
     {"echo-message", "", irc::kCapEchoMessage},
     {"batch", "", irc::kCapBatch},
     {"labeled-response", "", irc::kCapLabeledResponse},
+    {"draft/chathistory", "", irc::kCapChathistory, kNeedsHistory},
+    {"draft/event-playback", "", irc::kCapEventPlayback, kNeedsHistory},
 };
 
 // The version from which values are shown, lists split and cap-notify implied.
 constexpr int kVersionWithValues = 302;
 
-const Capability* FindCapability(std::string_view name) {
+bool Offered(const irc::ProtocolState& protocol, const Capability& capability) {
+  return !capability.needsHistory || protocol.history != nullptr;
+}
+
+// The offered capability of that name, or nullptr.
+const Capability* FindCapability(const irc::ProtocolState& protocol, std::string_view name) {
   for (const Capability& capability : kCapabilities) {
-    if (capability.name == name) return &capability;
+    if (capability.name == name && Offered(protocol, capability)) return &capability;
   }
   return nullptr;
 }
@@ -78,6 +88,7 @@ void SendLs(const Step& step) REQUIRES(step.protocol.mutex) {
   }
   std::vector<std::string> words;
   for (const Capability& capability : kCapabilities) {
+    if (!Offered(step.protocol, capability)) continue;
     std::string word(capability.name);
     if (step.self.capVersion302 && !capability.value.empty()) {
       word.append("=").append(capability.value);
@@ -101,7 +112,7 @@ void AnswerRequest(const Step& step) REQUIRES(step.protocol.mutex) {
   std::uint32_t enabled = step.self.capabilities;
   bool known = true;
   for (const irc::CapRequestWord& word : irc::SplitCapRequest(request)) {
-    const Capability* capability = FindCapability(word.name);
+    const Capability* capability = FindCapability(step.protocol, word.name);
     known = capability != nullptr;
     if (!known) break;
     enabled = word.removing ? enabled & ~capability->bit : enabled | capability->bit;

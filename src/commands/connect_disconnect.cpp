@@ -52,6 +52,7 @@ void DisconnectCleanup(irc::ProtocolState& protocol, int slotIndex) {
       channels.MemberSlots(channels.FindChannel(channel.name), users, members);
       const irc::MessageStamp stamp = irc::NewStamp();
       irc::SendToSlots(protocol, members, relay, slotIndex, {}, {&stamp});
+      RecordHistory(protocol, slot, stamp, "PART", channel.name, {}, {});
     }
     for (const irc::JoinedChannel& channel : joined) {
       std::string line = base::ConversationStamp();

@@ -72,6 +72,8 @@ constexpr Command kCommands[] = {
     {"OPER", HandleOper, 2, kRegisteredOnly, k461},
     {"KILL", HandleKill, 2, kRegisteredOnly, k461},
     {"WALLOPS", HandleWallops, 1, kRegisteredOnly, k461},
+    // FAIL INVALID_PARAMS for a short line, as the standard replies have it.
+    {"CHATHISTORY", HandleChathistory, 1, kRegisteredOnly, k461},
 };
 
 // The client-only tags passed on to others; the rest are dropped, as the
@@ -122,7 +124,7 @@ void SendError(irc::ProtocolState& protocol, int slot, const irc::Tags& tags, in
 }  // namespace
 
 bool RunsUnlocked(std::string_view command) {
-  return base::EqualsFolded(command, "OPER");
+  return base::EqualsFolded(command, "OPER") || base::EqualsFolded(command, "CHATHISTORY");
 }
 
 irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState state,
@@ -150,13 +152,17 @@ irc::ConnState Dispatch(irc::ProtocolState& protocol, int slot, irc::ConnState s
   const OperCheck operCheck = command->handler == HandleOper
                                   ? CheckOperPassword(protocol, slot, fields[0], fields[1])
                                   : OperCheck::NotChecked;
+  // The store is read before the lock is taken, for the same reason.
+  const HistoryAnswer history = command->handler == HandleChathistory
+                                    ? PrepareChathistory(protocol, slot, fields, count)
+                                    : HistoryAnswer{};
 
   const std::string clientTags = tags.empty() ? std::string() : RelayedClientTags(tags);
   irc::ProtocolLock lock(protocol);
   irc::UserTable& users = *protocol.users;
   const Step step{
-      protocol, users, *protocol.channels, slot,      users.Slot(slot), state, line.params,
-      fields,   count, utf8Params,         operCheck, clientTags};
+      protocol, users, *protocol.channels, slot,      users.Slot(slot), state,   line.params,
+      fields,   count, utf8Params,         operCheck, clientTags,       &history};
   // A labeled command's response is collected while it runs, then sent
   // labeled.
   const std::string* label = LabelOf(step.self, tags);

@@ -4,8 +4,13 @@
 // returns the connection's next state. Connection thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "history/store.h"
 
 #include "irc/send.h"
 #include "irc/split.h"
@@ -17,6 +22,8 @@ namespace zelkord::commands {
 // it): not checked (no operators, or the connection must wait), or whether
 // the name and password match a configured operator.
 enum class OperCheck { NotChecked, Good, Bad };
+
+struct HistoryAnswer;
 
 // One received line as its handler sees it. The tables and the sender's
 // slot are the protocol state's, reached under the lock the dispatcher
@@ -41,7 +48,39 @@ struct Step {
   // The client-only tags of the line that are passed on, serialised
   // (PRIVMSG, NOTICE, TAGMSG).
   std::string_view clientTags;
+  const HistoryAnswer* history = nullptr;  // CHATHISTORY only
 };
+
+// What a CHATHISTORY line asked, and what the history store held for it,
+// found before the protocol lock was taken: a failure (fail is the
+// standard reply's code) or the lines (oldest first) or, for TARGETS, the
+// channels with the time of their latest line.
+struct HistoryAnswer {
+  std::string fail;
+  std::string subcommand;  // upper-cased
+  std::string target;      // as given, Shift_JIS
+  bool targets = false;
+  std::vector<history::Row> rows;
+  std::vector<std::pair<std::string, std::int64_t>> targetTimes;
+};
+
+// Reads the store for a CHATHISTORY line of the slot: takes the protocol
+// lock only to see the slot's channels, and must be called without it.
+// The connection's own thread.
+[[nodiscard]] HistoryAnswer PrepareChathistory(irc::ProtocolState& protocol, int slot,
+                                               const irc::ParamFields& fields, int count);
+
+// Hands one channel line to the history store, when there is one: its
+// kind, the channel, param (KICK's kicked nick, NICK's new one) and the
+// text as the sender wrote it: utf8Text when a UTF-8 client's own bytes are
+// at hand, else the Shift_JIS text converted. senderNick, when given, is
+// the nick the line came from (NICK's old one). Never blocks. Requires the
+// protocol lock.
+void RecordHistory(irc::ProtocolState& protocol, const irc::UserSlot& sender,
+                   const irc::MessageStamp& stamp, std::string_view kind, std::string_view channel,
+                   std::string_view param, std::string_view sjisText,
+                   std::string_view utf8Text = {}, std::string_view senderNick = {})
+    REQUIRES(protocol.mutex);
 
 // Each handler requires the protocol lock: step.protocol.mutex.
 [[nodiscard]] irc::ConnState HandlePass(const Step& step) REQUIRES(step.protocol.mutex);
@@ -78,6 +117,7 @@ struct Step {
 [[nodiscard]] irc::ConnState HandleOper(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleKill(const Step& step) REQUIRES(step.protocol.mutex);
 [[nodiscard]] irc::ConnState HandleWallops(const Step& step) REQUIRES(step.protocol.mutex);
+[[nodiscard]] irc::ConnState HandleChathistory(const Step& step) REQUIRES(step.protocol.mutex);
 
 // MODE on a nick: the sender's own modes shown (221) or changed, 502 for
 // another user's, 401 for no such nick. HandleMode hands it every target

@@ -118,6 +118,7 @@ void JoinOne(const Step& step, std::string_view name, std::string_view key)
   step.channels.MemberSlots(index, step.users, members);
   const irc::MessageStamp stamp = irc::NewStamp();
   irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, {}, {&stamp});
+  RecordHistory(step.protocol, self, stamp, "JOIN", name, {}, {});
   NoteJoined(step, index);
   SendNamesReply(step.protocol, step.slot, name, index);
   irc::SendNumeric(step.protocol, step.slot, irc::kRplEndOfNames, {name});
@@ -148,8 +149,9 @@ void PartOne(const Step& step, std::string_view name, std::string_view reason)
   std::vector<int> members;
   channels.MemberSlots(index, step.users, members);  // the leaver included
   // The name is copied: it may be the leaver's own joined entry, which leaving erases.
-  (void)channels.RemoveMember(self, std::string(name));  // a member: cannot fail
   const irc::MessageStamp stamp = irc::NewStamp();
+  RecordHistory(step.protocol, self, stamp, "PART", name, {}, reason);
+  (void)channels.RemoveMember(self, std::string(name));  // a member: cannot fail
   irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, {}, {&stamp});
 }
 

@@ -62,6 +62,7 @@ irc::ConnState HandleNick(const Step& step) {
     channels.MemberSlots(index, users, members);
     // once per shared channel, by design
     irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, {}, {&stamp});
+    RecordHistory(step.protocol, self, stamp, "NICK", joined.name, newNick, {}, {}, oldNick);
   }
   // In no channel, the client still needs to hear that its nick changed.
   if (self.channels.empty()) irc::SendLine(step.protocol, self.socket, relay, {}, {&stamp});
@@ -126,6 +127,7 @@ irc::ConnState HandleKick(const Step& step) {
     step.channels.MemberSlots(index, users, members);
     const irc::MessageStamp stamp = irc::NewStamp();
     irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, {}, {&stamp});
+    RecordHistory(step.protocol, self, stamp, "KICK", name, target, comment);
     // A member: cannot fail. Kicking oneself out of the last seat ends the channel.
     (void)step.channels.RemoveMember(users.Slot(victim), name);
     if (step.channels.FindChannel(name) == irc::kNotFound) break;
@@ -148,6 +150,7 @@ void AnnounceQuit(irc::ProtocolState& protocol, int slot, std::string_view messa
     channels.AppendLine(index, EventLine(line));
     channels.MemberSlots(index, *protocol.users, members);
     irc::SendToSlots(protocol, members, relay, exceptSlot, {}, {&stamp});
+    RecordHistory(protocol, user, stamp, "QUIT", joined.name, {}, message);
   }
 }
 

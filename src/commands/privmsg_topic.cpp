@@ -104,6 +104,10 @@ void Deliver(const Step& step, Kind kind, std::string_view target, std::string_v
   if (tagsOnly) members = WithMessageTags(step, members);
   irc::SendToSlots(step.protocol, members, relay, step.slot, utf8Relay, tags);
   if (echoes) irc::SendLine(step.protocol, self.socket, relay, utf8Relay, tags);
+  if (!tagsOnly) {
+    RecordHistory(step.protocol, self, stamp, kind == Kind::Privmsg ? "PRIVMSG" : "NOTICE",
+                  channels.ChannelName(index), {}, text, utf8Text);
+  }
 }
 
 irc::ConnState HandleMessage(const Step& step, Kind kind) REQUIRES(step.protocol.mutex) {
@@ -192,6 +196,10 @@ irc::ConnState HandleTopic(const Step& step) {
   const irc::MessageStamp stamp = irc::NewStamp();
   irc::SendToSlots(step.protocol, members, relay, irc::kNotFound, utf8Relay, {&stamp});
   channels.AppendLine(index, EventLine(topic));
+  // Kept as relayed, "<topic> by <nick>", and as UTF-8 members got it.
+  const std::string utf8Topic =
+      utf8Relay.empty() ? std::string() : utf8Relay.substr(utf8Relay.find(" :") + 2);
+  RecordHistory(step.protocol, self, stamp, "TOPIC", name, {}, topic, utf8Topic);
   return step.state;
 }
 

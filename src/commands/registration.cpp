@@ -57,7 +57,8 @@ std::string ModeTypes(std::string_view offered) {
 
 // The 005 tokens: what a client may rely on. Lengths and types are the
 // ones the server enforces; a limit it does not enforce is not named.
-std::vector<std::string> SupportedTokens(const config::Settings& settings) {
+// historyMax: the most lines a history request returns; 0 without history.
+std::vector<std::string> SupportedTokens(const config::Settings& settings, std::size_t historyMax) {
   const std::string& network =
       settings.serverNetwork.empty() ? settings.serverName : settings.serverNetwork;
   const std::string offered = irc::OfferedChannelModes(settings.serverChanMode);
@@ -80,6 +81,10 @@ std::vector<std::string> SupportedTokens(const config::Settings& settings) {
   }
   // Client-only tags other than these are dropped, not passed on.
   tokens.push_back("CLIENTTAGDENY=*,-draft/react,-draft/reply,-typing");
+  if (historyMax > 0) {
+    tokens.push_back("CHATHISTORY=" + std::to_string(historyMax));
+    tokens.push_back("MSGREFTYPES=msgid,timestamp");
+  }
   return tokens;
 }
 
@@ -92,7 +97,8 @@ void SendSupported(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protoco
   const std::size_t room = irc::ListRoom(fixed);
   std::string text;
   int tokens = 0;
-  for (const std::string& token : SupportedTokens(protocol.settings)) {
+  for (const std::string& token :
+       SupportedTokens(protocol.settings, protocol.history != nullptr ? protocol.historyMax : 0)) {
     if (tokens > 0 && (tokens == kTokensPerLine || text.size() + 1 + token.size() > room)) {
       SendNumeric(protocol, slotIndex, irc::kRplISupport, {text});
       text.clear();

@@ -2,6 +2,7 @@
 #include "irc/message_tags.h"
 
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -180,6 +181,42 @@ std::string NewBatchRef() {
   std::string ref = "b";
   AppendBase62(ref, nextId.fetch_add(1, std::memory_order_relaxed));
   return ref;
+}
+
+std::optional<std::int64_t> ParseServerTime(std::string_view text) {
+  // YYYY-MM-DDThh:mm:ss, then optionally a fraction, then Z.
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  auto number = [&text](std::size_t at, std::size_t width, int& out) {
+    if (at + width > text.size()) return false;
+    const auto [end, error] = std::from_chars(text.data() + at, text.data() + at + width, out);
+    return error == std::errc() && end == text.data() + at + width;
+  };
+  if (text.size() < 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text.back() != 'Z' || !number(0, 4, year) || !number(5, 2, month) ||
+      !number(8, 2, day) || !number(11, 2, hour) || !number(14, 2, minute) ||
+      !number(17, 2, second) || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+      minute > 59 || second > 60) {
+    return std::nullopt;
+  }
+  int millis = 0;
+  const std::string_view rest = text.substr(19, text.size() - 20);
+  if (!rest.empty()) {
+    if (rest[0] != '.' || rest.size() < 2) return std::nullopt;
+    int scale = 100;
+    for (char c : rest.substr(1)) {
+      if (c < '0' || c > '9') return std::nullopt;
+      millis += (c - '0') * scale;
+      scale /= 10;
+    }
+  }
+  std::tm civil{};
+  civil.tm_year = year - 1900;
+  civil.tm_mon = month - 1;
+  civil.tm_mday = day;
+  civil.tm_hour = hour;
+  civil.tm_min = minute;
+  civil.tm_sec = second;
+  return static_cast<std::int64_t>(timegm(&civil)) * 1000 + millis;
 }
 
 }  // namespace zelkord::irc

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,11 @@ struct MessageStamp {
 
 // "YYYY-MM-DDThh:mm:ss.sssZ" in UTC, as server-time shows it. Any thread.
 [[nodiscard]] std::string FormatServerTime(std::int64_t timeMs);
+
+// The Unix time in milliseconds of a server-time text: as FormatServerTime
+// writes it, or with fewer or no fraction digits. nullopt when it is not
+// one. Any thread.
+[[nodiscard]] std::optional<std::int64_t> ParseServerTime(std::string_view text);
 
 // A short reference for a BATCH, unique while the server runs. Any thread.
 [[nodiscard]] std::string NewBatchRef();

@@ -94,6 +94,8 @@ struct ProtocolState {
   // The history store, owned by the server; nullptr when history is off.
   // Set by start-up before the first connection; the store has its own lock.
   history::Store* history = nullptr;
+  // The most lines one history request returns; set by start-up.
+  std::size_t historyMax = 100;
 };
 
 // Takes the protocol lock for one step of protocol work and, once it is

@@ -138,6 +138,8 @@ constexpr std::array kRelayTable{
     FormatEntry{kRelayBatchStart, ":%s BATCH +%s %s"},
     FormatEntry{kRelayBatchEnd, ":%s BATCH -%s"},
     FormatEntry{kRelayAck, ":%s ACK"},
+    FormatEntry{kRelayFail, ":%s FAIL %s %s %s :%s"},
+    FormatEntry{kRelayHistoryTarget, ":%s CHATHISTORY TARGETS %s %s"},
     FormatEntry{kRelayInfoProgram, "Zelkord %s"},
     FormatEntry{kRelayInfoServer, "%s: %s"},
     FormatEntry{kRelayInfoStarted, "Started on %s"},

@@ -138,6 +138,9 @@ inline constexpr int kRelayTagmsg = 1024;
 inline constexpr int kRelayBatchStart = 1025;  // reference, type and its parameters
 inline constexpr int kRelayBatchEnd = 1026;
 inline constexpr int kRelayAck = 1027;  // a labeled command that answered nothing
+// A standard reply: command, code, context and description.
+inline constexpr int kRelayFail = 1028;
+inline constexpr int kRelayHistoryTarget = 1029;  // a channel and the time of its latest line
 
 // Longest filled numeric reply and relay message; longer results are cut.
 inline constexpr std::size_t kNumericMaxBytes = 511;

@@ -38,6 +38,8 @@ inline constexpr std::uint32_t kCapServerTime = 1U << 6;
 inline constexpr std::uint32_t kCapEchoMessage = 1U << 7;
 inline constexpr std::uint32_t kCapBatch = 1U << 8;
 inline constexpr std::uint32_t kCapLabeledResponse = 1U << 9;
+inline constexpr std::uint32_t kCapChathistory = 1U << 10;
+inline constexpr std::uint32_t kCapEventPlayback = 1U << 11;
 
 // A line held back for a labeled response: its tags for this client (no
 // label, no batch) and the line as encoded for its wire, without CR LF.

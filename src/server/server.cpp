@@ -348,6 +348,8 @@ void Server::OpenHistory(const config::Settings& settings) {
     return;
   }
   protocol.history = history_.get();
+  protocol.historyMax =
+      static_cast<std::size_t>(config::NumberOf(settings, &config::Settings::historyMax));
 }
 
 std::function<void(int error)> Server::ReportAcceptSpell(std::string_view what) {
