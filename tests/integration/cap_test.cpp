@@ -40,7 +40,8 @@ TEST(Cap, Conversations) {
   const std::string name(kServerName);
   const std::string all =
       "cap-notify multi-prefix userhost-in-names away-notify invite-notify message-tags "
-      "server-time echo-message batch labeled-response";
+      "server-time echo-message batch labeled-response draft/chathistory "
+      "draft/event-playback";
   const std::string welcome = s + "001 ann :Welcome to the Internet Relay Network ann";
   const std::vector<Case> cases = {
       {"LS 302, REQ, END registers",
@@ -102,7 +103,7 @@ TEST(Cap, Conversations) {
               "TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 "
               "MAXLIST=b:50 "
               ":are supported by this server",
-          s + "005 ann " + kClientTagDeny + " :are supported by this server",
+          s + "005 ann " + kClientTagDeny + " " + kHistoryTokens + " :are supported by this server",
           s + "251 ann :There are 1 users and 0 invisible on 1 servers", "~ 422 "}},
         {"PING LAG1733", {s + "PONG " + name + " :LAG1733"}},
         {"PING a b :c d", {s + "PONG " + name + " :c d"}}}},

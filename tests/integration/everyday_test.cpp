@@ -171,7 +171,8 @@ TEST(Everyday, Conversations) {
                      " TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 "
                      "MAXLIST=b:50 "
                      ":are supported by this server"},
-          {kAnn, s + "005 ann " + kClientTagDeny + " :are supported by this server"}}},
+          {kAnn, s + "005 ann " + kClientTagDeny + " " + kHistoryTokens +
+                     " :are supported by this server"}}},
         {kAnn, "TIME", {{kAnn, "^" + s + "391 ann " + name + " :"}}},
         {kAnn,
          "ADMIN",

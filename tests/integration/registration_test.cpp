@@ -38,7 +38,8 @@ TEST(Registration, WelcomeBurstLineForLine) {
           name +
           " TARGMAX=JOIN:,PART:,NAMES:,PRIVMSG:4,NOTICE:4,WHOIS:4,KICK:4 AWAYLEN=200 MAXLIST=b:50 "
           ":are supported by this server");
-  EXPECT_EQ(client->ReadLine(), s + "005 ann " + kClientTagDeny + " :are supported by this server");
+  EXPECT_EQ(client->ReadLine(), s + "005 ann " + kClientTagDeny + " " + kHistoryTokens +
+                                    " :are supported by this server");
   // The operator client counts among the registered users.
   EXPECT_EQ(client->ReadLine(), s + "251 ann :There are 2 users and 0 invisible on 1 servers");
   EXPECT_EQ(client->ReadLine(), s + "253 ann 0 :unknown connection(s)");

@@ -24,6 +24,8 @@ inline constexpr std::string_view kServerName = "Zel.Server(^^";
 inline const std::string kServerPrefix = ":" + std::string(kServerName) + " ";
 // The 005 token that comes on a line of its own after the first 13.
 inline const std::string kClientTagDeny = "CLIENTTAGDENY=*,-draft/react,-draft/reply,-typing";
+// The history tokens of a server with its store open, at the default Max.
+inline const std::string kHistoryTokens = "CHATHISTORY=100 MSGREFTYPES=msgid,timestamp";
 
 // A temporary folder, removed with everything in it at destruction.
 class TempDir {
