@@ -336,22 +336,28 @@ int LineReader::ReceiveLine(std::string& line, std::size_t limit, int timeoutMs)
       begin_ = end_ = 0;
       return -1;
     }
-    int waitMs = -1;
-    if (timeoutMs >= 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-      if (waitMs == 0) return kTimedOut;
-    }
-    switch (Fill(waitMs)) {
-      case FillResult::Filled:
-        break;
-      case FillResult::TimedOut:
-        return kTimedOut;
-      case FillResult::Ended:
-        begin_ = end_ = 0;
-        return -1;
-    }
+    if (const int filled = FillUntil(deadline, timeoutMs); filled != 0) return filled;
   }
+}
+
+int LineReader::FillUntil(std::chrono::steady_clock::time_point deadline, int timeoutMs) {
+  int waitMs = -1;
+  if (timeoutMs >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    if (waitMs == 0) return kTimedOut;
+  }
+  switch (Fill(waitMs)) {
+    case FillResult::Filled:
+      return 0;
+    case FillResult::TimedOut:
+      return kTimedOut;
+    case FillResult::Ended:
+      break;
+  }
+  begin_ = end_ = 0;
+  return -1;
 }
 
 int LineReader::ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::size_t limit,
@@ -409,21 +415,7 @@ int LineReader::ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::
         continue;
       }
     }
-    int waitMs = -1;
-    if (timeoutMs >= 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-      if (waitMs == 0) return kTimedOut;
-    }
-    switch (Fill(waitMs)) {
-      case FillResult::Filled:
-        break;
-      case FillResult::TimedOut:
-        return kTimedOut;
-      case FillResult::Ended:
-        begin_ = end_ = 0;
-        return -1;
-    }
+    if (const int filled = FillUntil(deadline, timeoutMs); filled != 0) return filled;
   }
 }
 

@@ -180,6 +180,9 @@ class LineReader {
   enum class FillResult { Filled, TimedOut, Ended };
   // Refills the buffer.
   [[nodiscard]] FillResult Fill(int timeoutMs);
+  // Fill until the deadline (no deadline when timeoutMs < 0): 0 when bytes
+  // came, kTimedOut, or -1 when the connection ended (the buffer emptied).
+  [[nodiscard]] int FillUntil(std::chrono::steady_clock::time_point deadline, int timeoutMs);
   // Moves what is held into a heap buffer of kMaxTaggedLineLimit, or back
   // into the reader's own storage once it fits there again.
   void Grow();
