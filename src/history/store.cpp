@@ -21,18 +21,27 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr std::chrono::milliseconds kRetryPause{100};
 constexpr std::chrono::hours kPruneEvery{24};
 constexpr int kWriterBusyMs = 100;
 constexpr int kReaderBusyMs = 1000;
 constexpr std::size_t kIdleReaders = 8;
+// Indexing waits this long without new rows, then takes this many rows per
+// transaction: short enough that a burst starting meanwhile waits little.
+constexpr std::chrono::milliseconds kIndexQuiet{20};
+constexpr std::int64_t kIndexChunk = 1000;
 constexpr const char* kMessagesOnly = " AND kind IN ('PRIVMSG', 'NOTICE')";
 
-// Version 1: the lines, their lookup indexes and a trigram full-text index
-// over the text (external content, kept in step by triggers), ready for
-// searching Japanese, which has no spaces between words.
+// Version 2: the lines, their lookup indexes and a trigram full-text index
+// over the text, ready for searching Japanese, which has no spaces between
+// words. The index is external content filled by the writer when it is idle
+// (messages_text_done holds the highest id indexed), so that a busy channel
+// pays nothing for it. Version 1 kept the index in step by triggers; their
+// index content stays valid, so upgrading drops them and marks every row
+// indexed.
 constexpr const char* kSchema = R"sql(
+BEGIN IMMEDIATE;
 CREATE TABLE IF NOT EXISTS messages(
   id INTEGER PRIMARY KEY,
   time_ms INTEGER NOT NULL,
@@ -47,17 +56,14 @@ CREATE INDEX IF NOT EXISTS messages_target_time ON messages(target_key, time_ms,
 CREATE UNIQUE INDEX IF NOT EXISTS messages_msgid ON messages(target_key, msgid);
 CREATE VIRTUAL TABLE IF NOT EXISTS messages_text USING fts5(
   text, content='messages', content_rowid='id', tokenize='trigram');
-CREATE TRIGGER IF NOT EXISTS messages_text_insert AFTER INSERT ON messages BEGIN
-  INSERT INTO messages_text(rowid, text) VALUES (new.id, new.text);
-END;
-CREATE TRIGGER IF NOT EXISTS messages_text_delete AFTER DELETE ON messages BEGIN
-  INSERT INTO messages_text(messages_text, rowid, text) VALUES ('delete', old.id, old.text);
-END;
-CREATE TRIGGER IF NOT EXISTS messages_text_update AFTER UPDATE ON messages BEGIN
-  INSERT INTO messages_text(messages_text, rowid, text) VALUES ('delete', old.id, old.text);
-  INSERT INTO messages_text(rowid, text) VALUES (new.id, new.text);
-END;
-PRAGMA user_version = 1;
+DROP TRIGGER IF EXISTS messages_text_insert;
+DROP TRIGGER IF EXISTS messages_text_delete;
+DROP TRIGGER IF EXISTS messages_text_update;
+CREATE TABLE IF NOT EXISTS messages_text_done(upto INTEGER NOT NULL);
+INSERT INTO messages_text_done SELECT coalesce(max(id), 0) FROM messages
+  WHERE NOT EXISTS (SELECT 1 FROM messages_text_done);
+PRAGMA user_version = 2;
+COMMIT;
 )sql";
 
 constexpr const char* kColumns = "id, time_ms, msgid, kind, target, prefix, param, text";
@@ -124,12 +130,16 @@ struct Store::State {
   explicit State(StoreOptions optionsIn) : options(std::move(optionsIn)) {}
   ~State() {
     for (sqlite3* db : readers) sqlite3_close(db);
+    insert.reset();
     sqlite3_close(writer);
   }
 
   static void Run(const std::shared_ptr<State>& state);
   // Writes one batch in one transaction; false when it must be retried.
   bool Write(const std::deque<Row>& batch);
+  // Indexes the next chunk of rows for full-text search; false when none
+  // were left (or it failed: the next batch written tries again).
+  bool Index();
   void Prune();
   void ReportOnce(bool& episode, const std::string& text);
 
@@ -140,8 +150,9 @@ struct Store::State {
                          std::size_t limit, bool reverse, Lines lines);
 
   const StoreOptions options;
-  sqlite3* writer = nullptr;  // the writer thread's alone once it runs
-  bool writeFailing = false;  // the writer thread's: in a failure episode, reported
+  sqlite3* writer = nullptr;          // the writer thread's alone once it runs
+  bool writeFailing = false;          // the writer thread's: in a failure episode, reported
+  std::unique_ptr<Statement> insert;  // the writer thread's, kept across batches
 
   base::Mutex mutex;
   base::CondVar work;  // the writer waits for rows, the stop or the next prune
@@ -171,24 +182,63 @@ bool Store::State::Write(const std::deque<Row>& batch) {
       "INSERT OR IGNORE INTO messages(time_ms, msgid, kind, target, target_key, prefix, param, "
       "text) VALUES (?, ?, ?, ?, ?, ?, ?, ?)";
   if (!Exec(writer, "BEGIN IMMEDIATE")) return false;
-  Statement insert(writer, kInsert);
-  bool ok = static_cast<bool>(insert);
+  if (!insert) insert = std::make_unique<Statement>(writer, kInsert);
+  Statement& statement = *insert;
+  bool ok = static_cast<bool>(statement);
   for (std::size_t i = 0; ok && i < batch.size(); ++i) {
     const Row& row = batch[i];
-    sqlite3_reset(insert.get());
-    insert.Int(1, row.timeMs);
+    sqlite3_reset(statement.get());
+    statement.Int(1, row.timeMs);
     if (row.msgid.empty()) {
-      sqlite3_bind_null(insert.get(), 2);  // no id: never a duplicate
+      sqlite3_bind_null(statement.get(), 2);  // no id: never a duplicate
     } else {
-      insert.Text(2, row.msgid);
+      statement.Text(2, row.msgid);
     }
-    insert.Text(3, row.kind);
-    insert.Text(4, row.target);
-    insert.Text(5, TargetKey(row.target));
-    insert.Text(6, row.prefix);
-    insert.Text(7, row.param);
-    insert.Text(8, row.text);
-    ok = sqlite3_step(insert.get()) == SQLITE_DONE;
+    statement.Text(3, row.kind);
+    statement.Text(4, row.target);
+    statement.Text(5, TargetKey(row.target));
+    statement.Text(6, row.prefix);
+    statement.Text(7, row.param);
+    statement.Text(8, row.text);
+    ok = sqlite3_step(statement.get()) == SQLITE_DONE;
+  }
+  sqlite3_reset(statement.get());  // a failed step keeps no transaction open
+  if (ok && Exec(writer, "COMMIT")) return true;
+  Exec(writer, "ROLLBACK");
+  return false;
+}
+
+bool Store::State::Index() {
+  if (!Exec(writer, "BEGIN IMMEDIATE")) return false;
+  std::int64_t from = -1;
+  std::int64_t upto = -1;
+  {
+    Statement range(writer,
+                    "SELECT upto, (SELECT max(id) FROM (SELECT id FROM messages WHERE id > upto "
+                    "ORDER BY id LIMIT ?)) FROM messages_text_done");
+    if (range) {
+      range.Int(1, kIndexChunk);
+      if (sqlite3_step(range.get()) == SQLITE_ROW) {
+        from = sqlite3_column_int64(range.get(), 0);
+        if (sqlite3_column_type(range.get(), 1) != SQLITE_NULL) {
+          upto = sqlite3_column_int64(range.get(), 1);
+        }
+      }
+    }
+  }
+  bool ok = from >= 0 && upto > from;
+  if (ok) {
+    Statement add(writer,
+                  "INSERT INTO messages_text(rowid, text) SELECT id, text FROM messages "
+                  "WHERE id > ?1 AND id <= ?2");
+    Statement mark(writer, "UPDATE messages_text_done SET upto = ?");
+    ok = add && mark;
+    if (ok) {
+      add.Int(1, from);
+      add.Int(2, upto);
+      mark.Int(1, upto);
+      ok = sqlite3_step(add.get()) == SQLITE_DONE && sqlite3_step(mark.get()) == SQLITE_DONE;
+    }
   }
   if (ok && Exec(writer, "COMMIT")) return true;
   Exec(writer, "ROLLBACK");
@@ -200,12 +250,24 @@ void Store::State::Prune() {
   const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::system_clock::now().time_since_epoch())
                        .count();
-  Statement remove(writer, "DELETE FROM messages WHERE time_ms < ?");
-  if (!remove) return;
-  remove.Int(1, now - std::int64_t{options.keepDays} * 24 * 60 * 60 * 1000);
-  if (sqlite3_step(remove.get()) != SQLITE_DONE && options.report) {
-    options.report("history store: deleting old lines failed: " + Message(writer));
+  // Rows already indexed leave the index first: an external-content index
+  // forgets a row only when told its text.
+  Statement unindex(writer,
+                    "INSERT INTO messages_text(messages_text, rowid, text) SELECT 'delete', id, "
+                    "text FROM messages WHERE time_ms < ?1 AND id <= (SELECT upto FROM "
+                    "messages_text_done)");
+  Statement remove(writer, "DELETE FROM messages WHERE time_ms < ?1");
+  if (!unindex || !remove || !Exec(writer, "BEGIN IMMEDIATE")) return;
+  const std::int64_t before = now - std::int64_t{options.keepDays} * 24 * 60 * 60 * 1000;
+  unindex.Int(1, before);
+  remove.Int(1, before);
+  if (sqlite3_step(unindex.get()) == SQLITE_DONE && sqlite3_step(remove.get()) == SQLITE_DONE &&
+      Exec(writer, "COMMIT")) {
+    return;
   }
+  if (options.report)
+    options.report("history store: deleting old lines failed: " + Message(writer));
+  Exec(writer, "ROLLBACK");
 }
 
 void Store::State::Run(const std::shared_ptr<State>& state) {
@@ -216,12 +278,22 @@ void Store::State::Run(const std::shared_ptr<State>& state) {
     state->pruned = true;
     state->done.notify_all();
   }
+  bool indexing = true;  // rows may wait for the full-text index
+  auto lastWrite = Clock::now();
   for (;;) {
     std::deque<Row> batch;
+    bool quiet = false;  // no row came for kIndexQuiet: time to index
     {
       base::MutexLock lock(state->mutex);
+      const auto indexAt = std::min(nextPrune, lastWrite + kIndexQuiet);
       while (!state->stopping && state->queue.empty() && Clock::now() < nextPrune) {
-        state->work.wait_until(state->mutex, nextPrune);
+        if (!indexing) {
+          state->work.wait_until(state->mutex, nextPrune);
+        } else if (Clock::now() >= indexAt ||
+                   state->work.wait_until(state->mutex, indexAt) == std::cv_status::timeout) {
+          quiet = state->queue.empty();
+          break;
+        }
       }
       if (state->queue.empty() && state->stopping) {
         state->finished = true;
@@ -234,6 +306,9 @@ void Store::State::Run(const std::shared_ptr<State>& state) {
       state->Prune();
       nextPrune = Clock::now() + kPruneEvery;
     }
+    if (quiet && indexing) {
+      indexing = state->Index();
+    }
     if (batch.empty()) continue;
     // Kept until written; the queue meanwhile fills and then drops.
     while (!state->Write(batch)) {
@@ -245,6 +320,8 @@ void Store::State::Run(const std::shared_ptr<State>& state) {
       state->work.wait_for(state->mutex, kRetryPause);
     }
     state->writeFailing = false;
+    indexing = true;
+    lastWrite = Clock::now();
     base::MutexLock lock(state->mutex);
     state->settled += batch.size();
     // Caught up: the next drop starts a new episode and is reported again.

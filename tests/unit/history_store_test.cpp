@@ -1,6 +1,6 @@
 // The history store: each query's bounds and order, case-blind targets,
-// text round trips, retention, a store held locked by someone else, and a
-// writer killed in the middle of a burst.
+// text round trips, retention, the full-text index, a store held locked by
+// someone else, and a writer killed in the middle of a burst.
 #include "history/store.h"
 
 #include <gtest/gtest.h>
@@ -165,6 +165,67 @@ TEST(HistoryStore, KeepsEveryFieldAsWrittenAndDropsOldLinesAtOpen) {
   EXPECT_GT(back.id, 0);
   EXPECT_EQ(std::tie(back.timeMs, back.msgid, back.kind, back.target, back.prefix, back.param),
             std::tie(full.timeMs, full.msgid, full.kind, full.target, full.prefix, full.param));
+}
+
+TEST(HistoryStore, FullTextIndexCatchesUpWhenIdleAndForgetsPrunedLines) {
+  TempDir dir;
+  const std::string path = dir.File("h.sqlite");
+  {  // a store as the first schema left it, indexed by triggers
+    Raw raw(path);
+    ASSERT_EQ(sqlite3_exec(raw.db, R"sql(
+CREATE TABLE messages(id INTEGER PRIMARY KEY, time_ms INTEGER NOT NULL, msgid TEXT,
+  kind TEXT NOT NULL, target TEXT NOT NULL, target_key TEXT NOT NULL, prefix TEXT NOT NULL,
+  param TEXT NOT NULL, text TEXT NOT NULL);
+CREATE VIRTUAL TABLE messages_text USING fts5(
+  text, content='messages', content_rowid='id', tokenize='trigram');
+CREATE TRIGGER messages_text_insert AFTER INSERT ON messages BEGIN
+  INSERT INTO messages_text(rowid, text) VALUES (new.id, new.text);
+END;
+CREATE TRIGGER messages_text_delete AFTER DELETE ON messages BEGIN
+  INSERT INTO messages_text(messages_text, rowid, text) VALUES ('delete', old.id, old.text);
+END;
+PRAGMA user_version = 1;
+INSERT INTO messages(time_ms, kind, target, target_key, prefix, param, text)
+  VALUES (strftime('%s') * 1000 - 3 * 86400000, 'PRIVMSG', '#chan', '#CHAN', 'n!u@h', '',
+          '三日前の日本語');
+)sql",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(raw.db);
+  }
+  const auto match = [&](const std::string& term) {
+    return Raw(path).One(("SELECT group_concat(rowid, ' ') FROM (SELECT rowid FROM messages_text "
+                          "WHERE messages_text MATCH '" +
+                          term + "' ORDER BY rowid)")
+                             .c_str());
+  };
+  const auto whole = [&] {
+    Raw raw(path);
+    return sqlite3_exec(raw.db,
+                        "INSERT INTO messages_text(messages_text) VALUES ('integrity-check')",
+                        nullptr, nullptr, nullptr) == SQLITE_OK;
+  };
+  struct Case {
+    std::string term, kept, pruned;
+  };
+  const Case cases[] = {
+      {"日本語", "1 2 3", "2 3"}, {"三日前", "1", ""}, {"ではない", "3", "3"}, {"plain", "4", "4"}};
+  {
+    std::unique_ptr<Store> store = OpenStore(Options(path, 0));
+    ASSERT_TRUE(store);
+    for (const char* text : {"今日の日本語", "日本語ではない", "plain text"}) {
+      store->Append(Line(NowMs(), text));
+    }
+    // Indexed once the writer has nothing else to do.
+    ASSERT_TRUE(testing::WaitUntil([&] { return match("plain") == "4"; }));
+    for (const Case& c : cases) EXPECT_EQ(match(c.term), c.kept) << c.term;
+    EXPECT_TRUE(whole());
+  }
+  EXPECT_EQ(Raw(path).One("SELECT count(*) FROM sqlite_master WHERE type = 'trigger'"), "0");
+  std::unique_ptr<Store> store = OpenStore(Options(path, 2));
+  store->Flush();  // the pruning at open is done
+  for (const Case& c : cases) EXPECT_EQ(match(c.term), c.pruned) << c.term;
+  EXPECT_TRUE(whole());
 }
 
 TEST(HistoryStore, LockedStoreNeverBlocksAppendAndReportsTheFirstDropOnce) {
