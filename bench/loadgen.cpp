@@ -1,5 +1,6 @@
 // zelkord-loadgen: a single-threaded epoll load generator for IRC servers.
-// It opens many plain TCP clients on one thread, registers them, and runs
+// It opens many TCP clients (plain, or TLS with --tls) on one thread,
+// registers them, and runs
 // one workload: A (a channel at a steady rate), B (a channel flooded as fast
 // as a window of undelivered lines allows) or C (many idle connections). It
 // measures what the clients see (throughput, latency, loss and order, from
@@ -9,6 +10,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <signal.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
@@ -89,7 +92,8 @@ constexpr const char* kUsage =
     "                        %n stands for the client's nick)\n"
     "  --padding N           extra bytes in each message text (default 0)\n"
     "  --setup-timeout S     limit for each batch to register and join (default 60)\n"
-    "  --drain-seconds S     wait this long after the last arrival for missing lines (3)\n";
+    "  --drain-seconds S     wait this long after the last arrival for missing lines (3)\n"
+    "  --tls                 every client speaks TLS (certificate not checked)\n";
 
 std::uint64_t NowNs() {
   timespec now{};
@@ -129,6 +133,7 @@ struct Options {
   std::size_t padding = 0;
   double setupTimeout = kDefaultSetupTimeout;
   double drainSeconds = kDefaultDrainSeconds;
+  bool tls = false;
 };
 
 bool ParseDouble(const char* text, double low, double high, double& value) {
@@ -154,6 +159,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     if (arg == "--help") {
       std::fputs(kUsage, stdout);
       std::exit(0);
+    }
+    if (arg == "--tls") {
+      options.tls = true;
+      continue;
     }
     if (i + 1 >= argc) {
       std::fprintf(stderr, "zelkord-loadgen: '%s' needs a value\n%s", argv[i], kUsage);
@@ -254,6 +263,9 @@ struct Client {
   std::string partial;
   std::uint64_t nextDueNs = 0;
   std::uint64_t sentLines = 0;
+  SSL* ssl = nullptr;
+  bool handshaking = false;
+  bool writeWantsRead = false;  // the TLS session must read before it can write on
 };
 
 class LoadGenerator {
@@ -274,6 +286,12 @@ class LoadGenerator {
   void OnEvent(Client& client, std::uint32_t events);
   void OnConnected(Client& client);
   void OnReadable(Client& client);
+  void OnTlsReadable(Client& client);
+  void OnChunk(Client& client, std::string_view chunk, std::uint64_t nowNs);
+  bool StartTls(Client& client);
+  void Handshake(Client& client);
+  void FlushTls(Client& client);
+  void TlsFailed(Client& client, int result, std::string_view what);
   void OnLine(Client& client, std::string_view line, std::uint64_t nowNs);
   void Queue(Client& client, std::string_view text);
   void Flush(Client& client);
@@ -284,6 +302,7 @@ class LoadGenerator {
   int RunChannel();
   int RunIdle();
   void PrintNotes() const;
+  bool MakeTlsContext();
   [[nodiscard]] std::optional<double> ServerCpu() const;
   [[nodiscard]] int LiveClients() const;
   [[nodiscard]] int ErrorReplies() const;
@@ -291,6 +310,7 @@ class LoadGenerator {
 
   Options options_;
   int epoll_ = -1;
+  SSL_CTX* tls_ = nullptr;
   sockaddr_in address_{};
   std::vector<Client> clients_;
   std::unique_ptr<DeliveryBook> book_;
@@ -311,9 +331,11 @@ class LoadGenerator {
 
 LoadGenerator::~LoadGenerator() {
   for (Client& client : clients_) {
+    if (client.ssl != nullptr) SSL_free(client.ssl);
     if (client.fd >= 0) close(client.fd);
   }
   if (epoll_ >= 0) close(epoll_);
+  if (tls_ != nullptr) SSL_CTX_free(tls_);
 }
 
 std::optional<double> LoadGenerator::ServerCpu() const {
@@ -338,6 +360,26 @@ int LoadGenerator::ErrorReplies() const {
   int total = 0;
   for (const auto& [code, times] : errorReplies_) total += times;
   return total;
+}
+
+bool LoadGenerator::MakeTlsContext() {
+  tls_ = SSL_CTX_new(TLS_client_method());
+  if (tls_ == nullptr) {
+    std::fprintf(stderr, "zelkord-loadgen: no TLS context\n");
+    return false;
+  }
+  // A loopback bench: the server's certificate is made for the run and not
+  // checked. Every connection does a full handshake, as a first one would.
+  SSL_CTX_set_verify(tls_, SSL_VERIFY_NONE, nullptr);
+  SSL_CTX_set_min_proto_version(tls_, TLS1_2_VERSION);
+  SSL_CTX_set_session_cache_mode(tls_, SSL_SESS_CACHE_OFF);
+  // The output buffer grows while a write waits, and a write may go out in
+  // parts; an end of stream without close_notify reads as a plain close.
+  SSL_CTX_set_mode(tls_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  SSL_CTX_set_options(tls_, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  SSL_CTX_set_read_ahead(tls_, 1);
+  SSL_CTX_set_default_read_buffer_len(tls_, kReadChunk);
+  return true;
 }
 
 bool LoadGenerator::Open(Client& client) {
@@ -376,6 +418,8 @@ void LoadGenerator::SetWriteInterest(Client& client, bool want) {
 
 void LoadGenerator::Close(Client& client, bool expected, std::string_view reason) {
   if (client.state == ClientState::kClosed) return;
+  if (client.ssl != nullptr) SSL_free(client.ssl);  // no close_notify: the socket goes now
+  client.ssl = nullptr;
   if (client.fd >= 0) close(client.fd);
   client.fd = -1;
   client.state = ClientState::kClosed;
@@ -395,6 +439,10 @@ void LoadGenerator::Queue(Client& client, std::string_view text) {
 }
 
 void LoadGenerator::Flush(Client& client) {
+  if (client.ssl != nullptr) {
+    FlushTls(client);
+    return;
+  }
   while (client.state != ClientState::kClosed && client.state != ClientState::kConnecting &&
          client.outOffset < client.out.size()) {
     const ssize_t written = send(client.fd, client.out.data() + client.outOffset,
@@ -429,6 +477,10 @@ void LoadGenerator::OnConnected(Client& client) {
       "NICK " + client.nick + "\r\nUSER " + client.nick + " 0 * :zelkord-loadgen\r\n";
   // Anything queued before the connection completed goes after the login.
   client.out.insert(0, register_);
+  if (options_.tls) {
+    if (StartTls(client)) Handshake(client);
+    return;
+  }
   Flush(client);
 }
 
@@ -437,11 +489,20 @@ void LoadGenerator::OnEvent(Client& client, std::uint32_t events) {
   if (client.state == ClientState::kConnecting) {
     if ((events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
     OnConnected(client);
-    if (client.state == ClientState::kClosed) return;
+    if (client.state == ClientState::kClosed || client.handshaking) return;
+  } else if (client.handshaking) {
+    Handshake(client);
+    return;
   } else if (events & EPOLLOUT) {
     Flush(client);
   }
-  if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) OnReadable(client);
+  if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0) return;
+  if (client.ssl == nullptr) {
+    OnReadable(client);
+    return;
+  }
+  if (client.writeWantsRead) Flush(client);
+  OnTlsReadable(client);
 }
 
 void LoadGenerator::OnReadable(Client& client) {
@@ -457,34 +518,148 @@ void LoadGenerator::OnReadable(Client& client) {
       Close(client, client.quitting, "closed by the server");
       return;
     }
-    const std::uint64_t nowNs = NowNs();
-    std::string_view chunk(readBuffer_.data(), static_cast<std::size_t>(got));
-    if (!client.partial.empty()) {
-      const auto newline = chunk.find('\n');
-      if (newline == std::string_view::npos) {
-        client.partial.append(chunk);
-        continue;
-      }
-      client.partial.append(chunk.substr(0, newline));
-      chunk.remove_prefix(newline + 1);
-      std::string line;
-      line.swap(client.partial);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      OnLine(client, line, nowNs);
-    }
-    while (client.state != ClientState::kClosed) {
-      const auto newline = chunk.find('\n');
-      if (newline == std::string_view::npos) {
-        client.partial.assign(chunk);
-        break;
-      }
-      std::string_view line = chunk.substr(0, newline);
-      chunk.remove_prefix(newline + 1);
-      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      OnLine(client, line, nowNs);
-    }
+    OnChunk(client, std::string_view(readBuffer_.data(), static_cast<std::size_t>(got)), NowNs());
     if (static_cast<std::size_t>(got) < readBuffer_.size()) return;
   }
+}
+
+// Splits what arrived into lines, carrying an unfinished one over.
+void LoadGenerator::OnChunk(Client& client, std::string_view chunk, std::uint64_t nowNs) {
+  if (!client.partial.empty()) {
+    const auto newline = chunk.find('\n');
+    if (newline == std::string_view::npos) {
+      client.partial.append(chunk);
+      return;
+    }
+    client.partial.append(chunk.substr(0, newline));
+    chunk.remove_prefix(newline + 1);
+    std::string line;
+    line.swap(client.partial);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    OnLine(client, line, nowNs);
+  }
+  while (client.state != ClientState::kClosed) {
+    const auto newline = chunk.find('\n');
+    if (newline == std::string_view::npos) {
+      client.partial.assign(chunk);
+      break;
+    }
+    std::string_view line = chunk.substr(0, newline);
+    chunk.remove_prefix(newline + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    OnLine(client, line, nowNs);
+  }
+}
+
+// --- TLS ------------------------------------------------------------------
+// The sessions run on the same loop as the plain sockets: every call may ask
+// to wait for the socket to become readable or writable, and is repeated
+// when it does.
+
+bool LoadGenerator::StartTls(Client& client) {
+  client.ssl = SSL_new(tls_);
+  if (client.ssl == nullptr || SSL_set_fd(client.ssl, client.fd) != 1) {
+    Close(client, false, "TLS: no session");
+    return false;
+  }
+  SSL_set_connect_state(client.ssl);
+  client.handshaking = true;
+  return true;
+}
+
+void LoadGenerator::Handshake(Client& client) {
+  ERR_clear_error();
+  const int result = SSL_do_handshake(client.ssl);
+  if (result == 1) {
+    client.handshaking = false;
+    Flush(client);  // the login queued at connect
+    // Read-ahead may already hold the server's first lines, which epoll
+    // would not announce again.
+    OnTlsReadable(client);
+    return;
+  }
+  const int error = SSL_get_error(client.ssl, result);
+  if (error == SSL_ERROR_WANT_READ) {
+    SetWriteInterest(client, false);
+  } else if (error == SSL_ERROR_WANT_WRITE) {
+    SetWriteInterest(client, true);
+  } else {
+    TlsFailed(client, error, "TLS handshake");
+  }
+}
+
+void LoadGenerator::FlushTls(Client& client) {
+  if (client.handshaking) return;  // the handshake sends the queue when it is done
+  client.writeWantsRead = false;
+  while (client.state != ClientState::kClosed && client.outOffset < client.out.size()) {
+    ERR_clear_error();
+    std::size_t written = 0;
+    const int result = SSL_write_ex(client.ssl, client.out.data() + client.outOffset,
+                                    client.out.size() - client.outOffset, &written);
+    if (result == 1) {
+      client.outOffset += written;
+      continue;
+    }
+    const int error = SSL_get_error(client.ssl, result);
+    if (error == SSL_ERROR_WANT_WRITE) {
+      SetWriteInterest(client, true);
+      return;
+    }
+    if (error == SSL_ERROR_WANT_READ) {
+      client.writeWantsRead = true;
+      return;
+    }
+    TlsFailed(client, error, "TLS write");
+    return;
+  }
+  if (client.state == ClientState::kClosed) return;
+  client.out.clear();
+  client.outOffset = 0;
+  SetWriteInterest(client, false);
+}
+
+// Reads until the session has nothing more: read-ahead lets one recv bring
+// in many records, so a flooded client costs few system calls.
+void LoadGenerator::OnTlsReadable(Client& client) {
+  while (client.state != ClientState::kClosed && !client.handshaking) {
+    ERR_clear_error();
+    std::size_t got = 0;
+    const int result = SSL_read_ex(client.ssl, readBuffer_.data(), readBuffer_.size(), &got);
+    if (result == 1) {
+      OnChunk(client, std::string_view(readBuffer_.data(), got), NowNs());
+      continue;
+    }
+    const int error = SSL_get_error(client.ssl, result);
+    if (error == SSL_ERROR_WANT_READ) return;
+    if (error == SSL_ERROR_WANT_WRITE) {
+      SetWriteInterest(client, true);
+      return;
+    }
+    if (error == SSL_ERROR_ZERO_RETURN) {
+      Close(client, client.quitting, "closed by the server");
+      return;
+    }
+    TlsFailed(client, error, "TLS read");
+    return;
+  }
+}
+
+void LoadGenerator::TlsFailed(Client& client, int error, std::string_view what) {
+  const int systemError = errno;
+  std::string reason(what);
+  const unsigned long code = ERR_get_error();
+  if (code != 0) {
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    reason += ": ";
+    reason += text;
+  } else if (error == SSL_ERROR_SYSCALL && systemError != 0) {
+    reason += ": ";
+    reason += std::strerror(systemError);
+  } else {
+    reason += ": connection closed";
+  }
+  Close(client, client.quitting, reason);
 }
 
 void LoadGenerator::OnLine(Client& client, std::string_view line, std::uint64_t nowNs) {
@@ -648,6 +823,7 @@ int LoadGenerator::RunChannel() {
   book_ = std::make_unique<DeliveryBook>(count, windowed ? options_.window : 0);
   const std::optional<double> cpuBefore = ServerCpu();
   const double selfBefore = SelfCpuSeconds();
+  const std::uint64_t measureStartNs = NowNs();
   measuring_ = true;
   std::string batch;
 
@@ -708,6 +884,8 @@ int LoadGenerator::RunChannel() {
   measuring_ = false;
   const std::optional<double> cpuAfter = ServerCpu();
   const double selfSeconds = SelfCpuSeconds() - selfBefore;
+  // Near 1, this process was the limit rather than the server.
+  const double selfBusy = selfSeconds / std::max(Seconds(NowNs() - measureStartNs), 1e-3);
 
   const std::uint64_t delivered = book_->Delivered();
   const std::uint64_t lost = book_->Missing();
@@ -723,9 +901,9 @@ int LoadGenerator::RunChannel() {
       haveCpu && delivered > 0 ? serverCpu * 1e6 / static_cast<double>(delivered) : 0;
   const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
 
-  std::printf("zelkord-loadgen workload %c against %s (%s:%d): %d clients in %s, ",
+  std::printf("zelkord-loadgen workload %c against %s (%s:%d%s): %d clients in %s, ",
               options_.workload, options_.label.c_str(), options_.host.c_str(), options_.port,
-              count, options_.channel.c_str());
+              options_.tls ? ", TLS" : "", count, options_.channel.c_str());
   if (windowed) {
     std::printf("window %d, %.1f s\n", options_.window, options_.seconds);
   } else {
@@ -749,14 +927,15 @@ int LoadGenerator::RunChannel() {
   } else {
     std::printf("  server CPU  not measured (no --server-pid, or the process is gone)\n");
   }
-  std::printf("  own CPU     %.2f s\n", selfSeconds);
+  std::printf("  own CPU     %.2f s, %.0f%% of one core\n", selfSeconds, selfBusy * 100);
   if (!serverAlive) std::printf("  server      the process %d is gone\n", options_.serverPid);
   PrintNotes();
   std::printf(
       "RESULT workload=%c label=%s clients=%d seconds=%.1f window=%d rate=%.2f setup_s=%.3f "
       "sent=%llu delivered=%llu expected=%llu lost=%llu reordered=%llu stray=%llu dropped=%d "
       "lines_per_s=%.1f lat_p50_ms=%.3f lat_p99_ms=%.3f lat_max_ms=%.3f server_cpu_s=%s "
-      "cpu_s_per_m_lines=%s loadgen_cpu_s=%.2f error_replies=%d server_alive=%d\n",
+      "cpu_s_per_m_lines=%s loadgen_cpu_s=%.2f error_replies=%d server_alive=%d tls=%d "
+      "loadgen_busy=%.2f\n",
       options_.workload, options_.label.c_str(), count, options_.seconds,
       windowed ? options_.window : 0, windowed ? 0.0 : options_.rate, setupSeconds,
       static_cast<unsigned long long>(book_->Sent()), static_cast<unsigned long long>(delivered),
@@ -765,7 +944,7 @@ int LoadGenerator::RunChannel() {
       static_cast<unsigned long long>(book_->Stray()), closesWhileMeasuring_, linesPerSecond, p50,
       p99, maxMs, haveCpu ? std::to_string(serverCpu).c_str() : "na",
       haveCpu ? std::to_string(cpuPerMillion).c_str() : "na", selfSeconds, ErrorReplies(),
-      serverAlive ? 1 : 0);
+      serverAlive ? 1 : 0, options_.tls ? 1 : 0, selfBusy);
   std::fflush(stdout);
   QuitAll();
   return 0;
@@ -775,8 +954,10 @@ int LoadGenerator::RunIdle() {
   const long rssBefore = ReadProcessNumber(ReadRssKiB);
   const long threadsBefore = ReadProcessNumber(ReadThreadCount);
   const std::optional<double> cpuBefore = ServerCpu();
+  const double selfBefore = SelfCpuSeconds();
   const bool allUp = SetUp(false);
   const std::optional<double> cpuAfterConnect = ServerCpu();
+  const double selfConnect = SelfCpuSeconds() - selfBefore;
   const std::uint64_t connectNs =
       lastRegisteredNs_ > setupStartNs_ ? lastRegisteredNs_ - setupStartNs_ : 0;
   const double connPerSecond =
@@ -796,11 +977,12 @@ int LoadGenerator::RunIdle() {
   const bool haveCpu = cpuBefore && cpuAfterConnect;
   const double connectCpu = haveCpu ? *cpuAfterConnect - *cpuBefore : 0;
   const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
+  const double selfBusy = connectNs > 0 ? selfConnect / Seconds(connectNs) : 0;
 
   std::printf(
-      "zelkord-loadgen workload C against %s (%s:%d): %d clients, %d at a time, idle %.1f s\n",
-      options_.label.c_str(), options_.host.c_str(), options_.port, options_.clients,
-      options_.batch, options_.seconds);
+      "zelkord-loadgen workload C against %s (%s:%d%s): %d clients, %d at a time, idle %.1f s\n",
+      options_.label.c_str(), options_.host.c_str(), options_.port, options_.tls ? ", TLS" : "",
+      options_.clients, options_.batch, options_.seconds);
   std::printf("  registered  %d of %d in %.2f s: %.1f connections/s\n", registered_,
               options_.clients, Seconds(connectNs), connPerSecond);
   std::printf("  idle        %d still connected after %.1f s (dropped while idle: %d)\n", stillOpen,
@@ -816,17 +998,20 @@ int LoadGenerator::RunIdle() {
                 threadsAfter);
   }
   if (haveCpu) std::printf("  server CPU  %.2f s while connecting\n", connectCpu);
+  std::printf("  own CPU     %.2f s while connecting, %.0f%% of one core\n", selfConnect,
+              selfBusy * 100);
   if (!serverAlive) std::printf("  server      the process %d is gone\n", options_.serverPid);
   PrintNotes();
   std::printf(
       "RESULT workload=C label=%s clients=%d batch=%d seconds=%.1f registered=%d connect_s=%.3f "
       "conn_per_s=%.1f still_open=%d dropped=%d rss_before_kib=%ld rss_after_kib=%ld "
       "kib_per_conn=%s threads_before=%ld threads_after=%ld connect_cpu_s=%s error_replies=%d "
-      "server_alive=%d\n",
+      "server_alive=%d tls=%d loadgen_busy=%.2f\n",
       options_.label.c_str(), options_.clients, options_.batch, options_.seconds, registered_,
       Seconds(connectNs), connPerSecond, stillOpen, closesWhileMeasuring_, rssBefore, rssAfter,
       haveRss ? std::to_string(kibPerConnection).c_str() : "na", threadsBefore, threadsAfter,
-      haveCpu ? std::to_string(connectCpu).c_str() : "na", ErrorReplies(), serverAlive ? 1 : 0);
+      haveCpu ? std::to_string(connectCpu).c_str() : "na", ErrorReplies(), serverAlive ? 1 : 0,
+      options_.tls ? 1 : 0, selfBusy);
   std::fflush(stdout);
   QuitAll();
   return allUp ? 0 : 1;
@@ -853,6 +1038,7 @@ int LoadGenerator::Run() {
     std::perror("zelkord-loadgen: epoll_create1");
     return 1;
   }
+  if (options_.tls && !MakeTlsContext()) return 1;
   clients_.resize(static_cast<std::size_t>(options_.clients));
   const char letter = static_cast<char>(options_.workload - 'A' + 'a');
   for (int i = 0; i < options_.clients; ++i) {
