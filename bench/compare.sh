@@ -10,7 +10,7 @@
 # exit.
 #
 #   bench/compare.sh [--quick] [--reps N] [--daemons "zelkord relay ngircd"]
-#                    [--no-doc] [--keep]
+#                    [--no-doc] [--keep] [--tls | --no-tls]
 #
 #   --quick    one short repetition (A 5 s, B 3 s, C 200 clients idle 3 s)
 #   --reps N   repetitions of the full workloads (default 2)
@@ -19,6 +19,10 @@
 #              ngircd inspircd")
 #   --no-doc   leave docs/performance.md alone
 #   --keep     keep the temporary folder (configurations, logs, raw results)
+#   --no-tls   clear text only; by default the daemons that serve TLS (all
+#              but the relay and the variants) also run A, B and C with every
+#              client over TLS (A-tls, B-tls, C-tls), on a second listener
+#              with a P-256 certificate made for the run
 #
 # The daemons:
 #   zelkord          our server, headless
@@ -47,6 +51,7 @@ reps=2
 daemons="zelkord zelkord-logsave zelkord-history zelkord-window relay hybrid ngircd inspircd"
 write_doc=1
 keep=0
+tls=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1; reps=1 ;;
@@ -54,7 +59,9 @@ while [ $# -gt 0 ]; do
     --daemons) daemons="$2"; shift ;;
     --no-doc) write_doc=0 ;;
     --keep) keep=1 ;;
-    -h|--help) sed -n '2,36p' "$0"; exit 0 ;;
+    --tls) tls=1 ;;
+    --no-tls) tls=0 ;;
+    -h|--help) sed -n '2,41p' "$0"; exit 0 ;;
     *) echo "compare.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
   shift
@@ -106,6 +113,8 @@ for daemon in $daemons; do
     *) echo "compare.sh: unknown daemon '$daemon'" >&2; exit 2 ;;
   esac
 done
+# The run's certificate is made with the openssl command.
+[ "$tls" = 0 ] || command -v openssl >/dev/null || need+=(openssl)
 if [ "$(id -u)" = 0 ]; then sudo_cmd=(); else sudo_cmd=(sudo); fi
 if [ ${#need[@]} -gt 0 ]; then
   log "installing ${need[*]}"
@@ -230,10 +239,11 @@ start_resolver() {
   return 1
 }
 
-# Writes the daemon's configuration into folder dir for port, starts it in
-# the foreground (in the background of this shell) and sets daemon_pid.
+# Writes the daemon's configuration into folder dir for port (and a TLS
+# listener on tls_port, when given), starts it in the foreground (in the
+# background of this shell) and sets daemon_pid.
 start_daemon() {
-  local daemon="$1" dir="$2" port="$3"
+  local daemon="$1" dir="$2" port="$3" tls_port="${4:-}"
   mkdir -p "$dir"
   chmod 755 "$dir"
   case "$daemon" in
@@ -245,6 +255,7 @@ start_daemon() {
       sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" -e "s|^Save=Disable|Save=$save|" \
         -e "s|^HistorySave=Disable|Save=$history|" \
         "$repo/bench/peers/zelkord.INI.in" >"$dir/zelkord.INI"
+      [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
       if [ "$daemon" = zelkord-window ]; then
         # The window opens only when a display is named; the offscreen
         # platform draws into memory and never connects to it.
@@ -261,6 +272,7 @@ start_daemon() {
     hybrid)
       sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/ircd-hybrid.conf.in" \
         >"$dir/ircd-hybrid.conf"
+      [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
       : >"$dir/ircd-hybrid.motd"
       # It refuses to run as root, so it runs as nobody and writes its logs,
       # pid and ban files into a folder nobody owns. Its module folders are
@@ -283,16 +295,20 @@ start_daemon() {
     ngircd)
       sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/ngircd.conf.in" \
         >"$dir/ngircd.conf"
+      [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
       # Started as root, it drops to an unprivileged user by itself.
       /usr/sbin/ngircd --nodaemon --config "$dir/ngircd.conf" >"$dir/daemon.log" 2>&1 &
       ;;
     inspircd)
       sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/inspircd.conf.in" \
         >"$dir/inspircd.conf"
+      [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
       local as_root=()
       [ "$(id -u)" = 0 ] && as_root=(--runasroot)
-      /usr/sbin/inspircd --config "$dir/inspircd.conf" --nofork --nopid "${as_root[@]}" \
-        >"$dir/daemon.log" 2>&1 &
+      # With ssl_gnutls loaded, Debian's build crashes as it stops on TERM,
+      # after every result is in; no core file is left in the working folder.
+      (ulimit -c 0 && exec /usr/sbin/inspircd --config "$dir/inspircd.conf" --nofork --nopid \
+        "${as_root[@]}") >"$dir/daemon.log" 2>&1 &
       ;;
   esac
   daemon_pid=$!
@@ -303,11 +319,84 @@ start_daemon() {
       daemon_pid=""
       return 1
     fi
-    port_busy "$port" && return 0
+    port_busy "$port" && { [ -z "$tls_port" ] || port_busy "$tls_port"; } && return 0
     sleep 0.1
   done
-  log "  $daemon is not listening on $port after $((start_limit_tenths / 10)) s"
+  log "  $daemon is not listening on $port ${tls_port:+and $tls_port }after" \
+    "$((start_limit_tenths / 10)) s"
   return 1
+}
+
+# --- TLS -------------------------------------------------------------------
+# The daemons that can serve TLS; the relay cannot, and the variants of our
+# server differ from it only past the connection.
+serves_tls() {
+  case "$1" in
+    zelkord|hybrid|ngircd|inspircd) return 0 ;;
+    *) return 1 ;;
+  esac
+}
+
+# One certificate for every run: P-256, self-signed, never checked by the
+# load generator. ngircd's GnuTLS build wants Diffie-Hellman parameters and
+# would compute them at every start without a file: a named group is instant.
+make_tls_files() {
+  if ! openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+    -subj /CN=localhost -keyout "$work/tls.key" -out "$work/tls.crt" 2>"$work/tls.log" ||
+    ! openssl genpkey -genparam -algorithm DH -pkeyopt group:ffdhe2048 -out "$work/dh.pem" \
+      2>>"$work/tls.log"; then
+    cat "$work/tls.log" >&2
+    return 1
+  fi
+  # Read by ircd-hybrid as nobody, and by ngircd after it drops root.
+  chmod 644 "$work/tls.key" "$work/tls.crt" "$work/dh.pem"
+}
+
+# Adds a TLS listener on tls_port to the configuration start_daemon wrote
+# into dir.
+add_tls_listener() {
+  local daemon="$1" dir="$2" tls_port="$3"
+  case "$daemon" in
+    zelkord*)
+      # Into [Server], CR LF like the rest of the file.
+      local lines="TlsPort=$tls_port\r\nTlsCertificate=$work/tls.crt\r\nTlsKey=$work/tls.key\r"
+      sed -i "s|^\[Server\]\r\$|&\n$lines|" "$dir/zelkord.INI"
+      ;;
+    hybrid)
+      # A second serverinfo block adds to the first; listen flags apply to
+      # the ports that follow them.
+      cat >>"$dir/ircd-hybrid.conf" <<EOF_HYBRID
+
+serverinfo {
+	rsa_private_key_file = "$work/tls.key";
+	tls_certificate_file = "$work/tls.crt";
+};
+
+listen {
+	host = "127.0.0.1";
+	flags = tls;
+	port = $tls_port;
+};
+EOF_HYBRID
+      ;;
+    ngircd)
+      cat >>"$dir/ngircd.conf" <<EOF_NGIRCD
+[SSL]
+	CertFile = $work/tls.crt
+	KeyFile = $work/tls.key
+	DHFile = $work/dh.pem
+	Ports = $tls_port
+EOF_NGIRCD
+      ;;
+    inspircd)
+      cat >>"$dir/inspircd.conf" <<EOF_INSPIRCD
+<module name="ssl_gnutls">
+<sslprofile name="bench" provider="gnutls" certfile="$work/tls.crt" keyfile="$work/tls.key"
+            dhfile="$work/dh.pem" requestclientcert="no">
+<bind address="127.0.0.1" port="$tls_port" type="clients" sslprofile="bench">
+EOF_INSPIRCD
+      ;;
+  esac
 }
 
 version_of() {
@@ -335,21 +424,48 @@ workloads_of() {
   esac
 }
 
+# The workloads of a repetition in order: each over TLS right after its
+# clear-text run, so that the two see the machine in the same state.
+run_workloads() {
+  local workload
+  for workload in A B C; do
+    printf '%s ' "$workload"
+    [ "$tls" = 0 ] || printf '%s-tls ' "$workload"
+  done
+}
+
+# Whether daemon runs workload (X or X-tls).
+runs_workload() {
+  local daemon="$1" workload="$2"
+  [[ " $(workloads_of "$daemon") " == *" ${workload%-tls} "* ]] || return 1
+  [ "$workload" = "${workload%-tls}" ] || serves_tls "$daemon"
+}
+
 # --- the runs ----------------------------------------------------------------
 if [[ " $daemons " == *" hybrid "* ]]; then
   start_resolver
 fi
+if [ "$tls" = 1 ]; then
+  make_tls_files
+fi
 
 run_index=0
 for rep in $(seq "$reps"); do
-  for workload in A B C; do
+  for workload in $(run_workloads); do
     for daemon in $daemons; do
-      [[ " $(workloads_of "$daemon") " == *" $workload "* ]] || continue
+      runs_workload "$daemon" "$workload" || continue
       run_index=$((run_index + 1))
       dir="$work/run$run_index-$daemon-$workload"
       port="$(free_port)"
-      log "[rep $rep/$reps] workload $workload on $daemon (port $port)"
-      if ! start_daemon "$daemon" "$dir" "$port"; then
+      # Over TLS the load generator talks to a second listener.
+      tls_port="" tls_args=() target="$port"
+      if [ "$workload" != "${workload%-tls}" ]; then
+        tls_port="$(free_port)"
+        [ "$tls_port" != "$port" ] || tls_port="$(free_port)"
+        tls_args=(--tls) target="$tls_port"
+      fi
+      log "[rep $rep/$reps] workload $workload on $daemon (port $target)"
+      if ! start_daemon "$daemon" "$dir" "$port" "$tls_port"; then
         echo "daemon=$daemon rep=$rep workload=$workload failed=start" >>"$results"
         stop_daemon
         continue
@@ -361,17 +477,18 @@ for rep in $(seq "$reps"); do
         stop_daemon
         continue
       fi
-      case "$workload" in
+      case "${workload%-tls}" in
         A) extra=("${args_a[@]}") ;;
         B) extra=("${args_b[@]}") ;;
         C) extra=("${args_c[@]}") ;;
       esac
       status=0
-      timeout --signal=INT "$loadgen_limit" "$loadgen" --host 127.0.0.1 --port "$port" \
-        --server-pid "$daemon_pid" --workload "$workload" --label "$daemon" "${extra[@]}" \
-        >"$dir/loadgen.out" 2>&1 || status=$?
+      timeout --signal=INT "$loadgen_limit" "$loadgen" --host 127.0.0.1 --port "$target" \
+        --server-pid "$daemon_pid" --workload "${workload%-tls}" --label "$daemon" \
+        "${tls_args[@]}" "${extra[@]}" >"$dir/loadgen.out" 2>&1 || status=$?
       sed -n '/^RESULT /!p' "$dir/loadgen.out" >&2
-      result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1)"
+      result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1 |
+        sed "s/^workload=[A-Z]* /workload=$workload /")"
       # The peak resident memory over the whole run, read while the daemon
       # still runs.
       peak_kib="$(awk '/^VmHWM:/ { print $2 }' "/proc/$daemon_pid/status" 2>/dev/null || true)"
@@ -447,6 +564,73 @@ kib_to_mib() {
   esac
 }
 
+# --- the TLS rows ------------------------------------------------------------
+# The rows of the daemons that served TLS, in the columns of the clear-text
+# table (from A-tls, B-tls, C-tls), with ratios to the first such daemon's
+# TLS row.
+tls_rows() {
+  local daemon tls_base="" key
+  declare -A tbase
+  for daemon in $daemons; do
+    serves_tls "$daemon" && { tls_base="$daemon"; break; }
+  done
+  [ -n "$tls_base" ] || return 0
+  for key in A:cpu_s_per_m_lines A:lat_p99_ms B:lines_per_s B:cpu_s_per_m_lines \
+    B:peak_rss_kib C:conn_per_s C:kib_per_conn; do
+    tbase[$key]="$(values "$tls_base" "${key%%:*}-tls" "${key#*:}" | median)"
+  done
+  for daemon in $daemons; do
+    serves_tls "$daemon" || continue
+    tratio() { [ "$daemon" = "$tls_base" ] && echo "" || echo "${tbase[$1]}"; }
+    printf '| %s over TLS | %s | %s | %s | %s | %s/%s | %s | %s | %s |\n' "$daemon" \
+      "$(cell "$(values "$daemon" A-tls cpu_s_per_m_lines | median)" \
+        "$(tratio A:cpu_s_per_m_lines)" 2)" \
+      "$(cell "$(values "$daemon" A-tls lat_p99_ms | median)" "$(tratio A:lat_p99_ms)" 2)" \
+      "$(cell "$(values "$daemon" B-tls lines_per_s | median)" "$(tratio B:lines_per_s)" 0)" \
+      "$(cell "$(values "$daemon" B-tls cpu_s_per_m_lines | median)" \
+        "$(tratio B:cpu_s_per_m_lines)" 2)" \
+      "$(cell "$(values "$daemon" B-tls lost | median)" "" 0)" \
+      "$(cell "$(values "$daemon" B-tls reordered | median)" "" 0)" \
+      "$(cell "$(kib_to_mib "$(values "$daemon" B-tls peak_rss_kib | median)")" \
+        "$(kib_to_mib "$(tratio B:peak_rss_kib)")" 1)" \
+      "$(cell "$(values "$daemon" C-tls conn_per_s | median)" "$(tratio C:conn_per_s)" 1)" \
+      "$(cell "$(values "$daemon" C-tls kib_per_conn | median)" "$(tratio C:kib_per_conn)" 1)"
+  done
+}
+
+# What TLS costs each daemon: its TLS median over its clear-text median.
+tls_ratio_table() {
+  local daemon key
+  echo "| daemon | A CPU per line, TLS/clear | B CPU per line, TLS/clear | B lines/s, TLS/clear" \
+    "| C conn/s, TLS/clear | B-tls load generator busy |"
+  echo "|---|---|---|---|---|---|"
+  for daemon in $daemons; do
+    serves_tls "$daemon" || continue
+    printf '| %s' "$daemon"
+    for key in A:cpu_s_per_m_lines B:cpu_s_per_m_lines B:lines_per_s C:conn_per_s; do
+      printf ' | %s' "$(awk -v t="$(values "$daemon" "${key%%:*}-tls" "${key#*:}" | median)" \
+        -v c="$(values "$daemon" "${key%%:*}" "${key#*:}" | median)" 'BEGIN {
+          if (t == "na" || c == "na" || c == 0) print "n/a"; else printf "%.2fx", t / c }')"
+    done
+    # The load generator's share of its core while it flooded over TLS: near
+    # 100 % it, not the daemon, set the B-tls rate.
+    printf ' | %s |\n' "$(values "$daemon" B-tls loadgen_busy | median | awk '{
+      if ($1 == "na") print "n/a"; else printf "%.0f %%", $1 * 100 }')"
+  done
+}
+
+# A run line's TLS-only warning: a load generator that saturated its core.
+tls_problems() {
+  local line="$1" busy workload
+  busy="$(tr ' ' '\n' <<<"$line" | sed -n 's/^loadgen_busy=//p')"
+  workload="$(tr ' ' '\n' <<<"$line" | sed -n 's/^workload=//p')"
+  [ -n "$busy" ] || return 0
+  if awk -v b="$busy" 'BEGIN { exit !(b >= 0.9) }'; then
+    echo "- ${line%% *}, workload $workload: the load generator was ${busy} busy, so it" \
+      "may have set the rate" | sed 's/^- daemon=/- /'
+  fi
+}
+
 base_daemon="${daemons%% *}"
 declare -A base
 for key in A:cpu_s_per_m_lines A:lat_p99_ms B:lines_per_s B:cpu_s_per_m_lines \
@@ -481,6 +665,10 @@ table="$work/table.md"
       "$(cell "$c_kib" "$(ratio C:kib_per_conn)" 1)"
   done
 } >"$table"
+if [ "$tls" = 1 ]; then
+  tls_rows >>"$table"
+  tls_ratio_table >"$work/tls-ratios.md"
+fi
 
 # Anything that went wrong in any run, daemon by daemon.
 problems="$work/problems.txt"
@@ -504,13 +692,18 @@ while read -r line; do
   if [ "$(get server_alive)" = 0 ]; then
     echo "- $daemon, repetition $rep, workload $workload: the daemon was gone at the end" >>"$problems"
   fi
-  if [ "$workload" = C ] && [ "$(get registered)" != "$(get clients)" ]; then
-    echo "- $daemon, repetition $rep, workload C: $(get registered) of $(get clients) registered" >>"$problems"
+  if [ "${workload%-tls}" = C ] && [ "$(get registered)" != "$(get clients)" ]; then
+    echo "- $daemon, repetition $rep, workload $workload: $(get registered) of $(get clients) registered" >>"$problems"
   fi
+  if [ "$tls" = 1 ]; then tls_problems "$line" >>"$problems"; fi
 done <"$results"
 
 echo
 cat "$table"
+if [ "$tls" = 1 ]; then
+  echo
+  cat "$work/tls-ratios.md"
+fi
 if [ -n "$skipped" ]; then
   echo
   echo "$skipped"
@@ -544,9 +737,18 @@ block="$work/block.md"
     echo "zelkord-logsave, zelkord-history and zelkord-window run workload B only."
   fi
   echo "B peak RSS is the daemon's peak resident memory (VmHWM) read just before it was stopped."
+  if [ "$tls" = 1 ]; then
+    echo "The rows \"over TLS\" ran the same workloads with every client over TLS (P-256" \
+      "certificate, the daemon's own TLS library), each right after its clear-text run;" \
+      "their ratios are to the first of them."
+  fi
   echo
   cat "$table"
   echo
+  if [ "$tls" = 1 ]; then
+    cat "$work/tls-ratios.md"
+    echo
+  fi
   if [ -n "$skipped" ]; then
     echo "$skipped"
     echo
