@@ -201,11 +201,21 @@ port_busy() {
   fi
 }
 
+# A port below the ephemeral range: the load generator's connections take
+# their ports from that range, and a daemon cannot listen on a port that a
+# connection holds (a TLS run needs two ports, which made that likely).
 free_port() {
-  local port
+  local port low span=20000
+  low="$(awk '{ print $1 }' /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || true)"
+  case "$low" in ''|*[!0-9]*) ;; *) [ "$low" -le 21000 ] || span=$((low - 20000)) ;; esac
   for _ in $(seq 200); do
-    port=$((20000 + RANDOM % 20000))
-    port_busy "$port" || { echo "$port"; return 0; }
+    port=$((20000 + RANDOM % span))
+    port_busy "$port" && continue
+    if command -v ss >/dev/null && [ -n "$(ss -Htan "sport = :$port" 2>/dev/null)" ]; then
+      continue
+    fi
+    echo "$port"
+    return 0
   done
   echo "compare.sh: no free port found" >&2
   return 1
