@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 
 namespace zelkord::net {
 namespace {
@@ -45,7 +46,8 @@ ParkingLot::~ParkingLot() {
   close(wake_);
 }
 
-bool ParkingLot::Park(std::initializer_list<int> sockets, std::function<bool()> wake) {
+bool ParkingLot::Park(std::initializer_list<int> sockets, std::function<bool()> wake,
+                      std::function<bool()> absorb) {
   if (epoll_ < 0) return false;
   std::uint64_t id = 0;
   {
@@ -53,7 +55,7 @@ bool ParkingLot::Park(std::initializer_list<int> sockets, std::function<bool()> 
     if (stopping_) return false;
     id = nextId_++;
     // In the table before epoll can report it, so the loop always finds it.
-    parked_[id] = Entry{std::vector<int>(sockets), std::move(wake)};
+    parked_[id] = Entry{std::vector<int>(sockets), std::move(wake), std::move(absorb)};
   }
   std::size_t watched = 0;
   for (const int socket : sockets) {
@@ -87,6 +89,28 @@ void ParkingLot::Unwatch(const Entry& entry) {
   for (const int socket : entry.sockets) epoll_ctl(epoll_, EPOLL_CTL_DEL, socket, nullptr);
 }
 
+bool ParkingLot::TryAbsorb(std::uint64_t id, Entry& entry, std::uint32_t events) {
+  const bool inputOnly = (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0;
+  if (!entry.absorb || entry.sockets.size() != 1 || !inputOnly || !entry.absorb()) return false;
+  absorbed_.fetch_add(1, std::memory_order_relaxed);
+  const int socket = entry.sockets.front();
+  {
+    base::MutexLock lock(mutex_);
+    if (stopping_) return false;
+    parked_[id] = std::move(entry);
+  }
+  // One-shot: the socket stays in the set, disarmed, until armed again here.
+  epoll_event event{};
+  event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+  event.data.u64 = id;
+  if (epoll_ctl(epoll_, EPOLL_CTL_MOD, socket, &event) == 0) return true;
+  base::MutexLock lock(mutex_);
+  const auto found = parked_.find(id);
+  entry = std::move(found->second);
+  parked_.erase(found);
+  return false;
+}
+
 void ParkingLot::Loop() {
   epoll_event events[kMaxEvents];
   std::vector<Entry> retrying;  // woken, but no thread took them yet
@@ -96,6 +120,7 @@ void ParkingLot::Loop() {
     std::vector<Entry> woken;
     woken.swap(retrying);
     const std::size_t fresh = woken.size();
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> ready;  // id, events
     {
       base::MutexLock lock(mutex_);
       if (stopping_) return;
@@ -104,9 +129,20 @@ void ParkingLot::Loop() {
         const auto found = parked_.find(events[i].data.u64);
         if (found == parked_.end()) continue;
         woken.push_back(std::move(found->second));
+        const std::uint32_t flags = events[i].events;
+        ready.emplace_back(found->first, flags);
         parked_.erase(found);
       }
     }
+    // An entry whose input was absorbed is parked again; the rest are woken.
+    std::size_t kept = fresh;
+    for (std::size_t i = fresh; i < woken.size(); ++i) {
+      const auto [id, flags] = ready[i - fresh];
+      if (TryAbsorb(id, woken[i], flags)) continue;
+      if (kept != i) woken[kept] = std::move(woken[i]);
+      ++kept;
+    }
+    woken.resize(kept);
     // Before the connections are handed on: once one runs again it may
     // close its sockets, and their numbers may come back parked.
     for (std::size_t i = fresh; i < woken.size(); ++i) Unwatch(woken[i]);

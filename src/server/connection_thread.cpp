@@ -1,6 +1,8 @@
 // Connection threads: admission, the receive loop, clean-up.
 #include "server/connection_thread.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "base/deadline.h"
+#include "base/sjis.h"
 #include "commands/charset.h"
 #include "commands/connect_disconnect.h"
 #include "commands/dispatch.h"
@@ -268,15 +271,63 @@ Served Serve(irc::ProtocolState& protocol, Session& session, bool mayIdle) {
 
 bool Continue(Server& server, Session& session);
 
+// A parked client may answer a ping this often without a thread; more
+// often, its lines go through a thread and the flood gate like any others.
+constexpr std::chrono::seconds kAbsorbEvery{1};
+
+// Takes a parked client's answer to the liveness ping on the parking lot's
+// thread, so that a sweep of many idle clients starts no thread for them:
+// true when exactly one whole line was waiting and it was a PONG, which is
+// then read, logged and counted as a sign of life. Never blocks.
+bool AbsorbPong(irc::ProtocolState& protocol, int slot, irc::UserSlot& self, int socket,
+                Clock::time_point& lastAbsorbed) {
+  const Clock::time_point now = Clock::now();
+  if (now - lastAbsorbed < kAbsorbEvery) return false;
+  std::array<char, kReceiveLimit> peeked;
+  const ssize_t got = recv(socket, peeked.data(), peeked.size(), MSG_PEEK | MSG_DONTWAIT);
+  if (got <= 0) return false;
+  std::string_view line(peeked.data(), static_cast<std::size_t>(got));
+  if (line.find('\n') != line.size() - 1) return false;
+  line.remove_suffix(1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // A tagged line may be labeled, and so may want an answer.
+  irc::SplitResult parts;
+  if (line.empty() || line.front() == '@' || irc::SplitLine(line, parts) != 0 ||
+      !base::EqualsFolded(parts.command, "PONG")) {
+    return false;
+  }
+  if (recv(socket, peeked.data(), static_cast<std::size_t>(got), MSG_DONTWAIT) != got) {
+    return false;
+  }
+  lastAbsorbed = now;
+  self.alive = true;
+  std::string decoded;
+  text::DecodeLine(self.encoding, line, decoded);
+  protocol.commLog->LogTraffic(slot, irc::Traffic::Received, decoded);
+  return true;
+}
+
 // Hands an idle session to the parking lot; the thread that takes it up
 // again goes on from where this one stopped. false when the lot cannot take
 // it.
 bool Park(Server& server, const Session& session) {
-  return server.Park({session.output->Socket()}, [&server, session] {
-    Session resumed = session;
-    (void)Continue(server, resumed);
-    net::FlushPendingOutput();
-  });
+  irc::ProtocolState& protocol = server.protocol;
+  irc::UserSlot* self = nullptr;
+  {
+    irc::ProtocolLock lock(protocol);
+    self = &protocol.users->Slot(session.slot);
+  }
+  const int socket = session.output->Socket();
+  return server.Park(
+      {socket},
+      [&server, session] {
+        Session resumed = session;
+        (void)Continue(server, resumed);
+        net::FlushPendingOutput();
+      },
+      [&protocol, slot = session.slot, self, socket, last = Clock::time_point{}]() mutable {
+        return AbsorbPong(protocol, slot, *self, socket, last);
+      });
 }
 
 // Serves an admitted session until it ends, then cleans up after it, or

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "base/clock.h"
 #include "base/threads.h"
@@ -368,14 +369,18 @@ void Server::ThreadEnded(std::atomic<int>& counter) {
   drained_.notify_all();
 }
 
-bool Server::Park(std::initializer_list<int> sockets, std::function<void()> resume) {
+bool Server::Park(std::initializer_list<int> sockets, std::function<void()> resume,
+                  std::function<bool()> absorb) {
   ++liveConnectionThreads;
-  const bool parked = parking.Park(sockets, [this, resume] {
-    return base::StartDetachedThread([this, resume] {
-      resume();
-      ThreadEnded(liveConnectionThreads);
-    });
-  });
+  const bool parked = parking.Park(
+      sockets,
+      [this, resume] {
+        return base::StartDetachedThread([this, resume] {
+          resume();
+          ThreadEnded(liveConnectionThreads);
+        });
+      },
+      std::move(absorb));
   if (!parked) ThreadEnded(liveConnectionThreads);
   return parked;
 }

@@ -109,8 +109,10 @@ class Server {
   // Parks a silent connection on its sockets: when one has input or hangs
   // up, resume runs on a new thread. The parked connection counts as a
   // connection thread until then, so a drain waits for it. false when the
-  // lot cannot take it: the caller goes on serving it. Any thread.
-  [[nodiscard]] bool Park(std::initializer_list<int> sockets, std::function<void()> resume);
+  // lot cannot take it: the caller goes on serving it. absorb as for
+  // ParkingLot::Park. Any thread.
+  [[nodiscard]] bool Park(std::initializer_list<int> sockets, std::function<void()> resume,
+                          std::function<bool()> absorb = {});
 
   // Registered users and channels now, for a status line. Any thread.
   [[nodiscard]] std::pair<int, int> UserAndChannelCounts();

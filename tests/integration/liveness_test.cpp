@@ -79,14 +79,30 @@ TEST(Liveness, TableOfOneSlotIsNeverSwept) {
 }
 
 // Silent registered clients give their threads back and are served again
-// from their next line; a partial line keeps its thread, so no byte of it
-// is lost; a client that leaves while parked is cleaned up after.
+// from their next line; their answers to a sweep are taken while they stay
+// parked; a partial line keeps its thread, so no byte of it is lost; a
+// client that leaves while parked is cleaned up after.
 TEST(Liveness, SilentClientsAreParkedAndServedAgain) {
   TestServer server;
   auto [ann, bob, cid] = RegisteredAll(server, {"ann", "bob", "cid"}, {"#c"});
   ASSERT_TRUE(ann && bob && cid);
   net::ParkingLot& lot = server.Server().parking;
   ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
+
+  // ann holds slot 0, which is never pinged.
+  const std::uint64_t absorbed = lot.Absorbed();
+  services::LivenessSweep(server.Server().protocol);
+  for (TestClient* client : {bob.get(), cid.get()}) {
+    ASSERT_EQ(client->ReadLine(), kPing);
+    client->Send("pong :" + std::string(kServerName));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return lot.Absorbed() == absorbed + 2; }));
+  EXPECT_EQ(lot.Parked(), 3U);
+  EXPECT_EQ(server.Server().protocol.commLog->Snapshot(1).received.back(),
+            "pong :" + std::string(kServerName));
+  services::LivenessSweep(server.Server().protocol);  // both answered: both kept
+  EXPECT_EQ(bob->ReadLine(), kPing);
+  EXPECT_EQ(cid->ReadLine(), kPing);
 
   ann->Send("PRIVMSG #c :one");
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PRIVMSG #c :one");
