@@ -40,53 +40,17 @@ loadgen="$build/zelkord-loadgen"
 
 max_count=0
 for c in $counts; do [ "$c" -gt "$max_count" ] && max_count="$c"; done
-want_fds=$((max_count + 200))
-ulimit -n 65536 2>/dev/null || ulimit -n "$(ulimit -Hn)"
-if [ "$(ulimit -n)" -lt "$want_fds" ]; then
-  echo "descriptor limit $(ulimit -n) is below $want_fds" >&2; exit 2
-fi
+source "$(dirname "$0")/bench_lib.sh"
+need_descriptors $((max_count + 200)) || exit 2
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/zelkord-idle.XXXXXX")"
 results="$work/results.txt"
 : >"$results"
 server_pid=""
-stop_server() {
-  [ -n "$server_pid" ] || return 0
-  kill -TERM "$server_pid" 2>/dev/null || true
-  for _ in $(seq 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$server_pid" 2>/dev/null && kill -KILL "$server_pid" 2>/dev/null || true
-  wait "$server_pid" 2>/dev/null || true
-  server_pid=""
-}
+stop_server() { stop_pid "$server_pid"; server_pid=""; }
 cleanup() { stop_server; if [ "$keep" = 1 ]; then echo "kept $work" >&2; else rm -rf "$work"; fi; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-port_listening() { [ -n "$(ss -Htln "sport = :$1" 2>/dev/null)" ]; }
-# Any socket on the port, in any state (the clients of a finished run may
-# still hold ports in TIME_WAIT).
-port_busy() { [ -n "$(ss -Htan "sport = :$1" 2>/dev/null)" ]; }
-# Ports below the kernel's range for outgoing connections, so that no
-# client socket of an earlier run can hold the one chosen.
-read -r ephemeral_low _ </proc/sys/net/ipv4/ip_local_port_range
-port_low=10000
-[ "$ephemeral_low" -gt $((port_low + 1000)) ] || port_low=1100
-free_port() {
-  local p
-  for _ in $(seq 200); do
-    p=$((port_low + RANDOM % (ephemeral_low - port_low)))
-    port_busy "$p" || { echo "$p"; return; }
-  done
-  return 1
-}
-
-# The settings file is CR LF text.
-write_config() {
-  local dir="$1" port="$2"
-  printf '%s\r\n' "[Program]" "UserMax=$((max_count + 100))" "ChanMax=10" "" \
-    "[Server]" "Port=$port" "Name=zelkord.bench" "MotdPath=$dir/no-motd.MTD" "" \
-    "[Log]" "Save=Disable" "Path=$dir/" "" "[Web]" "Send=Disable" >"$dir/zelkord.INI"
-}
 
 run=0
 for rep in $(seq "$reps"); do
@@ -95,7 +59,7 @@ for rep in $(seq "$reps"); do
       run=$((run + 1))
       dir="$work/run$run-$variant-$count"; mkdir -p "$dir"
       port="$(free_port)"
-      write_config "$dir" "$port"
+      write_server_config "$dir" "$port" $((max_count + 100))
       if [ "$variant" = off ]; then
         env GLIBC_TUNABLES=glibc.malloc.tcache_count=0 \
           "$server" --headless --config "$dir/zelkord.INI" >"$dir/server.log" 2>&1 &
@@ -103,8 +67,7 @@ for rep in $(seq "$reps"); do
         env -u GLIBC_TUNABLES "$server" --headless --config "$dir/zelkord.INI" >"$dir/server.log" 2>&1 &
       fi
       server_pid=$!
-      for _ in $(seq 100); do port_listening "$port" && break; sleep 0.1; done
-      port_listening "$port" || { echo "server did not listen on $port" >&2; tail "$dir/server.log" >&2; exit 1; }
+      wait_listening "$port" "$dir/server.log" || exit 1
       sleep 0.5  # let start-up settle before the "before" RSS
       # What the running process really has (proves the variant).
       tun="$(tr '\0' '\n' <"/proc/$server_pid/environ" | sed -n 's/^GLIBC_TUNABLES=//p')"

@@ -93,7 +93,9 @@ constexpr const char* kUsage =
     "  --padding N           extra bytes in each message text (default 0)\n"
     "  --setup-timeout S     limit for each batch to register and join (default 60)\n"
     "  --drain-seconds S     wait this long after the last arrival for missing lines (3)\n"
-    "  --tls                 every client speaks TLS (certificate not checked)\n";
+    "  --tls                 every client speaks TLS (certificate not checked)\n"
+    "  --ping-at S           C: every client sends one PING this far into the idle time,\n"
+    "                        to weigh a server's round trips against another's sweep\n";
 
 std::uint64_t NowNs() {
   timespec now{};
@@ -134,6 +136,7 @@ struct Options {
   double setupTimeout = kDefaultSetupTimeout;
   double drainSeconds = kDefaultDrainSeconds;
   bool tls = false;
+  double pingAt = -1;  // C: seconds into the idle time; < 0: never
 };
 
 bool ParseDouble(const char* text, double low, double high, double& value) {
@@ -216,6 +219,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       good = ParseDouble(value, 1, kMaxSeconds, options.setupTimeout);
     } else if (arg == "--drain-seconds") {
       good = ParseDouble(value, 0.1, kDrainCapSeconds, options.drainSeconds);
+    } else if (arg == "--ping-at") {
+      good = ParseDouble(value, 0, kMaxSeconds, options.pingAt);
     } else {
       std::fprintf(stderr, "zelkord-loadgen: unknown option '%s'\n%s", argv[i - 1], kUsage);
       return false;
@@ -325,6 +330,9 @@ class LoadGenerator {
   int joined_ = 0;
   int unexpectedCloses_ = 0;
   int closesWhileMeasuring_ = 0;
+  // Idle time: pings the server sent and the pongs it answered ours with.
+  int pingsAnswered_ = 0;
+  int pongsReceived_ = 0;
   std::map<int, int> errorReplies_;
   std::map<std::string, int> closeReasons_;
 };
@@ -676,6 +684,7 @@ void LoadGenerator::OnLine(Client& client, std::string_view line, std::uint64_t 
       return;
     }
     case LineKind::kPing: {
+      if (measuring_) ++pingsAnswered_;
       std::string pong = "PONG ";
       pong.append(parsed.text);
       pong += "\r\n";
@@ -689,6 +698,7 @@ void LoadGenerator::OnLine(Client& client, std::string_view line, std::uint64_t 
     case LineKind::kNumeric:
       break;
     case LineKind::kOther:
+      if (measuring_ && line.find(" PONG ") != std::string_view::npos) ++pongsReceived_;
       return;
   }
   const int code = parsed.numeric;
@@ -964,10 +974,28 @@ int LoadGenerator::RunIdle() {
       connectNs > 0 ? static_cast<double>(registered_) / Seconds(connectNs) : 0;
 
   measuring_ = true;
+  const std::optional<double> cpuIdleStart = ServerCpu();
+  const std::uint64_t idleStartNs = NowNs();
   const std::uint64_t idleEndNs =
-      NowNs() + static_cast<std::uint64_t>(options_.seconds * kNsPerSecond);
-  while (NowNs() < idleEndNs) Pump(kIdlePollMs);
+      idleStartNs + static_cast<std::uint64_t>(options_.seconds * kNsPerSecond);
+  const std::uint64_t pingNs =
+      options_.pingAt < 0
+          ? idleEndNs
+          : idleStartNs + static_cast<std::uint64_t>(options_.pingAt * kNsPerSecond);
+  bool pinged = options_.pingAt < 0;
+  while (NowNs() < idleEndNs) {
+    if (!pinged && NowNs() >= pingNs) {
+      pinged = true;
+      for (Client& client : clients_) {
+        Queue(client, "PING :loadgen\r\n");
+        Flush(client);
+      }
+    }
+    Pump(kIdlePollMs);
+  }
   measuring_ = false;
+  const std::optional<double> cpuIdleEnd = ServerCpu();
+  const double idleCpu = cpuIdleStart && cpuIdleEnd ? *cpuIdleEnd - *cpuIdleStart : 0;
   const int stillOpen = LiveClients();
   const long rssAfter = ReadProcessNumber(ReadRssKiB);
   const long threadsAfter = ReadProcessNumber(ReadThreadCount);
@@ -997,21 +1025,26 @@ int LoadGenerator::RunIdle() {
     std::printf("  threads     %ld before, %ld with the clients connected\n", threadsBefore,
                 threadsAfter);
   }
-  if (haveCpu) std::printf("  server CPU  %.2f s while connecting\n", connectCpu);
+  if (haveCpu) {
+    std::printf("  server CPU  %.2f s while connecting, %.3f s while idle\n", connectCpu, idleCpu);
+  }
   std::printf("  own CPU     %.2f s while connecting, %.0f%% of one core\n", selfConnect,
               selfBusy * 100);
+  std::printf("  pings       %d from the server answered, %d answers to ours while idle\n",
+              pingsAnswered_, pongsReceived_);
   if (!serverAlive) std::printf("  server      the process %d is gone\n", options_.serverPid);
   PrintNotes();
   std::printf(
       "RESULT workload=C label=%s clients=%d batch=%d seconds=%.1f registered=%d connect_s=%.3f "
       "conn_per_s=%.1f still_open=%d dropped=%d rss_before_kib=%ld rss_after_kib=%ld "
       "kib_per_conn=%s threads_before=%ld threads_after=%ld connect_cpu_s=%s error_replies=%d "
-      "server_alive=%d tls=%d loadgen_busy=%.2f\n",
+      "server_alive=%d tls=%d loadgen_busy=%.2f idle_cpu_s=%.4f pings_answered=%d "
+      "pongs_received=%d\n",
       options_.label.c_str(), options_.clients, options_.batch, options_.seconds, registered_,
       Seconds(connectNs), connPerSecond, stillOpen, closesWhileMeasuring_, rssBefore, rssAfter,
       haveRss ? std::to_string(kibPerConnection).c_str() : "na", threadsBefore, threadsAfter,
       haveCpu ? std::to_string(connectCpu).c_str() : "na", ErrorReplies(), serverAlive ? 1 : 0,
-      options_.tls ? 1 : 0, selfBusy);
+      options_.tls ? 1 : 0, selfBusy, idleCpu, pingsAnswered_, pongsReceived_);
   std::fflush(stdout);
   QuitAll();
   return allUp ? 0 : 1;
