@@ -4,9 +4,10 @@
 # server gets a fresh process and N idle clients (workload C), held for
 # longer than the server's first sweep (60 s after it starts): our server
 # pings every client once and they answer; the relay is pinged by every
-# client once, halfway through, and answers. Prints, per server, its CPU
-# seconds over the idle time, the pings and pongs seen, and the most
-# threads it ran at once (sampled every 0.2 s).
+# client once at about the same time, and answers. Prints, per server, the
+# pings and pongs seen, and its CPU seconds and the most threads it ran at
+# once from 50 to 75 s after its start (sampled every 0.2 s), a window that
+# holds the sweep and the answers but not the connecting or the leaving.
 #
 #   bench/sweep_cost.sh BUILD_DIR [--clients N] [--base OTHER_BUILD_DIR] [--keep]
 #
@@ -37,6 +38,11 @@ need_descriptors $((clients + 200)) || exit 2
 # The first sweep comes 60 s after the start; idling until 80 s covers it
 # and the answers, whatever the connecting took.
 idle_seconds=80
+window_from=50
+window_to=75
+# The relay's clients connect within a few seconds: their pings then come
+# about when our first sweep does.
+relay_ping_at=55
 work="$(mktemp -d "${TMPDIR:-/tmp}/zelkord-sweep.XXXXXX")"
 server_pid=""
 sampler_pid=""
@@ -58,23 +64,31 @@ run() {
   "$@" "$dir" "$port" >"$dir/server.log" 2>&1 &
   server_pid=$!
   wait_listening "$port" "$dir/server.log" || return 1
+  # Samples: seconds since the start, threads, CPU ticks (user + system).
   (while kill -0 "$server_pid" 2>/dev/null; do
-     sed -n 's/^Threads:\s*//p' "/proc/$server_pid/status" 2>/dev/null
+     threads="$(sed -n 's/^Threads:\s*//p' "/proc/$server_pid/status" 2>/dev/null)"
+     ticks="$(awk '{print $14 + $15}' "/proc/$server_pid/stat" 2>/dev/null)"
+     [ -n "$threads" ] && [ -n "$ticks" ] && echo "$(date +%s.%N) $threads $ticks"
      sleep 0.2
-   done >"$dir/threads") &
+   done >"$dir/samples") &
   sampler_pid=$!
   local extra=()
-  [ "$name" = relay ] && extra=(--ping-at $((idle_seconds / 2)))
+  [ "$name" = relay ] && extra=(--ping-at "$relay_ping_at")
   timeout --signal=INT 600 "$loadgen" --host 127.0.0.1 --port "$port" --server-pid "$server_pid" \
     --workload C --clients "$clients" --batch 200 --seconds "$idle_seconds" --label "$name" \
     "${extra[@]}" >"$dir/loadgen.out" 2>&1 || true
   stop_pid "$sampler_pid"; sampler_pid=""
   stop_pid "$server_pid"; server_pid=""
-  local result peak
+  local result window
   result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1)"
-  peak="$(sort -n "$dir/threads" | tail -n 1)"
   [ -n "$result" ] || { echo "$name: no result" >&2; tail "$dir/loadgen.out" >&2; return 1; }
-  echo "$name peak_threads=$peak $result" >>"$work/results"
+  window="$(awk -v from="$window_from" -v to="$window_to" -v hz="$(getconf CLK_TCK)" '
+    NR == 1 { start = $1 }
+    $1 - start >= from && $1 - start <= to {
+      if (first == "") first = $3; last = $3; if ($2 > peak) peak = $2 }
+    END { printf "window_cpu_s=%.3f window_peak_threads=%d", (last - first) / hz, peak }' \
+    "$dir/samples")"
+  echo "$name $window $result" >>"$work/results"
 }
 
 # The servers take their settings differently; these wrappers hide it.
@@ -93,12 +107,12 @@ run relay relay_from "$build/zelkord-relay"
 
 get() { tr ' ' '\n' | sed -n "s/^$1=//p"; }
 echo
-echo "| server | registered | CPU-s while idle | pings answered | our pings answered | peak threads |"
+echo "| server | registered | pings answered | our pings answered | CPU-s ${window_from}-${window_to} s | peak threads ${window_from}-${window_to} s |"
 echo "|---|---|---|---|---|---|"
 while read -r line; do
   printf '| %s | %s | %s | %s | %s | %s |\n' "${line%% *}" "$(get registered <<<"$line")" \
-    "$(get idle_cpu_s <<<"$line")" "$(get pings_answered <<<"$line")" \
-    "$(get pongs_received <<<"$line")" "$(get peak_threads <<<"$line")"
+    "$(get pings_answered <<<"$line")" "$(get pongs_received <<<"$line")" \
+    "$(get window_cpu_s <<<"$line")" "$(get window_peak_threads <<<"$line")"
 done <"$work/results"
 echo
 echo "Raw results:"
