@@ -1,8 +1,9 @@
 // zelkord-loadgen: a single-threaded epoll load generator for IRC servers.
 // It opens many TCP clients (plain, or TLS with --tls) on one thread,
-// registers them, and runs
-// one workload: A (a channel at a steady rate), B (a channel flooded as fast
-// as a window of undelivered lines allows) or C (many idle connections). It
+// registers them, and runs one workload: A (a channel at a steady rate), B (a
+// channel flooded as fast as a window of undelivered lines allows), C (many
+// idle connections) or D (a community: many clients in channels of very
+// different sizes, talking in them and privately at a fixed total rate). It
 // measures what the clients see (throughput, latency, loss and order, from
 // the probe text every line carries) and, given the server's process id,
 // what the server spent (CPU time, resident memory). It prints a readable
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +35,7 @@
 #include <string_view>
 #include <vector>
 
+#include "community.h"
 #include "delivery_book.h"
 #include "irc_line.h"
 #include "latency_histogram.h"
@@ -45,6 +48,17 @@ namespace {
 constexpr int kDefaultPort = 6667;
 constexpr int kDefaultChannelClients = 64;
 constexpr int kDefaultIdleClients = 1000;
+constexpr int kDefaultCommunityClients = 1000;
+constexpr double kDefaultSecondsD = 10;
+constexpr double kDefaultTotalRate = 2000;
+// Every peer daemon lets a client into this many channels with its stock
+// settings, and it leaves room for the Zipf sizes (about 2.5 each on average).
+constexpr int kDefaultMaxChannels = 10;
+constexpr int kMaxChannelsPerClient = 100;
+constexpr std::uint64_t kDefaultSeed = 1;
+constexpr std::uint64_t kSettleQuietNs = 1'000'000'000;
+constexpr int kMaxSourceAddresses = 65534;
+constexpr int kPickTries = 1000;
 constexpr double kDefaultSecondsA = 20;
 constexpr double kDefaultSecondsB = 10;
 constexpr double kDefaultSecondsC = 10;
@@ -57,7 +71,11 @@ constexpr double kDrainCapSeconds = 30;
 constexpr double kQuitGraceSeconds = 2;
 constexpr double kMaxSeconds = 3600;
 constexpr double kMaxRate = 100000;
-constexpr int kMaxClients = 20000;
+// Past the 28,000 or so ephemeral ports of one source address only with
+// --source-addresses, and past one process's descriptor limit not at all.
+constexpr int kMaxClients = 1'000'000;
+// A and B keep two counters for every sender/receiver pair.
+constexpr int kMaxPairClients = 20000;
 constexpr int kMaxWindow = 100000;
 constexpr std::size_t kMaxPadding = 400;
 constexpr int kEpollBatch = 256;
@@ -72,20 +90,29 @@ constexpr std::uint64_t kNsPerMs = 1'000'000;
 constexpr std::uint64_t kStartDelayNs = 10 * kNsPerMs;
 
 constexpr const char* kUsage =
-    "usage: zelkord-loadgen --workload A|B|C [options]\n"
+    "usage: zelkord-loadgen --workload A|B|C|D [options]\n"
     "  --host ADDR           server address (default 127.0.0.1)\n"
     "  --port N              server port (default 6667)\n"
     "  --server-pid PID      server process, for CPU time and memory (optional)\n"
-    "  --workload A|B|C      A: clients in one channel, each sending --rate lines/s\n"
+    "  --workload A|B|C|D    A: clients in one channel, each sending --rate lines/s\n"
     "                        B: clients in one channel, each sending as fast as a window\n"
     "                           of --window undelivered lines allows\n"
     "                        C: clients connecting --batch at a time, then idle\n"
-    "  --clients N           clients (default 64 for A and B, 1000 for C)\n"
-    "  --seconds S           sending time for A (20) and B (10), idle time for C (10)\n"
+    "                        D: clients in channels #<channel>1..K, K = N/4, channel k\n"
+    "                           with max(2, round(N/2/k)) members drawn with --seed;\n"
+    "                           --rate lines/s in all, half from a random client to one\n"
+    "                           of its channels, half to a random other client\n"
+    "  --clients N           clients (default 64 for A and B, 1000 for C and D)\n"
+    "  --seconds S           sending time for A (20), B (10) and D (10), idle time for C (10)\n"
     "  --rate R              A: lines per second per client (default 10)\n"
+    "                        D: lines per second in all (default 2000)\n"
+    "  --max-channels N      D: channels one client joins at most (default 10)\n"
+    "  --seed N              D: the seed of the channel members and the talk (default 1)\n"
+    "  --source-addresses K  bind client i to 127.0.0.(1 + i mod K), so that more than\n"
+    "                        one address's ephemeral ports are used (default: no bind)\n"
     "  --window W            B: undelivered lines allowed per sender (default 32)\n"
     "  --batch N             connections opened and registered at a time (default 50)\n"
-    "  --channel NAME        channel for A and B (default #bench)\n"
+    "  --channel NAME        channel for A and B, name prefix for D (default #bench)\n"
     "  --label TEXT          name of the server in the output (default server)\n"
     "  --nick-prefix TEXT    nick prefix, letters (default: two random letters)\n"
     "  --setup-line LINE     line sent after registration, before JOIN (repeatable;\n"
@@ -125,7 +152,7 @@ struct Options {
   char workload = 0;
   int clients = 0;
   double seconds = 0;
-  double rate = kDefaultRate;
+  double rate = 0;  // 0: the workload's default
   int window = kDefaultWindow;
   int batch = kDefaultBatch;
   std::string channel = "#bench";
@@ -137,6 +164,9 @@ struct Options {
   double drainSeconds = kDefaultDrainSeconds;
   bool tls = false;
   double pingAt = -1;  // C: seconds into the idle time; < 0: never
+  int maxChannels = kDefaultMaxChannels;
+  std::uint64_t seed = kDefaultSeed;
+  int sourceAddresses = 0;
 };
 
 bool ParseDouble(const char* text, double low, double high, double& value) {
@@ -184,7 +214,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.serverPid = static_cast<pid_t>(number);
     } else if (arg == "--workload") {
       const std::string_view name = value;
-      good = name == "A" || name == "B" || name == "C";
+      good = name == "A" || name == "B" || name == "C" || name == "D";
       if (good) options.workload = name[0];
     } else if (arg == "--clients") {
       good = ParseInt(value, 1, kMaxClients, number);
@@ -217,6 +247,15 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.padding = static_cast<std::size_t>(number);
     } else if (arg == "--setup-timeout") {
       good = ParseDouble(value, 1, kMaxSeconds, options.setupTimeout);
+    } else if (arg == "--max-channels") {
+      good = ParseInt(value, 1, kMaxChannelsPerClient, number);
+      options.maxChannels = static_cast<int>(number);
+    } else if (arg == "--seed") {
+      good = ParseInt(value, 0, LONG_MAX, number);
+      options.seed = static_cast<std::uint64_t>(number);
+    } else if (arg == "--source-addresses") {
+      good = ParseInt(value, 1, kMaxSourceAddresses, number);
+      options.sourceAddresses = static_cast<int>(number);
     } else if (arg == "--drain-seconds") {
       good = ParseDouble(value, 0.1, kDrainCapSeconds, options.drainSeconds);
     } else if (arg == "--ping-at") {
@@ -235,14 +274,26 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     return false;
   }
   const bool idle = options.workload == 'C';
-  if (options.clients == 0) options.clients = idle ? kDefaultIdleClients : kDefaultChannelClients;
+  const bool community = options.workload == 'D';
+  if (options.clients == 0) {
+    options.clients = idle        ? kDefaultIdleClients
+                      : community ? kDefaultCommunityClients
+                                  : kDefaultChannelClients;
+  }
   if (options.seconds == 0) {
     options.seconds = options.workload == 'A'   ? kDefaultSecondsA
                       : options.workload == 'B' ? kDefaultSecondsB
-                                                : kDefaultSecondsC;
+                      : options.workload == 'C' ? kDefaultSecondsC
+                                                : kDefaultSecondsD;
+  }
+  if (options.rate == 0) options.rate = community ? kDefaultTotalRate : kDefaultRate;
+  if ((options.workload == 'A' || options.workload == 'B') && options.clients > kMaxPairClients) {
+    std::fprintf(stderr, "zelkord-loadgen: workloads A and B take at most %d clients\n",
+                 kMaxPairClients);
+    return false;
   }
   if (!idle && options.clients < 2) {
-    std::fprintf(stderr, "zelkord-loadgen: workloads A and B need at least 2 clients\n");
+    std::fprintf(stderr, "zelkord-loadgen: workloads A, B and D need at least 2 clients\n");
     return false;
   }
   if (options.nickPrefix.empty()) {
@@ -271,6 +322,7 @@ struct Client {
   SSL* ssl = nullptr;
   bool handshaking = false;
   bool writeWantsRead = false;  // the TLS session must read before it can write on
+  int pendingJoins = 0;         // D: channels joined but not yet confirmed
 };
 
 class LoadGenerator {
@@ -306,6 +358,10 @@ class LoadGenerator {
   void QuitAll();
   int RunChannel();
   int RunIdle();
+  int RunCommunity();
+  void SendCommunityLine(bool toChannel, SplitMix64& pick, std::vector<int>& touched);
+  void Settle();
+  [[nodiscard]] std::uint64_t Pending() const;
   void PrintNotes() const;
   bool MakeTlsContext();
   [[nodiscard]] std::optional<double> ServerCpu() const;
@@ -319,6 +375,10 @@ class LoadGenerator {
   sockaddr_in address_{};
   std::vector<Client> clients_;
   std::unique_ptr<DeliveryBook> book_;
+  std::unique_ptr<FanoutBook> fanout_;
+  std::vector<std::string> channelNames_;
+  std::vector<std::vector<int>> channelsOf_;
+  std::uint64_t lastReadNs_ = 0;
   LatencyHistogram latency_;
   std::vector<char> readBuffer_ = std::vector<char>(kReadChunk);
   bool measuring_ = false;
@@ -399,6 +459,19 @@ bool LoadGenerator::Open(Client& client) {
   // Small lines must leave at once, or the latency measured is ours.
   const int one = 1;
   (void)setsockopt(client.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (options_.sourceAddresses > 0) {
+    // The port is chosen at connect, per destination, so each address has
+    // the whole ephemeral range.
+    (void)setsockopt(client.fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    source.sin_addr.s_addr =
+        htonl(INADDR_LOOPBACK + static_cast<std::uint32_t>(client.id % options_.sourceAddresses));
+    if (bind(client.fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) < 0) {
+      Close(client, false, std::string("bind: ") + std::strerror(errno));
+      return false;
+    }
+  }
   client.state = ClientState::kConnecting;
   if (connect(client.fd, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) < 0 &&
       errno != EINPROGRESS) {
@@ -439,6 +512,7 @@ void LoadGenerator::Close(Client& client, bool expected, std::string_view reason
     ++closeReasons_[std::string(reason)];
   }
   if (book_) book_->DropMember(client.id);
+  if (fanout_) fanout_->DropMember(client.id);
 }
 
 void LoadGenerator::Queue(Client& client, std::string_view text) {
@@ -533,6 +607,7 @@ void LoadGenerator::OnReadable(Client& client) {
 
 // Splits what arrived into lines, carrying an unfinished one over.
 void LoadGenerator::OnChunk(Client& client, std::string_view chunk, std::uint64_t nowNs) {
+  lastReadNs_ = nowNs;
   if (!client.partial.empty()) {
     const auto newline = chunk.find('\n');
     if (newline == std::string_view::npos) {
@@ -674,10 +749,12 @@ void LoadGenerator::OnLine(Client& client, std::string_view line, std::uint64_t 
   const ServerLine parsed = ClassifyLine(line);
   switch (parsed.kind) {
     case LineKind::kPrivmsg: {
-      if (!measuring_ || !book_) return;
+      if (!measuring_ || (!book_ && !fanout_)) return;
       const auto probe = ParseProbe(parsed.text);
       if (!probe) return;
-      const Arrival arrival = book_->Record(client.id, static_cast<int>(probe->sender), probe->seq);
+      const Arrival arrival =
+          fanout_ ? fanout_->Record(client.id, static_cast<int>(probe->sender), probe->seq)
+                  : book_->Record(client.id, static_cast<int>(probe->sender), probe->seq);
       if (arrival == Arrival::kStray) return;
       latency_.Add(nowNs > probe->sentNs ? nowNs - probe->sentNs : 0);
       lastArrivalNs_ = nowNs;
@@ -717,12 +794,23 @@ void LoadGenerator::OnLine(Client& client, std::string_view line, std::uint64_t 
       }
       Queue(client, text + "\r\n");
     }
-    Queue(client, "JOIN " + options_.channel + "\r\n");
-    client.state = ClientState::kJoining;
+    if (options_.workload == 'D') {
+      // One JOIN a channel: some daemons cap the targets of one command.
+      const std::vector<int>& channels = channelsOf_[static_cast<std::size_t>(client.id)];
+      for (const int channel : channels) {
+        Queue(client, "JOIN " + channelNames_[static_cast<std::size_t>(channel)] + "\r\n");
+      }
+      client.pendingJoins = static_cast<int>(channels.size());
+    } else {
+      Queue(client, "JOIN " + options_.channel + "\r\n");
+      client.pendingJoins = 1;
+    }
+    client.state = client.pendingJoins > 0 ? ClientState::kJoining : ClientState::kReady;
     Flush(client);
     return;
   }
   if (code == 366 && client.state == ClientState::kJoining) {
+    if (--client.pendingJoins > 0) return;
     ++joined_;
     client.state = ClientState::kReady;
     return;
@@ -799,12 +887,17 @@ void LoadGenerator::Drain() {
     const std::uint64_t nowNs = NowNs();
     if (nowNs - lastCheckNs >= kDrainPollMs * kNsPerMs) {
       lastCheckNs = nowNs;
-      if (book_->Missing() == 0 || nowNs >= capNs) return;
+      if (Pending() == 0 || nowNs >= capNs) return;
       const std::uint64_t since = std::max(lastArrivalNs_, firstSendNs_);
       if (nowNs > since && nowNs - since >= quietNs) return;
     }
     Pump(kDrainPollMs);
   }
+}
+
+std::uint64_t LoadGenerator::Pending() const {
+  if (fanout_) return fanout_->Pending();
+  return book_ ? book_->Missing() : 0;
 }
 
 void LoadGenerator::QuitAll() {
@@ -1050,6 +1143,168 @@ int LoadGenerator::RunIdle() {
   return allUp ? 0 : 1;
 }
 
+void LoadGenerator::Settle() {
+  // Joins confirmed to the joiner may still be on their way to the others
+  // (a big channel's JOIN storm is quadratic): wait for the sockets to go
+  // quiet, so none of it falls into the measured period.
+  const std::uint64_t capNs =
+      NowNs() + static_cast<std::uint64_t>(options_.setupTimeout * kNsPerSecond);
+  lastReadNs_ = NowNs();
+  while (NowNs() - lastReadNs_ < kSettleQuietNs && NowNs() < capNs) Pump(kSetupPollMs);
+}
+
+void LoadGenerator::SendCommunityLine(bool toChannel, SplitMix64& pick, std::vector<int>& touched) {
+  const auto count = static_cast<std::uint64_t>(options_.clients);
+  for (int tries = 0; tries < kPickTries; ++tries) {
+    const auto sender = static_cast<int>(pick.Below(count));
+    Client& client = clients_[static_cast<std::size_t>(sender)];
+    const std::vector<int>& channels = channelsOf_[static_cast<std::size_t>(sender)];
+    if (client.state != ClientState::kReady || (toChannel && channels.empty())) continue;
+    std::uint64_t seq = 0;
+    std::string_view target;
+    if (toChannel) {
+      const int channel = channels[pick.Below(channels.size())];
+      seq = fanout_->SendToChannel(sender, channel);
+      target = channelNames_[static_cast<std::size_t>(channel)];
+    } else {
+      auto receiver = static_cast<int>(pick.Below(count - 1));
+      if (receiver >= sender) ++receiver;
+      seq = fanout_->SendToClient(sender, receiver);
+      target = clients_[static_cast<std::size_t>(receiver)].nick;
+    }
+    AppendProbeLine(client.out, target, Probe{static_cast<std::uint32_t>(sender), seq, NowNs()},
+                    options_.padding);
+    ++client.sentLines;
+    touched.push_back(sender);
+    return;
+  }
+}
+
+int LoadGenerator::RunCommunity() {
+  const int count = options_.clients;
+  std::vector<std::vector<int>> channels =
+      AssignZipfChannels(count, options_.maxChannels, options_.seed);
+  std::size_t memberships = 0;
+  for (std::size_t k = 0; k < channels.size(); ++k) {
+    channelNames_.push_back(options_.channel + std::to_string(k + 1));
+    memberships += channels[k].size();
+  }
+  fanout_ = std::make_unique<FanoutBook>(count, std::move(channels));
+  channelsOf_.resize(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) channelsOf_[static_cast<std::size_t>(i)] = fanout_->ChannelsOf(i);
+  const std::size_t biggest = channelNames_.empty() ? 0 : fanout_->Members(0).size();
+
+  const long rssBefore = ReadProcessNumber(ReadRssKiB);
+  if (!SetUp(true)) {
+    PrintNotes();
+    return 1;
+  }
+  const std::uint64_t settleStartNs = NowNs();
+  Settle();
+  const double setupSeconds = Seconds(NowNs() - setupStartNs_);
+  const double settleSeconds = Seconds(NowNs() - settleStartNs);
+  const long rssAfter = ReadProcessNumber(ReadRssKiB);
+
+  const std::optional<double> cpuBefore = ServerCpu();
+  const double selfBefore = SelfCpuSeconds();
+  measuring_ = true;
+  SplitMix64 pick(options_.seed ^ 0x7a656c6b6f7264ull);
+  std::vector<int> touched;
+  const std::uint64_t startNs = NowNs() + kStartDelayNs;
+  const double periodNs = 1e9 / options_.rate;
+  const auto total = static_cast<std::uint64_t>(std::llround(options_.rate * options_.seconds));
+  firstSendNs_ = startNs;
+  std::uint64_t queued = 0;
+  // One schedule for the whole community: line i leaves at start + i / rate,
+  // from whichever client the draw names.
+  auto dueNs = [&](std::uint64_t line) {
+    return startNs + static_cast<std::uint64_t>(static_cast<double>(line) * periodNs);
+  };
+  while (queued < total) {
+    const std::uint64_t nowNs = NowNs();
+    for (; queued < total && dueNs(queued) <= nowNs; ++queued) {
+      SendCommunityLine(queued % 2 == 0, pick, touched);
+    }
+    for (const int id : touched) Flush(clients_[static_cast<std::size_t>(id)]);
+    touched.clear();
+    if (queued >= total) break;
+    const std::uint64_t nextNs = dueNs(queued);
+    const std::uint64_t afterNs = NowNs();
+    Pump(nextNs > afterNs ? static_cast<int>((nextNs - afterNs + kNsPerMs - 1) / kNsPerMs) : 0);
+  }
+  const std::uint64_t sendEndNs = NowNs();
+  Drain();
+  measuring_ = false;
+  const std::optional<double> cpuAfter = ServerCpu();
+  const double selfSeconds = SelfCpuSeconds() - selfBefore;
+
+  const std::uint64_t delivered = fanout_->Delivered();
+  const std::uint64_t lost = fanout_->Missing();
+  const std::uint64_t expected = fanout_->Expected();
+  const std::uint64_t spanNs =
+      lastArrivalNs_ > firstSendNs_ ? lastArrivalNs_ - firstSendNs_ : sendEndNs - firstSendNs_;
+  const double linesPerSecond = spanNs > 0 ? static_cast<double>(delivered) / Seconds(spanNs) : 0;
+  const double p50 = Ms(latency_.Quantile(0.5));
+  const double p99 = Ms(latency_.Quantile(0.99));
+  const double maxMs = Ms(latency_.Max());
+  const bool haveCpu = cpuBefore && cpuAfter;
+  const double serverCpu = haveCpu ? *cpuAfter - *cpuBefore : 0;
+  const double cpuUsPerLine =
+      haveCpu && delivered > 0 ? serverCpu * 1e6 / static_cast<double>(delivered) : 0;
+  const bool haveRss = rssBefore >= 0 && rssAfter >= 0;
+  const double kibPerClient = haveRss ? static_cast<double>(rssAfter - rssBefore) / count : 0;
+  const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
+
+  std::printf(
+      "zelkord-loadgen workload D against %s (%s:%d): %d clients in %zu channels (largest %zu, "
+      "%zu memberships), %.0f lines/s in all, %.1f s\n",
+      options_.label.c_str(), options_.host.c_str(), options_.port, count, channelNames_.size(),
+      biggest, memberships, options_.rate, options_.seconds);
+  std::printf("  set-up      %.2f s to register and join, %.2f s of it settling\n", setupSeconds,
+              settleSeconds);
+  std::printf("  sent        %llu lines; delivered %llu of %llu expected\n",
+              static_cast<unsigned long long>(fanout_->Sent()),
+              static_cast<unsigned long long>(delivered),
+              static_cast<unsigned long long>(expected));
+  std::printf("  lost        %llu   reordered %llu   stray %llu   dropped clients %d\n",
+              static_cast<unsigned long long>(lost),
+              static_cast<unsigned long long>(fanout_->Reordered()),
+              static_cast<unsigned long long>(fanout_->Stray()), closesWhileMeasuring_);
+  std::printf("  throughput  %.0f delivered lines/s over %.2f s\n", linesPerSecond,
+              Seconds(spanNs));
+  std::printf("  latency     p50 %.3f ms   p99 %.3f ms   max %.3f ms\n", p50, p99, maxMs);
+  if (haveCpu) {
+    std::printf("  server CPU  %.2f s, %.3f us per delivered line\n", serverCpu, cpuUsPerLine);
+  } else {
+    std::printf("  server CPU  not measured (no --server-pid, or the process is gone)\n");
+  }
+  if (haveRss) {
+    std::printf("  server RSS  %ld KiB before any client, %ld KiB joined: %.1f KiB per client\n",
+                rssBefore, rssAfter, kibPerClient);
+  }
+  std::printf("  own CPU     %.2f s\n", selfSeconds);
+  if (!serverAlive) std::printf("  server      the process %d is gone\n", options_.serverPid);
+  PrintNotes();
+  std::printf(
+      "RESULT workload=D label=%s clients=%d channels=%zu biggest=%zu memberships=%zu "
+      "seconds=%.1f rate=%.2f setup_s=%.3f settle_s=%.3f sent=%llu delivered=%llu expected=%llu "
+      "lost=%llu reordered=%llu stray=%llu dropped=%d lines_per_s=%.1f lat_p50_ms=%.3f "
+      "lat_p99_ms=%.3f lat_max_ms=%.3f server_cpu_s=%s cpu_us_per_line=%s rss_before_kib=%ld "
+      "rss_after_kib=%ld kib_per_client=%s loadgen_cpu_s=%.2f error_replies=%d server_alive=%d\n",
+      options_.label.c_str(), count, channelNames_.size(), biggest, memberships, options_.seconds,
+      options_.rate, setupSeconds, settleSeconds, static_cast<unsigned long long>(fanout_->Sent()),
+      static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(expected),
+      static_cast<unsigned long long>(lost), static_cast<unsigned long long>(fanout_->Reordered()),
+      static_cast<unsigned long long>(fanout_->Stray()), closesWhileMeasuring_, linesPerSecond, p50,
+      p99, maxMs, haveCpu ? std::to_string(serverCpu).c_str() : "na",
+      haveCpu ? std::to_string(cpuUsPerLine).c_str() : "na", rssBefore, rssAfter,
+      haveRss ? std::to_string(kibPerClient).c_str() : "na", selfSeconds, ErrorReplies(),
+      serverAlive ? 1 : 0);
+  std::fflush(stdout);
+  QuitAll();
+  return 0;
+}
+
 void LoadGenerator::PrintNotes() const {
   for (const auto& [code, times] : errorReplies_) {
     std::printf("  note        error reply %03d received %d times\n", code, times);
@@ -1079,7 +1334,14 @@ int LoadGenerator::Run() {
     client.id = i;
     client.nick = options_.nickPrefix + letter + std::to_string(i);
   }
-  return options_.workload == 'C' ? RunIdle() : RunChannel();
+  switch (options_.workload) {
+    case 'C':
+      return RunIdle();
+    case 'D':
+      return RunCommunity();
+    default:
+      return RunChannel();
+  }
 }
 
 // Many clients need many descriptors: take what the hard limit allows.

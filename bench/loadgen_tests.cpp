@@ -1,12 +1,14 @@
 // Checks of the load generator's measuring parts: the latency buckets, the
 // server line and probe parsing, the sequence and window bookkeeping, and
-// the /proc parsers. A wrong number here would be a wrong benchmark result.
+// the /proc parsers, and the community of workload D. A wrong number here would be a wrong
+// benchmark result.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "community.h"
 #include "delivery_book.h"
 #include "irc_line.h"
 #include "latency_histogram.h"
@@ -148,6 +150,78 @@ TEST(DeliveryBook, WindowOpensOnlyWhenEveryReceiverHasTheOldestLine) {
   EXPECT_EQ(book.Outstanding(0), 1u);
   book.DropMember(2);  // the only receiver still missing it has gone
   EXPECT_EQ(book.Outstanding(0), 0u);
+}
+
+struct ZipfCase {
+  int clients;
+  int maxPerClient;
+  std::vector<int> firstSizes;  // channels 1, 2, 3, ...
+  std::size_t channels;
+};
+
+TEST(ZipfChannels, SizesFallAsOneOverKAndNoClientPassesTheCap) {
+  const std::vector<ZipfCase> cases = {
+      {4, 10, {2}, 1},
+      {10, 10, {5, 3}, 2},
+      {1000, 10, {500, 250, 167, 125, 100}, 250},
+      {5000, 10, {2500, 1250, 833, 625, 500}, 1250},
+      // A cap too tight for the sizes: channels shrink to the clients left.
+      {40, 1, {20, 10, 7, 3}, 4},
+  };
+  for (const ZipfCase& c : cases) {
+    const auto channels = AssignZipfChannels(c.clients, c.maxPerClient, 7);
+    ASSERT_EQ(channels.size(), c.channels) << c.clients;
+    for (std::size_t k = 0; k < channels.size(); ++k) {
+      const int want = k < c.firstSizes.size()
+                           ? c.firstSizes[k]
+                           : ZipfChannelSize(c.clients, static_cast<int>(k) + 1);
+      EXPECT_EQ(channels[k].size(), static_cast<std::size_t>(want))
+          << c.clients << " channel " << k + 1;
+    }
+    std::vector<int> perClient(static_cast<std::size_t>(c.clients), 0);
+    for (const auto& members : channels) {
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        ASSERT_GE(members[i], 0);
+        ASSERT_LT(members[i], c.clients);
+        if (i > 0) {
+          EXPECT_LT(members[i - 1], members[i]) << "sorted and distinct";
+        }
+        ++perClient[static_cast<std::size_t>(members[i])];
+      }
+    }
+    for (const int n : perClient) EXPECT_LE(n, c.maxPerClient) << c.clients;
+    EXPECT_EQ(AssignZipfChannels(c.clients, c.maxPerClient, 7), channels) << "same seed";
+  }
+  EXPECT_NE(AssignZipfChannels(1000, 10, 7), AssignZipfChannels(1000, 10, 8));
+}
+
+TEST(FanoutBook, ChecksEveryCopyOfChannelAndPrivateLines) {
+  // Clients 0..3; channel 0 holds 0, 1 and 2.
+  FanoutBook book(4, {{0, 1, 2}});
+  const std::uint64_t first = book.SendToChannel(0, 0);
+  const std::uint64_t second = book.SendToChannel(0, 0);
+  const std::uint64_t direct = book.SendToClient(1, 3);
+  EXPECT_EQ(book.Expected(), 5u);
+  EXPECT_EQ(book.Pending(), 5u);
+  EXPECT_EQ(book.Record(1, 0, first), Arrival::kInOrder);
+  EXPECT_EQ(book.Record(2, 0, second), Arrival::kInOrder);
+  EXPECT_EQ(book.Record(2, 0, first), Arrival::kLate) << "overtaken by the second";
+  EXPECT_EQ(book.Record(2, 0, first), Arrival::kLate) << "a repeat";
+  EXPECT_EQ(book.Record(3, 0, first), Arrival::kStray) << "not a member";
+  EXPECT_EQ(book.Record(0, 0, first), Arrival::kStray) << "the sender's own";
+  EXPECT_EQ(book.Record(3, 2, direct), Arrival::kStray) << "another sender's line";
+  EXPECT_EQ(book.Record(2, 1, direct), Arrival::kStray) << "someone else's private line";
+  EXPECT_EQ(book.Record(3, 1, direct), Arrival::kInOrder);
+  EXPECT_EQ(book.Record(3, 1, 99), Arrival::kStray);
+  EXPECT_EQ(book.Delivered(), 4u);
+  EXPECT_EQ(book.Reordered(), 2u);
+  EXPECT_EQ(book.Stray(), 5u);
+  EXPECT_EQ(book.Missing(), 1u) << "client 1 lacks the second line";
+  book.DropMember(1);
+  EXPECT_EQ(book.Missing(), 0u);
+  EXPECT_EQ(book.Expected(), 3u);
+  EXPECT_EQ(book.SendToChannel(2, 0), 4u);
+  EXPECT_EQ(book.Pending(), 2u) << "the new line for client 0, the old one for client 1";
 }
 
 TEST(ProcStats, StatTicksSumUserAndSystemTime) {
