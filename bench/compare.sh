@@ -10,14 +10,25 @@
 # exit.
 #
 #   bench/compare.sh [--quick] [--reps N] [--daemons "zelkord relay ngircd"]
-#                    [--no-doc] [--keep] [--tls | --no-tls]
+#                    [--curve ["N ..."]] [--no-doc] [--keep] [--tls | --no-tls]
 #
 #   --quick    one short repetition (A 5 s, B 3 s, C 200 clients idle 3 s)
 #   --reps N   repetitions of the full workloads (default 2)
 #   --daemons  which daemons to run, in order; the first is the ratio base
 #              (default "zelkord zelkord-logsave zelkord-history zelkord-window relay hybrid
 #              ngircd inspircd")
-#   --no-doc   leave docs/performance.md alone
+#   --curve    instead of A, B and C, run workload D (a community: N clients in
+#              N/4 channels of Zipf sizes, 2000 lines/s in all) for each N
+#              (default "1000 5000 10000 19000") on each daemon that routes
+#              channels and private lines (zelkord, hybrid, ngircd, inspircd;
+#              the default list), one repetition unless --reps is given; writes
+#              the cost curve into docs/performance.md and
+#              docs/performance-curve.png (gnuplot-nox is installed if missing).
+#              19000 is the top here because a process may hold 20000
+#              descriptors on this machine and the limit cannot be raised
+#              without CAP_SYS_RESOURCE; 50000 needs a machine that allows
+#              it, and zelkord-loadgen --source-addresses past 28000 or so
+#   --no-doc   leave docs/performance.md (and the curve figure) alone
 #   --keep     keep the temporary folder (configurations, logs, raw results)
 #   --no-tls   clear text only; by default the daemons that serve TLS (all
 #              but the relay and the variants) also run A, B and C with every
@@ -44,6 +55,8 @@ set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${ZELKORD_BENCH_BUILD:-$repo/build-bench}"
 doc="$repo/docs/performance.md"
+# The configuration templates; workload D runs copies with its limits raised.
+peer_templates="$repo/bench/peers"
 command_line="bench/compare.sh $*"
 
 quick=0
@@ -52,16 +65,24 @@ daemons="zelkord zelkord-logsave zelkord-history zelkord-window relay hybrid ngi
 write_doc=1
 keep=0
 tls=1
+reps_given=0
+daemons_given=0
+curve=0
+curve_ns="1000 5000 10000 19000"
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1; reps=1 ;;
-    --reps) reps="$2"; shift ;;
-    --daemons) daemons="$2"; shift ;;
+    --reps) reps="$2"; reps_given=1; shift ;;
+    --daemons) daemons="$2"; daemons_given=1; shift ;;
     --no-doc) write_doc=0 ;;
     --keep) keep=1 ;;
     --tls) tls=1 ;;
     --no-tls) tls=0 ;;
-    -h|--help) sed -n '2,41p' "$0"; exit 0 ;;
+    --curve)
+      curve=1
+      if [ $# -gt 1 ] && [[ "$2" != --* ]]; then curve_ns="$2"; shift; fi
+      ;;
+    -h|--help) sed -n '2,52p' "$0"; exit 0 ;;
     *) echo "compare.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
   shift
@@ -70,6 +91,35 @@ case "$reps" in ''|*[!0-9]*) echo "compare.sh: --reps needs a number" >&2; exit 
 if [ "$reps" -lt 1 ] || [ "$reps" -gt 20 ]; then
   echo "compare.sh: --reps 1..20" >&2
   exit 2
+fi
+
+# --- workload D options ------------------------------------------------------
+if [ "$curve" = 1 ]; then
+  for n in $curve_ns; do
+    case "$n" in ''|*[!0-9]*) echo "compare.sh: --curve needs client counts" >&2; exit 2 ;; esac
+    if [ "$n" -lt 4 ] || [ "$n" -gt 19000 ]; then
+      echo "compare.sh: --curve counts 4..19000 (the descriptor limit here)" >&2
+      exit 2
+    fi
+  done
+  [ "$reps_given" = 1 ] || reps=1
+  tls=0  # D runs in clear text
+  # The relay serves one channel and no private lines, and the zelkord
+  # variants differ only in a relayed line's path: the curve leaves them out.
+  [ "$daemons_given" = 1 ] || daemons="zelkord hybrid ngircd inspircd"
+  curve_skipped=""
+  curve_daemons=""
+  for daemon in $daemons; do
+    case "$daemon" in
+      zelkord|hybrid|ngircd|inspircd) curve_daemons="$curve_daemons $daemon" ;;
+      *) curve_skipped="$curve_skipped $daemon" ;;
+    esac
+  done
+  daemons="${curve_daemons# }"
+  [ -n "$daemons" ] || { echo "compare.sh: no daemon for the curve" >&2; exit 2; }
+  [ -z "$curve_skipped" ] ||
+    printf 'compare.sh: not in the curve (no channels and private lines of their own):%s\n' \
+      "$curve_skipped" >&2
 fi
 
 if [ "$quick" = 1 ]; then
@@ -115,6 +165,9 @@ for daemon in $daemons; do
 done
 # The run's certificate is made with the openssl command.
 [ "$tls" = 0 ] || command -v openssl >/dev/null || need+=(openssl)
+if [ "$curve" = 1 ] && [ "$write_doc" = 1 ] && ! command -v gnuplot >/dev/null; then
+  need+=(gnuplot-nox)
+fi
 if [ "$(id -u)" = 0 ]; then sudo_cmd=(); else sudo_cmd=(sudo); fi
 if [ ${#need[@]} -gt 0 ]; then
   log "installing ${need[*]}"
@@ -264,7 +317,7 @@ start_daemon() {
       [ "$daemon" = zelkord-history ] && history=Enable
       sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" -e "s|^Save=Disable|Save=$save|" \
         -e "s|^HistorySave=Disable|Save=$history|" \
-        "$repo/bench/peers/zelkord.INI.in" >"$dir/zelkord.INI"
+        "$peer_templates/zelkord.INI.in" >"$dir/zelkord.INI"
       [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
       if [ "$daemon" = zelkord-window ]; then
         # The window opens only when a display is named; the offscreen
@@ -280,7 +333,7 @@ start_daemon() {
       "$build/zelkord-relay" --port "$port" >"$dir/daemon.log" 2>&1 &
       ;;
     hybrid)
-      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/ircd-hybrid.conf.in" \
+      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$peer_templates/ircd-hybrid.conf.in" \
         >"$dir/ircd-hybrid.conf"
       [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
       : >"$dir/ircd-hybrid.motd"
@@ -303,14 +356,14 @@ start_daemon() {
         sh "$hybrid_root" "$work/resolv.conf" "$dir" >"$dir/daemon.log" 2>&1 &
       ;;
     ngircd)
-      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/ngircd.conf.in" \
+      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$peer_templates/ngircd.conf.in" \
         >"$dir/ngircd.conf"
       [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
       # Started as root, it drops to an unprivileged user by itself.
       /usr/sbin/ngircd --nodaemon --config "$dir/ngircd.conf" >"$dir/daemon.log" 2>&1 &
       ;;
     inspircd)
-      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$repo/bench/peers/inspircd.conf.in" \
+      sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" "$peer_templates/inspircd.conf.in" \
         >"$dir/inspircd.conf"
       [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
       local as_root=()
@@ -451,7 +504,220 @@ runs_workload() {
   [ "$workload" = "${workload%-tls}" ] || serves_tls "$daemon"
 }
 
+# --- workload D: the cost curve ------------------------------------------------
+# Writes templates for n clients into folder out: every daemon's client
+# limits raised to n plus room, and zelkord's channel table sized for n/4
+# channels. Ten channels a client is within every daemon's stock per-client
+# limit (ngircd MaxJoins 10, InspIRCd maxchans 20, ircd-hybrid max_channels
+# 25), and flood control is already off or lifted in every template.
+curve_templates() {
+  local n="$1" out="$2" limit=$(($1 + 100)) chans=$(($1 / 4 + 16))
+  mkdir -p "$out"
+  [ "$chans" -ge 10 ] || chans=10
+  sed -e "s|^UserMax=1100|UserMax=$limit|" -e "s|^ChanMax=10|ChanMax=$chans|" \
+    "$repo/bench/peers/zelkord.INI.in" >"$out/zelkord.INI.in"
+  sed -e "s|\"5000\"|\"$limit\"|g" "$repo/bench/peers/inspircd.conf.in" >"$out/inspircd.conf.in"
+  sed -e "s|= 5000;|= $limit;|" "$repo/bench/peers/ircd-hybrid.conf.in" >"$out/ircd-hybrid.conf.in"
+  cp "$repo/bench/peers/ngircd.conf.in" "$out/ngircd.conf.in"
+}
+
+# The median over the repetitions of key for daemon at n clients.
+curve_value() {
+  awk -v d="$1" -v n="$2" -v k="$3" '
+    $1 == "daemon=" d && $2 == "n=" n {
+      for (i = 3; i <= NF; i++) { split($i, kv, "="); if (kv[1] == k && kv[2] != "na") print kv[2] }
+    }' "$work/curve.txt" | sort -g | awk '{ v[NR] = $1 } END {
+      if (NR == 0) { print "na"; exit }
+      if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+curve_cell() {
+  if [ "$1" = na ]; then echo "n/a"; else awk -v v="$1" -v d="$2" 'BEGIN { printf "%.*f", d, v }'; fi
+}
+
+run_curve() {
+  local curve_results="$work/curve.txt" started ended
+  : >"$curve_results"
+  [[ " $daemons " != *" hybrid "* ]] || start_resolver
+  started="$(date +%s)"
+  local rep n daemon dir port status result
+  for rep in $(seq "$reps"); do
+    for n in $curve_ns; do
+      curve_templates "$n" "$work/templates-$n"
+      for daemon in $daemons; do
+        run_index=$((run_index + 1))
+        dir="$work/run$run_index-$daemon-D$n"
+        port="$(free_port)"
+        log "[rep $rep/$reps] workload D, $n clients, on $daemon (port $port)"
+        peer_templates="$work/templates-$n"
+        if ! start_daemon "$daemon" "$dir" "$port"; then
+          peer_templates="$repo/bench/peers"
+          echo "daemon=$daemon n=$n rep=$rep failed=start" >>"$curve_results"
+          stop_daemon
+          continue
+        fi
+        peer_templates="$repo/bench/peers"
+        status=0
+        # The JOIN storm grows as n squared, and some daemons take it slowly.
+        timeout --signal=INT "$((loadgen_limit + n * n / 20000))" "$loadgen" --host 127.0.0.1 \
+          --port "$port" --server-pid "$daemon_pid" --workload D --clients "$n" --label "$daemon" \
+          >"$dir/loadgen.out" 2>&1 || status=$?
+        sed -n '/^RESULT /!p' "$dir/loadgen.out" >&2
+        result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1)"
+        if [ -z "$result" ]; then
+          echo "daemon=$daemon n=$n rep=$rep failed=loadgen-$status" >>"$curve_results"
+        else
+          echo "daemon=$daemon n=$n rep=$rep $result" >>"$curve_results"
+        fi
+        if ! kill -0 "$daemon_pid" 2>/dev/null; then
+          log "  !! $daemon died during workload D; its log ends:"
+          tail -n 20 "$dir/daemon.log" >&2
+          echo "daemon=$daemon n=$n rep=$rep failed=daemon-died" >>"$curve_results"
+        fi
+        stop_daemon
+      done
+    done
+  done
+  ended="$(date +%s)"
+
+  local base="${daemons%% *}" table="$work/curve-table.md" cpu base_cpu ratio
+  {
+    echo "| clients | daemon | CPU-µs / delivered line | p50 ms | p99 ms | KiB / client" \
+      "| delivered / expected | lost / reordered | set-up s |"
+    echo "|---|---|---|---|---|---|---|---|---|"
+    for n in $curve_ns; do
+      base_cpu="$(curve_value "$base" "$n" cpu_us_per_line)"
+      for daemon in $daemons; do
+        cpu="$(curve_value "$daemon" "$n" cpu_us_per_line)"
+        ratio=""
+        if [ "$daemon" != "$base" ] && [ "$cpu" != na ] && [ "$base_cpu" != na ]; then
+          ratio=" ($(awk -v v="$cpu" -v b="$base_cpu" 'BEGIN { printf "%.2fx", v / b }'))"
+        fi
+        printf '| %s | %s | %s%s | %s | %s | %s | %s / %s | %s / %s | %s |\n' "$n" "$daemon" \
+          "$(curve_cell "$cpu" 2)" "$ratio" \
+          "$(curve_cell "$(curve_value "$daemon" "$n" lat_p50_ms)" 1)" \
+          "$(curve_cell "$(curve_value "$daemon" "$n" lat_p99_ms)" 1)" \
+          "$(curve_cell "$(curve_value "$daemon" "$n" kib_per_client)" 1)" \
+          "$(curve_cell "$(curve_value "$daemon" "$n" delivered)" 0)" \
+          "$(curve_cell "$(curve_value "$daemon" "$n" expected)" 0)" \
+          "$(curve_cell "$(curve_value "$daemon" "$n" lost)" 0)" \
+          "$(curve_cell "$(curve_value "$daemon" "$n" reordered)" 0)" \
+          "$(curve_cell "$(curve_value "$daemon" "$n" setup_s)" 1)"
+      done
+    done
+  } >"$table"
+  local problems="$work/curve-problems.txt"
+  awk '{
+    issues = ""
+    for (i = 4; i <= NF; i++) {
+      split($i, kv, "=")
+      if (kv[1] == "failed" || (kv[1] == "server_alive" && kv[2] == "0") ||
+        ((kv[1] == "lost" || kv[1] == "reordered" || kv[1] == "stray" || kv[1] == "dropped") &&
+          kv[2] != "0")) issues = issues " " $i
+    }
+    if (issues != "") print "- " $1 ", " $2 ", " $3 ":" issues
+  }' "$curve_results" >"$problems"
+
+  echo
+  cat "$table"
+  echo
+  echo "Workload D ran $(((ended - started) / 60)) min $(((ended - started) % 60)) s."
+  if [ -s "$problems" ]; then
+    echo
+    echo "Problems:"
+    cat "$problems"
+  fi
+  [ "$write_doc" = 1 ] || return 0
+
+  # The figure: CPU per delivered line and p99 against N, one line a daemon.
+  local figure="$repo/docs/performance-curve.png" plot="$work/curve.gp" first=1
+  mkdir -p "$(dirname "$figure")"
+  for daemon in $daemons; do
+    for n in $curve_ns; do
+      cpu="$(curve_value "$daemon" "$n" cpu_us_per_line)"
+      [ "$cpu" = na ] || echo "$n $cpu $(curve_value "$daemon" "$n" lat_p99_ms)"
+    done >"$work/curve-$daemon.dat"
+  done
+  {
+    echo "set terminal png size 900,900"
+    echo "set output '$figure'"
+    echo "set multiplot layout 2,1 title 'Workload D: N clients in N/4 channels of Zipf sizes, 2000 lines/s in all'"
+    echo "set logscale x"
+    echo "set grid"
+    echo "set key top left"
+    echo "set xlabel 'clients'"
+    for panel in "2:server CPU per delivered line (us)" "3:p99 latency (ms)"; do
+      echo "set ylabel '${panel#*:}'"
+      [ "${panel%%:*}" = 3 ] && echo "set logscale y"
+      printf 'plot'
+      first=1
+      for daemon in $daemons; do
+        [ "$first" = 1 ] || printf ','
+        first=0
+        printf " '%s' using 1:%s with linespoints title '%s'" "$work/curve-$daemon.dat" \
+          "${panel%%:*}" "$daemon"
+      done
+      echo
+    done
+    echo "unset multiplot"
+  } >"$plot"
+  gnuplot "$plot" && log "drew $figure"
+
+  local begin='<!-- compare.sh curve begin -->' end='<!-- compare.sh curve end -->'
+  local block="$work/curve-block.md"
+  {
+    echo "$begin"
+    echo "## Cost curve (workload D)"
+    echo
+    echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') with \`$command_line\` ($reps repetition(s)," \
+      "median shown; ratios are to $base at the same N)."
+    echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)," \
+      "Linux $(uname -r). Daemons: $(for d in $daemons; do printf '%s; ' "$(version_of "$d")"; done | sed 's/; $//')."
+    echo "N clients in N/4 channels, channel k with max(2, round(N/2/k)) members (seed 1, at most"
+    echo "10 channels a client); 2000 lines/s in all for 10 s, half to one of the sender's"
+    echo "channels, half to one other client. CPU is the daemon's over the sending period and"
+    echo "the drain, per delivered copy; KiB / client is the daemon's resident memory once every"
+    echo "client has joined, less that before the first, over N."
+    echo
+    cat "$table"
+    echo
+    if [ -s "$problems" ]; then
+      echo "Problems seen in these runs:"
+      echo
+      cat "$problems"
+      echo
+    fi
+    echo "![CPU per delivered line and p99 latency against N](performance-curve.png)"
+    echo
+    echo "<details><summary>Raw results (one line per run)</summary>"
+    echo
+    echo '```'
+    cat "$curve_results"
+    echo '```'
+    echo
+    echo "</details>"
+    echo "$end"
+  } >"$block"
+  if [ -f "$doc" ] && grep -qF "$begin" "$doc" && grep -qF "$end" "$doc"; then
+    awk -v begin="$begin" -v end="$end" -v block="$block" '
+      $0 == begin { while ((getline line < block) > 0) print line; skipping = 1; next }
+      $0 == end { skipping = 0; next }
+      !skipping { print }' "$doc" >"$work/doc.md"
+    cat "$work/doc.md" >"$doc"
+  else
+    mkdir -p "$(dirname "$doc")"
+    [ -f "$doc" ] || printf '# Performance\n' >"$doc"
+    { echo; cat "$block"; } >>"$doc"
+  fi
+  log "updated $doc"
+}
+
 # --- the runs ----------------------------------------------------------------
+run_index=0
+if [ "$curve" = 1 ]; then
+  run_curve
+  exit 0
+fi
 if [[ " $daemons " == *" hybrid "* ]]; then
   start_resolver
 fi
@@ -459,7 +725,6 @@ if [ "$tls" = 1 ]; then
   make_tls_files
 fi
 
-run_index=0
 for rep in $(seq "$reps"); do
   for workload in $(run_workloads); do
     for daemon in $daemons; do
