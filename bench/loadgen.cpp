@@ -61,9 +61,9 @@ constexpr std::uint64_t kSettleQuietNs = 1'000'000'000;
 constexpr int kMaxSourceAddresses = 65534;
 constexpr int kPickTries = 1000;
 constexpr int kDefaultInFlightD = 100;
-// Connections not yet registered at once in D: one daemon listens with a
+// Connections not yet registered at once in D: some daemons listen with a
 // backlog of 10, and a SYN beyond it waits 1, 3, 7... seconds to be resent.
-constexpr int kConnectWindow = 10;
+constexpr int kDefaultConnectWindow = 10;
 constexpr double kDefaultSecondsA = 20;
 constexpr double kDefaultSecondsB = 10;
 constexpr double kDefaultSecondsC = 10;
@@ -118,13 +118,16 @@ constexpr const char* kUsage =
     "  --window W            B: undelivered lines allowed per sender (default 32)\n"
     "  --batch N             connections opened and registered at a time (default 50);\n"
     "                        D: clients registering and joining at once (default 100)\n"
+    "  --connect-window N    D: of those, connecting or registering at once (default 10,\n"
+    "                        for a listen backlog of 10; more for a slow registration)\n"
     "  --channel NAME        channel for A and B, name prefix for D (default #bench)\n"
     "  --label TEXT          name of the server in the output (default server)\n"
     "  --nick-prefix TEXT    nick prefix, letters (default: two random letters)\n"
     "  --setup-line LINE     line sent after registration, before JOIN (repeatable;\n"
     "                        %n stands for the client's nick)\n"
     "  --padding N           extra bytes in each message text (default 0)\n"
-    "  --setup-timeout S     limit for each batch to register and join (default 60)\n"
+    "  --setup-timeout S     limit for each batch to register and join (default 60);\n"
+    "                        D: for any client to finish, and for the joins to settle\n"
     "  --drain-seconds S     wait this long after the last arrival for missing lines (3)\n"
     "  --tls                 every client speaks TLS (certificate not checked)\n"
     "  --ping-at S           C: every client sends one PING this far into the idle time,\n"
@@ -173,6 +176,7 @@ struct Options {
   int maxChannels = kDefaultMaxChannels;
   std::uint64_t seed = kDefaultSeed;
   int sourceAddresses = 0;
+  int connectWindow = kDefaultConnectWindow;
 };
 
 bool ParseDouble(const char* text, double low, double high, double& value) {
@@ -259,6 +263,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--seed") {
       good = ParseInt(value, 0, LONG_MAX, number);
       options.seed = static_cast<std::uint64_t>(number);
+    } else if (arg == "--connect-window") {
+      good = ParseInt(value, 1, kMaxClients, number);
+      options.connectWindow = static_cast<int>(number);
     } else if (arg == "--source-addresses") {
       good = ParseInt(value, 1, kMaxSourceAddresses, number);
       options.sourceAddresses = static_cast<int>(number);
@@ -888,8 +895,8 @@ bool LoadGenerator::SetUp(bool join) {
 }
 
 // D's set-up: a client joins as soon as it is registered, and a new one
-// starts whenever one is done, so a daemon that paces each client's commands
-// still has --batch clients to work on. The JOIN storm runs meanwhile.
+// starts whenever one is done, so a daemon that takes its time over each
+// client still has --batch clients to work on. The JOIN storm runs meanwhile.
 bool LoadGenerator::SetUpPipelined() {
   const int count = options_.clients;
   const auto timeoutNs = static_cast<std::uint64_t>(options_.setupTimeout * kNsPerSecond);
@@ -920,7 +927,7 @@ bool LoadGenerator::SetUpPipelined() {
                    options_.setupTimeout, registered_, joined_);
       return false;
     }
-    for (; next < count && busy < options_.batch && unregistered < kConnectWindow; ++next) {
+    for (; next < count && busy < options_.batch && unregistered < options_.connectWindow; ++next) {
       if (Open(clients_[static_cast<std::size_t>(next)])) {
         ++busy;
         ++unregistered;
