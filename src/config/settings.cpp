@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -156,11 +159,22 @@ std::optional<int> ParseHex(std::string_view digits) {
   return static_cast<int>(value);
 }
 
-int ColorOrThrow(std::string_view what, std::string_view text) {
-  if (const std::optional<int> value = ColorFromText(text)) return *value;
-  throw SettingsNumberError("Settings value " + std::string(what) + " \"" + std::string(text) +
-                            "\" is not a colour: use a name such as clWindow, \"$\" and eight"
-                            " hexadecimal digits, or a whole number.");
+constexpr std::string_view kNotColour =
+    "is not a colour: use a name such as clWindow, \"$\" and eight hexadecimal digits, or a whole"
+    " number.";
+
+std::string Refusal(std::string_view what, std::string_view text, std::string_view reason) {
+  std::string message = "Settings value ";
+  message.append(what).append(" \"").append(text).append("\" ").append(reason);
+  return message;
+}
+
+// The number a Number row's text holds, -1 for an empty text the row takes
+// as none, or nullopt when the text does not convert.
+std::optional<int> RowNumber(const Settings& s, const SettingsKey& row) {
+  const std::string& text = s.*row.value;
+  if (row.emptyIsNone && text.empty()) return -1;
+  return ParseDecimal(text);
 }
 
 std::string ExtensionPath(const std::string& base, std::string_view extension) {
@@ -208,9 +222,7 @@ bool Update(const std::string& settingsFile, Change change) {
 
 int ToInt(std::string_view what, std::string_view text) {
   if (const std::optional<int> value = ParseDecimal(text)) return *value;
-  throw SettingsNumberError("Settings value " + std::string(what) + " \"" + std::string(text) +
-                            "\" is not a whole number: write decimal digits with an optional"
-                            " sign, between -2147483648 and 2147483647.");
+  throw SettingsNumberError(Refusal(what, text, kNotWholeNumber));
 }
 
 InstancePaths PathsFor(const std::string& base) {
@@ -223,21 +235,27 @@ InstancePaths PathsForConfig(const std::string& configFile) {
   return paths;
 }
 
-std::string ShippedFolder() {
+std::string ShippedFolder(const std::string& buildFolder) {
   char program[PATH_MAX] = {};
   const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
   if (length <= 0) return {};
   std::string folder(program, static_cast<std::size_t>(length));
   folder.erase(folder.rfind('/') + 1);
+  // The same folder, however it is spelled; an installed program never
+  // lies in the folder it was built in.
+  std::error_code error;
+  if (!buildFolder.empty() && std::filesystem::equivalent(folder, buildFolder, error)) {
+    return buildFolder.ends_with('/') ? buildFolder : buildFolder + "/";
+  }
   folder += "../share/zelkord/";
   struct stat info {};
   return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? folder : std::string();
 }
 
-std::vector<std::string> PlaceShippedFiles(const InstancePaths& paths, const Settings& settings,
-                                           const std::string& shippedFolder) {
-  std::vector<std::string> placed;
-  if (shippedFolder.empty()) return placed;
+std::vector<ShippedCopy> MissingShippedFiles(const InstancePaths& paths, const Settings& settings,
+                                             const std::string& shippedFolder) {
+  std::vector<ShippedCopy> missing;
+  if (shippedFolder.empty()) return missing;
   const Settings defaults = DefaultSettings(paths);
   const std::pair<const std::string*, const std::string*> files[] = {
       {&settings.serverMotdPath, &defaults.serverMotdPath},
@@ -250,13 +268,41 @@ std::vector<std::string> PlaceShippedFiles(const InstancePaths& paths, const Set
     const std::string name = standard == &defaults.serverMotdPath
                                  ? std::string("zelkord.MTD")
                                  : standard->substr(standard->rfind('/') + 1);
-    std::ifstream from(shippedFolder + name, std::ios::binary);
+    if (UnreadableFile(shippedFolder + name).empty()) {
+      missing.push_back({shippedFolder + name, *standard});
+    }
+  }
+  return missing;
+}
+
+std::vector<std::string> PlaceShippedFiles(const InstancePaths& paths, const Settings& settings,
+                                           const std::string& shippedFolder) {
+  std::vector<std::string> placed;
+  for (const ShippedCopy& copy : MissingShippedFiles(paths, settings, shippedFolder)) {
+    std::ifstream from(copy.from, std::ios::binary);
     if (!from) continue;
-    std::ofstream to(*standard, std::ios::binary);
+    std::ofstream to(copy.to, std::ios::binary);
     to << from.rdbuf();
-    if (to.flush()) placed.push_back(*standard);
+    if (to.flush()) {
+      placed.push_back(copy.to);
+    } else {
+      // A part of the file (a full disk) would pass for the whole of it.
+      to.close();
+      std::remove(copy.to.c_str());
+    }
   }
   return placed;
+}
+
+std::string UnreadableFile(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return "is missing";
+  if (error) return "cannot be read: " + error.message();
+  // A folder would read as nothing and a pipe would block.
+  if (status.type() != std::filesystem::file_type::regular) return "is not a file";
+  if (access(path.c_str(), R_OK) == 0) return {};
+  return std::string("cannot be read: ") + std::strerror(errno);
 }
 
 std::string BesideSettings(const InstancePaths& paths, const std::string& path) {
@@ -299,26 +345,37 @@ SettingsPage PageFromSettings(const Settings& s) {
   return page;
 }
 
-std::string SettingsProblem(const Settings& s, bool (*isEncoding)(std::string_view)) {
-  try {
-    for (const SettingsKey& row : kSettingsTable) {
-      const std::string& text = s.*row.value;
-      const std::string refused = "Settings value " + KeyName(row) + " \"" + text + "\" ";
-      if (row.kind == SettingKind::Encoding && !isEncoding(text)) {
-        return refused + "is not an encoding: use ISO-2022-JP, UTF-8 or Shift_JIS.";
-      }
-      if (row.kind != SettingKind::Number) continue;
-      const int value = NumberOf(s, row.value);
-      if (value >= row.least && value <= row.most) continue;
-      const int gate =
-          row.boundsIf != nullptr ? FindKey(std::string(row.section) + "." + row.boundsIf) : -1;
-      if (gate >= 0 && NumberOf(s, kSettingsTable[gate].value) <= 0) continue;
-      return refused + row.outOfRange;
+std::vector<SettingsFault> SettingsFaults(const Settings& s, bool (*isEncoding)(std::string_view)) {
+  std::vector<SettingsFault> faults;
+  for (const SettingsKey& row : kSettingsTable) {
+    const std::string& text = s.*row.value;
+    auto refuse = [&](std::string_view reason) {
+      faults.push_back({row.section, row.key, text, std::string(reason)});
+    };
+    if (row.kind == SettingKind::Encoding && !isEncoding(text)) {
+      refuse("is not an encoding: use ISO-2022-JP, UTF-8 or Shift_JIS.");
     }
-  } catch (const SettingsNumberError& error) {
-    return error.what();
+    if (row.kind != SettingKind::Number) continue;
+    const std::optional<int> value = RowNumber(s, row);
+    if (!value) {
+      refuse(kNotWholeNumber);
+      continue;
+    }
+    if (*value >= row.least && *value <= row.most) continue;
+    // A gate that does not convert is refused on its own row.
+    const int gate =
+        row.boundsIf != nullptr ? FindKey(std::string(row.section) + "." + row.boundsIf) : -1;
+    if (gate >= 0 && RowNumber(s, kSettingsTable[gate]).value_or(0) <= 0) continue;
+    refuse(row.outOfRange);
   }
-  return {};
+  return faults;
+}
+
+std::string SettingsProblem(const Settings& s, bool (*isEncoding)(std::string_view)) {
+  const std::vector<SettingsFault> faults = SettingsFaults(s, isEncoding);
+  if (faults.empty()) return {};
+  const SettingsFault& first = faults.front();
+  return Refusal(first.section + "." + first.key, first.text, first.reason);
 }
 
 int NumberOf(const Settings& s, std::string Settings::*member) {
@@ -337,15 +394,35 @@ bool HoldsSettingsSection(const std::string& path) {
                      [&](const SettingsKey& row) { return file.HasSection(row.section); });
 }
 
-LoadedSettings LoadSettings(const InstancePaths& paths) {
+LoadedSettings LoadSettings(const InstancePaths& paths, std::vector<SettingsFault>* faults) {
   IniFile ini = IniFile::Load(paths.settingsFile);
   LoadedSettings loaded;
   Settings& s = loaded.settings;
   for (const SettingsKey& row : kSettingsTable) {
     s.*row.value = ini.Read(row.section, row.key, DefaultText(row, paths));
   }
+  // A value that does not convert stops a start; a check notes it and goes
+  // on with the default.
+  auto convert = [&](const char* section, const char* key, const std::string& text,
+                     std::optional<int> value, std::string_view reason, int fallback) {
+    if (value) return *value;
+    if (faults == nullptr) {
+      throw SettingsNumberError(Refusal(std::string(section) + "." + key, text, reason));
+    }
+    faults->push_back({section, key, text, std::string(reason)});
+    return fallback;
+  };
+  auto number = [&](const char* section, const char* key, int fallback) {
+    const std::string text = ini.Read(section, key, std::to_string(fallback));
+    return convert(section, key, text, ParseDecimal(text), kNotWholeNumber, fallback);
+  };
+  auto colour = [&](const char* key, const std::string& text) {
+    const std::string fallback = kSettingsTable[FindKey(std::string("Color.") + key)].text;
+    return convert("Color", key, text, ColorFromText(text), kNotColour,
+                   ColorFromText(fallback).value_or(0));
+  };
 
-  const int count = ToInt("BanList.Count", ini.Read("BanList", "Count", "0"));
+  const int count = number("BanList", "Count", 0);
   const int loadCount = std::clamp(count, 0, kBanListCapacity);
   loaded.banListCut = count > kBanListCapacity;
   loaded.banList.reserve(static_cast<std::size_t>(loadCount));
@@ -354,20 +431,17 @@ LoadedSettings LoadSettings(const InstancePaths& paths) {
   }
 
   const WindowGeometry g;
-  loaded.geometry.top = ToInt("Position.Top", ini.Read("Position", "Top", std::to_string(g.top)));
-  loaded.geometry.left =
-      ToInt("Position.Left", ini.Read("Position", "Left", std::to_string(g.left)));
-  loaded.geometry.height =
-      ToInt("Position.Height", ini.Read("Position", "Height", std::to_string(g.height)));
-  loaded.geometry.width =
-      ToInt("Position.Width", ini.Read("Position", "Width", std::to_string(g.width)));
+  loaded.geometry.top = number("Position", "Top", g.top);
+  loaded.geometry.left = number("Position", "Left", g.left);
+  loaded.geometry.height = number("Position", "Height", g.height);
+  loaded.geometry.width = number("Position", "Width", g.width);
 
-  loaded.webLogBack = ColorOrThrow("Color.WebLogBack", s.colorWebLogBack);
-  loaded.webLogFore = ColorOrThrow("Color.WebLogFore", s.colorWebLogFore);
+  loaded.webLogBack = colour("WebLogBack", s.colorWebLogBack);
+  loaded.webLogFore = colour("WebLogFore", s.colorWebLogFore);
 
   // Only a file that was read can hold this version, so the document is the
   // whole file and writing it loses nothing but the old section.
-  if (s.programVersion == kTcpIpVersion) {
+  if (s.programVersion == kTcpIpVersion && faults == nullptr) {
     ini.EraseSection("TcpIP");
     loaded.cleanupWriteFailed = !ini.Save(paths.settingsFile);
   }

@@ -24,6 +24,20 @@ class SettingsNumberError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a number that does not convert is told, after its key and text.
+inline constexpr std::string_view kNotWholeNumber =
+    "is not a whole number: write decimal digits with an optional sign, between -2147483648 and"
+    " 2147483647.";
+
+// One value of the settings file that a start refuses: its section, key and
+// text, and why (a sentence to follow the text, such as kNotWholeNumber).
+struct SettingsFault {
+  std::string section;
+  std::string key;
+  std::string text;
+  std::string reason;
+};
+
 // Converts a decimal text: an optional "+" or "-", then one or more ASCII
 // digits and nothing else, within the range of a 32-bit int. Throws
 // SettingsNumberError naming what (for example "Program.UserMax") and the
@@ -79,9 +93,15 @@ struct SettingsPage {
 // "Enable". Any thread.
 [[nodiscard]] SettingsPage PageFromSettings(const Settings& settings);
 
-// The first value of settings that its row refuses, as a message naming
-// the key and its text; empty when every value is sound. isEncoding tells
-// whether a text names an encoding. Any thread.
+// Every value of settings that its row refuses, in table order; none when
+// every value is sound. isEncoding tells whether a text names an encoding.
+// Any thread.
+[[nodiscard]] std::vector<SettingsFault> SettingsFaults(const Settings& settings,
+                                                        bool (*isEncoding)(std::string_view));
+
+// The first of SettingsFaults as a message naming the key and its text
+// ("Settings value Section.Key \"text\" " and the reason); empty when every
+// value is sound. Any thread.
 [[nodiscard]] std::string SettingsProblem(const Settings& settings,
                                           bool (*isEncoding)(std::string_view));
 
@@ -117,8 +137,11 @@ struct LoadedSettings {
 // nothing else is written. Program.Version comes back as base::kVersion whatever the
 // file held. The message of the day is read when Server.MotdPath names a
 // file. Throws SettingsNumberError for a BanList Count, a Position value or a
-// web view colour that does not convert. Main thread only (start-up).
-[[nodiscard]] LoadedSettings LoadSettings(const InstancePaths& paths);
+// web view colour that does not convert. Given faults, the load is a check
+// instead: each such value is added there and its default used, and nothing
+// is written. Main thread only (start-up).
+[[nodiscard]] LoadedSettings LoadSettings(const InstancePaths& paths,
+                                          std::vector<SettingsFault>* faults = nullptr);
 
 // Each save below reads the file afresh, sets only its own keys, and writes
 // the whole file. Each returns false, with errno set, when the file cannot be
@@ -153,17 +176,35 @@ struct LoadedSettings {
 // thread.
 [[nodiscard]] std::vector<std::string> LoadMotd(const std::string& path);
 
-// The folder of the files an installed program ships (share/zelkord beside
-// its bin or sbin folder), ending in '/'; empty when the program is not
-// installed that way. Any thread.
-[[nodiscard]] std::string ShippedFolder();
+// The folder of the files the program ships, ending in '/': buildFolder
+// when the program file lies in that folder (a program run from the build
+// tree, where the build copies them beside it), else share/zelkord beside
+// the bin or sbin folder of an installed program; empty when neither holds.
+// Any thread.
+[[nodiscard]] std::string ShippedFolder(const std::string& buildFolder = {});
 
-// Puts the shipped message of the day and templates in place for an
-// instance: each of them that the settings name at its default place beside
-// the settings file, and that is missing there, is copied from
-// shippedFolder. Returns the paths written. Any thread.
+// A shipped file and the place it is copied to.
+struct ShippedCopy {
+  std::string from;
+  std::string to;
+};
+
+// The shipped message of the day and templates an instance lacks: each of
+// them that the settings name at its default place beside the settings file,
+// that is missing there and that shippedFolder holds. Any thread.
+[[nodiscard]] std::vector<ShippedCopy> MissingShippedFiles(const InstancePaths& paths,
+                                                           const Settings& settings,
+                                                           const std::string& shippedFolder);
+
+// Copies each of MissingShippedFiles into place. Returns the paths written.
+// Any thread.
 std::vector<std::string> PlaceShippedFiles(const InstancePaths& paths, const Settings& settings,
                                            const std::string& shippedFolder);
+
+// Why the file at path cannot be read whole: "is missing", "is not a file"
+// or "cannot be read: " and the system's reason; empty when it can. Any
+// thread.
+[[nodiscard]] std::string UnreadableFile(const std::string& path);
 
 // The toolkit's colour identifiers, matched without regard to ASCII letter
 // case, "$" and one to eight hexadecimal digits, or a decimal int; the colour
