@@ -58,7 +58,8 @@ constexpr const char* kUsage =
     "  FOLDER/<channel>/yyyymmdd.TXT                the day logs (Log.Path)\n"
     "  FOLDER/history.sqlite                        the history store (History.Path)\n"
     "  a missing message of the day or template at its default place is copied\n"
-    "  at start from share/zelkord/ of an installed program\n"
+    "  at start from share/zelkord/ of an installed program (or from the build\n"
+    "  folder, for a program run from there)\n"
     "\n"
     "settings (section.key, default):\n"
     "  Program.UserMax 64          connections at once\n"
@@ -129,10 +130,19 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& exitNow) {
   return true;
 }
 
+// The folder the program was built in: a program run from there takes the
+// shipped files from the copies the build puts beside it.
+#if defined(ZELKORD_BUILD_FOLDER)
+constexpr const char* kBuildFolder = ZELKORD_BUILD_FOLDER;
+#else
+constexpr const char* kBuildFolder = "";
+#endif
+
 // What the environment asks of the server, read here once: nothing below
 // main reads the environment.
 zelkord::server::ServerOptions ServerOptionsFromEnvironment() {
   zelkord::server::ServerOptions options;
+  options.shippedFolder = zelkord::config::ShippedFolder(kBuildFolder);
   // ZELKORD_PARK_AFTER_MS: the idle time before a connection is parked (0
   // to compare without parking); anything but a whole number is ignored.
   if (const char* park = std::getenv("ZELKORD_PARK_AFTER_MS"); park != nullptr) {

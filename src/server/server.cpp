@@ -32,6 +32,7 @@ Server::Server(irc::Desk& desk, config::InstancePaths pathsIn, const ServerOptio
       webView(desk),
       writer(net::WriterOptions{options.batchedSends}),
       desk_(desk),
+      shippedFolder_(options.shippedFolder),
       irc_(kWaitingAcceptors, ReportAcceptSpell("IRC connections"),
            CountedIn(liveConnectionThreads),
            [this](int socket, const std::string& address) {
@@ -77,8 +78,7 @@ StartResult Server::LoadAndShowSettings() {
   }
   config::Settings& settings = protocol.settings;
   settings = std::move(loaded.settings);
-  for (const std::string& placed :
-       config::PlaceShippedFiles(paths, settings, config::ShippedFolder())) {
+  for (const std::string& placed : config::PlaceShippedFiles(paths, settings, shippedFolder_)) {
     desk_.ShowStatus("placed the shipped " + placed);
     if (placed == settings.serverMotdPath) settings.motdLines = config::LoadMotd(placed);
   }

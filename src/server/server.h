@@ -57,6 +57,9 @@ struct ServerOptions {
   std::chrono::milliseconds parkAfter{kParkIdleAfter};
   // Whether a line to many connections goes to the kernel as one batch.
   bool batchedSends = true;
+  // Where the shipped message of the day and templates are copied from
+  // into an instance that lacks them (config::ShippedFolder); empty: none.
+  std::string shippedFolder;
 };
 
 struct StartResult {
@@ -177,6 +180,7 @@ class Server {
   void ThreadEnded(std::atomic<int>& counter);
 
   irc::Desk& desk_;
+  const std::string shippedFolder_;
   services::OperatorClient operator_;
   // Created by Start when saving day logs; the channel table appends to it
   // under the protocol lock. Ended at final clean-up, once no thread is left
