@@ -17,12 +17,15 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/version.h"
 #include "config/operator_password.h"
 #include "config/settings.h"
+#include "server/config_check.h"
 #include "server/history_import.h"
 #include "server/server.h"
+#include "text/sjis_utf8.h"
 #include "window/headless_desk.h"
 
 #if defined(ZELKORD_HAVE_WINDOW)
@@ -35,6 +38,7 @@ constexpr const char* kUsage =
     "usage: zelkord [--headless] [--verbose] [--config FILE]\n"
     "       zelkord --hash-password\n"
     "       zelkord --import-day-logs DIR [--config FILE]\n"
+    "       zelkord --check-config [--config FILE]\n"
     "  --headless     run without the window (also when no display is available)\n"
     "  --verbose      headless: also print every line sent and received\n"
     "  --config FILE  use FILE as the settings file; the other files default beside it\n"
@@ -42,6 +46,9 @@ constexpr const char* kUsage =
     "                 hash for a name=hash line of the [Operators] section\n"
     "  --import-day-logs DIR  read the day logs below DIR (DIR/<channel>/yyyymmdd.TXT)\n"
     "                 into the history store the settings name; again adds nothing\n"
+    "  --check-config read the settings file, the message of the day, the templates\n"
+    "                 and the TLS pair as a start would, binding and writing nothing;\n"
+    "                 print each problem with its section and key, exit 0 when none\n"
     "  --help         show this text\n"
     "  --version      show the version\n"
     "\n"
@@ -96,6 +103,7 @@ struct Options {
   bool headless = false;
   bool verbose = false;
   bool hashPassword = false;
+  bool checkConfig = false;
   std::string importFolder;  // --import-day-logs
   std::string config;
 };
@@ -111,6 +119,8 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& exitNow) {
       options.verbose = true;
     } else if (arg == "--hash-password") {
       options.hashPassword = true;
+    } else if (arg == "--check-config") {
+      options.checkConfig = true;
     } else if (arg == "--import-day-logs" && i + 1 < argc) {
       options.importFolder = argv[++i];
     } else if (arg == "--config" && i + 1 < argc) {
@@ -215,6 +225,22 @@ int PrintPasswordHash() {
   return 0;
 }
 
+// Prints each problem a start would meet and a closing line. Returns the
+// exit status: 0 when there is none.
+int CheckConfig(const zelkord::config::InstancePaths& paths) {
+  const std::vector<std::string> problems =
+      zelkord::server::CheckConfiguration(paths, zelkord::config::ShippedFolder(kBuildFolder));
+  for (const std::string& problem : problems) {
+    std::printf("%s\n", zelkord::text::SjisToDisplayUtf8(problem).c_str());
+  }
+  if (problems.empty()) {
+    std::puts("configuration OK");
+    return 0;
+  }
+  std::printf("%zu problem%s\n", problems.size(), problems.size() == 1 ? "" : "s");
+  return 1;
+}
+
 long long MonotonicMicroseconds() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -279,6 +305,7 @@ int main(int argc, char** argv) {
   if (!options.importFolder.empty()) {
     return zelkord::server::ImportDayLogsCommand(paths, options.importFolder);
   }
+  if (options.checkConfig) return CheckConfig(paths);
   const zelkord::server::ServerOptions serverOptions = ServerOptionsFromEnvironment();
   const bool haveDisplay =
       std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;

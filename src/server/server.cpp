@@ -9,6 +9,7 @@
 #include "base/threads.h"
 #include "base/version.h"
 #include "net/tcp.h"
+#include "server/config_check.h"
 #include "server/connection_thread.h"
 #include "server/tls_session.h"
 #include "server/web_request.h"
@@ -189,6 +190,7 @@ StartResult Server::Start() {
         desk_.ShowError(web.error + "; the status pages are not served");
       }
     }
+    ReportUnreadableTemplates(settings);
   } catch (const config::SettingsNumberError& error) {
     return {false, error.what()};
   }
@@ -266,7 +268,15 @@ bool Server::Reload() {
   }
   desk_.ShowStatus(waiting.empty() ? "settings reloaded"
                                    : "settings reloaded; waiting for the next start: " + waiting);
+  ReportUnreadableTemplates(next);
   return true;
+}
+
+void Server::ReportUnreadableTemplates(const config::Settings& settings) {
+  for (const config::SettingsFault& fault : TemplateFaults(settings)) {
+    desk_.ShowError("the status page template " + fault.section + "." + fault.key + " \"" +
+                    fault.text + "\" " + fault.reason + "; its page answers with an error");
+  }
 }
 
 StartResult Server::StartTlsService(int port) {

@@ -171,6 +171,9 @@ class Server {
   // Opens the history store; a failure is told and the server runs on
   // without history.
   void OpenHistory(const config::Settings& settings);
+  // Tells the desk of each status-page template that cannot be read while
+  // the pages are served.
+  void ReportUnreadableTemplates(const config::Settings& settings);
   // What tells the desk of a listener's failing accepts: what is, for
   // example, "IRC connections".
   [[nodiscard]] std::function<void(int error)> ReportAcceptSpell(std::string_view what);

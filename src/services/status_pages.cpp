@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "base/sjis.h"
+#include "config/settings.h"
 #include "irc/protocol.h"
 #include "net/tcp.h"
 
@@ -23,6 +24,11 @@ constexpr std::string_view kHeaderLines[] = {
     "HTTP/1.0 200 Document follows",
     "MIME-Version: 1.0",
 };
+// In place of the first header line and the page when its template cannot
+// be read; the path stays in the console line, not on the public page.
+constexpr std::string_view kMissingTemplateStatus = "HTTP/1.0 500 Template missing";
+constexpr std::string_view kMissingTemplateBody =
+    "<HTML><BODY>This page's template is missing or cannot be read.</BODY></HTML>\r\n";
 
 struct ChannelRow {
   std::string name;
@@ -74,15 +80,20 @@ std::string LogPart(const std::vector<std::string>& view) {
   return part;
 }
 
-// Sends the header block and the template with its markers replaced.
+// Sends the header block and the template with its markers replaced, or a
+// short error page when the template cannot be read.
 void ServePage(irc::ProtocolState& protocol, int socket, const std::string& templatePath,
                std::string_view marker, const std::string& generated) {
-  std::string response;
-  for (std::string_view line : kHeaderLines) response.append(line).append("\r\n");
+  std::ifstream file;
+  if (config::UnreadableFile(templatePath).empty()) file.open(templatePath, std::ios::binary);
+  const bool readable = file.is_open();
+  std::string response(readable ? kHeaderLines[0] : kMissingTemplateStatus);
+  response.append("\r\n").append(kHeaderLines[1]).append("\r\n");
   response.append("Server: Zelkord/").append(protocol.settings.programVersion).append("\r\n");
   response.append("Connection: Keep-Alive\r\n\r\n");
-  std::ifstream file(templatePath, std::ios::binary);
-  if (file) {
+  if (!readable) {
+    response.append(kMissingTemplateBody);
+  } else {
     std::stringstream content;
     content << file.rdbuf();
     for (const std::string& piece : TemplatePieces(content.str())) {

@@ -62,13 +62,22 @@ TEST(Web, PasswordSegmentInAnyLetterCase) {
 TEST(Web, TemplateWithoutMarkerAndMissingTemplate) {
   TempDir files;
   const std::string plain = files.Write("plain.html", "line one\nline two\r\nlast");
-  WebServer web(
-      SettingsMap{{"Web.IndexForm", plain}, {"Web.LogForm", files.Path() + "missing.html"}});
+  const std::string missing = files.Path() + "missing.html";
+  WebServer web(SettingsMap{{"Web.IndexForm", plain}, {"Web.LogForm", missing}});
   ASSERT_TRUE(web.server->Started());
   EXPECT_EQ(Get(web.Port(), "/"), kPageHeader + "line one\r\nline two\r\nlast\r\n");
   auto ann = web.server->Registered("ann");
   ASSERT_TRUE(ann->Join("#a"));
-  EXPECT_EQ(Get(web.Port(), "/a"), kPageHeader);
+  // The page says it has no template; the desk is told at start and at
+  // each reload while it lasts.
+  EXPECT_EQ(Get(web.Port(), "/a"),
+            "HTTP/1.0 500 Template missing" + kPageHeader.substr(kPageHeader.find("\r\n")) +
+                "<HTML><BODY>This page's template is missing or cannot be read.</BODY></HTML>\r\n");
+  const std::string said = "the status page template Web.LogForm \"" + missing +
+                           "\" is missing; its page answers with an error";
+  EXPECT_EQ(web.server->Desk().Errors(), std::vector<std::string>{said});
+  ASSERT_TRUE(web.server->Server().Reload());
+  EXPECT_EQ(web.server->Desk().Errors(), (std::vector<std::string>{said, said}));
 }
 
 TEST(Web, LongTemplateLinesAreSentInPieces) {

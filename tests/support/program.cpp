@@ -11,7 +11,7 @@
 #include "support/wait.h"
 
 namespace zelkord::testing {
-Program::Program(const std::string& config, rlim_t fileSizeLimit)
+Program::Program(const std::string& config, rlim_t fileSizeLimit, const char* mode)
     : folder_(config.substr(0, config.rfind('/') + 1)) {
   const char* binary = std::getenv("ZELKORD_BINARY");
   if (binary == nullptr) return;
@@ -28,7 +28,7 @@ Program::Program(const std::string& config, rlim_t fileSizeLimit)
       rlimit limit{fileSizeLimit, fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    execl(binary, binary, "--headless", "--config", config.c_str(), static_cast<char*>(nullptr));
+    execl(binary, binary, mode, "--config", config.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
 }

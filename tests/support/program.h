@@ -15,10 +15,11 @@ namespace zelkord::testing {
 class Program {
  public:
   // Starts the binary ctest names in ZELKORD_BINARY (Started() is false
-  // without it). fileSizeLimit > 0 caps the size of every file the program
-  // writes, as a full disk would (writes past it fail instead of raising a
-  // signal).
-  explicit Program(const std::string& config, rlim_t fileSizeLimit = 0);
+  // without it) with mode and "--config" config. fileSizeLimit > 0 caps the
+  // size of every file the program writes, as a full disk would (writes past
+  // it fail instead of raising a signal).
+  explicit Program(const std::string& config, rlim_t fileSizeLimit = 0,
+                   const char* mode = "--headless");
   ~Program();  // kills the program if it still runs
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
