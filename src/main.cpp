@@ -140,19 +140,11 @@ bool ParseOptions(int argc, char** argv, Options& options, bool& exitNow) {
   return true;
 }
 
-// The folder the program was built in: a program run from there takes the
-// shipped files from the copies the build puts beside it.
-#if defined(ZELKORD_BUILD_FOLDER)
-constexpr const char* kBuildFolder = ZELKORD_BUILD_FOLDER;
-#else
-constexpr const char* kBuildFolder = "";
-#endif
-
 // What the environment asks of the server, read here once: nothing below
 // main reads the environment.
 zelkord::server::ServerOptions ServerOptionsFromEnvironment() {
   zelkord::server::ServerOptions options;
-  options.shippedFolder = zelkord::config::ShippedFolder(kBuildFolder);
+  options.shippedFolder = zelkord::config::ShippedFolder();
   // ZELKORD_PARK_AFTER_MS: the idle time before a connection is parked (0
   // to compare without parking); anything but a whole number is ignored.
   if (const char* park = std::getenv("ZELKORD_PARK_AFTER_MS"); park != nullptr) {
@@ -229,7 +221,7 @@ int PrintPasswordHash() {
 // exit status: 0 when there is none.
 int CheckConfig(const zelkord::config::InstancePaths& paths) {
   const std::vector<std::string> problems =
-      zelkord::server::CheckConfiguration(paths, zelkord::config::ShippedFolder(kBuildFolder));
+      zelkord::server::CheckConfiguration(paths, zelkord::config::ShippedFolder());
   for (const std::string& problem : problems) {
     std::printf("%s\n", zelkord::text::SjisToDisplayUtf8(problem).c_str());
   }

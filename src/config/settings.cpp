@@ -235,21 +235,19 @@ InstancePaths PathsForConfig(const std::string& configFile) {
   return paths;
 }
 
-std::string ShippedFolder(const std::string& buildFolder) {
+std::string ShippedFolder() {
   char program[PATH_MAX] = {};
   const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
   if (length <= 0) return {};
   std::string folder(program, static_cast<std::size_t>(length));
   folder.erase(folder.rfind('/') + 1);
-  // The same folder, however it is spelled; an installed program never
-  // lies in the folder it was built in.
-  std::error_code error;
-  if (!buildFolder.empty() && std::filesystem::equivalent(folder, buildFolder, error)) {
-    return buildFolder.ends_with('/') ? buildFolder : buildFolder + "/";
-  }
-  folder += "../share/zelkord/";
   struct stat info {};
-  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? folder : std::string();
+  const std::string installed = folder + "../share/zelkord/";
+  if (stat(installed.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return installed;
+  // A build folder: the build copies the shipped files beside the program.
+  // Its cache file marks it, so a stray program elsewhere places nothing.
+  const std::string cache = folder + "CMakeCache.txt";
+  return stat(cache.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? folder : std::string();
 }
 
 std::vector<ShippedCopy> MissingShippedFiles(const InstancePaths& paths, const Settings& settings,

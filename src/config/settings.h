@@ -176,12 +176,11 @@ struct LoadedSettings {
 // thread.
 [[nodiscard]] std::vector<std::string> LoadMotd(const std::string& path);
 
-// The folder of the files the program ships, ending in '/': buildFolder
-// when the program file lies in that folder (a program run from the build
-// tree, where the build copies them beside it), else share/zelkord beside
-// the bin or sbin folder of an installed program; empty when neither holds.
-// Any thread.
-[[nodiscard]] std::string ShippedFolder(const std::string& buildFolder = {});
+// The folder of the files the program ships, ending in '/': share/zelkord
+// beside the bin or sbin folder of an installed program, else the
+// program's own folder when that is a build folder (the build copies them
+// beside it); empty when neither holds. Any thread.
+[[nodiscard]] std::string ShippedFolder();
 
 // A shipped file and the place it is copied to.
 struct ShippedCopy {
