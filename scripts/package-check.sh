@@ -5,7 +5,8 @@
 # shipped message of the day beside a fresh settings file and serve the status
 # pages from the shipped templates; the service unit must pass
 # systemd-analyze verify and rate 2.5 or lower in systemd-analyze security;
-# cpack must make a .deb with the expected name, fields and contents. As root
+# cpack must make a .deb with the expected name, fields and contents, of
+# which lintian says no error and no warning. As root
 # on a machine without Zelkord installed, the .deb is also installed (user,
 # folders, nothing started, the service's command run as its user), removed
 # and purged.
@@ -15,6 +16,8 @@ source scripts/packages.sh
 # dpkg-dev for dpkg-shlibdeps, systemd for systemd-analyze, man-db for its
 # check of the unit's Documentation= page.
 zelkord_install_packages dpkg-dev systemd man-db curl
+# lintian judges the .deb as Debian's archive would.
+zelkord_install_packages lintian
 
 build="build-package"
 unit=packaging/zelkord.service
@@ -23,7 +26,10 @@ version=$(sed -n 's/.*kVersion = "\([0-9.]*\)".*/\1/p' src/base/version.h)
 # Relative to the prefix; the .deb holds the same under /usr.
 expectedFiles="lib/systemd/system/zelkord.service
 sbin/zelkord
-share/man/man8/zelkord.8
+share/doc/zelkord/changelog.gz
+share/doc/zelkord/copyright
+share/lintian/overrides/zelkord
+share/man/man8/zelkord.8.gz
 share/zelkord/IndexForm.html
 share/zelkord/LogForm.html
 share/zelkord/zelkord.INI
@@ -162,6 +168,17 @@ done
 dpkg-deb --contents "$deb"
 sameList "dpkg-deb --contents" "$(sed 's|^|usr/|' <<<"$expectedFiles")" \
   "$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | LC_ALL=C sort)"
+changelogVersion=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/zelkord/changelog.gz | gzip -dc |
+  dpkg-parsechangelog -l - -S Version) || fail "the package's changelog does not parse"
+[ "$changelogVersion" = "$version" ] || fail "the changelog's top entry is $changelogVersion, not $version"
+# Any error or warning fails; the informational tags left are shown.
+lintianStatus=0
+lintian --fail-on error,warning --display-info --tag-display-limit 0 "$deb" >"$tmp/lintian.txt" 2>&1 ||
+  lintianStatus=$?
+grep -v 'running with root privileges' "$tmp/lintian.txt" || true
+if [ "$lintianStatus" -ne 0 ] || grep -q '^[EW]: ' "$tmp/lintian.txt"; then
+  fail "lintian $deb: errors or warnings above (status $lintianStatus)"
+fi
 
 echo "=== installing, removing and purging the package"
 skip=""
