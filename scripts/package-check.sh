@@ -129,9 +129,9 @@ server=""
 [ "$status" -eq 0 ] || fail "the installed program exited with status $status after SIGTERM"
 
 echo "=== service unit"
-# verify wants the command to exist: a copy runs the installed program.
+# verify wants the commands to exist: a copy runs the installed program.
 mkdir "$tmp/unit"
-sed "s|^ExecStart=/usr/sbin/zelkord |ExecStart=\"$installed/sbin/zelkord\" |" "$unit" >"$tmp/unit/zelkord.service"
+sed "s|^\(Exec[A-Za-z]*=\)/usr/sbin/zelkord |\1\"$installed/sbin/zelkord\" |" "$unit" >"$tmp/unit/zelkord.service"
 grep -q "^ExecStart=\"$installed" "$tmp/unit/zelkord.service" || fail "$unit has no ExecStart=/usr/sbin/zelkord line"
 verifyStatus=0
 MANPATH="$installed/share/man" systemd-analyze verify "$tmp/unit/zelkord.service" >"$tmp/verify.txt" 2>&1 ||
@@ -219,8 +219,18 @@ echo "user, folders and files in place; nothing started"
 # The service's command as its user, on a free port: it must be able to
 # write its settings file and a day log.
 sed -i 's/^Port=6667\r$/Port=0\r/' /etc/zelkord/zelkord.INI
-(umask 0027 && exec setpriv --reuid zelkord --regid zelkord --init-groups --no-new-privs \
-  /usr/sbin/zelkord --headless --config /etc/zelkord/zelkord.INI) >"$tmp/service.txt" 2>&1 &
+asService=(setpriv --reuid zelkord --regid zelkord --init-groups --no-new-privs)
+# The unit's check before a start or a reload, by a program that has it:
+# the shipped settings as installed must pass it as the service's user.
+if /usr/sbin/zelkord --help 2>&1 | grep -q -- "--check-config"; then
+  "${asService[@]}" /usr/sbin/zelkord --check-config --config /etc/zelkord/zelkord.INI >"$tmp/check.txt" 2>&1 ||
+    { cat "$tmp/check.txt" >&2; fail "zelkord --check-config refused the installed settings"; }
+  echo "zelkord --check-config passed the installed settings as zelkord"
+else
+  echo "zelkord has no --check-config yet: the unit's check was not run"
+fi
+(umask 0027 && exec "${asService[@]}" /usr/sbin/zelkord --headless --config /etc/zelkord/zelkord.INI) \
+  >"$tmp/service.txt" 2>&1 &
 server=$!
 ircPort=$(numberAfter "$tmp/service.txt" "listening for IRC on port " "$server") ||
   { cat "$tmp/service.txt" >&2; fail "the installed service's command did not start as zelkord"; }
