@@ -16,7 +16,8 @@
 //   3. the output writer's watch list, taken under an output queue's lock.
 // Every other lock is a leaf, taken with no other held and taking none: the
 // writer's ready list, the web request view, the sweeper's requests, a
-// desk's own window state, the server's drain lock, the parking lot's table.
+// desk's own window state, the server's drain lock, the parking lot's table,
+// a TLS session's (net::TlsStream).
 #pragma once
 
 #include <condition_variable>

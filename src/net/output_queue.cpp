@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/output_writer.h"
+#include "net/tls.h"
 
 namespace zelkord::net {
 namespace {
@@ -57,7 +58,11 @@ void FlushPendingOutput() {
 }
 
 OutputQueue::OutputQueue(int socket, OutputWriter& writer, std::size_t capacity)
-    : socket_(socket), capacity_(capacity), writer_(writer) {
+    : OutputQueue(socket, writer, nullptr, capacity) {}
+
+OutputQueue::OutputQueue(int socket, OutputWriter& writer, std::unique_ptr<TlsStream> tls,
+                         std::size_t capacity)
+    : socket_(socket), capacity_(capacity), writer_(writer), tls_(std::move(tls)) {
   base::MutexLock lock(mutex_);
   lastSend_ = base::CoarseClock::now();
 }
@@ -102,6 +107,17 @@ bool OutputQueue::Enqueue(std::string_view wireLine) {
   return true;
 }
 
+void OutputQueue::SendTlsOwnBytes() {
+  {
+    base::MutexLock lock(mutex_);
+    if (dead_) return;
+    tlsOwn_ = true;
+    if (scheduled_) return;  // the sender takes them with the lines
+    scheduled_ = true;
+  }
+  tPending.push_back(shared_from_this());
+}
+
 void OutputQueue::AwaitProgress() {
   using Clock = base::CoarseClock;
   base::MutexLock lock(mutex_);
@@ -133,6 +149,7 @@ void OutputQueue::CloseReading() {
 void OutputQueue::DrainAndClose(int timeoutMs) {
   // Lines this thread queued itself are handed over first.
   FlushPendingOutput();
+  bool notify = false;
   {
     base::MutexLock lock(mutex_);
     if (closed_) return;
@@ -141,6 +158,9 @@ void OutputQueue::DrainAndClose(int timeoutMs) {
     while (!dead_ && (pending_ > 0 || scheduled_)) {
       if (changed_.wait_until(mutex_, deadline) == std::cv_status::timeout) break;
     }
+    // Only after everything else: a close notification cut in before the
+    // end of a record would garble it.
+    notify = tls_ != nullptr && !dead_ && !scheduled_;
     // From here on the writer sends nothing more; wait out a send under way
     // so the socket number is not reused beneath it.
     dead_ = true;
@@ -148,6 +168,12 @@ void OutputQueue::DrainAndClose(int timeoutMs) {
     while (sending_) changed_.wait(mutex_);
   }
   writer_.Forget(this);
+  if (notify) {
+    // Best effort, once: a peer that has stopped reading does without.
+    std::string last;
+    tls_->Close(last);
+    (void)send(socket_, last.data(), last.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
   close(socket_);
 }
 

@@ -5,7 +5,8 @@
 // (output_writer.h), or sends them itself when the writer is idle. A queue
 // that outgrows its bound shuts the socket down: the connection's own
 // thread then sees its receive fail and runs the normal disconnect
-// clean-up.
+// clean-up. A queue over a TLS session holds plaintext lines like any
+// other; its sender seals what it takes into records (see OutputWriter).
 #pragma once
 
 #include <atomic>
@@ -35,16 +36,28 @@ inline constexpr std::chrono::milliseconds kBackpressureMaxWait{1000};
 inline constexpr int kDrainOnCloseMs = 2000;
 
 class OutputWriter;
+class TlsStream;
 
 class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
  public:
   OutputQueue(int socket, OutputWriter& writer, std::size_t capacity = kOutputQueueBytes);
+  // The same for a socket that carries the TLS session tls.
+  OutputQueue(int socket, OutputWriter& writer, std::unique_ptr<TlsStream> tls,
+              std::size_t capacity = kOutputQueueBytes);
   ~OutputQueue();
   OutputQueue(const OutputQueue&) = delete;
   OutputQueue& operator=(const OutputQueue&) = delete;
 
   // The socket number; it identifies the connection for its whole life.
   [[nodiscard]] int Socket() const { return socket_; }
+
+  // The TLS session the socket carries, or nullptr.
+  [[nodiscard]] TlsStream* Tls() const { return tls_.get(); }
+
+  // Has the sender send what the TLS session made on its own (an answer to
+  // the peer's key update, an alert) after this thread's next
+  // FlushPendingOutput. Any thread.
+  void SendTlsOwnBytes();
 
   // Queues wireLine followed by CR LF; the writer sends it after this
   // thread's next FlushPendingOutput. false when the line was dropped: the
@@ -87,8 +100,10 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   // server ends the connection with a last line of its own. Any thread.
   void CloseReading();
 
-  // Gives queued lines up to timeoutMs to leave, then closes the socket.
-  // Owning thread only, once, after its last receive.
+  // Gives queued lines up to timeoutMs to leave, then closes the socket;
+  // a TLS session that sent them all has its close notification sent
+  // first, if the socket takes it at once. Owning thread only, once, after
+  // its last receive.
   void DrainAndClose(int timeoutMs = kDrainOnCloseMs);
 
   // Waits while the queue is above half the backpressure mark and the peer
@@ -104,6 +119,7 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   const int socket_;
   const std::size_t capacity_;
   OutputWriter& writer_;
+  const std::unique_ptr<TlsStream> tls_;
   // What Enqueue touches comes first, so that it spans as few cache lines
   // as the layout allows.
   base::Mutex mutex_;
@@ -115,6 +131,7 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   bool closed_ GUARDED_BY(mutex_) = false;      // the socket is closed
   int progressWaiters_ GUARDED_BY(mutex_) = 0;  // threads in AwaitProgress
   bool draining_ GUARDED_BY(mutex_) = false;    // the owner waits in DrainAndClose
+  bool tlsOwn_ GUARDED_BY(mutex_) = false;      // the TLS session has bytes to send
   // Where the next line will be copied to: a hint for PrefetchForAppend,
   // never read through.
   std::atomic<const char*> appendAt_{nullptr};
@@ -123,8 +140,12 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   // Owned by whoever sends the queue now (scheduled_ hands that right from
   // the thread that queued to the one that sends, under mutex_): the bytes
   // taken and how far they got, and whether the two buffers are kept.
+  // Over TLS, outgoing_ is the ciphertext of the lines taken, sealed from
+  // sealing_, and outgoingPlain_ how many plaintext bytes it stands for.
   std::string outgoing_;
   std::size_t outgoingSent_ = 0;
+  std::string sealing_;
+  std::size_t outgoingPlain_ = 0;
   bool holdsBuffers_ GUARDED_BY(mutex_) = false;
   base::CoarseClock::time_point lastDrained_ GUARDED_BY(mutex_);
 };

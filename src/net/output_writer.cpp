@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "net/tls.h"
+
 namespace zelkord::net {
 namespace {
 
@@ -18,6 +20,9 @@ constexpr int kMaxEvents = 64;
 // Fewer connections than this are sent one send() each: a submission and
 // its completions cost more than a send or two.
 constexpr std::size_t kLeastBatch = 2;
+// What a record adds to its plaintext at most (header, padding, tag), for
+// reserving the ciphertext of a take at once.
+constexpr std::size_t kRecordOverhead = 64;
 
 }  // namespace
 
@@ -104,14 +109,15 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
   ssize_t sent = first != nullptr ? first->sent : 0;
   int error = first != nullptr ? first->error : 0;
   bool hold = false;
-  std::string spent;  // a lone burst's buffer, for the writer to free
+  std::string spent;       // a lone burst's buffer, for the writer to free
+  std::string spentPlain;  // over TLS, the one its lines were sealed from
   for (;; sentBefore = true) {
+    Taken taken = Taken::Ready;
     {
       base::MutexLock lock(c.mutex_);
       c.sending_ = false;
       if (sent > 0) {
-        c.outgoingSent_ += static_cast<std::size_t>(sent);
-        c.pending_ -= static_cast<std::size_t>(sent);
+        Sent(c, static_cast<std::size_t>(sent));
         c.lastSend_ = base::CoarseClock::now();
         if (c.progressWaiters_ > 0) c.changed_.notify_all();
       } else if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
@@ -120,11 +126,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
         return;
       } else if (sentBefore && !(sent < 0 && error == EINTR)) {
         // The peer is gone; its receive fails too and its thread cleans up.
-        c.dead_ = true;
-        c.scheduled_ = false;
-        c.queue_.clear();
-        c.pending_ = 0;
-        c.changed_.notify_all();
+        GiveUp(c);
         return;
       }
       if (c.closed_ || c.dead_) {
@@ -135,7 +137,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
         return;
       }
       if (c.outgoingSent_ == c.outgoing_.size()) {
-        if (c.queue_.empty()) {
+        if (c.queue_.empty() && !c.tlsOwn_) {
           // All sent. A busy connection keeps the emptied buffer for its
           // next lines until the idle release; otherwise it goes back now.
           c.scheduled_ = false;
@@ -147,6 +149,7 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
             // Freed on the writer thread: freed here, a connection thread
             // would keep it in its malloc cache for as long as it idles.
             spent.swap(c.outgoing_);
+            spentPlain.swap(c.sealing_);
             break;
           }
           c.outgoing_.clear();
@@ -155,9 +158,21 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
           hold = true;
           break;
         }
-        TakeQueued(c);
+        taken = TakeQueued(c);
       }
       c.sending_ = true;
+    }
+    if (taken == Taken::ToSeal && !Seal(c)) {
+      sent = -1;
+      error = EPIPE;
+      continue;
+    }
+    if (c.outgoingSent_ == c.outgoing_.size()) {
+      // Only the session's own bytes were asked for, and an earlier take
+      // carried them: nothing to send, look again.
+      sent = -1;
+      error = EINTR;
+      continue;
     }
     sent = send(c.socket_, c.outgoing_.data() + c.outgoingSent_,
                 c.outgoing_.size() - c.outgoingSent_, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -166,23 +181,86 @@ void OutputWriter::Pump(const std::shared_ptr<OutputQueue>& connectionPtr, bool 
   // Outside the queue's lock: the buffers' lock is innermost.
   if (hold && buffers_.Hold(connectionPtr)) Wake();
   if (!onWriter && spent.capacity() > 0 && buffers_.Discard(std::move(spent))) Wake();
+  if (!onWriter && spentPlain.capacity() > 0 && buffers_.Discard(std::move(spentPlain))) Wake();
 }
 
-bool OutputWriter::TakeQueued(OutputQueue& c) {
-  if (c.outgoingSent_ != c.outgoing_.size()) return true;
-  if (c.queue_.empty()) return false;
+OutputWriter::Taken OutputWriter::TakeQueued(OutputQueue& c) {
+  if (c.outgoingSent_ != c.outgoing_.size()) return Taken::Ready;
+  if (c.queue_.empty() && !c.tlsOwn_) return Taken::Nothing;
   c.outgoing_.clear();
-  c.outgoing_.swap(c.queue_);
-  c.appendAt_.store(c.queue_.data(), std::memory_order_relaxed);
   c.outgoingSent_ = 0;
-  return true;
+  if (c.tls_ == nullptr) {
+    c.outgoing_.swap(c.queue_);
+  } else {
+    // The lines wait in sealing_; queue_ takes its emptied buffer.
+    c.sealing_.clear();
+    c.sealing_.swap(c.queue_);
+    c.tlsOwn_ = false;
+  }
+  c.appendAt_.store(c.queue_.data(), std::memory_order_relaxed);
+  return c.tls_ == nullptr ? Taken::Ready : Taken::ToSeal;
+}
+
+bool OutputWriter::Seal(OutputQueue& c) {
+  // Whatever the session had waiting to send (a key update's answer) comes
+  // out first: the records leave in the order the session made them.
+  c.outgoing_.reserve(c.sealing_.size() +
+                      (c.sealing_.size() / kTlsRecordBytes + 2) * kRecordOverhead);
+  c.outgoingPlain_ = c.sealing_.size();
+  const bool sealed = c.tls_->Seal(c.sealing_, c.outgoing_);
+  c.sealing_.clear();
+  // The socket is still open: whoever closes it waits for this sender.
+  if (!sealed) shutdown(c.socket_, SHUT_RDWR);
+  return sealed;
+}
+
+void OutputWriter::Sent(OutputQueue& c, std::size_t sent) {
+  const std::size_t before = c.outgoingSent_;
+  c.outgoingSent_ += sent;
+  if (c.tls_ == nullptr) {
+    c.pending_ -= sent;
+    return;
+  }
+  // pending_ counts plaintext, the socket takes ciphertext. Each send is
+  // taken to carry the same share of the take's plaintext as of its
+  // ciphertext (records, and the session's own bytes, which carry none):
+  // the take's plaintext is all accounted exactly when its last byte has
+  // left, and the bound and backpressure see it leave as gradually as a
+  // plain queue's.
+  const std::size_t total = c.outgoing_.size();
+  c.pending_ -= c.outgoingPlain_ * c.outgoingSent_ / total - c.outgoingPlain_ * before / total;
+}
+
+void OutputWriter::GiveUp(OutputQueue& c) {
+  c.dead_ = true;
+  c.scheduled_ = false;
+  c.queue_.clear();
+  c.pending_ = 0;
+  c.changed_.notify_all();
 }
 
 bool OutputWriter::BeginSend(OutputQueue& c) {
-  base::MutexLock lock(c.mutex_);
-  if (c.closed_ || c.dead_ || !TakeQueued(c)) return false;
-  c.sending_ = true;
-  return true;
+  {
+    base::MutexLock lock(c.mutex_);
+    if (c.closed_ || c.dead_) return false;
+    switch (TakeQueued(c)) {
+      case Taken::Nothing:
+        return false;
+      case Taken::Ready:
+        c.sending_ = true;
+        return true;
+      case Taken::ToSeal:
+        c.sending_ = true;
+        break;
+    }
+  }
+  if (!Seal(c)) {
+    base::MutexLock lock(c.mutex_);
+    GiveUp(c);
+    return false;  // Pump ends the send under way
+  }
+  // false: only the session's own bytes were asked for, and went earlier.
+  return c.outgoingSent_ != c.outgoing_.size();
 }
 
 void OutputWriter::PumpAll(const std::vector<std::shared_ptr<OutputQueue>>& connections,

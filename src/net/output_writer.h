@@ -5,7 +5,9 @@
 // finds the writer idle sends its own connections through the same code
 // (Pump), with no hand-over or wake-up. A line queued to many connections
 // at once (a channel's members) reaches the kernel as one io_uring
-// submission of their sends where the kernel allows io_uring.
+// submission of their sends where the kernel allows io_uring. A queue over
+// TLS is sealed into records by whoever sends it, as it takes the lines,
+// outside the queue's lock; the records then leave like plain bytes.
 #pragma once
 
 #include <sys/types.h>
@@ -69,9 +71,19 @@ class OutputWriter {
   // Readies the connection's next send, as Pump would, and marks it under
   // way; false when there is nothing to send now.
   [[nodiscard]] static bool BeginSend(OutputQueue& connection);
+  enum class Taken { Nothing, Ready, ToSeal };
   // Makes the queued lines the bytes to send when the last ones are all
-  // sent; false when nothing is left to send.
-  static bool TakeQueued(OutputQueue& connection) REQUIRES(connection.mutex_);
+  // sent: Ready, or ToSeal over TLS, where the caller then Seals them
+  // once it has let the lock go. Nothing when nothing is left to send.
+  static Taken TakeQueued(OutputQueue& connection) REQUIRES(connection.mutex_);
+  // Seals the lines TakeQueued took into the bytes to send; false when the
+  // session has failed, which has shut the socket down. The sender, without
+  // the queue's lock.
+  static bool Seal(OutputQueue& connection);
+  // Accounts for sent more bytes of those taken having left.
+  static void Sent(OutputQueue& connection, std::size_t sent) REQUIRES(connection.mutex_);
+  // Drops what is queued: nothing more will be sent.
+  static void GiveUp(OutputQueue& connection) REQUIRES(connection.mutex_);
   void Watch(const std::shared_ptr<OutputQueue>& connection);
   void Forget(OutputQueue* connection);
   void Loop();

@@ -11,12 +11,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
+#include "net/tls.h"
+
 namespace zelkord::net {
 namespace {
+
+// Ciphertext is received a record at a time at most; the session keeps
+// what it cannot open yet.
+constexpr std::size_t kTlsReceiveBytes = kTlsRecordBytes;
 
 void SetNoDelay(int socket) {
   int on = 1;
@@ -254,6 +261,13 @@ LineReader::LineReader(int socket, std::span<char> storage)
       home_(buffer_),
       homeCapacity_(capacity_) {}
 
+LineReader::LineReader(int socket, std::span<char> storage, TlsStream& tls,
+                       std::function<void()> wantsToSend)
+    : LineReader(socket, storage) {
+  tls_ = &tls;
+  wantsToSend_ = std::move(wantsToSend);
+}
+
 void LineReader::Grow() {
   grown_.reset(new char[kMaxTaggedLineLimit]);
   std::memcpy(grown_.get(), buffer_ + begin_, end_ - begin_);
@@ -279,23 +293,52 @@ LineReader::FillResult LineReader::Fill(int timeoutMs) {
     end_ -= begin_;
     begin_ = 0;
   }
+  if (tls_ != nullptr) return FillTls(timeoutMs);
+  const ssize_t got = Receive(buffer_ + end_, capacity_ - end_, timeoutMs);
+  if (got < 0) return FillResult::TimedOut;
+  if (got == 0) return FillResult::Ended;
+  end_ += static_cast<std::size_t>(got);
+  return FillResult::Filled;
+}
+
+ssize_t LineReader::Receive(char* to, std::size_t size, int timeoutMs) {
   for (;;) {
     if (timeoutMs >= 0) {
       pollfd waitFor{socket_, POLLIN, 0};
       int ready = poll(&waitFor, 1, timeoutMs);
       if (ready < 0 && errno == EINTR) continue;
-      if (ready == 0) return FillResult::TimedOut;
-      if (ready < 0) return FillResult::Ended;
+      if (ready == 0) return -1;
+      if (ready < 0) return 0;
     }
-    ssize_t got = recv(socket_, buffer_ + end_, capacity_ - end_, 0);
-    if (got > 0) {
-      end_ += static_cast<std::size_t>(got);
-      return FillResult::Filled;
-    }
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return FillResult::TimedOut;
-    return FillResult::Ended;
+    ssize_t got = recv(socket_, to, size, 0);
+    if (got >= 0) return got;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
+    return 0;
   }
+}
+
+LineReader::FillResult LineReader::FillTls(int timeoutMs) {
+  std::array<char, kTlsReceiveBytes> received;
+  std::size_t got = 0;
+  // What the session can open already comes before the socket is read.
+  if (!tlsMore_ && !tlsEnded_) {
+    const ssize_t count = Receive(received.data(), received.size(), timeoutMs);
+    if (count < 0) return FillResult::TimedOut;
+    if (count == 0) tlsEnded_ = true;
+    got = static_cast<std::size_t>(count);
+  }
+  const TlsStream::Opened opened =
+      tls_->Open({received.data(), got}, buffer_ + end_, capacity_ - end_);
+  end_ += opened.bytes;
+  if (opened.ended) tlsEnded_ = true;
+  tlsHeld_ = opened.held && !tlsEnded_;
+  tlsMore_ = opened.more && !tlsEnded_;
+  if (opened.toSend && wantsToSend_) wantsToSend_();
+  // A part of a record opens nothing yet: Filled all the same, so the
+  // caller looks at its deadline before receiving again.
+  if (opened.bytes > 0 || got > 0 || !tlsEnded_) return FillResult::Filled;
+  return FillResult::Ended;
 }
 
 bool LineReader::HasLine() const {

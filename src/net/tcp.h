@@ -22,6 +22,8 @@
 
 namespace zelkord::net {
 
+class TlsStream;
+
 inline constexpr int kNoSocket = -1;
 // A burst of connections must wait in the kernel while the chain of
 // connection threads catches up; with a backlog of a handful, the rest are
@@ -143,6 +145,12 @@ class LineReader {
   // outlive the reader: a connection thread keeps it on its
   // stack, in a page it touches anyway, rather than on the heap for as long as it idles.
   LineReader(int socket, std::span<char> storage);
+  // The same over a TLS session on the socket: lines are read from what
+  // the session opens of the ciphertext received. wantsToSend is called
+  // when the session has bytes of its own to send (an answer to the
+  // peer's key update, an alert); this thread holds no lock then.
+  LineReader(int socket, std::span<char> storage, TlsStream& tls,
+             std::function<void()> wantsToSend);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
@@ -168,8 +176,9 @@ class LineReader {
   [[nodiscard]] int ReceiveTaggedLine(std::string& line, std::size_t tagLimit, std::size_t limit,
                                       int timeoutMs = -1);
 
-  // true when bytes already received wait to be read. Owning thread only.
-  [[nodiscard]] bool HasBuffered() const { return end_ > begin_; }
+  // true when bytes already received wait to be read, TLS records not yet
+  // opened included. Owning thread only.
+  [[nodiscard]] bool HasBuffered() const { return end_ > begin_ || tlsHeld_; }
 
   // true when the next ReceiveLine returns without reading from the socket:
   // a whole line, or one already too long for the capacity, is buffered.
@@ -180,6 +189,14 @@ class LineReader {
   enum class FillResult { Filled, TimedOut, Ended };
   // Refills the buffer.
   [[nodiscard]] FillResult Fill(int timeoutMs);
+  // Waits up to timeoutMs (< 0: the socket's own receive timeout) and
+  // receives into to; the received count, 0 at the end of the connection,
+  // or -1 when the time ran out.
+  [[nodiscard]] ssize_t Receive(char* to, std::size_t size, int timeoutMs);
+  // Fill over the TLS session: plaintext it already holds first, else
+  // ciphertext from the socket. Filled also when a received part of a
+  // record opened nothing yet, so the caller's deadline is looked at.
+  [[nodiscard]] FillResult FillTls(int timeoutMs);
   // Fill until the deadline (no deadline when timeoutMs < 0): 0 when bytes
   // came, kTimedOut, or -1 when the connection ended (the buffer emptied).
   [[nodiscard]] int FillUntil(std::chrono::steady_clock::time_point deadline, int timeoutMs);
@@ -198,6 +215,11 @@ class LineReader {
   std::size_t begin_ = 0;          // first unread byte
   std::size_t end_ = 0;            // one past the last received byte
   bool skipping_ = false;          // dropping a line with too long a tag part
+  TlsStream* tls_ = nullptr;       // the session the socket carries, if any
+  std::function<void()> wantsToSend_;
+  bool tlsHeld_ = false;   // the session holds received bytes not yet in buffer_
+  bool tlsMore_ = false;   // it can open more of them without receiving
+  bool tlsEnded_ = false;  // the session has ended; what it opened is all there is
 };
 
 }  // namespace zelkord::net

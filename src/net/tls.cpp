@@ -1,5 +1,6 @@
-// The TLS credentials, handshake and relay over OpenSSL, with non-blocking
-// sockets and poll, so one thread can wait on both sides of a relay.
+// The TLS credentials, the handshake (on a non-blocking socket with poll, so
+// it keeps its time limit), the stream over memory buffers it then becomes,
+// and the relay, over OpenSSL.
 #include "net/tls.h"
 
 #include <fcntl.h>
@@ -88,7 +89,7 @@ std::shared_ptr<const TlsCredentials> TlsCredentials::Load(const std::string& ce
   std::shared_ptr<const TlsCredentials> credentials(new TlsCredentials(context));
   (void)SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
   SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION);
-  // The relay hands SSL_write whatever part of its buffer is left.
+  // A take is sealed a record at a time, each SSL_write given what is left.
   SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   // Ask for a client certificate, take any: it is shown, never trusted.
   SSL_CTX_set_verify(context, SSL_VERIFY_PEER, [](int, X509_STORE_CTX*) { return 1; });
@@ -132,16 +133,24 @@ std::string PeerFingerprint(ssl_st* session) {
   return hex;
 }
 
-std::unique_ptr<TlsConnection> AcceptTls(
-    const TlsCredentials& credentials, int socket, const std::function<bool()>& keepGoing,
-    const std::function<int(const std::string& fingerprint)>& ready) {
+std::unique_ptr<TlsStream> AcceptTls(const TlsCredentials& credentials, int socket,
+                                     const std::function<bool()>& keepGoing) {
+  const int flags = fcntl(socket, F_GETFL);
   SetNonBlocking(socket);
   SSL* session = SSL_new(credentials.Context());
+  BIO* in = nullptr;
+  BIO* out = nullptr;
   if (session != nullptr && SSL_set_fd(session, socket) == 1 &&
-      Handshake(session, socket, keepGoing)) {
-    const int plain = ready(PeerFingerprint(session));
-    if (plain != kNoSocket) return std::make_unique<TlsConnection>(session, socket, plain);
+      Handshake(session, socket, keepGoing) && (in = BIO_new(BIO_s_mem())) != nullptr &&
+      (out = BIO_new(BIO_s_mem())) != nullptr) {
+    // Without read-ahead the library has read no further than the last
+    // handshake record, and what it sent (session tickets included) is out
+    // before SSL_accept returns: neither buffer is left holding anything.
+    SSL_set_bio(session, in, out);
+    if (flags >= 0) (void)fcntl(socket, F_SETFL, flags);
+    return std::unique_ptr<TlsStream>(new TlsStream(session, in, out));
   }
+  BIO_free(in);
   // The queue is per thread: a failed handshake leaves its errors behind.
   ERR_clear_error();
   SSL_free(session);
@@ -149,17 +158,74 @@ std::unique_ptr<TlsConnection> AcceptTls(
   return nullptr;
 }
 
-TlsConnection::~TlsConnection() {
+TlsStream::~TlsStream() {
+  base::MutexLock lock(mutex_);
+  SSL_free(session_);  // frees both buffers
   ERR_clear_error();
-  SSL_free(session_);
-  TcpClose(plainSocket_);
-  TcpClose(tlsSocket_);
 }
 
-Relayed TlsConnection::Relay(int idleMs) {
-  const Relayed result = RelayTls(session_, tlsSocket_, plainSocket_, idleMs);
-  ERR_clear_error();  // the queue is the thread's, and the next Relay may run on another
-  return result;
+TlsStream::Opened TlsStream::Open(std::span<const char> ciphertext, char* plain, std::size_t room) {
+  Opened opened;
+  base::MutexLock lock(mutex_);
+  // A memory buffer takes everything it is given.
+  if (!ciphertext.empty() &&
+      BIO_write(in_, ciphertext.data(), static_cast<int>(ciphertext.size())) <= 0) {
+    opened.ended = true;
+  }
+  while (!opened.ended && opened.bytes < room) {
+    std::size_t got = 0;
+    if (SSL_read_ex(session_, plain + opened.bytes, room - opened.bytes, &got) == 1) {
+      opened.bytes += got;
+      continue;
+    }
+    // Wanting more ciphertext is the normal end of what was received;
+    // anything else (the close notification, a failure) ends the session.
+    opened.ended = SSL_get_error(session_, 0) != SSL_ERROR_WANT_READ;
+    ERR_clear_error();
+    break;
+  }
+  opened.held = SSL_has_pending(session_) == 1 || BIO_ctrl_pending(in_) > 0;
+  opened.more = opened.held && !opened.ended && opened.bytes == room;
+  opened.toSend = BIO_ctrl_pending(out_) > 0;
+  return opened;
+}
+
+bool TlsStream::Seal(std::string_view plain, std::string& ciphertext) {
+  base::MutexLock lock(mutex_);
+  while (!plain.empty()) {
+    std::size_t written = 0;
+    if (SSL_write_ex(session_, plain.data(), std::min(plain.size(), kTlsRecordBytes), &written) !=
+        1) {
+      ERR_clear_error();
+      return false;
+    }
+    plain.remove_prefix(written);
+    // Drained record by record, so the buffer never holds more than one.
+    Drain(ciphertext);
+  }
+  Drain(ciphertext);
+  return true;
+}
+
+void TlsStream::Close(std::string& ciphertext) {
+  base::MutexLock lock(mutex_);
+  (void)SSL_shutdown(session_);  // the notification only: the peer's is not waited for
+  ERR_clear_error();
+  Drain(ciphertext);
+}
+
+std::string TlsStream::Fingerprint() {
+  base::MutexLock lock(mutex_);
+  return PeerFingerprint(session_);
+}
+
+void TlsStream::Drain(std::string& ciphertext) {
+  const std::size_t waiting = BIO_ctrl_pending(out_);
+  if (waiting == 0) return;
+  const std::size_t at = ciphertext.size();
+  ciphertext.resize(at + waiting);
+  const int got = BIO_read(out_, ciphertext.data() + at, static_cast<int>(waiting));
+  ciphertext.resize(at + static_cast<std::size_t>(std::max(got, 0)));
 }
 
 Relayed RelayTls(ssl_st* session, int tlsSocket, int plainSocket, int idleMs) {

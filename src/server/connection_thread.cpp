@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <list>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@
 #include "irc/split.h"
 #include "net/output_queue.h"
 #include "net/tcp.h"
+#include "net/tls.h"
 #include "server/server.h"
 #include "text/encoding.h"
 
@@ -73,7 +75,7 @@ class LineLoop {
   LineLoop(irc::ProtocolState& protocol, Session& session)
       : protocol_(protocol),
         session_(session),
-        reader_(session.output->Socket(), received_),
+        reader_(MakeReader(session.output, received_)),
         waitingMax_(static_cast<std::size_t>(kFloodWaitingBursts) *
                     static_cast<std::size_t>(protocol.floodBurst)),
         registerSeconds_(protocol.registerTimeoutSeconds),
@@ -124,6 +126,17 @@ class LineLoop {
 
  private:
   enum class Next { Line, Again, Idle, End };
+
+  // A reader of the connection's socket, or of the TLS session it carries,
+  // whose own bytes go out through the connection's queue.
+  static net::LineReader MakeReader(const std::shared_ptr<net::OutputQueue>& output,
+                                    std::span<char> storage) {
+    if (output->Tls() == nullptr) return net::LineReader(output->Socket(), storage);
+    return net::LineReader(output->Socket(), storage, *output->Tls(), [&output = *output] {
+      output.SendTlsOwnBytes();
+      net::FlushPendingOutput();
+    });
+  }
 
   // The next line into raw_: the oldest waiting one once the gate opens
   // (or the client has closed), else one from the socket. Again when there
@@ -318,6 +331,14 @@ bool Park(Server& server, const Session& session) {
     self = &protocol.users->Slot(session.slot);
   }
   const int socket = session.output->Socket();
+  // A TLS client's socket carries records, which only its thread opens:
+  // its answer wakes it like any other line.
+  std::function<bool()> absorb;
+  if (session.output->Tls() == nullptr) {
+    absorb = [&protocol, slot = session.slot, self, socket, last = Clock::time_point{}]() mutable {
+      return AbsorbPong(protocol, slot, *self, socket, last);
+    };
+  }
   return server.Park(
       {socket},
       [&server, session] {
@@ -325,9 +346,7 @@ bool Park(Server& server, const Session& session) {
         (void)Continue(server, resumed);
         net::FlushPendingOutput();
       },
-      [&protocol, slot = session.slot, self, socket, last = Clock::time_point{}]() mutable {
-        return AbsorbPong(protocol, slot, *self, socket, last);
-      });
+      std::move(absorb));
 }
 
 // Serves an admitted session until it ends, then cleans up after it, or
@@ -347,10 +366,11 @@ bool Continue(Server& server, Session& session) {
 }  // namespace
 
 void ServeConnection(Server& server, int socket, const std::string& address, int port,
-                     const std::string& fingerprint) {
+                     std::unique_ptr<net::TlsStream> tls) {
   irc::ProtocolState& protocol = server.protocol;
   Session session;
-  session.output = std::make_shared<net::OutputQueue>(socket, server.writer);
+  const std::string fingerprint = tls != nullptr ? tls->Fingerprint() : std::string();
+  session.output = std::make_shared<net::OutputQueue>(socket, server.writer, std::move(tls));
   session.slot = commands::AdmitConnection(protocol, session.output, address, port, session.state,
                                            fingerprint);
   if (session.slot == irc::kNotFound) {

@@ -9,7 +9,12 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
+
+namespace zelkord::net {
+class TlsStream;
+}
 
 namespace zelkord::server {
 
@@ -25,9 +30,10 @@ inline constexpr int kFloodWaitingBursts = 4;
 
 // Admits an accepted connection and serves it; when it ends, cleans up
 // after it and closes the socket, or parks it when it falls silent. port
-// is the peer's (-1 when not known); fingerprint that of the client
-// certificate offered over TLS. The calling connection thread.
+// is the peer's (-1 when not known); tls the session the socket carries,
+// if any, whose client certificate's fingerprint the client is admitted
+// with. The calling connection thread.
 void ServeConnection(Server& server, int socket, const std::string& address, int port,
-                     const std::string& fingerprint);
+                     std::unique_ptr<net::TlsStream> tls = nullptr);
 
 }  // namespace zelkord::server

@@ -9,6 +9,7 @@
 #include "base/threads.h"
 #include "base/version.h"
 #include "net/tcp.h"
+#include "net/tls.h"
 #include "server/config_check.h"
 #include "server/connection_thread.h"
 #include "server/tls_session.h"
@@ -37,7 +38,7 @@ Server::Server(irc::Desk& desk, config::InstancePaths pathsIn, const ServerOptio
       irc_(kWaitingAcceptors, ReportAcceptSpell("IRC connections"),
            CountedIn(liveConnectionThreads),
            [this](int socket, const std::string& address) {
-             ServeConnection(*this, socket, address, net::TcpPeerPort(socket), {});
+             ServeConnection(*this, socket, address, net::TcpPeerPort(socket));
              net::FlushPendingOutput();
            }),
       // One thread waits on each of the others: a stalled handshake or

@@ -5,11 +5,11 @@
 //
 // Threads: one detached connection thread per IRC connection and one per
 // web request (each listener's chain: a thread accepts one connection and
-// starts its successor), one TLS thread per TLS connection (a chain too,
-// which then relays the session to the connection thread serving its plain
-// end), the output writer, the day-log writer (when saving), the liveness
-// sweeper and the operator client's reader. All protocol work runs
-// under the protocol lock of irc::ProtocolState.
+// starts its successor; the TLS listener's thread completes the handshake
+// first and then serves its connection the same way), the output writer,
+// the day-log writer (when saving), the liveness sweeper and the operator
+// client's reader. All protocol work runs under the protocol lock of
+// irc::ProtocolState.
 #pragma once
 
 #include <atomic>

@@ -1,6 +1,6 @@
 // A TLS session: the thread that accepted it completes the handshake and
-// then relays the session to a plain socket pair, whose other end is served
-// by a connection thread exactly like a plain client.
+// then serves the connection itself, exactly like a plain client's, with
+// the session between the socket and the lines.
 #pragma once
 
 #include <string>
@@ -9,8 +9,8 @@ namespace zelkord::server {
 
 class Server;
 
-// Refuses a banned address, completes the handshake and relays the session
-// until it ends or is parked; owns socket. The accepting thread.
+// Refuses a banned address, completes the handshake and serves the
+// connection until it ends or is parked; owns socket. The accepting thread.
 void ServeTlsConnection(Server& server, int socket, const std::string& address);
 
 }  // namespace zelkord::server

@@ -123,8 +123,8 @@ TEST(Tls, HandshakesThatFailOrStallCostOnlyThemselves) {
   silent.clear();
 }
 
-// A silent TLS client parks both its relay and its plain side; traffic
-// either way wakes them, and a close while parked is cleaned up after.
+// A silent TLS client parks with no thread, like a plain one; traffic
+// either way wakes it, and a close while parked is cleaned up after.
 TEST(Tls, SilentSessionsAreParkedAndServedAgain) {
   TempDir keys;
   TestServer server(TlsPortSettings(keys));
@@ -135,14 +135,14 @@ TEST(Tls, SilentSessionsAreParkedAndServedAgain) {
   ASSERT_TRUE(JoinAll({ann.get(), bob.get()}, "#a"));
   net::ParkingLot& lot = server.Server().parking;
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));  // ann's two halves, bob
+    ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 2; }));
     bob->Send("PRIVMSG #a :to TLS");
     EXPECT_EQ(ann->ReadLine(), ":bob!user@127.0.0.1 PRIVMSG #a :to TLS");
-    ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 2; }));
     ann->Send("PRIVMSG #a :from TLS");
     EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PRIVMSG #a :from TLS");
   }
-  ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return lot.Parked() == 2; }));
   ann->Close();
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PART #a");
   EXPECT_TRUE(server.WaitRegistered(1));
