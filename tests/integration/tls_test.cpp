@@ -1,17 +1,21 @@
 // The TLS port: the plain port's protocol and admission over TLS, client
 // certificate fingerprints in WHOIS, certificate reload on SIGHUP, a bad
-// pair stopping start-up, and connections that never complete a handshake
-// costing only themselves.
+// pair stopping start-up, connections that never complete a handshake
+// costing only themselves, and key updates in the middle of a stream.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "net/tcp.h"
 #include "support/program.h"
 #include "support/test_server.h"
 #include "support/tls_client.h"
@@ -146,6 +150,106 @@ TEST(Tls, SilentSessionsAreParkedAndServedAgain) {
   ann->Close();
   EXPECT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PART #a");
   EXPECT_TRUE(server.WaitRegistered(1));
+}
+
+// A TLS client on the test's own thread, without a relay, so that it can
+// ask for key updates between its writes.
+class DirectTls {
+ public:
+  explicit DirectTls(int port) : context_(SSL_CTX_new(TLS_client_method())) {
+    socket_ = net::TcpConnect("127.0.0.1", port);
+    const timeval wait{kReadTimeoutMs / 1000, 0};
+    (void)setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    session_ = SSL_new(context_);
+    ready_ = socket_ >= 0 && SSL_set_fd(session_, socket_) == 1 && SSL_connect(session_) == 1;
+  }
+  ~DirectTls() {
+    SSL_free(session_);
+    SSL_CTX_free(context_);
+    net::TcpClose(socket_);
+  }
+  [[nodiscard]] bool Send(std::string_view bytes) {
+    std::size_t written = 0;
+    return ready_ && SSL_write_ex(session_, bytes.data(), bytes.size(), &written) == 1;
+  }
+  // Sent ahead of the next write; the server answers with one of its own.
+  void UpdateKeys() { (void)SSL_key_update(session_, SSL_KEY_UPDATE_REQUESTED); }
+  // The next line, "<timeout>", "<closed>" after the close notification, or
+  // "<cut>" when the connection ended without one.
+  [[nodiscard]] std::string ReadLine() {
+    for (std::size_t end; (end = buffer_.find("\r\n")) == std::string::npos;) {
+      char chunk[4096];
+      std::size_t got = 0;
+      if (SSL_read_ex(session_, chunk, sizeof chunk, &got) != 1) {
+        const int error = SSL_get_error(session_, 0);
+        return error == SSL_ERROR_ZERO_RETURN ? "<closed>"
+               : error == SSL_ERROR_WANT_READ ? "<timeout>"
+                                              : "<cut>";
+      }
+      buffer_.append(chunk, got);
+    }
+    const std::size_t end = buffer_.find("\r\n");
+    std::string line = buffer_.substr(0, end);
+    buffer_.erase(0, end + 2);
+    return line;
+  }
+  [[nodiscard]] bool ReadUntil(std::string_view needle) {
+    for (std::string line = ReadLine(); line.front() != '<'; line = ReadLine()) {
+      if (line.find(needle) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+ private:
+  SSL_CTX* context_;
+  SSL* session_ = nullptr;
+  int socket_ = -1;
+  bool ready_ = false;
+  std::string buffer_;
+};
+
+// Lines cross in bulk both ways while the TLS client renews its keys twice
+// and the server answers each time between its own records; every line
+// arrives intact and in order, and the server's close is a notified one.
+TEST(Tls, LinesCrossKeyUpdatesIntactAndInOrder) {
+  TempDir keys;
+  TestServer server(TlsPortSettings(keys));
+  ASSERT_TRUE(server.Started()) << server.StartError();
+  DirectTls ann(server.Server().TlsPort());
+  ASSERT_TRUE(ann.Send("NICK ann\r\nUSER user host server :Real Name\r\n"));
+  ASSERT_TRUE(ann.ReadUntil(" 422 "));
+  auto bob = server.Registered("bob");
+  ASSERT_NE(bob, nullptr);
+  ASSERT_TRUE(ann.Send("JOIN #k\r\n") && ann.ReadUntil(" 366 "));
+  ASSERT_TRUE(bob->Join("#k"));
+  ASSERT_TRUE(ann.ReadUntil("JOIN"));
+
+  // Three rounds of 700 lines each way, both readers idle meanwhile (well
+  // within the queues' bound); a key update ahead of the second and third.
+  constexpr int kRounds = 3;
+  constexpr int kPerRound = 700;
+  const std::string padding(30, 'p');
+  const auto text = [&](char who, int n) {
+    return std::string(1, who) + std::to_string(n) + padding;
+  };
+  for (int round = 0; round < kRounds; ++round) {
+    std::string fromAnn;
+    std::string fromBob;
+    for (int n = round * kPerRound; n < (round + 1) * kPerRound; ++n) {
+      fromAnn += "PRIVMSG #k :" + text('a', n) + "\r\n";
+      fromBob += "PRIVMSG #k :" + text('b', n) + "\r\n";
+    }
+    if (round > 0) ann.UpdateKeys();
+    ASSERT_TRUE(ann.Send(fromAnn));
+    bob->SendRaw(fromBob);
+  }
+  for (int n = 0; n < kRounds * kPerRound; ++n) {
+    ASSERT_EQ(ann.ReadLine(), ":bob!user@127.0.0.1 PRIVMSG #k :" + text('b', n));
+    ASSERT_EQ(bob->ReadLine(), ":ann!user@127.0.0.1 PRIVMSG #k :" + text('a', n));
+  }
+  ASSERT_TRUE(ann.Send("QUIT\r\n"));
+  EXPECT_TRUE(ann.ReadUntil(" QUIT "));
+  EXPECT_EQ(ann.ReadLine(), "<closed>");
 }
 
 // The real program: a key that does not belong to the certificate stops
