@@ -69,6 +69,7 @@ void OutputBuffers::ReleaseIdle(base::CoarseClock::time_point now) {
     }
     std::string().swap(c.queue_);
     std::string().swap(c.outgoing_);
+    std::string().swap(c.sealing_);
     c.holdsBuffers_ = false;
   }
   held.resize(kept);
