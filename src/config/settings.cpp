@@ -2,6 +2,7 @@
 // the message of the day, the number conversion and the colour texts.
 #include "config/settings.h"
 
+#include <arpa/inet.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,12 @@
 namespace zelkord::config {
 
 namespace {
+
+bool IsNumericAddress(const std::string& text) {
+  unsigned char bytes[sizeof(in6_addr)];
+  return inet_pton(AF_INET, text.c_str(), bytes) == 1 ||
+         inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
 
 // A file of this version may still hold the [TcpIP] section, which later
 // versions dropped.
@@ -352,6 +359,9 @@ std::vector<SettingsFault> SettingsFaults(const Settings& s, bool (*isEncoding)(
     };
     if (row.kind == SettingKind::Encoding && !isEncoding(text)) {
       refuse("is not an encoding: use ISO-2022-JP, UTF-8 or Shift_JIS.");
+    }
+    if (row.kind == SettingKind::Address && !text.empty() && !IsNumericAddress(text)) {
+      refuse("is not a numeric address: write one such as 127.0.0.1 or ::1, or nothing.");
     }
     if (row.kind != SettingKind::Number) continue;
     const std::optional<int> value = RowNumber(s, row);

@@ -28,7 +28,8 @@ struct Settings {
       serverTlsKey, serverNetwork, serverChannelModes;
   std::string clientNick, clientReal;
   std::string logLines, logSave, logPath;
-  std::string webPort, webPassWord, webSend, webIndexForm, webLogForm;
+  std::string webPort, webPassWord, webSend, webIndexForm, webLogForm, webMetrics,
+      webMetricsAddress;
   std::string colorWebLogBack, colorWebLogFore, colorLogBack, colorLogFore;
   std::string historySave, historyPath, historyDays, historyMax;
   std::vector<std::string> motdLines;  // 0 to kMotdMaxLines entries
@@ -40,8 +41,9 @@ struct Settings {
 
 // What a key's text must be. A number is a decimal int within the row's
 // bounds; a switch is on only for exactly "Enable"; an encoding is one the
-// text layer names; a colour is one ColorFromText reads.
-enum class SettingKind { Text, Number, Switch, Colour, Encoding, Path };
+// text layer names; a colour is one ColorFromText reads; an address is a
+// numeric IPv4 or IPv6 address, or empty.
+enum class SettingKind { Text, Number, Switch, Colour, Encoding, Path, Address };
 
 // Where a default comes from: the row's text itself, the program's
 // version, the message of the day beside the settings file, or the
@@ -298,6 +300,23 @@ inline constexpr SettingsKey kSettingsTable[] = {
      .applied = AppliedBy::Reload,
      .field = {SettingsPageId::Web, 4, FieldWidget::Line, "logﾌｫｰﾑ", "EditLogForm", 1,
                "ButtonBrowseLogForm", "logﾌｫｰﾑ選択", "html"}},
+    // Metrics for a collector at /metrics beside the status pages, with the
+    // same password; set in the file, no page. With an address, only
+    // requests that reached the web port at that local address (a loopback
+    // one, say) are answered.
+    {.section = "Web",
+     .key = "Metrics",
+     .value = &Settings::webMetrics,
+     .text = "Disable",
+     .kind = SettingKind::Switch,
+     .applied = AppliedBy::Reload,
+     .field = {}},
+    {.section = "Web",
+     .key = "MetricsAddress",
+     .value = &Settings::webMetricsAddress,
+     .kind = SettingKind::Address,
+     .applied = AppliedBy::Reload,
+     .field = {}},
     {.section = "Color",
      .key = "WebLogBack",
      .value = &Settings::colorWebLogBack,

@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace zelkord::testing {
 namespace {
@@ -144,30 +146,34 @@ std::string TestInstanceIni(const SettingsMap& settings) {
 
 std::string FirstStartIni(const std::string& settingsFile, const SettingsMap& given) {
   const config::Settings defaults = config::DefaultSettings(config::PathsForConfig(settingsFile));
-  // The page's keys come first, then the three sections of their own, then
-  // the colours.
-  std::vector<std::string> lines;
-  const auto section = [&](bool onPage) {
-    std::string open;
+  // The page's keys come first, then the two sections of their own, then
+  // the keys set only in the file (the colours among them): those of a
+  // section the file already holds go at its end, as the file is written.
+  std::vector<std::pair<std::string, std::vector<std::string>>> sections;
+  const auto add = [&](const std::string& name, std::string line) {
+    auto at = std::find_if(sections.begin(), sections.end(),
+                           [&](const auto& section) { return section.first == name; });
+    if (at == sections.end()) at = sections.insert(sections.end(), {name, {}});
+    at->second.push_back(std::move(line));
+  };
+  const auto keys = [&](bool onPage) {
     for (const config::SettingsKey& row : config::kSettingsTable) {
       if ((row.field.page != config::SettingsPageId::None) != onPage) continue;
-      if (open != row.section) {
-        if (!open.empty()) lines.emplace_back();
-        open = row.section;
-        lines.push_back("[" + open + "]");
-      }
       const auto value = given.find(config::KeyName(row));
-      lines.push_back(std::string(row.key) + "=" +
-                      (value != given.end() ? value->second : defaults.*row.value));
+      add(row.section, std::string(row.key) + "=" +
+                           (value != given.end() ? value->second : defaults.*row.value));
     }
-    lines.emplace_back();
   };
-  section(true);
-  for (const char* line : {"[BanList]", "Count=0", "", "[Position]", "Top=100", "Left=100",
-                           "Height=386", "Width=546", ""}) {
-    lines.emplace_back(line);
+  keys(true);
+  add("BanList", "Count=0");
+  for (const char* line : {"Top=100", "Left=100", "Height=386", "Width=546"}) add("Position", line);
+  keys(false);
+  std::vector<std::string> lines;
+  for (const auto& [name, entries] : sections) {
+    lines.push_back("[" + name + "]");
+    lines.insert(lines.end(), entries.begin(), entries.end());
+    lines.emplace_back();
   }
-  section(false);
   return IniText(lines);
 }
 
