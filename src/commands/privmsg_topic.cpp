@@ -78,6 +78,7 @@ void Deliver(const Step& step, Kind kind, std::string_view target, std::string_v
   if (recipient != irc::kNotFound) {
     if (!tagsOnly || (users.Slot(recipient).capabilities & irc::kCapMessageTags) != 0) {
       irc::SendLine(step.protocol, users.Slot(recipient).socket, relay, utf8Relay, tags);
+      ++step.protocol.counts.relayedLines;
     }
     if (echoes && recipient != step.slot) {
       irc::SendLine(step.protocol, self.socket, relay, utf8Relay, tags);

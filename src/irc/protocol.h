@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/counters.h"
 #include "base/mutex.h"
 #include "config/ban_list.h"
 #include "config/settings.h"
@@ -46,8 +47,23 @@ struct LiveSettings {
   std::string webPassWord;
   std::string webIndexForm;
   std::string webLogForm;
+  // Whether /metrics is served, and the local address a request must have
+  // reached (as net::AddressText shows it; empty: any).
+  bool metrics = false;
+  std::string metricsAddress;
   // The operators' names and password hashes, [Operators] of the file.
   std::vector<std::pair<std::string, std::string>> operators;
+};
+
+// Lines and bytes (CR LF included) the connection threads received.
+enum class ReceivedCount { Lines, Bytes, Count };
+
+// What protocol work counts under the protocol lock, for metrics.
+struct ProtocolCounts {
+  std::uint64_t relayedLines = 0;  // one for each recipient of a relay
+  std::uint64_t floodDisconnects = 0;
+  std::uint64_t pingTimeouts = 0;       // registered, silent through a liveness sweep
+  std::uint64_t unregisteredDrops = 0;  // not registered after the sweeps allowed
 };
 
 struct ProtocolState {
@@ -96,6 +112,9 @@ struct ProtocolState {
   history::Store* history = nullptr;
   // The most lines one history request returns; set by start-up.
   std::size_t historyMax = 100;
+  // Counted by the connection threads without the lock.
+  base::Counters<ReceivedCount> received;
+  ProtocolCounts counts GUARDED_BY(mutex);
 };
 
 // Takes the protocol lock for one step of protocol work and, once it is

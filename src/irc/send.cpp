@@ -120,6 +120,7 @@ void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::
     user.output->PrefetchForAppend();
   }
   protocol.commLog->LogSent(slots, text);
+  protocol.counts.relayedLines += slots.size();
   // Converted once per encoding in use, not once per recipient; with tags,
   // once per kind of recipient and encoding.
   std::array<std::string, text::kEncodingCount> wire;

@@ -65,6 +65,7 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.serverName.clear();
     slot.realName.clear();
     slot.certificateFingerprint.clear();
+    slot.tls = false;
     slot.channels.clear();
     slot.awayText.clear();
     slot.invitations.clear();
@@ -127,6 +128,7 @@ void UserTable::RegisterUser(int index) {
   ++holderChanges_;
   slot.alive = true;
   ++registeredCount_;
+  ++registrations_;
   registeredMax_ = std::max(registeredMax_, registeredCount_);
   userList_.push_back(slot.nick_);
 }

@@ -75,6 +75,7 @@ struct UserSlot {
   // The SHA-256 fingerprint (hex) of the client certificate offered over
   // TLS; empty without one.
   std::string certificateFingerprint;
+  bool tls = false;  // the connection came in on the TLS port
   std::string userName;
   std::string hostName;
   std::string serverName;
@@ -132,6 +133,8 @@ class UserTable {
   [[nodiscard]] int Capacity() const { return static_cast<int>(slots_.size()); }
   [[nodiscard]] int ChannelCapacity() const { return channelCapacity_; }
   [[nodiscard]] int RegisteredCount() const { return registeredCount_; }
+  // Registrations since the table was made.
+  [[nodiscard]] std::uint64_t Registrations() const { return registrations_; }
   // The most users registered at once since start-up.
   [[nodiscard]] int RegisteredMax() const { return registeredMax_; }
   [[nodiscard]] UserSlot& Slot(int index) { return slots_[static_cast<std::size_t>(index)]; }
@@ -214,6 +217,7 @@ class UserTable {
   int channelCapacity_;
   int registeredCount_ = 0;
   int registeredMax_ = 0;
+  std::uint64_t registrations_ = 0;
 };
 
 }  // namespace zelkord::irc

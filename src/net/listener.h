@@ -46,6 +46,9 @@ class Listener {
   [[nodiscard]] bool IsOpen() const { return socket_.load() != kNoSocket; }
   // The port of the last Open, or -1 before any. Main thread.
   [[nodiscard]] int Port() const { return port_; }
+  // The pauses its accepting threads took after accepts failed for lack of
+  // descriptors or memory. Any thread.
+  [[nodiscard]] std::uint64_t AcceptBackoffs() const { return spell_.Backoffs(); }
 
  private:
   // One thread of the chain: accepts until it has started a successor.

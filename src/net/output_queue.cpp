@@ -85,6 +85,7 @@ bool OutputQueue::Enqueue(std::string_view wireLine) {
       queue_.clear();
       pending_ = 0;
       shutdown(socket_, SHUT_RDWR);
+      writer_.counts_.Add(OutputCount::Overflows);
       return false;
     }
     // A burst (a welcome, a NAMES reply) fills one buffer, which the writer
@@ -100,6 +101,8 @@ bool OutputQueue::Enqueue(std::string_view wireLine) {
     }
     congested = pending_ > kBackpressureBytes;
   }
+  writer_.counts_.Add(OutputCount::SentLines);
+  writer_.counts_.Add(OutputCount::SentBytes, wireLine.size() + 2);
   if (handOver) tPending.push_back(shared_from_this());
   if (congested && (tCongested.empty() || tCongested.back().get() != this)) {
     tCongested.push_back(shared_from_this());
@@ -156,7 +159,10 @@ void OutputQueue::DrainAndClose(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     draining_ = true;
     while (!dead_ && (pending_ > 0 || scheduled_)) {
-      if (changed_.wait_until(mutex_, deadline) == std::cv_status::timeout) break;
+      if (changed_.wait_until(mutex_, deadline) == std::cv_status::timeout) {
+        if (pending_ > 0) writer_.counts_.Add(OutputCount::UnsentOnClose);
+        break;
+      }
     }
     // Only after everything else: a close notification cut in before the
     // end of a record would garble it.

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/counters.h"
 #include "base/cpu_features.h"
 #include "base/deadline.h"
 #include "base/mutex.h"
@@ -37,6 +38,12 @@ inline constexpr int kDrainOnCloseMs = 2000;
 
 class OutputWriter;
 class TlsStream;
+
+// What the queues of one writer count, for metrics: lines and bytes queued
+// to be sent (CR LF included), connections dropped because their queue
+// outgrew its bound (slow readers), and connections closed before their
+// last lines left within the drain time.
+enum class OutputCount { SentLines, SentBytes, Overflows, UnsentOnClose, Count };
 
 class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
  public:

@@ -42,6 +42,9 @@ class OutputWriter {
   // true when the writer could start (an epoll instance and its thread).
   [[nodiscard]] bool Ready() const { return epoll_ >= 0; }
 
+  // What its connections' queues counted. Any thread.
+  [[nodiscard]] const base::Counters<OutputCount>& Counts() const { return counts_; }
+
  private:
   friend class OutputQueue;
   friend void FlushPendingOutput();
@@ -100,6 +103,7 @@ class OutputWriter {
   base::Mutex watchMutex_;
   std::unordered_map<OutputQueue*, std::shared_ptr<OutputQueue>> watched_ GUARDED_BY(watchMutex_);
   OutputBuffers buffers_;  // tended by the writer thread
+  base::Counters<OutputCount> counts_;
   std::thread thread_;
 };
 

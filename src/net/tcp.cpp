@@ -155,6 +155,33 @@ int TcpPeerPort(int socket) {
   return PortOf(peer);
 }
 
+int TcpLocalPort(int socket) {
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return -1;
+  return PortOf(local);
+}
+
+std::string LocalAddressText(int socket) {
+  sockaddr_storage local{};
+  socklen_t length = sizeof local;
+  if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return {};
+  return AddressText(local);
+}
+
+std::string CanonicalAddressText(const std::string& text) {
+  sockaddr_storage address{};
+  if (inet_pton(AF_INET, text.c_str(), &reinterpret_cast<sockaddr_in&>(address).sin_addr) == 1) {
+    address.ss_family = AF_INET;
+  } else if (inet_pton(AF_INET6, text.c_str(),
+                       &reinterpret_cast<sockaddr_in6&>(address).sin6_addr) == 1) {
+    address.ss_family = AF_INET6;
+  } else {
+    return {};
+  }
+  return AddressText(address);
+}
+
 int TcpAccept(int listener, std::string& address) {
   for (;;) {
     sockaddr_storage peer{};
@@ -172,6 +199,7 @@ int TcpAccept(int listener, std::string& address) {
 }
 
 void AcceptSpell::Failed(int error, std::uint64_t beforeTry) {
+  backoffs_.fetch_add(1, std::memory_order_relaxed);
   base::MutexLock lock(mutex_);
   if (accepted_.load() != beforeTry || failing_) return;
   failing_ = true;

@@ -64,6 +64,19 @@ void TcpStartup();
 // The peer's port of a connected socket, or -1. Any thread.
 [[nodiscard]] int TcpPeerPort(int socket);
 
+// The local port of a connected IPv4 or IPv6 socket, or -1 for any other
+// socket (a local socket pair). Any thread.
+[[nodiscard]] int TcpLocalPort(int socket);
+
+// The local address a connected socket was reached at, as AddressText
+// shows it; empty for a socket that is not IPv4 or IPv6. Any thread.
+[[nodiscard]] std::string LocalAddressText(int socket);
+
+// A numeric IPv4 or IPv6 address as AddressText would show it, so that two
+// spellings of one address compare equal; empty when text is not one.
+// Any thread.
+[[nodiscard]] std::string CanonicalAddressText(const std::string& text);
+
 // Accepts one connection, blocking. Writes the peer's address (AddressText)
 // to address. Returns the new socket (with TCP_NODELAY) or kNoSocket when the
 // accept fails, which is how a closed listener ends its waiting thread.
@@ -90,6 +103,8 @@ class AcceptSpell {
   [[nodiscard]] std::uint64_t BeforeTry() const { return accepted_.load(); }
   void Failed(int error, std::uint64_t beforeTry) EXCLUDES(mutex_);
   void Accepted() EXCLUDES(mutex_);
+  // Pauses taken so far: every failed try is followed by one. Any thread.
+  [[nodiscard]] std::uint64_t Backoffs() const { return backoffs_.load(std::memory_order_relaxed); }
 
  private:
   const std::function<void(int error)> report_;
@@ -101,6 +116,7 @@ class AcceptSpell {
   // began before another thread's accept is stale and not told, or it
   // would be the last word while the listener accepts again.
   std::atomic<std::uint64_t> accepted_{0};
+  std::atomic<std::uint64_t> backoffs_{0};
 };
 
 // Accepts like TcpAccept on listener(), asked again before every try. An

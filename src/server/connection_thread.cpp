@@ -180,6 +180,8 @@ class LineLoop {
       return Next::Again;
     }
     self_->alive = true;
+    protocol_.received.Add(irc::ReceivedCount::Lines);
+    protocol_.received.Add(irc::ReceivedCount::Bytes, static_cast<std::uint64_t>(got) + 2);
     return Gate();
   }
 
@@ -199,6 +201,7 @@ class LineLoop {
     irc::ProtocolLock lock(protocol_);
     irc::SendLine(protocol_, session_.output->Socket(),
                   irc::FormatRelay(irc::kRelayExcessFlood, {}));
+    ++protocol_.counts.floodDisconnects;
     return Next::End;
   }
 
@@ -377,10 +380,16 @@ void ServeConnection(Server& server, int socket, const std::string& address, int
     session.output->DrainAndClose(0);  // refused: nothing was queued, nothing is sent
     return;
   }
+  // Whatever carries a TLS session to this thread (the plain end of a
+  // relay, or the TLS port's own socket), it is not a socket that came in
+  // on the plain port.
+  const bool tls = net::TcpLocalPort(socket) != server.IrcPort();
   bool limited = false;
   {
     irc::ProtocolLock lock(protocol);
-    limited = protocol.floodBurst > 0 && !protocol.users->Slot(session.slot).operatorClient;
+    irc::UserSlot& slot = protocol.users->Slot(session.slot);
+    slot.tls = tls;
+    limited = protocol.floodBurst > 0 && !slot.operatorClient;
   }
   if (limited) session.gate.emplace(protocol.floodBurst, protocol.floodRate);
   // A silent client's receive gives up after the idle time, so its thread

@@ -63,8 +63,15 @@ Server::~Server() {
 namespace {
 
 irc::LiveSettings LiveFrom(const config::Settings& settings) {
-  return {settings.motdLines, settings.webPassWord, settings.webIndexForm, settings.webLogForm,
-          settings.operators};
+  irc::LiveSettings live;
+  live.motdLines = settings.motdLines;
+  live.webPassWord = settings.webPassWord;
+  live.webIndexForm = settings.webIndexForm;
+  live.webLogForm = settings.webLogForm;
+  live.metrics = settings.webMetrics == "Enable";
+  live.metricsAddress = net::CanonicalAddressText(settings.webMetricsAddress);
+  live.operators = settings.operators;
+  return live;
 }
 
 bool IsEncoding(std::string_view name) {

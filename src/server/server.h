@@ -120,6 +120,11 @@ class Server {
   // Registered users and channels now, for a status line. Any thread.
   [[nodiscard]] std::pair<int, int> UserAndChannelCounts();
 
+  // The metrics in the text exposition format (version 0.0.4): counters
+  // summed now, gauges read under the protocol lock, taken only briefly.
+  // Any thread.
+  [[nodiscard]] std::string MetricsText();
+
   // Reads the settings file again and applies at once what can change
   // without dropping anybody: the message of the day, the ban list, the web
   // switch, password and templates, and the TLS certificate and key. Every

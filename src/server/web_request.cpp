@@ -10,7 +10,8 @@ namespace zelkord::server {
 void ServeWebConnection(Server& server, int socket, const std::string& address) {
   // Beyond the cap a request is closed at once, unread.
   if (++server.servingWebRequests <= services::kMaxWebRequests) {
-    services::ServeWebRequest(server.protocol, server.webView, socket, address);
+    services::ServeWebRequest(server.protocol, server.webView, socket, address,
+                              [&server] { return server.MetricsText(); });
   }
   --server.servingWebRequests;
   net::TcpClose(socket);

@@ -18,12 +18,16 @@ void LivenessSweep(irc::ProtocolState& protocol) {
     if (!slot.Registered()) {
       if (++slot.sweepsUnregistered >= kUnregisteredSweepLimit && slot.output) {
         slot.output->Shutdown();  // silently: it never told us who it is
+        ++protocol.counts.unregisteredDrops;
       }
       continue;
     }
     // Silent since the last sweep: its own thread cleans up once the
     // receive fails. It is pinged all the same; that send just fails.
-    if (!slot.alive && slot.output) slot.output->Shutdown();
+    if (!slot.alive && slot.output) {
+      slot.output->Shutdown();
+      ++protocol.counts.pingTimeouts;
+    }
     slot.alive = false;
     irc::SendLine(protocol, slot.socket, ping);
   }

@@ -108,9 +108,18 @@ void ServePage(irc::ProtocolState& protocol, int socket, const std::string& temp
   (void)net::TcpSend(socket, response);
 }
 
+void ServeMetrics(irc::ProtocolState& protocol, int socket, const std::string& text) {
+  std::string response = "HTTP/1.0 200 OK\r\n";
+  response.append("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n");
+  response.append("Content-Length: ").append(std::to_string(text.size())).append("\r\n");
+  response.append("Server: Zelkord/").append(protocol.settings.programVersion).append("\r\n\r\n");
+  response.append(text);
+  (void)net::TcpSend(socket, response);  // as for a page
+}
+
 // Reads, logs and answers one request. The socket's thread only.
 void HandleRequest(irc::ProtocolState& protocol, WebRequestView& requests, int socket,
-                   const std::string& address) {
+                   const std::string& address, const std::function<std::string()>& metrics) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWebRequestTimeoutMs);
   auto leftMs = [&] {
@@ -123,19 +132,31 @@ void HandleRequest(irc::ProtocolState& protocol, WebRequestView& requests, int s
   if (reader.ReceiveLine(line, kRequestLineLimit, leftMs()) < 0) return;
   requests.Append(address, line);
   // Copied once: a reload may replace them meanwhile.
-  std::string passWord, indexForm, logForm;
+  std::string passWord, indexForm, logForm, metricsAddress;
+  bool metricsOn = false;
   {
     irc::ProtocolLock lock(protocol);
     passWord = protocol.live.webPassWord;
     indexForm = protocol.live.webIndexForm;
     logForm = protocol.live.webLogForm;
+    metricsOn = protocol.live.metrics;
+    metricsAddress = protocol.live.metricsAddress;
   }
   std::string document;
   if (!DocumentName(line, RequestPrefix(passWord), document)) return;
 
-  const bool index = document.empty() || base::EqualsFolded(document, "INDEX.HTML");
+  // Metrics limited to one local address answer elsewhere as if they were
+  // served only there: nothing.
+  const bool metricsPage = metricsOn && document == kMetricsDocument;
+  if (metricsPage && !metricsAddress.empty() && net::LocalAddressText(socket) != metricsAddress) {
+    return;
+  }
+  const bool index =
+      !metricsPage && (document.empty() || base::EqualsFolded(document, "INDEX.HTML"));
   std::vector<std::string> view;
-  if (!index && !ChannelView(protocol, "#" + document, view)) return;  // no such page: silence
+  if (!metricsPage && !index && !ChannelView(protocol, "#" + document, view)) {
+    return;  // no such page: silence
+  }
 
   // The rest of the request, up to its empty line. A client that stalls
   // before it is dropped unanswered; one that closes early is answered.
@@ -150,7 +171,9 @@ void HandleRequest(irc::ProtocolState& protocol, WebRequestView& requests, int s
     requests.Append(address, line);
     if (length == 0) break;
   }
-  if (index) {
+  if (metricsPage) {
+    ServeMetrics(protocol, socket, metrics());
+  } else if (index) {
     ServePage(protocol, socket, indexForm, kListMarker, IndexPart(ChannelRows(protocol)));
   } else {
     // Read again at sending time: the page shows the view as it is now.
@@ -162,10 +185,10 @@ void HandleRequest(irc::ProtocolState& protocol, WebRequestView& requests, int s
 }  // namespace
 
 void ServeWebRequest(irc::ProtocolState& protocol, WebRequestView& requests, int socket,
-                     const std::string& address) {
+                     const std::string& address, const std::function<std::string()>& metrics) {
   timeval sendTimeout{kWebRequestTimeoutMs / 1000, 0};
   (void)setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-  HandleRequest(protocol, requests, socket, address);
+  HandleRequest(protocol, requests, socket, address, metrics);
 }
 
 void WebRequestView::Append(std::string_view address, std::string_view line) {

@@ -5,6 +5,7 @@
 // accept the requests are the server's.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,8 @@ inline constexpr int kWebRequestTimeoutMs = 10000;  // for the whole request
 inline constexpr int kMaxWebRequests = 64;          // served at once
 inline constexpr std::string_view kListMarker = "<ZELKORD-LIST>";
 inline constexpr std::string_view kLogMarker = "<ZELKORD-LOG>";
+// The document a metrics collector asks for, when metrics are on.
+inline constexpr std::string_view kMetricsDocument = "metrics";
 // The index page's header cells, channel name, user count and topic, in
 // Shift_JIS: "<TD>チャンネル名</TD><TD>ユーザ数</TD><TD>トピック</TD>"
 inline constexpr std::string_view kIndexHeaderRow =
@@ -63,10 +66,12 @@ class WebRequestView {
 [[nodiscard]] std::vector<std::string> TemplatePieces(std::string_view content);
 
 // Reads, logs (in requests) and answers one request on socket (which the caller closes):
-// the channel list page or one channel's log page, or silence for a request
-// that names no page, stalls or does not start with the prefix. Takes the
-// protocol lock only to copy what a page shows. The request's thread.
+// the channel list page, one channel's log page, or, with metrics on, the
+// text metrics() makes; silence for a request that names no page, stalls,
+// does not start with the prefix, or asks for metrics at another local
+// address than the one they are limited to. Takes the protocol lock only to
+// copy what a page shows. The request's thread.
 void ServeWebRequest(irc::ProtocolState& protocol, WebRequestView& requests, int socket,
-                     const std::string& address);
+                     const std::string& address, const std::function<std::string()>& metrics);
 
 }  // namespace zelkord::services

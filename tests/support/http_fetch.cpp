@@ -18,7 +18,7 @@ std::string ReadToClose(TestClient& client, int timeoutMs) {
        line = client.ReadLine(timeoutMs)) {
     all += line + "\r\n";
   }
-  return all;
+  return all + client.TakeRest();
 }
 
 std::string Fetch(int port, const std::string& request, int timeoutMs, const std::string& host) {

@@ -15,7 +15,8 @@ extern const std::string kPageHeader;
 extern const std::string kIndexTemplate;
 extern const std::string kLogTemplate;
 
-// Everything the client receives until the server closes, as CR LF lines.
+// Everything the client receives until the server closes, as CR LF lines
+// and then any tail without one (a body of LF lines).
 [[nodiscard]] std::string ReadToClose(TestClient& client, int timeoutMs = kReadTimeoutMs);
 // Sends the request bytes as given on a new connection to host and reads
 // to the close.

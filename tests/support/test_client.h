@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zelkord::testing {
@@ -38,6 +39,9 @@ class TestClient {
   [[nodiscard]] std::string ReadLine(int timeoutMs = kReadTimeoutMs);
   // Reads count lines.
   [[nodiscard]] std::vector<std::string> ReadLines(int count, int timeoutMs = kReadTimeoutMs);
+  // What was received after the last whole line, taken out of the buffer:
+  // the tail a peer sent without CR LF before it closed.
+  [[nodiscard]] std::string TakeRest() { return std::exchange(buffer_, {}); }
   // Reads lines until one contains needle (returned), or "<timeout>"/"<closed>".
   [[nodiscard]] std::string ReadUntil(std::string_view needle, int timeoutMs = kReadTimeoutMs);
   // true when nothing arrives within ms (and the peer did not close).
