@@ -14,8 +14,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 # dpkg-dev for dpkg-shlibdeps, systemd for systemd-analyze, man-db for its
-# check of the unit's Documentation= page.
-zelkord_install_packages dpkg-dev systemd man-db curl
+# check of the unit's Documentation= page, prometheus for promtool.
+zelkord_install_packages dpkg-dev systemd man-db curl prometheus
 # lintian judges the .deb as Debian's archive would.
 zelkord_install_packages lintian
 
@@ -258,3 +258,33 @@ debInstalled=""
 [ ! -e /etc/zelkord ] && [ ! -e /var/log/zelkord ] || fail "purge left /etc/zelkord or /var/log/zelkord"
 echo "remove kept /etc/zelkord and /var/log/zelkord; purge deleted them (the user zelkord stays)"
 echo "=== package check passed"
+
+# --- metrics -----------------------------------------------------------------
+# The installed program with /metrics on, limited to the loopback address: a
+# scrape must pass promtool's check of the text exposition format without a
+# single complaint.
+echo "=== metrics: promtool check metrics"
+metricsInstance="$tmp/metrics instance"
+mkdir "$metricsInstance"
+printf '[Server]\r\nPort=0\r\n\r\n[Web]\r\nPort=0\r\nSend=Enable\r\nMetrics=Enable\r\nMetricsAddress=127.0.0.1\r\n' \
+  >"$metricsInstance/zelkord.INI"
+"$installed/sbin/zelkord" --headless --config "$metricsInstance/zelkord.INI" >"$tmp/metrics-stdout.txt" 2>&1 &
+server=$!
+metricsPort=$(numberAfter "$tmp/metrics-stdout.txt" "serving status pages on port " "$server") ||
+  { cat "$tmp/metrics-stdout.txt" >&2; fail "the program with Metrics=Enable does not serve its web port"; }
+curl -sS --fail --max-time 5 -o "$tmp/metrics.txt" "http://127.0.0.1:$metricsPort/metrics" ||
+  fail "/metrics on port $metricsPort was not served"
+promtoolStatus=0
+promtool check metrics <"$tmp/metrics.txt" >"$tmp/promtool.txt" 2>&1 || promtoolStatus=$?
+if [ "$promtoolStatus" -ne 0 ] || [ -s "$tmp/promtool.txt" ]; then
+  cat "$tmp/promtool.txt" >&2
+  fail "promtool check metrics (status $promtoolStatus) on what /metrics served"
+fi
+grep -qxF "zelkord_build_info{version=\"$version\"} 1" "$tmp/metrics.txt" ||
+  fail "/metrics has no zelkord_build_info for version $version"
+kill -TERM "$server"
+status=0
+wait "$server" || status=$?
+server=""
+[ "$status" -eq 0 ] || fail "the program with metrics exited with status $status after SIGTERM"
+echo "=== metrics check passed"
