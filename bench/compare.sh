@@ -15,8 +15,8 @@
 #   --quick    one short repetition (A 5 s, B 3 s, C 200 clients idle 3 s)
 #   --reps N   repetitions of the full workloads (default 2)
 #   --daemons  which daemons to run, in order; the first is the ratio base
-#              (default "zelkord zelkord-logsave zelkord-history zelkord-window relay hybrid
-#              ngircd inspircd")
+#              (default "zelkord zelkord-logsave zelkord-history zelkord-metrics
+#              zelkord-window relay hybrid ngircd inspircd")
 #   --curve    instead of A, B and C, run workload D (a community: N clients in
 #              N/4 channels of Zipf sizes, 2000 lines/s in all) for each N
 #              (default "1000 5000 10000 19000") on each daemon that routes
@@ -39,6 +39,8 @@
 #   zelkord          our server, headless
 #   zelkord-logsave  the same with the day logs written (workload B only)
 #   zelkord-history  the same with the history store written (workload B only)
+#   zelkord-metrics  the same with /metrics on the web port, read every second
+#                    (workload B only)
 #   zelkord-window   the same with its window open on Qt's offscreen platform
 #                    (workload B only; skipped when the build has no window)
 #   relay            zelkord-relay (bench/relay.cpp): the floor, forwarding
@@ -61,7 +63,7 @@ command_line="bench/compare.sh $*"
 
 quick=0
 reps=2
-daemons="zelkord zelkord-logsave zelkord-history zelkord-window relay hybrid ngircd inspircd"
+daemons="zelkord zelkord-logsave zelkord-history zelkord-metrics zelkord-window relay hybrid ngircd inspircd"
 write_doc=1
 keep=0
 tls=1
@@ -145,7 +147,7 @@ installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok instal
 need=()
 for daemon in $daemons; do
   case "$daemon" in
-    zelkord|zelkord-logsave|zelkord-history|zelkord-window|relay) ;;
+    zelkord|zelkord-logsave|zelkord-history|zelkord-metrics|zelkord-window|relay) ;;
     ngircd) [ -x /usr/sbin/ngircd ] || need+=(ngircd) ;;
     inspircd) [ -x /usr/sbin/inspircd ] || need+=(inspircd) ;;
     hybrid)
@@ -310,15 +312,31 @@ start_daemon() {
   mkdir -p "$dir"
   chmod 755 "$dir"
   case "$daemon" in
-    zelkord|zelkord-logsave|zelkord-history|zelkord-window)
+    zelkord|zelkord-logsave|zelkord-history|zelkord-metrics|zelkord-window)
       # The settings file is CR LF text; the template already is.
-      local save=Disable history=Disable
+      local save=Disable history=Disable web='Send=Disable\r'
       [ "$daemon" = zelkord-logsave ] && save=Enable
       [ "$daemon" = zelkord-history ] && history=Enable
+      [ "$daemon" = zelkord-metrics ] && web='Send=Enable\r\nPort=0\r\nMetrics=Enable\r'
       sed -e "s|@PORT@|$port|" -e "s|@DIR@|$dir|g" -e "s|^Save=Disable|Save=$save|" \
-        -e "s|^HistorySave=Disable|Save=$history|" \
+        -e "s|^HistorySave=Disable|Save=$history|" -e "s|^Send=Disable\r\$|$web|" \
         "$peer_templates/zelkord.INI.in" >"$dir/zelkord.INI"
       [ -z "$tls_port" ] || add_tls_listener "$daemon" "$dir" "$tls_port"
+      if [ "$daemon" = zelkord-metrics ]; then
+        # A collector's part, once a second: from the web port the server
+        # names until that port stops answering, as the server stops.
+        (
+          for _ in $(seq 100); do
+            web_port="$(sed -n 's/.*serving status pages on port \([0-9]*\).*/\1/p' "$dir/daemon.log" 2>/dev/null)"
+            [ -n "$web_port" ] && break
+            sleep 0.1
+          done
+          [ -n "$web_port" ] || exit 0
+          while curl -sf -o "$dir/metrics.txt" --max-time 2 "http://127.0.0.1:$web_port/metrics"; do
+            sleep 1
+          done
+        ) &
+      fi
       if [ "$daemon" = zelkord-window ]; then
         # The window opens only when a display is named; the offscreen
         # platform draws into memory and never connects to it.
@@ -469,6 +487,7 @@ version_of() {
         git -C "$repo" diff --quiet HEAD 2>/dev/null || echo ', with local changes'))" ;;
     zelkord-logsave) echo "zelkord-logsave (the same with Log.Save = Enable)" ;;
     zelkord-history) echo "zelkord-history (the same with History.Save = Enable)" ;;
+    zelkord-metrics) echo "zelkord-metrics (the same with Web.Metrics = Enable, read every second)" ;;
     zelkord-window) echo "zelkord-window (the same with its Qt window, offscreen platform)" ;;
     relay) echo "relay (bench/relay.cpp, minimal single-threaded epoll relay)" ;;
     hybrid) echo "ircd-hybrid $(dpkg-deb -f "$build/peers"/ircd-hybrid_*.deb Version 2>/dev/null ||
@@ -482,7 +501,7 @@ version_of() {
 # only, so they run the throughput workload alone.
 workloads_of() {
   case "$1" in
-    zelkord-logsave|zelkord-history|zelkord-window) echo B ;;
+    zelkord-logsave|zelkord-history|zelkord-metrics|zelkord-window) echo B ;;
     *) echo A B C ;;
   esac
 }
