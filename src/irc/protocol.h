@@ -60,6 +60,8 @@ enum class ReceivedCount { Lines, Bytes, Count };
 
 // What protocol work counts under the protocol lock, for metrics.
 struct ProtocolCounts {
+  std::uint64_t sentLines = 0;     // queued to clients' connections
+  std::uint64_t sentBytes = 0;     // of those lines, CR LF included
   std::uint64_t relayedLines = 0;  // one for each recipient of a relay
   std::uint64_t floodDisconnects = 0;
   std::uint64_t pingTimeouts = 0;       // registered, silent through a liveness sweep

@@ -52,7 +52,19 @@ std::string WithTags(std::string_view tagText, std::string_view wire) {
 
 // Queues the encoded line for the user with its tags and its batch, or
 // collects it for a labeled response.
-void Deliver(UserSlot& user, std::string tagText, std::string_view wire) {
+// Queues one wire line (without CR LF) to the user's connection and counts
+// it, under the protocol lock that is held anyway: a count here costs no
+// atomic and no shared cache line, unlike one in the queue.
+void Queue(ProtocolState& protocol, UserSlot& user, std::string_view wire)
+    REQUIRES(protocol.mutex) {
+  // A false result means the peer is being dropped; its thread cleans up.
+  if (!user.output->Enqueue(wire)) return;
+  ++protocol.counts.sentLines;
+  protocol.counts.sentBytes += wire.size() + 2;
+}
+
+void Deliver(ProtocolState& protocol, UserSlot& user, std::string tagText, std::string_view wire)
+    REQUIRES(protocol.mutex) {
   if (!user.batchRef.empty()) {
     std::string batch = "batch=" + user.batchRef;
     if (!tagText.empty()) batch.append(";").append(tagText);
@@ -62,8 +74,7 @@ void Deliver(UserSlot& user, std::string tagText, std::string_view wire) {
     user.captured->push_back({std::move(tagText), std::string(wire)});
     return;
   }
-  // A false result means the peer is being dropped; its thread cleans up.
-  (void)user.output->Enqueue(tagText.empty() ? std::string(wire) : WithTags(tagText, wire));
+  Queue(protocol, user, tagText.empty() ? std::string(wire) : WithTags(tagText, wire));
 }
 
 // Logs and queues a line of the server's own (ACK, BATCH) with its tags.
@@ -73,7 +84,7 @@ void SendTagged(ProtocolState& protocol, int slot, std::string_view tagText, std
   UserSlot& user = protocol.users->Slot(slot);
   std::string wire;
   text::EncodeLine(user.encoding, text, wire);
-  (void)user.output->Enqueue(tagText.empty() ? wire : WithTags(tagText, wire));
+  Queue(protocol, user, tagText.empty() ? wire : WithTags(tagText, wire));
 }
 
 }  // namespace
@@ -98,11 +109,10 @@ void SendLine(ProtocolState& protocol, int socket, std::string_view text, std::s
     text::EncodeLine(encoding, text, wire);
   }
   if (!Tagged(user)) {
-    // A false result means the peer is being dropped; its thread cleans up.
-    (void)user.output->Enqueue(wire);
+    Queue(protocol, user, wire);
     return;
   }
-  Deliver(user, TagText(user.capabilities, tags, NowMs()), wire);
+  Deliver(protocol, user, TagText(user.capabilities, tags, NowMs()), wire);
 }
 
 void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::string_view text,
@@ -140,19 +150,19 @@ void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::
       made[index] = true;
     }
     if (!anyTagged || !Tagged(user)) {
-      (void)user.output->Enqueue(wire[index]);  // overflow drops that peer
+      Queue(protocol, user, wire[index]);  // overflow drops that peer
       continue;
     }
     const std::uint32_t capabilities = user.capabilities & kTagCapabilities;
     if (!user.batchRef.empty() || user.captured != nullptr) {
-      Deliver(user, TagText(capabilities, tags, nowMs), wire[index]);
+      Deliver(protocol, user, TagText(capabilities, tags, nowMs), wire[index]);
       continue;
     }
     const std::size_t tagClass =
         (capabilities & kCapServerTime ? 1U : 0U) | (capabilities & kCapMessageTags ? 2U : 0U);
     std::string& line = tagged[tagClass][index];
     if (line.empty()) line = WithTags(TagText(capabilities, tags, nowMs), wire[index]);
-    (void)user.output->Enqueue(line);
+    Queue(protocol, user, line);
   }
 }
 
@@ -197,7 +207,7 @@ void FinishLabeled(ProtocolState& protocol, int slot, std::string_view label) {
   if (lines.size() == 1) {
     std::string tagText = labelTag;
     if (!lines[0].tags.empty()) tagText.append(";").append(lines[0].tags);
-    (void)user.output->Enqueue(WithTags(tagText, lines[0].wire));
+    Queue(protocol, user, WithTags(tagText, lines[0].wire));
     return;
   }
   // Without batch the lines cannot be told apart from others: sent as they
@@ -216,7 +226,7 @@ void FinishLabeled(ProtocolState& protocol, int slot, std::string_view label) {
       if (!line.tags.empty()) tagText.append(";");
     }
     tagText.append(line.tags);
-    (void)user.output->Enqueue(tagText.empty() ? line.wire : WithTags(tagText, line.wire));
+    Queue(protocol, user, tagText.empty() ? line.wire : WithTags(tagText, line.wire));
   }
   if (batched) SendTagged(protocol, slot, {}, FormatRelay(kRelayBatchEnd, {server, ref}));
 }

@@ -101,8 +101,6 @@ bool OutputQueue::Enqueue(std::string_view wireLine) {
     }
     congested = pending_ > kBackpressureBytes;
   }
-  writer_.counts_.Add(OutputCount::SentLines);
-  writer_.counts_.Add(OutputCount::SentBytes, wireLine.size() + 2);
   if (handOver) tPending.push_back(shared_from_this());
   if (congested && (tCongested.empty() || tCongested.back().get() != this)) {
     tCongested.push_back(shared_from_this());

@@ -39,11 +39,10 @@ inline constexpr int kDrainOnCloseMs = 2000;
 class OutputWriter;
 class TlsStream;
 
-// What the queues of one writer count, for metrics: lines and bytes queued
-// to be sent (CR LF included), connections dropped because their queue
-// outgrew its bound (slow readers), and connections closed before their
-// last lines left within the drain time.
-enum class OutputCount { SentLines, SentBytes, Overflows, UnsentOnClose, Count };
+// What the queues of one writer count, for metrics: connections dropped
+// because their queue outgrew its bound (slow readers), and connections
+// closed before their last lines left within the drain time.
+enum class OutputCount { Overflows, UnsentOnClose, Count };
 
 class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
  public:

@@ -145,10 +145,10 @@ std::string Server::MetricsText() {
   using net::OutputCount;
   const base::Counters<OutputCount>& output = writer.Counts();
   out.Single("zelkord_sent_lines_total", "counter", "Lines queued to clients' connections.",
-             output.Total(OutputCount::SentLines));
+             counts.sentLines);
   out.Single("zelkord_sent_bytes_total", "counter",
              "Bytes of the lines queued to clients' connections, CR LF included.",
-             output.Total(OutputCount::SentBytes));
+             counts.sentBytes);
   out.Single("zelkord_relayed_lines_total", "counter",
              "Lines relayed on a client's or the server's behalf, one for each recipient.",
              counts.relayedLines);
