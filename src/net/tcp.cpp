@@ -155,13 +155,6 @@ int TcpPeerPort(int socket) {
   return PortOf(peer);
 }
 
-int TcpLocalPort(int socket) {
-  sockaddr_storage local{};
-  socklen_t length = sizeof local;
-  if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return -1;
-  return PortOf(local);
-}
-
 std::string LocalAddressText(int socket) {
   sockaddr_storage local{};
   socklen_t length = sizeof local;

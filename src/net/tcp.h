@@ -64,10 +64,6 @@ void TcpStartup();
 // The peer's port of a connected socket, or -1. Any thread.
 [[nodiscard]] int TcpPeerPort(int socket);
 
-// The local port of a connected IPv4 or IPv6 socket, or -1 for any other
-// socket (a local socket pair). Any thread.
-[[nodiscard]] int TcpLocalPort(int socket);
-
 // The local address a connected socket was reached at, as AddressText
 // shows it; empty for a socket that is not IPv4 or IPv6. Any thread.
 [[nodiscard]] std::string LocalAddressText(int socket);

@@ -372,7 +372,8 @@ void ServeConnection(Server& server, int socket, const std::string& address, int
                      std::unique_ptr<net::TlsStream> tls) {
   irc::ProtocolState& protocol = server.protocol;
   Session session;
-  const std::string fingerprint = tls != nullptr ? tls->Fingerprint() : std::string();
+  const bool overTls = tls != nullptr;
+  const std::string fingerprint = overTls ? tls->Fingerprint() : std::string();
   session.output = std::make_shared<net::OutputQueue>(socket, server.writer, std::move(tls));
   session.slot = commands::AdmitConnection(protocol, session.output, address, port, session.state,
                                            fingerprint);
@@ -380,15 +381,11 @@ void ServeConnection(Server& server, int socket, const std::string& address, int
     session.output->DrainAndClose(0);  // refused: nothing was queued, nothing is sent
     return;
   }
-  // Whatever carries a TLS session to this thread (the plain end of a
-  // relay, or the TLS port's own socket), it is not a socket that came in
-  // on the plain port.
-  const bool tls = net::TcpLocalPort(socket) != server.IrcPort();
   bool limited = false;
   {
     irc::ProtocolLock lock(protocol);
     irc::UserSlot& slot = protocol.users->Slot(session.slot);
-    slot.tls = tls;
+    slot.tls = overTls;
     limited = protocol.floodBurst > 0 && !slot.operatorClient;
   }
   if (limited) session.gate.emplace(protocol.floodBurst, protocol.floodRate);
