@@ -564,6 +564,30 @@ curve_cell() {
   if [ "$1" = na ]; then echo "n/a"; else awk -v v="$1" -v d="$2" 'BEGIN { printf "%.*f", d, v }'; fi
 }
 
+# raw_details FILE: the raw result lines, folded away, for a doc block.
+raw_details() {
+  echo "<details><summary>Raw results (one line per run)</summary>"
+  echo
+  echo '```'
+  cat "$1"
+  echo '```'
+  echo
+  echo "</details>"
+}
+
+# replace_doc_block BEGIN END BLOCK: puts BLOCK's text in place of the
+# lines from BEGIN to END in the performance document; false when the
+# document lacks either marker.
+replace_doc_block() {
+  local begin="$1" end="$2" block="$3"
+  [ -f "$doc" ] && grep -qF "$begin" "$doc" && grep -qF "$end" "$doc" || return 1
+  awk -v begin="$begin" -v end="$end" -v block="$block" '
+    $0 == begin { while ((getline line < block) > 0) print line; skipping = 1; next }
+    $0 == end { skipping = 0; next }
+    !skipping { print }' "$doc" >"$work/doc.md"
+  cat "$work/doc.md" >"$doc"
+}
+
 run_curve() {
   local curve_results="$work/curve.txt" started ended
   : >"$curve_results"
@@ -719,22 +743,10 @@ run_curve() {
     fi
     echo "![CPU per delivered line and p99 latency against N](performance-curve.png)"
     echo
-    echo "<details><summary>Raw results (one line per run)</summary>"
-    echo
-    echo '```'
-    cat "$curve_results"
-    echo '```'
-    echo
-    echo "</details>"
+    raw_details "$curve_results"
     echo "$end"
   } >"$block"
-  if [ -f "$doc" ] && grep -qF "$begin" "$doc" && grep -qF "$end" "$doc"; then
-    awk -v begin="$begin" -v end="$end" -v block="$block" '
-      $0 == begin { while ((getline line < block) > 0) print line; skipping = 1; next }
-      $0 == end { skipping = 0; next }
-      !skipping { print }' "$doc" >"$work/doc.md"
-    cat "$work/doc.md" >"$doc"
-  else
+  if ! replace_doc_block "$begin" "$end" "$block"; then
     mkdir -p "$(dirname "$doc")"
     [ -f "$doc" ] || printf '# Performance\n' >"$doc"
     { echo; cat "$block"; } >>"$doc"
@@ -1066,23 +1078,11 @@ block="$work/block.md"
     echo "No run lost, reordered or strayed a line, and no daemon dropped a client or died."
   fi
   echo
-  echo "<details><summary>Raw results (one line per run)</summary>"
-  echo
-  echo '```'
-  cat "$results"
-  echo '```'
-  echo
-  echo "</details>"
+  raw_details "$results"
   echo "$end"
 } >"$block"
 
-if [ -f "$doc" ] && grep -qF "$begin" "$doc" && grep -qF "$end" "$doc"; then
-  awk -v begin="$begin" -v end="$end" -v block="$block" '
-    $0 == begin { while ((getline line < block) > 0) print line; skipping = 1; next }
-    $0 == end { skipping = 0; next }
-    !skipping { print }' "$doc" >"$work/doc.md"
-  cat "$work/doc.md" >"$doc"
-else
+if ! replace_doc_block "$begin" "$end" "$block"; then
   mkdir -p "$(dirname "$doc")"
   {
     echo "# Performance"
