@@ -91,7 +91,9 @@ bool OutputQueue::Enqueue(std::string_view wireLine) {
     // A burst (a welcome, a NAMES reply) fills one buffer, which the writer
     // thread frees once sent, instead of a chain of smaller ones freed on
     // this thread and kept in its malloc cache while the connection idles.
-    if (queue_.empty() && queue_.capacity() < kQueueFirstBytes) queue_.reserve(kQueueFirstBytes);
+    // A lone line (a liveness ping to each of thousands of idle clients)
+    // takes only its own size: the buffer is sized at the second line.
+    if (!queue_.empty() && queue_.capacity() < kQueueFirstBytes) queue_.reserve(kQueueFirstBytes);
     queue_.append(wireLine).append("\r\n");
     appendAt_.store(queue_.data() + queue_.size(), std::memory_order_relaxed);
     pending_ += wireLine.size() + 2;

@@ -1,6 +1,9 @@
 // Liveness sweeps and the thread that runs them.
 #include "services/liveness.h"
 
+#include <algorithm>
+#include <string>
+
 #include "irc/protocol.h"
 #include "irc/replies.h"
 #include "irc/send.h"
@@ -8,28 +11,40 @@
 namespace zelkord::services {
 
 void LivenessSweep(irc::ProtocolState& protocol) {
-  irc::ProtocolLock lock(protocol);
-  irc::UserTable& users = *protocol.users;
-  const std::string ping = irc::FormatRelay(irc::kRelayPing, {protocol.settings.serverName});
+  int capacity = 0;
+  std::string ping;
+  {
+    irc::ProtocolLock lock(protocol);
+    capacity = protocol.users->Capacity();
+    ping = irc::FormatRelay(irc::kRelayPing, {protocol.settings.serverName});
+  }
   // Slot 0 is the operator client's, which never answers.
-  for (int index = 1; index < users.Capacity(); ++index) {
-    irc::UserSlot& slot = users.Slot(index);
-    if (!slot.inUse) continue;
-    if (!slot.Registered()) {
-      if (++slot.sweepsUnregistered >= kUnregisteredSweepLimit && slot.output) {
-        slot.output->Shutdown();  // silently: it never told us who it is
-        ++protocol.counts.unregisteredDrops;
+  for (int first = 1; first < capacity; first += kSweepSlotsPerLock) {
+    // A slice at a time: the pings queued under one taking are sent when it
+    // ends, so a sweep of many clients neither keeps everybody else waiting
+    // for the lock nor holds a queue buffer for every client at once.
+    irc::ProtocolLock lock(protocol);
+    irc::UserTable& users = *protocol.users;
+    const int end = std::min(first + kSweepSlotsPerLock, users.Capacity());
+    for (int index = first; index < end; ++index) {
+      irc::UserSlot& slot = users.Slot(index);
+      if (!slot.inUse) continue;
+      if (!slot.Registered()) {
+        if (++slot.sweepsUnregistered >= kUnregisteredSweepLimit && slot.output) {
+          slot.output->Shutdown();  // silently: it never told us who it is
+          ++protocol.counts.unregisteredDrops;
+        }
+        continue;
       }
-      continue;
+      // Silent since the last sweep: its own thread cleans up once the
+      // receive fails. It is pinged all the same; that send just fails.
+      if (!slot.alive && slot.output) {
+        slot.output->Shutdown();
+        ++protocol.counts.pingTimeouts;
+      }
+      slot.alive = false;
+      irc::SendLine(protocol, slot.socket, ping);
     }
-    // Silent since the last sweep: its own thread cleans up once the
-    // receive fails. It is pinged all the same; that send just fails.
-    if (!slot.alive && slot.output) {
-      slot.output->Shutdown();
-      ++protocol.counts.pingTimeouts;
-    }
-    slot.alive = false;
-    irc::SendLine(protocol, slot.socket, ping);
   }
 }
 

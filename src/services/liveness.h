@@ -17,7 +17,10 @@ inline constexpr std::chrono::seconds kSweepInterval{60};
 // Sweeps a connection may stay unregistered through before it is dropped.
 inline constexpr int kUnregisteredSweepLimit = 2;
 
-// Runs one sweep. Takes the protocol lock. Any thread.
+// Slots one taking of the protocol lock sweeps.
+inline constexpr int kSweepSlotsPerLock = 256;
+
+// Runs one sweep. Takes the protocol lock, once a slice of slots. Any thread.
 void LivenessSweep(irc::ProtocolState& protocol);
 
 // The thread that runs the sweeps: on its own timer (headless) or when the

@@ -3,6 +3,10 @@
 // connections that never register.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "services/liveness.h"
 #include "support/test_server.h"
 #include "support/wait.h"
@@ -26,6 +30,21 @@ TEST(Liveness, SilentClientIsPingedThenDropped) {
   EXPECT_EQ(ann->ReadLine(), "<closed>");
   EXPECT_TRUE(server.WaitRegistered(1));
   EXPECT_TRUE(first->Silent(50));
+}
+
+// A sweep takes the lock a slice of the table at a time: the slots past
+// the first slice are pinged too.
+TEST(Liveness, EverySlotOfATableLargerThanASliceIsPinged) {
+  constexpr int kClients = services::kSweepSlotsPerLock + 2;
+  TestServer server(SettingsMap{{"Program.UserMax", std::to_string(kClients)}});
+  ASSERT_TRUE(server.Started());
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(server.Registered("u" + std::to_string(i)));
+    ASSERT_TRUE(clients.back());
+  }
+  services::LivenessSweep(server.Server().protocol);
+  for (int i = 1; i < kClients; ++i) ASSERT_EQ(clients[i]->ReadLine(), kPing) << "client " << i;
 }
 
 TEST(Liveness, ClientThatAnswersIsKept) {
