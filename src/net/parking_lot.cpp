@@ -59,8 +59,10 @@ bool ParkingLot::Park(std::initializer_list<int> sockets, std::function<bool()> 
   }
   std::size_t watched = 0;
   for (const int socket : sockets) {
+    // Edge-triggered: input reports once, and absorbed input needs no
+    // re-arming; a report for an entry already woken is not found and let be.
     epoll_event event{};
-    event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
     event.data.u64 = id;
     if (epoll_ctl(epoll_, EPOLL_CTL_ADD, socket, &event) != 0) break;
     ++watched;
@@ -93,22 +95,11 @@ bool ParkingLot::TryAbsorb(std::uint64_t id, Entry& entry, std::uint32_t events)
   const bool inputOnly = (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0;
   if (!entry.absorb || entry.sockets.size() != 1 || !inputOnly || !entry.absorb()) return false;
   absorbed_.fetch_add(1, std::memory_order_relaxed);
-  const int socket = entry.sockets.front();
-  {
-    base::MutexLock lock(mutex_);
-    if (stopping_) return false;
-    parked_[id] = std::move(entry);
-  }
-  // One-shot: the socket stays in the set, disarmed, until armed again here.
-  epoll_event event{};
-  event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
-  event.data.u64 = id;
-  if (epoll_ctl(epoll_, EPOLL_CTL_MOD, socket, &event) == 0) return true;
+  // Still in the set: input arriving from here on is a new edge.
   base::MutexLock lock(mutex_);
-  const auto found = parked_.find(id);
-  entry = std::move(found->second);
-  parked_.erase(found);
-  return false;
+  if (stopping_) return false;
+  parked_[id] = std::move(entry);
+  return true;
 }
 
 void ParkingLot::Loop() {
