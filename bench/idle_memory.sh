@@ -4,25 +4,30 @@
 # server, alternating "tcache on" (no tunable) and "tcache off"
 # (GLIBC_TUNABLES=glibc.malloc.tcache_count=0), for each client count, and
 # prints KiB per idle connection (median, min..max) and the server's RSS.
+# With --reconnect, every client then drops its connection at once and
+# connects and registers again; the table says how many came back and how
+# long the last took.
 #
 # The program never sets the tunable itself: the environment given here
 # alone decides (scripts/run.sh and the service set it for real use).
 #
 #   bench/idle_memory.sh BUILD_DIR [--reps N] [--counts "1000 10000"]
-#                       [--seconds S] [--variants "on off"] [--keep]
+#                       [--seconds S] [--variants "on off"] [--reconnect]
+#                       [--keep]
 #
 # BUILD_DIR holds zelkord and zelkord-loadgen (built with -DZELKORD_BENCH=ON).
 # Traffic goes to 127.0.0.1 only; every server started here is stopped on
 # exit. Needs a descriptor hard limit above the largest count (+ ~100).
 set -euo pipefail
 
-[ $# -ge 1 ] || { sed -n '2,16p' "$0"; exit 2; }
+[ $# -ge 1 ] || { sed -n '2,/^set -euo/{/^set -euo/!p}' "$0"; exit 2; }
 build="$(cd "$1" && pwd)"; shift
 reps=3
 counts="1000 10000"
 seconds=10
 variants="on off"
 keep=0
+reconnect=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --reps) reps="$2"; shift ;;
@@ -30,6 +35,7 @@ while [ $# -gt 0 ]; do
     --seconds) seconds="$2"; shift ;;
     --variants) variants="$2"; shift ;;
     --keep) keep=1 ;;
+    --reconnect) reconnect=(--reconnect) ;;
     *) echo "idle_memory.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
   shift
@@ -72,7 +78,7 @@ for rep in $(seq "$reps"); do
       # What the running process really has (proves the variant).
       tun="$(tr '\0' '\n' <"/proc/$server_pid/environ" | sed -n 's/^GLIBC_TUNABLES=//p')"
       timeout --signal=INT 600 "$loadgen" --host 127.0.0.1 --port "$port" --server-pid "$server_pid" \
-        --workload C --clients "$count" --seconds "$seconds" --label "tcache-$variant" \
+        --workload C --clients "$count" --seconds "$seconds" --label "tcache-$variant" "${reconnect[@]}" \
         >"$dir/loadgen.out" 2>&1 || true
       result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1)"
       if [ -z "$result" ]; then
@@ -93,8 +99,8 @@ stats() {  # reads numbers; prints "median min max"
     m = NR % 2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2; print m, v[1], v[NR] }'
 }
 echo
-echo "| clients | tcache | KiB/idle conn median (min..max) | RSS before MiB | RSS after MiB median (min..max) | registered | runs |"
-echo "|---|---|---|---|---|---|---|"
+echo "| clients | tcache | KiB/idle conn median (min..max) | RSS before MiB | RSS after MiB median (min..max) | registered | back after all dropped | runs |"
+echo "|---|---|---|---|---|---|---|---|"
 for count in $counts; do
   for variant in $variants; do
     lines="$(grep "^variant=$variant count=$count " "$results" | grep -v failed || true)"
@@ -103,10 +109,14 @@ for count in $counts; do
     read -r bm _ _ < <(printf '%s\n' "$lines" | while read -r l; do get rss_before_kib <<<"$l"; done | stats)
     read -r am al ah < <(printf '%s\n' "$lines" | while read -r l; do get rss_after_kib <<<"$l"; done | stats)
     reg="$(printf '%s\n' "$lines" | while read -r l; do get registered <<<"$l"; done | sort -u | tr '\n' ' ')"
+    back="$(printf '%s\n' "$lines" | while read -r l; do
+      r="$(get reconnected <<<"$l")"
+      [ -z "$r" ] || printf '%s in %.1f s; ' "$r" "$(get reconnect_s <<<"$l")"
+    done)"
     awk -v c="$count" -v v="$variant" -v km="$km" -v kl="$kl" -v kh="$kh" -v bm="$bm" \
-        -v am="$am" -v al="$al" -v ah="$ah" -v reg="$reg" -v n="$n" 'BEGIN {
-      printf "| %s | %s | %.2f (%.2f..%.2f) | %.1f | %.1f (%.1f..%.1f) | %s| %s |\n",
-        c, v, km, kl, kh, bm/1024, am/1024, al/1024, ah/1024, reg, n }'
+        -v am="$am" -v al="$al" -v ah="$ah" -v reg="$reg" -v back="${back%; }" -v n="$n" 'BEGIN {
+      printf "| %s | %s | %.2f (%.2f..%.2f) | %.1f | %.1f (%.1f..%.1f) | %s| %s | %s |\n",
+        c, v, km, kl, kh, bm/1024, am/1024, al/1024, ah/1024, reg, back == "" ? "n/a" : back, n }'
   done
 done
 echo

@@ -131,7 +131,9 @@ constexpr const char* kUsage =
     "  --drain-seconds S     wait this long after the last arrival for missing lines (3)\n"
     "  --tls                 every client speaks TLS (certificate not checked)\n"
     "  --ping-at S           C: every client sends one PING this far into the idle time,\n"
-    "                        to weigh a server's round trips against another's sweep\n";
+    "                        to weigh a server's round trips against another's sweep\n"
+    "  --reconnect           C: after the idle time every client drops its connection at\n"
+    "                        once and connects and registers again, --batch at a time\n";
 
 std::uint64_t NowNs() {
   timespec now{};
@@ -172,7 +174,8 @@ struct Options {
   double setupTimeout = kDefaultSetupTimeout;
   double drainSeconds = kDefaultDrainSeconds;
   bool tls = false;
-  double pingAt = -1;  // C: seconds into the idle time; < 0: never
+  double pingAt = -1;      // C: seconds into the idle time; < 0: never
+  bool reconnect = false;  // C: after the idle time, every client drops and comes back
   int maxChannels = kDefaultMaxChannels;
   std::uint64_t seed = kDefaultSeed;
   int sourceAddresses = 0;
@@ -205,6 +208,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     }
     if (arg == "--tls") {
       options.tls = true;
+      continue;
+    }
+    if (arg == "--reconnect") {
+      options.reconnect = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -373,6 +380,10 @@ class LoadGenerator {
   void QuitAll();
   int RunChannel();
   int RunIdle();
+  // C's --reconnect: every client drops its connection at once, then all
+  // connect and register again as at the start. How long until the last
+  // was registered, and how many were.
+  std::pair<double, int> Reconnect();
   int RunCommunity();
   void SendCommunityLine(bool toChannel, SplitMix64& pick, std::vector<int>& touched);
   void Settle();
@@ -1166,8 +1177,10 @@ int LoadGenerator::RunIdle() {
       haveRss ? static_cast<double>(rssAfter - rssBefore) / registered_ : 0;
   const bool haveCpu = cpuBefore && cpuAfterConnect;
   const double connectCpu = haveCpu ? *cpuAfterConnect - *cpuBefore : 0;
-  const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
   const double selfBusy = connectNs > 0 ? selfConnect / Seconds(connectNs) : 0;
+  const auto [reconnectSeconds, reconnected] =
+      options_.reconnect ? Reconnect() : std::pair<double, int>{0, 0};
+  const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
 
   std::printf(
       "zelkord-loadgen workload C against %s (%s:%d%s): %d clients, %d at a time, idle %.1f s\n",
@@ -1194,22 +1207,57 @@ int LoadGenerator::RunIdle() {
               selfBusy * 100);
   std::printf("  pings       %d from the server answered, %d answers to ours while idle\n",
               pingsAnswered_, pongsReceived_);
+  if (options_.reconnect) {
+    std::printf("  reconnect   all dropped at once; %d of %d registered again in %.2f s\n",
+                reconnected, options_.clients, reconnectSeconds);
+  }
   if (!serverAlive) std::printf("  server      the process %d is gone\n", options_.serverPid);
   PrintNotes();
+  const std::string reconnectResult = options_.reconnect
+                                          ? " reconnected=" + std::to_string(reconnected) +
+                                                " reconnect_s=" + std::to_string(reconnectSeconds)
+                                          : std::string();
   std::printf(
       "RESULT workload=C label=%s clients=%d batch=%d seconds=%.1f registered=%d connect_s=%.3f "
       "conn_per_s=%.1f still_open=%d dropped=%d rss_before_kib=%ld rss_after_kib=%ld "
       "kib_per_conn=%s threads_before=%ld threads_after=%ld connect_cpu_s=%s error_replies=%d "
       "server_alive=%d tls=%d loadgen_busy=%.2f idle_cpu_s=%.4f pings_answered=%d "
-      "pongs_received=%d\n",
+      "pongs_received=%d%s\n",
       options_.label.c_str(), options_.clients, options_.batch, options_.seconds, registered_,
       Seconds(connectNs), connPerSecond, stillOpen, closesWhileMeasuring_, rssBefore, rssAfter,
       haveRss ? std::to_string(kibPerConnection).c_str() : "na", threadsBefore, threadsAfter,
       haveCpu ? std::to_string(connectCpu).c_str() : "na", ErrorReplies(), serverAlive ? 1 : 0,
-      options_.tls ? 1 : 0, selfBusy, idleCpu, pingsAnswered_, pongsReceived_);
+      options_.tls ? 1 : 0, selfBusy, idleCpu, pingsAnswered_, pongsReceived_,
+      reconnectResult.c_str());
   std::fflush(stdout);
   QuitAll();
-  return allUp ? 0 : 1;
+  return allUp && (!options_.reconnect || reconnected == options_.clients) ? 0 : 1;
+}
+
+std::pair<double, int> LoadGenerator::Reconnect() {
+  // Reset without a QUIT, as a crashed client or a restarted gateway
+  // leaves them: the server finds out from its sockets alone. A reset also
+  // leaves no TIME_WAIT to keep the ports from coming back.
+  for (Client& client : clients_) {
+    if (client.fd >= 0) {
+      const linger reset{1, 0};
+      (void)setsockopt(client.fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    Close(client, true, "");
+  }
+  for (Client& client : clients_) {
+    client.state = ClientState::kIdle;
+    client.nickRetries = 0;
+    client.quitting = false;
+    client.partial.clear();
+    client.handshaking = false;
+    client.writeWantsRead = false;
+  }
+  registered_ = 0;
+  const std::uint64_t droppedNs = NowNs();
+  (void)SetUp(false);
+  const std::uint64_t backNs = lastRegisteredNs_ > droppedNs ? lastRegisteredNs_ : droppedNs;
+  return {Seconds(backNs - droppedNs), registered_};
 }
 
 void LoadGenerator::Settle() {
