@@ -10,7 +10,8 @@
 # exit.
 #
 #   bench/compare.sh [--quick] [--reps N] [--daemons "zelkord relay ngircd"]
-#                    [--curve ["N ..."]] [--no-doc] [--keep] [--tls | --no-tls]
+#                    [--curve ["N ..."]] [--curve-limit S] [--no-doc] [--keep]
+#                    [--tls | --no-tls]
 #
 #   --quick    one short repetition (A 5 s, B 3 s, C 200 clients idle 3 s)
 #   --reps N   repetitions of the full workloads (default 2)
@@ -28,6 +29,9 @@
 #              descriptors on this machine and the limit cannot be raised
 #              without CAP_SYS_RESOURCE; 50000 needs a machine that allows
 #              it, and zelkord-loadgen --source-addresses past 28000 or so
+#   --curve-limit S  seconds one D run may take, set-up included (default
+#              300); a daemon whose run is cut off there is not run at the
+#              larger N, and the table says so
 #   --no-doc   leave docs/performance.md (and the curve figure) alone
 #   --keep     keep the temporary folder (configurations, logs, raw results)
 #   --no-tls   clear text only; by default the daemons that serve TLS (all
@@ -71,6 +75,7 @@ reps_given=0
 daemons_given=0
 curve=0
 curve_ns="1000 5000 10000 19000"
+curve_limit=300
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1; reps=1 ;;
@@ -84,7 +89,8 @@ while [ $# -gt 0 ]; do
       curve=1
       if [ $# -gt 1 ] && [[ "$2" != --* ]]; then curve_ns="$2"; shift; fi
       ;;
-    -h|--help) sed -n '2,52p' "$0"; exit 0 ;;
+    --curve-limit) curve_limit="$2"; shift ;;
+    -h|--help) sed -n '2,/^set -euo/{/^set -euo/!p}' "$0"; exit 0 ;;
     *) echo "compare.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
   shift
@@ -96,6 +102,7 @@ if [ "$reps" -lt 1 ] || [ "$reps" -gt 20 ]; then
 fi
 
 # --- workload D options ------------------------------------------------------
+case "$curve_limit" in ''|*[!0-9]*|0) echo "compare.sh: --curve-limit needs seconds" >&2; exit 2 ;; esac
 if [ "$curve" = 1 ]; then
   for n in $curve_ns; do
     case "$n" in ''|*[!0-9]*) echo "compare.sh: --curve needs client counts" >&2; exit 2 ;; esac
@@ -594,10 +601,17 @@ run_curve() {
   [[ " $daemons " != *" hybrid "* ]] || start_resolver
   started="$(date +%s)"
   local rep n daemon dir port status result
+  # daemon=N: the daemon's run at N clients was cut off; it is not run larger.
+  local -A cut_off=()
   for rep in $(seq "$reps"); do
     for n in $curve_ns; do
       curve_templates "$n" "$work/templates-$n"
       for daemon in $daemons; do
+        if [ -n "${cut_off[$daemon]:-}" ]; then
+          echo "daemon=$daemon n=$n rep=$rep failed=not-run-after-cut-off-at-${cut_off[$daemon]}" \
+            >>"$curve_results"
+          continue
+        fi
         run_index=$((run_index + 1))
         dir="$work/run$run_index-$daemon-D$n"
         port="$(free_port)"
@@ -611,17 +625,21 @@ run_curve() {
         fi
         peer_templates="$repo/bench/peers"
         status=0
-        # The JOIN storm grows as n squared, and some daemons take it slowly.
-        timeout --signal=INT "$((loadgen_limit + n * n / 20000))" "$loadgen" --host 127.0.0.1 \
+        # The JOIN storm grows as n squared, and some daemons take it so
+        # slowly that the whole curve would take hours: each run is bounded.
+        timeout --signal=INT "$curve_limit" "$loadgen" --host 127.0.0.1 \
           --port "$port" --server-pid "$daemon_pid" --workload D --clients "$n" --label "$daemon" \
           --connect-window "$(curve_connect_window "$daemon")" \
           >"$dir/loadgen.out" 2>&1 || status=$?
         sed -n '/^RESULT /!p' "$dir/loadgen.out" >&2
         result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1)"
-        if [ -z "$result" ]; then
-          echo "daemon=$daemon n=$n rep=$rep failed=loadgen-$status" >>"$curve_results"
-        else
+        if [ -n "$result" ]; then
           echo "daemon=$daemon n=$n rep=$rep $result" >>"$curve_results"
+        elif [ "$status" = 124 ]; then
+          echo "daemon=$daemon n=$n rep=$rep failed=cut-off-after-${curve_limit}s" >>"$curve_results"
+          cut_off[$daemon]="$n"
+        else
+          echo "daemon=$daemon n=$n rep=$rep failed=loadgen-$status" >>"$curve_results"
         fi
         if ! kill -0 "$daemon_pid" 2>/dev/null; then
           log "  !! $daemon died during workload D; its log ends:"
