@@ -385,6 +385,23 @@ class LoadGenerator {
   // was registered, and how many were.
   std::pair<double, int> Reconnect();
   int RunCommunity();
+  // What a sending run (A, B, D) comes to once drained: rate, latency and
+  // the server's CPU per delivered copy.
+  struct Figures {
+    double spanSeconds = 0;
+    double linesPerSecond = 0;
+    double p50 = 0;
+    double p99 = 0;
+    double maxMs = 0;
+    bool haveCpu = false;
+    double serverCpu = 0;
+    double cpuUsPerLine = 0;  // also CPU-s per million lines
+  };
+  [[nodiscard]] Figures Summarise(std::uint64_t delivered, std::uint64_t sendEndNs,
+                                  const std::optional<double>& cpuBefore,
+                                  const std::optional<double>& cpuAfter) const;
+  // The throughput and latency lines of the report.
+  static void PrintRate(const Figures& figures);
   void SendCommunityLine(bool toChannel, SplitMix64& pick, std::vector<int>& touched);
   void Settle();
   [[nodiscard]] std::uint64_t Pending() const;
@@ -1072,16 +1089,7 @@ int LoadGenerator::RunChannel() {
 
   const std::uint64_t delivered = book_->Delivered();
   const std::uint64_t lost = book_->Missing();
-  const std::uint64_t spanNs =
-      lastArrivalNs_ > firstSendNs_ ? lastArrivalNs_ - firstSendNs_ : sendEndNs - firstSendNs_;
-  const double linesPerSecond = spanNs > 0 ? static_cast<double>(delivered) / Seconds(spanNs) : 0;
-  const double p50 = Ms(latency_.Quantile(0.5));
-  const double p99 = Ms(latency_.Quantile(0.99));
-  const double maxMs = Ms(latency_.Max());
-  const bool haveCpu = cpuBefore && cpuAfter;
-  const double serverCpu = haveCpu ? *cpuAfter - *cpuBefore : 0;
-  const double cpuPerMillion =
-      haveCpu && delivered > 0 ? serverCpu * 1e6 / static_cast<double>(delivered) : 0;
+  const Figures f = Summarise(delivered, sendEndNs, cpuBefore, cpuAfter);
   const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
 
   std::printf("zelkord-loadgen workload %c against %s (%s:%d%s): %d clients in %s, ",
@@ -1101,12 +1109,10 @@ int LoadGenerator::RunChannel() {
               static_cast<unsigned long long>(lost),
               static_cast<unsigned long long>(book_->Reordered()),
               static_cast<unsigned long long>(book_->Stray()), closesWhileMeasuring_);
-  std::printf("  throughput  %.0f delivered lines/s over %.2f s\n", linesPerSecond,
-              Seconds(spanNs));
-  std::printf("  latency     p50 %.3f ms   p99 %.3f ms   max %.3f ms\n", p50, p99, maxMs);
-  if (haveCpu) {
-    std::printf("  server CPU  %.2f s, %.2f s per million delivered lines\n", serverCpu,
-                cpuPerMillion);
+  PrintRate(f);
+  if (f.haveCpu) {
+    std::printf("  server CPU  %.2f s, %.2f s per million delivered lines\n", f.serverCpu,
+                f.cpuUsPerLine);
   } else {
     std::printf("  server CPU  not measured (no --server-pid, or the process is gone)\n");
   }
@@ -1124,9 +1130,9 @@ int LoadGenerator::RunChannel() {
       static_cast<unsigned long long>(book_->Sent()), static_cast<unsigned long long>(delivered),
       static_cast<unsigned long long>(book_->Expected()), static_cast<unsigned long long>(lost),
       static_cast<unsigned long long>(book_->Reordered()),
-      static_cast<unsigned long long>(book_->Stray()), closesWhileMeasuring_, linesPerSecond, p50,
-      p99, maxMs, haveCpu ? std::to_string(serverCpu).c_str() : "na",
-      haveCpu ? std::to_string(cpuPerMillion).c_str() : "na", selfSeconds, ErrorReplies(),
+      static_cast<unsigned long long>(book_->Stray()), closesWhileMeasuring_, f.linesPerSecond,
+      f.p50, f.p99, f.maxMs, f.haveCpu ? std::to_string(f.serverCpu).c_str() : "na",
+      f.haveCpu ? std::to_string(f.cpuUsPerLine).c_str() : "na", selfSeconds, ErrorReplies(),
       serverAlive ? 1 : 0, options_.tls ? 1 : 0, selfBusy);
   std::fflush(stdout);
   QuitAll();
@@ -1260,6 +1266,30 @@ std::pair<double, int> LoadGenerator::Reconnect() {
   return {Seconds(backNs - droppedNs), registered_};
 }
 
+LoadGenerator::Figures LoadGenerator::Summarise(std::uint64_t delivered, std::uint64_t sendEndNs,
+                                                const std::optional<double>& cpuBefore,
+                                                const std::optional<double>& cpuAfter) const {
+  Figures f;
+  const std::uint64_t spanNs =
+      lastArrivalNs_ > firstSendNs_ ? lastArrivalNs_ - firstSendNs_ : sendEndNs - firstSendNs_;
+  f.spanSeconds = Seconds(spanNs);
+  f.linesPerSecond = spanNs > 0 ? static_cast<double>(delivered) / f.spanSeconds : 0;
+  f.p50 = Ms(latency_.Quantile(0.5));
+  f.p99 = Ms(latency_.Quantile(0.99));
+  f.maxMs = Ms(latency_.Max());
+  f.haveCpu = cpuBefore && cpuAfter;
+  f.serverCpu = f.haveCpu ? *cpuAfter - *cpuBefore : 0;
+  f.cpuUsPerLine =
+      f.haveCpu && delivered > 0 ? f.serverCpu * 1e6 / static_cast<double>(delivered) : 0;
+  return f;
+}
+
+void LoadGenerator::PrintRate(const Figures& f) {
+  std::printf("  throughput  %.0f delivered lines/s over %.2f s\n", f.linesPerSecond,
+              f.spanSeconds);
+  std::printf("  latency     p50 %.3f ms   p99 %.3f ms   max %.3f ms\n", f.p50, f.p99, f.maxMs);
+}
+
 void LoadGenerator::Settle() {
   // Joins confirmed to the joiner may still be on their way to the others
   // (a big channel's JOIN storm is quadratic): wait for the sockets to go
@@ -1358,16 +1388,7 @@ int LoadGenerator::RunCommunity() {
   const std::uint64_t delivered = fanout_->Delivered();
   const std::uint64_t lost = fanout_->Missing();
   const std::uint64_t expected = fanout_->Expected();
-  const std::uint64_t spanNs =
-      lastArrivalNs_ > firstSendNs_ ? lastArrivalNs_ - firstSendNs_ : sendEndNs - firstSendNs_;
-  const double linesPerSecond = spanNs > 0 ? static_cast<double>(delivered) / Seconds(spanNs) : 0;
-  const double p50 = Ms(latency_.Quantile(0.5));
-  const double p99 = Ms(latency_.Quantile(0.99));
-  const double maxMs = Ms(latency_.Max());
-  const bool haveCpu = cpuBefore && cpuAfter;
-  const double serverCpu = haveCpu ? *cpuAfter - *cpuBefore : 0;
-  const double cpuUsPerLine =
-      haveCpu && delivered > 0 ? serverCpu * 1e6 / static_cast<double>(delivered) : 0;
+  const Figures f = Summarise(delivered, sendEndNs, cpuBefore, cpuAfter);
   const bool haveRss = rssBefore >= 0 && rssAfter >= 0;
   const double kibPerClient = haveRss ? static_cast<double>(rssAfter - rssBefore) / count : 0;
   const bool serverAlive = options_.serverPid == 0 || ServerCpu().has_value();
@@ -1387,11 +1408,9 @@ int LoadGenerator::RunCommunity() {
               static_cast<unsigned long long>(lost),
               static_cast<unsigned long long>(fanout_->Reordered()),
               static_cast<unsigned long long>(fanout_->Stray()), closesWhileMeasuring_);
-  std::printf("  throughput  %.0f delivered lines/s over %.2f s\n", linesPerSecond,
-              Seconds(spanNs));
-  std::printf("  latency     p50 %.3f ms   p99 %.3f ms   max %.3f ms\n", p50, p99, maxMs);
-  if (haveCpu) {
-    std::printf("  server CPU  %.2f s, %.3f us per delivered line\n", serverCpu, cpuUsPerLine);
+  PrintRate(f);
+  if (f.haveCpu) {
+    std::printf("  server CPU  %.2f s, %.3f us per delivered line\n", f.serverCpu, f.cpuUsPerLine);
   } else {
     std::printf("  server CPU  not measured (no --server-pid, or the process is gone)\n");
   }
@@ -1412,9 +1431,9 @@ int LoadGenerator::RunCommunity() {
       options_.rate, setupSeconds, settleSeconds, static_cast<unsigned long long>(fanout_->Sent()),
       static_cast<unsigned long long>(delivered), static_cast<unsigned long long>(expected),
       static_cast<unsigned long long>(lost), static_cast<unsigned long long>(fanout_->Reordered()),
-      static_cast<unsigned long long>(fanout_->Stray()), closesWhileMeasuring_, linesPerSecond, p50,
-      p99, maxMs, haveCpu ? std::to_string(serverCpu).c_str() : "na",
-      haveCpu ? std::to_string(cpuUsPerLine).c_str() : "na", rssBefore, rssAfter,
+      static_cast<unsigned long long>(fanout_->Stray()), closesWhileMeasuring_, f.linesPerSecond,
+      f.p50, f.p99, f.maxMs, f.haveCpu ? std::to_string(f.serverCpu).c_str() : "na",
+      f.haveCpu ? std::to_string(f.cpuUsPerLine).c_str() : "na", rssBefore, rssAfter,
       haveRss ? std::to_string(kibPerClient).c_str() : "na", selfSeconds, ErrorReplies(),
       serverAlive ? 1 : 0);
   std::fflush(stdout);
