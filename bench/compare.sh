@@ -595,6 +595,22 @@ replace_doc_block() {
   cat "$work/doc.md" >"$doc"
 }
 
+# loadgen_result DIR: shows the load generator's report in DIR/loadgen.out on
+# stderr and prints its RESULT fields (nothing when it gave none).
+loadgen_result() {
+  sed -n '/^RESULT /!p' "$1/loadgen.out" >&2
+  sed -n 's/^RESULT //p' "$1/loadgen.out" | tail -n 1
+}
+
+# record_if_died FILE KEYS WHAT DIR: when the daemon did not live through WHAT,
+# says so with the end of its log and records KEYS failed=daemon-died in FILE.
+record_if_died() {
+  kill -0 "$daemon_pid" 2>/dev/null && return 0
+  log "  !! $daemon died during $3; its log ends:"
+  tail -n 20 "$4/daemon.log" >&2
+  echo "$2 failed=daemon-died" >>"$1"
+}
+
 run_curve() {
   local curve_results="$work/curve.txt" started ended
   : >"$curve_results"
@@ -631,8 +647,7 @@ run_curve() {
           --port "$port" --server-pid "$daemon_pid" --workload D --clients "$n" --label "$daemon" \
           --connect-window "$(curve_connect_window "$daemon")" \
           >"$dir/loadgen.out" 2>&1 || status=$?
-        sed -n '/^RESULT /!p' "$dir/loadgen.out" >&2
-        result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1)"
+        result="$(loadgen_result "$dir")"
         if [ -n "$result" ]; then
           echo "daemon=$daemon n=$n rep=$rep $result" >>"$curve_results"
         elif [ "$status" = 124 ]; then
@@ -641,11 +656,7 @@ run_curve() {
         else
           echo "daemon=$daemon n=$n rep=$rep failed=loadgen-$status" >>"$curve_results"
         fi
-        if ! kill -0 "$daemon_pid" 2>/dev/null; then
-          log "  !! $daemon died during workload D; its log ends:"
-          tail -n 20 "$dir/daemon.log" >&2
-          echo "daemon=$daemon n=$n rep=$rep failed=daemon-died" >>"$curve_results"
-        fi
+        record_if_died "$curve_results" "daemon=$daemon n=$n rep=$rep" "workload D" "$dir"
         stop_daemon
       done
     done
@@ -821,9 +832,7 @@ for rep in $(seq "$reps"); do
       timeout --signal=INT "$loadgen_limit" "$loadgen" --host 127.0.0.1 --port "$target" \
         --server-pid "$daemon_pid" --workload "${workload%-tls}" --label "$daemon" \
         "${tls_args[@]}" "${extra[@]}" >"$dir/loadgen.out" 2>&1 || status=$?
-      sed -n '/^RESULT /!p' "$dir/loadgen.out" >&2
-      result="$(sed -n 's/^RESULT //p' "$dir/loadgen.out" | tail -n 1 |
-        sed "s/^workload=[A-Z]* /workload=$workload /")"
+      result="$(loadgen_result "$dir" | sed "s/^workload=[A-Z]* /workload=$workload /")"
       # The peak resident memory over the whole run, read while the daemon
       # still runs.
       peak_kib="$(awk '/^VmHWM:/ { print $2 }' "/proc/$daemon_pid/status" 2>/dev/null || true)"
@@ -832,11 +841,8 @@ for rep in $(seq "$reps"); do
       else
         echo "daemon=$daemon rep=$rep $result peak_rss_kib=${peak_kib:-na}" >>"$results"
       fi
-      if ! kill -0 "$daemon_pid" 2>/dev/null; then
-        log "  !! $daemon died during workload $workload; its log ends:"
-        tail -n 20 "$dir/daemon.log" >&2
-        echo "daemon=$daemon rep=$rep workload=$workload failed=daemon-died" >>"$results"
-      fi
+      record_if_died "$results" "daemon=$daemon rep=$rep workload=$workload" \
+        "workload $workload" "$dir"
       stop_daemon
       if [ "$daemon" = zelkord-history ]; then
         history_kib="$(du -ck "$dir"/history.sqlite* 2>/dev/null | awk 'END { print $1 + 0 }')"
