@@ -53,6 +53,15 @@ fail() {
   exit 1
 }
 
+# Stops the server started last with SIGTERM; fails unless WHAT exits cleanly.
+stopServer() {
+  local what=$1 status=0
+  kill -TERM "$server"
+  wait "$server" || status=$?
+  server=""
+  [ "$status" -eq 0 ] || fail "$what exited with status $status after SIGTERM"
+}
+
 # Waits up to 10 seconds for a line matching pattern in file; prints the
 # number after it. Gives up early when process pid has exited.
 numberAfter() {
@@ -122,11 +131,7 @@ afterMarker=$(($(wc -l <data/IndexForm.html) - markerLine))
 cmp -s <(head -n $((markerLine - 1)) data/IndexForm.html) <(head -n $((markerLine - 1)) "$tmp/index.html") &&
   cmp -s <(tail -n "$afterMarker" data/IndexForm.html) <(tail -n "$afterMarker" "$tmp/index.html") ||
   fail "the status page was not built from the shipped IndexForm.html"
-kill -TERM "$server"
-status=0
-wait "$server" || status=$?
-server=""
-[ "$status" -eq 0 ] || fail "the installed program exited with status $status after SIGTERM"
+stopServer "the installed program"
 
 echo "=== service unit"
 # verify wants the commands to exist: a copy runs the installed program.
@@ -243,11 +248,7 @@ for _ in $(seq 50); do
 done
 exec 3>&-
 compgen -G "/var/log/zelkord/#pkgcheck/*.TXT" >/dev/null || fail "no day log in /var/log/zelkord/#pkgcheck/"
-kill -TERM "$server"
-status=0
-wait "$server" || status=$?
-server=""
-[ "$status" -eq 0 ] || fail "the service's command exited with status $status after SIGTERM"
+stopServer "the service's command"
 echo "the service's command ran as zelkord and wrote its settings and a day log"
 
 apt-get remove -y -q zelkord >"$tmp/apt.log" 2>&1 || { cat "$tmp/apt.log"; fail "apt-get remove zelkord"; }
@@ -282,9 +283,5 @@ if [ "$promtoolStatus" -ne 0 ] || [ -s "$tmp/promtool.txt" ]; then
 fi
 grep -qxF "zelkord_build_info{version=\"$version\"} 1" "$tmp/metrics.txt" ||
   fail "/metrics has no zelkord_build_info for version $version"
-kill -TERM "$server"
-status=0
-wait "$server" || status=$?
-server=""
-[ "$status" -eq 0 ] || fail "the program with metrics exited with status $status after SIGTERM"
+stopServer "the program with metrics"
 echo "=== metrics check passed"
