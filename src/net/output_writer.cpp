@@ -354,9 +354,20 @@ void OutputWriter::Loop() {
           ready.swap(ready_);
           ++pumping_;
         }
+        const auto started = WriterPace::Clock::now();
         PumpAll(ready, true);
         ready.clear();
-        DonePumping();
+        const auto ended = WriterPace::Clock::now();
+        bool workWaiting = false;
+        {
+          base::MutexLock lock(mutex_);
+          --pumping_;
+          workWaiting = !ready_.empty();
+        }
+        // While the writer pauses, what is queued stays listed, so the
+        // connection threads add to it rather than send it themselves.
+        const auto pause = pace_.AfterRound(started, ended, workWaiting);
+        if (pause.count() > 0) std::this_thread::sleep_for(pause);
         continue;
       }
       std::shared_ptr<OutputQueue> connection;

@@ -7,7 +7,10 @@
 // at once (a channel's members) reaches the kernel as one io_uring
 // submission of their sends where the kernel allows io_uring. A queue over
 // TLS is sealed into records by whoever sends it, as it takes the lines,
-// outside the queue's lock; the records then leave like plain bytes.
+// outside the queue's lock; the records then leave like plain bytes. A
+// writer that has been behind for a while pauses about a round between
+// rounds (WriterPace), so that each connection's lines gather into fewer,
+// fuller sends.
 #pragma once
 
 #include <sys/types.h>
@@ -22,6 +25,7 @@
 #include "net/output_buffers.h"
 #include "net/output_queue.h"
 #include "net/send_ring.h"
+#include "net/writer_pace.h"
 
 namespace zelkord::net {
 
@@ -103,6 +107,7 @@ class OutputWriter {
   base::Mutex watchMutex_;
   std::unordered_map<OutputQueue*, std::shared_ptr<OutputQueue>> watched_ GUARDED_BY(watchMutex_);
   OutputBuffers buffers_;  // tended by the writer thread
+  WriterPace pace_;        // the writer thread's own
   base::Counters<OutputCount> counts_;
   std::thread thread_;
 };
