@@ -126,11 +126,13 @@ void OutputQueue::AwaitProgress() {
   base::MutexLock lock(mutex_);
   const auto deadline = Clock::now() + kBackpressureMaxWait;
   ++progressWaiters_;
+  writer_.awaiting_.fetch_add(1, std::memory_order_relaxed);
   while (!dead_ && pending_ > kBackpressureBytes / 2) {
     const auto now = Clock::now();
     if (now >= deadline || now - lastSend_ >= kStalledAfter) break;
     changed_.wait_for(mutex_, kStalledAfter);
   }
+  writer_.awaiting_.fetch_sub(1, std::memory_order_relaxed);
   --progressWaiters_;
 }
 

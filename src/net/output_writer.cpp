@@ -93,6 +93,11 @@ void OutputWriter::Watch(const std::shared_ptr<OutputQueue>& connection) {
   }
 }
 
+bool OutputWriter::Watching() {
+  base::MutexLock lock(watchMutex_);
+  return !watched_.empty();
+}
+
 void OutputWriter::Forget(OutputQueue* connection) {
   base::MutexLock lock(watchMutex_);
   if (watched_.erase(connection) > 0) {
@@ -363,6 +368,12 @@ void OutputWriter::Loop() {
           base::MutexLock lock(mutex_);
           --pumping_;
           workWaiting = !ready_.empty();
+        }
+        // Lines gather on their own where a reader is slow, and a pause
+        // would hold up a thread waiting for a queue to drain: then the
+        // writer goes on at once.
+        if (workWaiting && (awaiting_.load(std::memory_order_relaxed) > 0 || Watching())) {
+          workWaiting = false;
         }
         // While the writer pauses, what is queued stays listed, so the
         // connection threads add to it rather than send it themselves.

@@ -15,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -93,6 +94,8 @@ class OutputWriter {
   static void GiveUp(OutputQueue& connection) REQUIRES(connection.mutex_);
   void Watch(const std::shared_ptr<OutputQueue>& connection);
   void Forget(OutputQueue* connection);
+  // Whether some socket is full and watched for room.
+  bool Watching();
   void Loop();
 
   int epoll_ = -1;
@@ -108,6 +111,8 @@ class OutputWriter {
   std::unordered_map<OutputQueue*, std::shared_ptr<OutputQueue>> watched_ GUARDED_BY(watchMutex_);
   OutputBuffers buffers_;  // tended by the writer thread
   WriterPace pace_;        // the writer thread's own
+  // Threads held back until a queue they filled drains (AwaitProgress).
+  std::atomic<int> awaiting_{0};
   base::Counters<OutputCount> counts_;
   std::thread thread_;
 };
