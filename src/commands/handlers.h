@@ -135,19 +135,12 @@ void RecordHistory(irc::ProtocolState& protocol, const irc::UserSlot& sender,
 // channel, secret and private channels seen as a member sees them, KILL
 // and WALLOPS.
 [[nodiscard]] inline bool IsServerOperator(const irc::UserSlot& user) {
-  return user.serverOperator;
+  return user.ServerOperator();
 }
 
 // The user-mode letters 004 names: those of Server.UserMode the server
 // implements, in the key's order. Any thread.
 [[nodiscard]] std::string UserModeLetters(const config::Settings& settings);
-
-// The registered users that are invisible, and the server operators.
-struct UserModeCounts {
-  int invisible = 0;
-  int operators = 0;
-};
-[[nodiscard]] UserModeCounts CountUserModes(const irc::UserTable& users);
 
 // Whether a query of asker may show other: other is not invisible, is the
 // asker, or shares a channel with it. Requires the protocol lock.

@@ -47,7 +47,6 @@ irc::ConnState HandleNick(const Step& step) {
   std::string relay;
   irc::FormatRelay(relay, irc::kRelayNick, {oldNick, self.userName, self.address, newNick});
   channels.RenameMember(oldNick, newNick);
-  users.RenameListRow(oldNick, newNick);
   step.protocol.commLog->SetCaption(step.slot, newNick);
   step.protocol.desk.UserListChanged(oldNick, newNick);
   users.SetNick(step.slot, newNick);

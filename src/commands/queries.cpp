@@ -162,10 +162,10 @@ irc::ConnState HandleWho(const Step& step) {
 
 irc::ConnState HandleLusers(const Step& step) {
   const int registered = step.users.RegisteredCount();
-  const UserModeCounts modes = CountUserModes(step.users);
+  const int invisible = step.users.InvisibleCount();
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserClient,
-                   {registered - modes.invisible, modes.invisible, 1});
-  irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserOp, {modes.operators});
+                   {registered - invisible, invisible, 1});
+  irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserOp, {step.users.OperatorCount()});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserUnknown, {0});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserChannels, {step.channels.Count()});
   irc::SendNumeric(step.protocol, step.slot, irc::kRplLuserMe, {registered, 0});

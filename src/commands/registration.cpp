@@ -142,7 +142,7 @@ void SendWelcome(irc::ProtocolState& protocol, int slotIndex) REQUIRES(protocol.
               {settings.serverName, settings.programVersion, UserModeLetters(settings),
                irc::OfferedChannelModes(settings.serverChanMode)});
   SendSupported(protocol, slotIndex);
-  const int invisible = CountUserModes(users).invisible;
+  const int invisible = users.InvisibleCount();
   SendNumeric(protocol, slotIndex, irc::kRplLuserClient,
               {users.RegisteredCount() - invisible, invisible, 1});
   SendNumeric(protocol, slotIndex, irc::kRplLuserUnknown, {0});

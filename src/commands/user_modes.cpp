@@ -30,8 +30,8 @@ constexpr std::string_view kUnknownOperatorHash =
 
 std::string ModeText(const irc::UserSlot& user) {
   std::string text = "+";
-  if (user.invisible) text.push_back('i');
-  if (user.serverOperator) text.push_back('o');
+  if (user.Invisible()) text.push_back('i');
+  if (user.ServerOperator()) text.push_back('o');
   if (user.wallops) text.push_back('w');
   return text;
 }
@@ -69,19 +69,8 @@ std::string UserModeLetters(const config::Settings& settings) {
   return letters;
 }
 
-UserModeCounts CountUserModes(const irc::UserTable& users) {
-  UserModeCounts counts;
-  for (int index = 0; index < users.Capacity(); ++index) {
-    const irc::UserSlot& user = users.Slot(index);
-    if (!user.inUse || !user.Registered()) continue;
-    if (user.invisible) ++counts.invisible;
-    if (user.serverOperator) ++counts.operators;
-  }
-  return counts;
-}
-
 bool CanSee(const irc::UserSlot& asker, const irc::UserSlot& other) {
-  if (!other.invisible || &asker == &other) return true;
+  if (!other.Invisible() || &asker == &other) return true;
   for (const irc::JoinedChannel& joined : asker.channels) {
     if (FindJoined(other, joined.name) != nullptr) return true;
   }
@@ -118,13 +107,14 @@ irc::ConnState HandleUserMode(const Step& step) {
       unknown = true;
       continue;
     }
-    bool* flag = nullptr;
-    if (letter == 'i') flag = &self.invisible;
-    if (letter == 'w') flag = &self.wallops;
+    const bool current = letter == 'i'   ? self.Invisible()
+                         : letter == 'w' ? self.wallops
+                                         : self.ServerOperator();
     // +o is OPER's to give; anyone may drop it.
-    if (letter == 'o' && !adding) flag = &self.serverOperator;
-    if (flag == nullptr || *flag == adding) continue;
-    *flag = adding;
+    if (current == adding || (letter == 'o' && adding)) continue;
+    if (letter == 'i') step.users.SetInvisible(step.slot, adding);
+    if (letter == 'w') self.wallops = adding;
+    if (letter == 'o') step.users.SetServerOperator(step.slot, false);
     const char sign = adding ? '+' : '-';
     if (sign != shownSign) changes.push_back(sign);
     shownSign = sign;
@@ -180,8 +170,8 @@ irc::ConnState HandleOper(const Step& step) {
   }
   self.operFailures = 0;
   irc::SendNumeric(step.protocol, step.slot, irc::kRplYoureOper, {});
-  if (!self.serverOperator) {
-    self.serverOperator = true;
+  if (!self.ServerOperator()) {
+    step.users.SetServerOperator(step.slot, true);
     RelayOwnModes(step.protocol, step.slot, "+o");
   }
   step.protocol.desk.ShowWarning(self.Nick() + " from " + self.address +

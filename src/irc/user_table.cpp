@@ -1,9 +1,11 @@
 // Connection table operations. The answers are those of scans in slot
-// order (lowest index first); two indexes (by folded nick, by socket) give
-// them without scanning, so a relay to a large channel stays cheap.
+// order (lowest index first); indexes (by folded nick, by socket, a bit
+// for each slot in use) and counts give them without scanning, so a relay
+// to a large channel and a registration among thousands stay cheap.
 #include "irc/user_table.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "base/sjis.h"
 
@@ -11,6 +13,7 @@ namespace zelkord::irc {
 
 UserTable::UserTable(int capacity, int channelCapacity)
     : slots_(static_cast<std::size_t>(capacity > 0 ? capacity : 0)),
+      inUseBits_((slots_.size() + 63) / 64),
       channelCapacity_(channelCapacity > 0 ? channelCapacity : 0) {}
 
 void UserTable::IndexAdd(int index) {
@@ -35,9 +38,13 @@ int UserTable::AddressCount(std::string_view address) const {
 
 int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_view address,
                          bool operatorClient) {
-  for (std::size_t i = 0; i < slots_.size(); ++i) {
+  for (std::size_t word = 0; word < inUseBits_.size(); ++word) {
+    const int lowestFree = std::countr_one(inUseBits_[word]);
+    if (lowestFree == 64) continue;
+    const std::size_t i = word * 64 + static_cast<std::size_t>(lowestFree);
+    if (i >= slots_.size()) break;  // the last word's bits past the table
+    inUseBits_[word] |= std::uint64_t{1} << (i % 64);
     UserSlot& slot = slots_[i];
-    if (slot.inUse) continue;
     const int index = static_cast<int>(i);
     slot.inUse = true;
     slot.registered_ = false;
@@ -48,9 +55,9 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
     slot.capVersion302 = false;
     slot.capHeld = false;
     slot.sweepsUnregistered = 0;
-    slot.invisible = false;
+    slot.invisible_ = false;
     slot.wallops = false;
-    slot.serverOperator = false;
+    slot.serverOperator_ = false;
     slot.operFailures = 0;
     slot.lastOperFailure = {};
     slot.killed = false;
@@ -83,6 +90,7 @@ int UserTable::ClaimSlot(std::shared_ptr<net::OutputQueue> output, std::string_v
 
 void UserTable::ReleaseSlot(int index) {
   UserSlot& slot = Slot(index);
+  UnregisterUser(index);  // keeps the counts whole if it was not done first
   if (slot.inUse) {
     IndexRemove(index);
     if (!slot.operatorClient) {
@@ -95,6 +103,7 @@ void UserTable::ReleaseSlot(int index) {
     }
   }
   slot.inUse = false;
+  inUseBits_[static_cast<std::size_t>(index) / 64] &= ~(std::uint64_t{1} << (index % 64));
   slot.output.reset();
 }
 
@@ -130,21 +139,48 @@ void UserTable::RegisterUser(int index) {
   ++registeredCount_;
   ++registrations_;
   registeredMax_ = std::max(registeredMax_, registeredCount_);
-  userList_.push_back(slot.nick_);
+  slot.registeredAt_ = registrations_;
+  if (slot.invisible_) ++invisibleCount_;
+  if (slot.serverOperator_) ++operatorCount_;
 }
 
 void UserTable::UnregisterUser(int index) {
   UserSlot& slot = Slot(index);
-  for (auto row = userList_.begin(); row != userList_.end(); ++row) {
-    if (base::EqualsFolded(*row, slot.nick_)) {
-      userList_.erase(row);
-      break;
-    }
-  }
+  if (!slot.registered_) return;
   slot.channels.clear();
   slot.registered_ = false;
   ++holderChanges_;
   --registeredCount_;
+  if (slot.invisible_) --invisibleCount_;
+  if (slot.serverOperator_) --operatorCount_;
+}
+
+void UserTable::SetInvisible(int index, bool on) {
+  UserSlot& slot = Slot(index);
+  if (slot.invisible_ == on) return;
+  slot.invisible_ = on;
+  if (slot.registered_) invisibleCount_ += on ? 1 : -1;
+}
+
+void UserTable::SetServerOperator(int index, bool on) {
+  UserSlot& slot = Slot(index);
+  if (slot.serverOperator_ == on) return;
+  slot.serverOperator_ = on;
+  if (slot.registered_) operatorCount_ += on ? 1 : -1;
+}
+
+std::vector<std::string> UserTable::UserList() const {
+  std::vector<const UserSlot*> registered;
+  for (const UserSlot& slot : slots_) {
+    if (slot.inUse && slot.registered_) registered.push_back(&slot);
+  }
+  std::sort(registered.begin(), registered.end(), [](const UserSlot* a, const UserSlot* b) {
+    return a->registeredAt_ < b->registeredAt_;
+  });
+  std::vector<std::string> nicks;
+  nicks.reserve(registered.size());
+  for (const UserSlot* slot : registered) nicks.push_back(slot->nick_);
+  return nicks;
 }
 
 int UserTable::FindUserByNick(std::string_view nick) const {
@@ -167,15 +203,6 @@ int UserTable::FindSlotBySocket(int socket) const {
   const int index = bySocket_[static_cast<std::size_t>(socket)];
   if (index == kNotFound || !Slot(index).inUse || Slot(index).socket != socket) return kNotFound;
   return index;
-}
-
-void UserTable::RenameListRow(std::string_view oldNick, std::string_view newNick) {
-  for (std::string& row : userList_) {
-    if (base::EqualsFolded(row, oldNick)) {
-      row.assign(newNick);
-      return;
-    }
-  }
 }
 
 }  // namespace zelkord::irc

@@ -1,6 +1,7 @@
 // The connection table: one slot per accepted IRC connection, named
 // everywhere by its index, and the user list (the registered nicknames in
-// registration order) that the window shows. The table never grows. It is
+// registration order) that the window shows. What a connection or a
+// registration does here does not grow with the number of users. The table never grows. It is
 // plain data: the server's protocol lock guards all of it, and the
 // notifications to the desk are made by the callers in the server.
 #pragma once
@@ -86,11 +87,9 @@ struct UserSlot {
   std::string awayText;
   std::vector<std::string> invitations;
   std::shared_ptr<net::OutputQueue> output;
-  // The user modes: invisible (+i), receives WALLOPS (+w), and server
-  // operator (+o, given only by OPER).
-  bool invisible = false;
+  // Receives WALLOPS (+w). The other user modes are read below and set
+  // through UserTable, which counts them.
   bool wallops = false;
-  bool serverOperator = false;
   // Failed OPER attempts in a row, and when the last one failed: a
   // connection that fails too often is refused unheard for a while.
   int operFailures = 0;
@@ -116,12 +115,18 @@ struct UserSlot {
   // change to which slot a nick lookup finds.
   [[nodiscard]] bool Registered() const { return registered_; }
   [[nodiscard]] bool NickAccepted() const { return nickAccepted_; }
+  // Invisible (+i), and server operator (+o, given only by OPER).
+  [[nodiscard]] bool Invisible() const { return invisible_; }
+  [[nodiscard]] bool ServerOperator() const { return serverOperator_; }
 
  private:
   friend class UserTable;
   std::string nick_;
   bool registered_ = false;
   bool nickAccepted_ = false;
+  bool invisible_ = false;
+  bool serverOperator_ = false;
+  std::uint64_t registeredAt_ = 0;  // orders the user list
 };
 
 class UserTable {
@@ -133,6 +138,10 @@ class UserTable {
   [[nodiscard]] int Capacity() const { return static_cast<int>(slots_.size()); }
   [[nodiscard]] int ChannelCapacity() const { return channelCapacity_; }
   [[nodiscard]] int RegisteredCount() const { return registeredCount_; }
+  // The registered users that are invisible, and the server operators:
+  // counted as they change, as every registration reports them.
+  [[nodiscard]] int InvisibleCount() const { return invisibleCount_; }
+  [[nodiscard]] int OperatorCount() const { return operatorCount_; }
   // Registrations since the table was made.
   [[nodiscard]] std::uint64_t Registrations() const { return registrations_; }
   // The most users registered at once since start-up.
@@ -174,13 +183,13 @@ class UserTable {
   // The lowest in-use slot whose socket is socket, or kNotFound.
   [[nodiscard]] int FindSlotBySocket(int socket) const;
 
-  // Replaces the first user-list row that folds equal to oldNick.
-  void RenameListRow(std::string_view oldNick, std::string_view newNick);
-
   // Sets the slot's nick, keeping the lookups by nick exact.
   void SetNick(int index, std::string_view nick);
   // Records whether the slot's nick was free when given.
   void SetNickAccepted(int index, bool accepted);
+  // Sets the slot's user modes +i and +o.
+  void SetInvisible(int index, bool on);
+  void SetServerOperator(int index, bool on);
 
   // Changes whenever a lookup by nick may find another slot than before
   // (a nick given or dropped, a slot registered or not, a nick accepted or
@@ -190,8 +199,8 @@ class UserTable {
   // FindUserByNick for a nick already upper-cased.
   [[nodiscard]] int FindUserByFoldedNick(std::string_view folded) const;
 
-  // The user list, in registration order.
-  [[nodiscard]] const std::vector<std::string>& UserList() const { return userList_; }
+  // The user list: the registered users' nicks, in registration order.
+  [[nodiscard]] std::vector<std::string> UserList() const;
 
  private:
   // Hash of a folded nick, usable with string_view keys without a copy.
@@ -205,6 +214,9 @@ class UserTable {
   void IndexRemove(int index);
 
   std::vector<UserSlot> slots_;
+  // A bit a slot, set while it is in use: the lowest free slot is found a
+  // word at a time, not by visiting every slot before it.
+  std::vector<std::uint64_t> inUseBits_;
   // Folded nick -> the in-use slots holding it, lowest first: the lookups
   // by nick give exactly the answers of a scan in slot order.
   std::unordered_map<std::string, std::vector<int>, NickHash, std::equal_to<>> byNick_;
@@ -212,10 +224,11 @@ class UserTable {
   std::vector<int> bySocket_;
   // Address -> the in-use slots that count against its limit.
   std::unordered_map<std::string, int, NickHash, std::equal_to<>> perAddress_;
-  std::vector<std::string> userList_;
   std::uint64_t holderChanges_ = 1;
   int channelCapacity_;
   int registeredCount_ = 0;
+  int invisibleCount_ = 0;
+  int operatorCount_ = 0;
   int registeredMax_ = 0;
   std::uint64_t registrations_ = 0;
 };
