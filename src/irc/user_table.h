@@ -1,9 +1,10 @@
 // The connection table: one slot per accepted IRC connection, named
 // everywhere by its index, and the user list (the registered nicknames in
-// registration order) that the window shows. What a connection or a
-// registration does here does not grow with the number of users. The table never grows. It is
-// plain data: the server's protocol lock guards all of it, and the
-// notifications to the desk are made by the callers in the server.
+// registration order) that the window shows. The table never grows, and
+// what a connection or a registration does here does not grow with the
+// number of users. It is plain data: the server's protocol lock guards all
+// of it, and the notifications to the desk are made by the callers in the
+// server.
 #pragma once
 
 #include <atomic>
@@ -87,8 +88,8 @@ struct UserSlot {
   std::string awayText;
   std::vector<std::string> invitations;
   std::shared_ptr<net::OutputQueue> output;
-  // Receives WALLOPS (+w). The other user modes are read below and set
-  // through UserTable, which counts them.
+  // Receives WALLOPS (+w). +i and +o are read with Invisible() and
+  // ServerOperator() and set through UserTable, which counts them.
   bool wallops = false;
   // Failed OPER attempts in a row, and when the last one failed: a
   // connection that fails too often is refused unheard for a while.
@@ -139,7 +140,7 @@ class UserTable {
   [[nodiscard]] int ChannelCapacity() const { return channelCapacity_; }
   [[nodiscard]] int RegisteredCount() const { return registeredCount_; }
   // The registered users that are invisible, and the server operators:
-  // counted as they change, as every registration reports them.
+  // counted as they change, as every welcome reports them.
   [[nodiscard]] int InvisibleCount() const { return invisibleCount_; }
   [[nodiscard]] int OperatorCount() const { return operatorCount_; }
   // Registrations since the table was made.

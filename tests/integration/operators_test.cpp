@@ -123,6 +123,7 @@ TEST(Operators, Conversations) {
           {kBob, s + "252 bob 1 :operator(s) online"},
           {kBob, "~ 266 "}}},
         {kAnn, "MODE ann -o", {{kAnn, from("ann") + "MODE ann :-o"}}},
+        {kBob, "LUSERS", {{kBob, "~ 251 "}, {kBob, s + "252 bob 0 :operator(s) online"}}},
         {kAnn,
          "WALLOPS :hi",
          {{kAnn, s + "481 ann :Permission Denied- You're not an IRC operator"}}}},
