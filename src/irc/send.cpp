@@ -3,6 +3,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -55,10 +56,10 @@ std::string WithTags(std::string_view tagText, std::string_view wire) {
 // Queues one wire line (without CR LF) to the user's connection and counts
 // it, under the protocol lock that is held anyway: a count here costs no
 // atomic and no shared cache line, unlike one in the queue.
-void Queue(ProtocolState& protocol, UserSlot& user, std::string_view wire)
+void Queue(ProtocolState& protocol, net::OutputQueue& output, std::string_view wire)
     REQUIRES(protocol.mutex) {
   // A false result means the peer is being dropped; its thread cleans up.
-  if (!user.output->Enqueue(wire)) return;
+  if (!output.Enqueue(wire)) return;
   ++protocol.counts.sentLines;
   protocol.counts.sentBytes += wire.size() + 2;
 }
@@ -74,7 +75,7 @@ void Deliver(ProtocolState& protocol, UserSlot& user, std::string tagText, std::
     user.captured->push_back({std::move(tagText), std::string(wire)});
     return;
   }
-  Queue(protocol, user, tagText.empty() ? std::string(wire) : WithTags(tagText, wire));
+  Queue(protocol, *user.output, tagText.empty() ? std::string(wire) : WithTags(tagText, wire));
 }
 
 // Logs and queues a line of the server's own (ACK, BATCH) with its tags.
@@ -84,7 +85,7 @@ void SendTagged(ProtocolState& protocol, int slot, std::string_view tagText, std
   UserSlot& user = protocol.users->Slot(slot);
   std::string wire;
   text::EncodeLine(user.encoding, text, wire);
-  Queue(protocol, user, tagText.empty() ? wire : WithTags(tagText, wire));
+  Queue(protocol, *user.output, tagText.empty() ? wire : WithTags(tagText, wire));
 }
 
 }  // namespace
@@ -109,7 +110,7 @@ void SendLine(ProtocolState& protocol, int socket, std::string_view text, std::s
     text::EncodeLine(encoding, text, wire);
   }
   if (!Tagged(user)) {
-    Queue(protocol, user, wire);
+    Queue(protocol, *user.output, wire);
     return;
   }
   Deliver(protocol, user, TagText(user.capabilities, tags, NowMs()), wire);
@@ -117,42 +118,64 @@ void SendLine(ProtocolState& protocol, int socket, std::string_view text, std::s
 
 void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::string_view text,
                  int exceptSlot, std::string_view utf8Text, const SendTags& tags) {
+  // Everything the queueing needs of a slot, read in one pass over the
+  // slots, whose loads overlap; the queueing pass then touches only the
+  // queues, which it fetches ahead of itself.
+  struct Recipient {
+    net::OutputQueue* queue;
+    int slot;
+    text::Encoding encoding;
+    bool tagged;
+  };
   std::vector<int> slots;
+  std::vector<Recipient> recipients;
   slots.reserve(members.size());
+  recipients.reserve(members.size());
   bool anyTagged = false;
   for (int slot : members) {
     if (slot == exceptSlot) continue;
     const UserSlot& user = protocol.users->Slot(slot);
     if (!user.inUse || !user.output) continue;  // not a live connection of ours
     slots.push_back(slot);
-    anyTagged = anyTagged || Tagged(user);
-    // Its queue is asked for now and appended to last, after the log.
-    user.output->PrefetchForAppend();
+    recipients.push_back({user.output.get(), slot, user.encoding, Tagged(user)});
+    anyTagged = anyTagged || recipients.back().tagged;
+  }
+  // The fields this many queues ahead, the buffer's end half as many.
+  constexpr std::size_t kFieldsAhead = 8;
+  constexpr std::size_t kBufferAhead = kFieldsAhead / 2;
+  const std::size_t count = recipients.size();
+  for (std::size_t k = 0; k < std::min(count, kFieldsAhead); ++k) {
+    recipients[k].queue->PrefetchFields();
   }
   protocol.commLog->LogSent(slots, text);
-  protocol.counts.relayedLines += slots.size();
+  protocol.counts.relayedLines += count;
   // Converted once per encoding in use, not once per recipient; with tags,
   // once per kind of recipient and encoding.
   std::array<std::string, text::kEncodingCount> wire;
   std::array<bool, text::kEncodingCount> made{};
   std::array<std::array<std::string, text::kEncodingCount>, kTagClasses> tagged;
   const std::int64_t nowMs = anyTagged ? NowMs() : 0;
-  for (int slot : slots) {
-    UserSlot& user = protocol.users->Slot(slot);
-    const text::Encoding encoding = user.encoding;
-    const auto index = static_cast<std::size_t>(encoding);
+  for (std::size_t k = 0; k < std::min(count, kBufferAhead); ++k) {
+    recipients[k].queue->PrefetchBufferEnd();
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    if (k + kFieldsAhead < count) recipients[k + kFieldsAhead].queue->PrefetchFields();
+    if (k + kBufferAhead < count) recipients[k + kBufferAhead].queue->PrefetchBufferEnd();
+    const Recipient& recipient = recipients[k];
+    const auto index = static_cast<std::size_t>(recipient.encoding);
     if (!made[index]) {
-      if (encoding == text::Encoding::Utf8 && !utf8Text.empty()) {
+      if (recipient.encoding == text::Encoding::Utf8 && !utf8Text.empty()) {
         wire[index].assign(utf8Text);
       } else {
-        text::EncodeLine(encoding, text, wire[index]);
+        text::EncodeLine(recipient.encoding, text, wire[index]);
       }
       made[index] = true;
     }
-    if (!anyTagged || !Tagged(user)) {
-      Queue(protocol, user, wire[index]);  // overflow drops that peer
+    if (!recipient.tagged) {
+      Queue(protocol, *recipient.queue, wire[index]);  // overflow drops that peer
       continue;
     }
+    UserSlot& user = protocol.users->Slot(recipient.slot);
     const std::uint32_t capabilities = user.capabilities & kTagCapabilities;
     if (!user.batchRef.empty() || user.captured != nullptr) {
       Deliver(protocol, user, TagText(capabilities, tags, nowMs), wire[index]);
@@ -162,7 +185,7 @@ void SendToSlots(ProtocolState& protocol, const std::vector<int>& members, std::
         (capabilities & kCapServerTime ? 1U : 0U) | (capabilities & kCapMessageTags ? 2U : 0U);
     std::string& line = tagged[tagClass][index];
     if (line.empty()) line = WithTags(TagText(capabilities, tags, nowMs), wire[index]);
-    Queue(protocol, user, line);
+    Queue(protocol, *recipient.queue, line);
   }
 }
 
@@ -207,7 +230,7 @@ void FinishLabeled(ProtocolState& protocol, int slot, std::string_view label) {
   if (lines.size() == 1) {
     std::string tagText = labelTag;
     if (!lines[0].tags.empty()) tagText.append(";").append(lines[0].tags);
-    Queue(protocol, user, WithTags(tagText, lines[0].wire));
+    Queue(protocol, *user.output, WithTags(tagText, lines[0].wire));
     return;
   }
   // Without batch the lines cannot be told apart from others: sent as they
@@ -226,7 +249,7 @@ void FinishLabeled(ProtocolState& protocol, int slot, std::string_view label) {
       if (!line.tags.empty()) tagText.append(";");
     }
     tagText.append(line.tags);
-    Queue(protocol, user, tagText.empty() ? line.wire : WithTags(tagText, line.wire));
+    Queue(protocol, *user.output, tagText.empty() ? line.wire : WithTags(tagText, line.wire));
   }
   if (batched) SendTagged(protocol, slot, {}, FormatRelay(kRelayBatchEnd, {server, ref}));
 }

@@ -71,14 +71,19 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   // down). Any thread.
   bool Enqueue(std::string_view wireLine);
 
-  // Starts fetching what the next Enqueue writes: the queue's own fields
-  // and the end of its buffer, which the thread that last sent it may hold.
-  // A thread about to queue one line to many connections asks for them all
-  // first, so that the fetches overlap instead of each waiting in turn. A
-  // hint only; any thread, no lock.
-  void PrefetchForAppend() const {
+  // What the next Enqueue writes, fetched in two steps by a thread about to
+  // queue one line to many connections, a few queues ahead of the one it
+  // queues to: first the queue's own fields, which costs it no wait; then,
+  // once they have arrived, the end of the buffer, which the thread that
+  // last sent the queue may hold. Fetched all at once, a large channel's
+  // first queues would be evicted again before their turn came. Hints only;
+  // any thread, no lock.
+  void PrefetchFields() const {
     base::PrefetchForWrite(reinterpret_cast<std::uintptr_t>(&mutex_));
     base::PrefetchForWrite(reinterpret_cast<std::uintptr_t>(&closed_));
+    base::PrefetchForWrite(reinterpret_cast<std::uintptr_t>(&appendAt_));
+  }
+  void PrefetchBufferEnd() const {
     // As a number: the line may run into the next cache line, past the
     // buffer's end, and a prefetch never faults.
     const auto at = reinterpret_cast<std::uintptr_t>(appendAt_.load(std::memory_order_relaxed));
@@ -138,7 +143,7 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   int progressWaiters_ GUARDED_BY(mutex_) = 0;  // threads in AwaitProgress
   bool draining_ GUARDED_BY(mutex_) = false;    // the owner waits in DrainAndClose
   bool tlsOwn_ GUARDED_BY(mutex_) = false;      // the TLS session has bytes to send
-  // Where the next line will be copied to: a hint for PrefetchForAppend,
+  // Where the next line will be copied to: a hint for PrefetchBufferEnd,
   // never read through.
   std::atomic<const char*> appendAt_{nullptr};
   base::CondVar changed_;                                      // pending_, sending_ changed
